@@ -1,0 +1,65 @@
+// The binding frame: everything a module source needs.
+//
+//   BIND_MODULE(_photonbay, m) {
+//       m.def("close", hp816x_close);                                 // pass-through
+//       m.def("get_ATT_attenuation_Q", Q::out<4, hp816x_get_ATT_attenuation_Q>);
+//       m.def("get_TLS_wavelengthData_Q", [](ViSession s, ViInt32 n) { ... });
+//   }
+//
+// The init export registers ViReal64Vec and ViInt32Vec, then runs the body,
+// whose m.def calls fix the module's function order.
+#ifndef BIND_HPP
+#define BIND_HPP
+
+#include "compat.hpp"
+#include "convert.hpp"
+#include "function.hpp"
+#include "queries.hpp"
+#include "status.hpp"
+#include "vector.hpp"
+
+namespace bind {
+
+using Register = void (*)(Module&);
+
+inline PyObject* init_module(const char* name, Register body) {
+#if BIND_PY3
+    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+    PyObject* m = PyModule_Create(&def);
+#else
+    PyObject* m = Py_InitModule4(name, nullptr, nullptr, nullptr, PYTHON_API_VERSION);
+    Py_XINCREF(m);  // borrowed on 2.7
+#endif
+    if (!m) return nullptr;
+    try {
+        if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
+        Module module(m, name);
+        body(module);
+    } catch (error&) {
+        Py_DECREF(m);
+        return nullptr;
+    } catch (std::bad_alloc&) {
+        Py_DECREF(m);
+        return PyErr_NoMemory();
+    }
+    return m;
+}
+
+}  // namespace bind
+
+#if BIND_PY3
+#define BIND_MODULE(name, m)                                                                  \
+    static void bind_register_##name(bind::Module&);                                          \
+    extern "C" BIND_EXPORT PyObject* PyInit_##name(void) { return bind::init_module(#name, bind_register_##name); } \
+    static void bind_register_##name(bind::Module& m)
+#else
+#define BIND_MODULE(name, m)                                                                  \
+    static void bind_register_##name(bind::Module&);                                          \
+    extern "C" BIND_EXPORT void init##name(void) {                                            \
+        PyObject* mod = bind::init_module(#name, bind_register_##name);                       \
+        Py_XDECREF(mod);                                                                      \
+    }                                                                                         \
+    static void bind_register_##name(bind::Module& m)
+#endif
+
+#endif

@@ -1,0 +1,79 @@
+// One source for CPython 2.7 and 3.x: the few places where their C APIs differ.
+#ifndef BIND_COMPAT_HPP
+#define BIND_COMPAT_HPP
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#if PY_MAJOR_VERSION >= 3
+#define BIND_PY3 1
+#define BIND_PY2 0
+#else
+#define BIND_PY3 0
+#define BIND_PY2 1
+#endif
+
+// Vectorcall-style entry points (METH_FASTCALL | METH_KEYWORDS) from 3.7 on.
+#if PY_VERSION_HEX >= 0x03070000
+#define BIND_FASTCALL 1
+#else
+#define BIND_FASTCALL 0
+#endif
+
+#if defined(_WIN32)
+#define BIND_EXPORT __declspec(dllexport)
+#else
+#define BIND_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace bind {
+namespace py {
+
+// An integer argument: int or long (bool is an int subclass on both).
+inline bool is_int(PyObject* o) {
+#if BIND_PY2
+    return PyInt_Check(o) || PyLong_Check(o);
+#else
+    return PyLong_Check(o);
+#endif
+}
+
+// Value of a 2.7 int (only called when not a long; plain PyLong_AsLong on 3).
+inline long small_int(PyObject* o) {
+#if BIND_PY2
+    return PyInt_AsLong(o);
+#else
+    return PyLong_AsLong(o);
+#endif
+}
+
+inline PyObject* from_long(long v) {
+#if BIND_PY2
+    return PyInt_FromLong(v);
+#else
+    return PyLong_FromLong(v);
+#endif
+}
+
+// Text result: a byte string on 2.7, Latin-1 decoded str on 3 (never fails).
+inline PyObject* text(const char* p, Py_ssize_t n) {
+#if BIND_PY2
+    return PyString_FromStringAndSize(p, n);
+#else
+    return PyUnicode_DecodeLatin1(p, n, nullptr);
+#endif
+}
+
+// Raw data result: str on 2.7, bytes on 3.
+inline PyObject* raw(const char* p, Py_ssize_t n) {
+#if BIND_PY2
+    return PyString_FromStringAndSize(p, n);
+#else
+    return PyBytes_FromStringAndSize(p, n);
+#endif
+}
+
+}  // namespace py
+}  // namespace bind
+
+#endif

@@ -1,0 +1,296 @@
+// The type legend: Python arguments to driver types, driver values to Python.
+//
+// arg<T> converts one argument in two steps: match() checks the kind (a
+// mismatch lets the next overload try, then raises TypeError), load() checks
+// the range (OverflowError, UnicodeEncodeError: final).
+#ifndef BIND_CONVERT_HPP
+#define BIND_CONVERT_HPP
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "compat.hpp"
+#include "vector.hpp"
+
+namespace bind {
+
+// ---- integers ------------------------------------------------------------------
+template <class T> struct int_arg {
+    T value = 0;
+    bool match(PyObject* o) { return py::is_int(o); }
+    bool load(PyObject* o) {
+        int overflow = 0;
+        long long v = PyLong_Check(o) ? PyLong_AsLongLongAndOverflow(o, &overflow) : py::small_int(o);
+        if (v == -1 && PyErr_Occurred()) return false;
+        if (std::is_unsigned<T>::value && (overflow < 0 || v < 0)) {
+            PyErr_SetString(PyExc_OverflowError, "can't convert negative value to unsigned int");
+            return false;
+        }
+        if (overflow > 0 || v > (long long)std::numeric_limits<T>::max()) {
+            PyErr_SetString(PyExc_OverflowError, "bad numeric conversion: positive overflow");
+            return false;
+        }
+        if (overflow < 0 || v < (long long)std::numeric_limits<T>::min()) {
+            PyErr_SetString(PyExc_OverflowError, "bad numeric conversion: negative overflow");
+            return false;
+        }
+        value = (T)v;
+        return true;
+    }
+    T get() { return value; }
+};
+
+template <class T> struct arg;
+template <> struct arg<uint32_t> : int_arg<uint32_t> { static constexpr const char* name = "ViUInt32"; };
+template <> struct arg<int32_t> : int_arg<int32_t> { static constexpr const char* name = "ViInt32"; };
+template <> struct arg<uint16_t> : int_arg<uint16_t> { static constexpr const char* name = "ViUInt16"; };
+template <> struct arg<int16_t> : int_arg<int16_t> { static constexpr const char* name = "ViInt16"; };
+
+// ---- ViReal64 ------------------------------------------------------------------
+template <> struct arg<double> {
+    static constexpr const char* name = "ViReal64";
+    double value = 0;
+    bool match(PyObject* o) { return PyFloat_Check(o) || py::is_int(o); }
+    bool load(PyObject* o) { return elem<double>::convert(o, value) > 0; }
+    double get() { return value; }
+};
+
+// ---- buffers ---------------------------------------------------------------------
+// A writable, C-contiguous buffer held for the duration of one call.
+struct held_buffer {
+    Py_buffer view;
+    bool held = false;
+    held_buffer() = default;
+    held_buffer(const held_buffer&) = delete;
+    held_buffer& operator=(const held_buffer&) = delete;
+    bool acquire(PyObject* o) {
+        if (!PyObject_CheckBuffer(o)) return false;
+        if (PyObject_GetBuffer(o, &view, PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        held = true;
+        return true;
+    }
+    // Item format without byte-order prefix ("d", "i", "B", ...).
+    const char* format() const {
+        const char* f = view.format ? view.format : "B";
+        return (*f == '@' || *f == '=' || *f == '<') ? f + 1 : f;
+    }
+    // A byte buffer the driver can read as text without running past it: a
+    // bytearray (always followed by a zero byte) or one holding a zero byte.
+    bool text_ok(PyObject* o) const {
+        if (view.itemsize != 1 || !std::strchr("Bbc", format()[0]) || format()[1]) return false;
+        return PyByteArray_Check(o) || std::memchr(view.buf, 0, (size_t)view.len) != nullptr;
+    }
+    ~held_buffer() {
+        if (held) PyBuffer_Release(&view);
+    }
+};
+
+// ---- char* : ViString and ViChar[] (the driver may write) -----------------------------
+// Python 3: str (Latin-1) and bytes go to the driver as a private zero-padded
+// copy of at least 256 bytes; bytearray or another writable byte buffer in
+// place; None as null.  Python 2.7: str in place (the caller's own storage),
+// bytearray or writable buffer in place, None as null.
+template <> struct arg<char*> {
+    static constexpr const char* name = "ViString";
+    static constexpr size_t stack_size = 256;
+    char* p = nullptr;
+    held_buffer buf;
+    char small[stack_size];
+    std::unique_ptr<char[]> big;
+
+    bool match(PyObject* o) {
+        if (o == Py_None || PyBytes_Check(o)) return true;
+#if BIND_PY3
+        if (PyUnicode_Check(o)) return true;
+#endif
+        return buf.acquire(o) && buf.text_ok(o);
+    }
+    char* copy(const char* src, size_t n) {
+        char* dst = small;
+        if (n + 1 > stack_size) {
+            big.reset(new char[n + 1]);
+            dst = big.get();
+        } else {
+            std::memset(small + n, 0, stack_size - n);
+        }
+        std::memcpy(dst, src, n);
+        dst[n] = 0;
+        return dst;
+    }
+    bool load(PyObject* o) {
+        if (o == Py_None) return true;
+        if (buf.held) {
+            // An empty buffer has no room for even the zero byte: the driver gets a private one.
+            p = buf.view.len > 0 ? static_cast<char*>(buf.view.buf) : copy("", 0);
+            return true;
+        }
+#if BIND_PY3
+        if (PyUnicode_Check(o)) {
+            if (PyUnicode_READY(o) < 0) return false;
+            if (PyUnicode_KIND(o) != PyUnicode_1BYTE_KIND) {
+                Py_XDECREF(PyUnicode_AsLatin1String(o));  // raises UnicodeEncodeError
+                return false;
+            }
+            p = copy(static_cast<const char*>(PyUnicode_DATA(o)), (size_t)PyUnicode_GET_LENGTH(o));
+            return true;
+        }
+        p = copy(PyBytes_AS_STRING(o), (size_t)PyBytes_GET_SIZE(o));
+#else
+        p = PyString_AS_STRING(o);
+#endif
+        return true;
+    }
+    char* get() { return p; }
+};
+
+// ---- const char* : ViConstString (read only, no copy) --------------------------------------
+template <> struct arg<const char*> {
+    static constexpr const char* name = "ViConstString";
+    const char* p = nullptr;
+    held_buffer buf;
+    bool match(PyObject* o) {
+        if (o == Py_None || PyBytes_Check(o)) return true;
+#if BIND_PY3
+        if (PyUnicode_Check(o)) return true;
+#endif
+        return buf.acquire(o) && buf.text_ok(o);
+    }
+    bool load(PyObject* o) {
+        if (o == Py_None) return true;
+        if (buf.held) { p = static_cast<const char*>(buf.view.buf); return true; }
+#if BIND_PY3
+        if (PyUnicode_Check(o)) {
+            if (PyUnicode_READY(o) < 0) return false;
+            if (PyUnicode_KIND(o) != PyUnicode_1BYTE_KIND) {
+                Py_XDECREF(PyUnicode_AsLatin1String(o));
+                return false;
+            }
+            p = static_cast<const char*>(PyUnicode_DATA(o));  // Latin-1, zero-terminated
+            return true;
+        }
+#endif
+        p = PyBytes_AS_STRING(o);
+        return true;
+    }
+    const char* get() { return p; }
+};
+
+// ---- numeric pointers: None, or a writable buffer of matching items -------------------------
+template <class T> struct ptr_arg {
+    T* p = nullptr;
+    held_buffer buf;
+    static bool item_ok(const char* f, Py_ssize_t size);
+    bool match(PyObject* o) {
+        if (o == Py_None) return true;
+        return buf.acquire(o) && buf.view.itemsize == (Py_ssize_t)sizeof(T) && item_ok(buf.format(), buf.view.itemsize);
+    }
+    bool load(PyObject* o) {
+        if (buf.held) p = static_cast<T*>(buf.view.buf);
+        return true;
+    }
+    T* get() { return p; }
+};
+template <> inline bool ptr_arg<double>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'd' && !f[1]; }
+template <> inline bool ptr_arg<int32_t>::item_ok(const char* f, Py_ssize_t) { return (f[0] == 'i' || f[0] == 'l') && !f[1]; }
+template <> inline bool ptr_arg<uint16_t>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'H' && !f[1]; }
+template <> inline bool ptr_arg<int16_t>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'h' && !f[1]; }
+template <> struct arg<double*> : ptr_arg<double> { static constexpr const char* name = "ViReal64*"; };
+template <> struct arg<int32_t*> : ptr_arg<int32_t> { static constexpr const char* name = "ViInt32*"; };
+template <> struct arg<uint16_t*> : ptr_arg<uint16_t> { static constexpr const char* name = "ViUInt16*"; };
+template <> struct arg<int16_t*> : ptr_arg<int16_t> { static constexpr const char* name = "ViInt16*"; };
+
+// ---- results -------------------------------------------------------------------------
+// Text from a driver buffer of N bytes: the part before the first zero byte,
+// never more than the buffer.  Presets the buffer to the empty text.
+template <size_t N> struct Text {
+    char buf[N];
+    Text() { buf[0] = 0; }
+    char* data() { return buf; }
+    static constexpr size_t size() { return N; }
+};
+
+// Raw data from a driver buffer of at least 256 bytes (more when the caller
+// asks for more): bytes on Python 3, str on 2.7, up to the first zero byte.
+class Bytes {
+public:
+    explicit Bytes(size_t cap = 256) : cap_(cap < 256 ? 256 : cap) {
+        if (cap_ > sizeof small_) {
+            big_.reset(new char[cap_]);
+            p_ = big_.get();
+        }
+        p_[0] = 0;
+    }
+    char* data() { return p_; }
+    size_t capacity() const { return cap_; }
+    PyObject* to_python() const { return py::raw(p_, (Py_ssize_t)strnlen(p_, cap_)); }
+
+private:
+    size_t cap_;
+    char small_[257];
+    char* p_ = small_;
+    std::unique_ptr<char[]> big_;
+};
+
+template <class T> constexpr T clamp(T v, T lo, T hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+template <class T, class = void> struct result;
+
+template <class T>
+struct result<T, typename std::enable_if<std::is_integral<T>::value && std::is_signed<T>::value>::type> {
+    static PyObject* cast(T v) { return py::from_long((long)v); }
+};
+template <class T>
+struct result<T, typename std::enable_if<std::is_integral<T>::value && std::is_unsigned<T>::value>::type> {
+    static PyObject* cast(T v) {
+#if BIND_PY2
+        if ((unsigned long long)v <= 2147483647ull) return PyInt_FromLong((long)v);
+#endif
+        return PyLong_FromUnsignedLongLong(v);
+    }
+};
+template <> struct result<double> {
+    static PyObject* cast(double v) { return PyFloat_FromDouble(v); }
+};
+template <> struct result<const char*> {
+    static PyObject* cast(const char* s) { return py::text(s, (Py_ssize_t)std::strlen(s)); }
+};
+template <size_t N> struct result<Text<N>> {
+    static PyObject* cast(const Text<N>& t) { return py::text(t.buf, (Py_ssize_t)strnlen(t.buf, N)); }
+};
+template <> struct result<Bytes> {
+    static PyObject* cast(const Bytes& b) { return b.to_python(); }
+};
+template <class T> struct result<Vec<T>> {
+    static PyObject* cast(Vec<T>& v) { return v.release(); }
+};
+template <class... T> struct result<std::tuple<T...>> {
+    template <size_t... I> static PyObject* build(std::tuple<T...>& t, std::index_sequence<I...>) {
+        PyObject* items[] = {result<typename std::decay<T>::type>::cast(std::get<I>(t))...};
+        PyObject* tup = PyTuple_New(sizeof...(T));
+        bool ok = tup != nullptr;
+        for (PyObject* it : items) ok = ok && it;
+        for (size_t i = 0; i < sizeof...(T); ++i) {
+            if (ok) PyTuple_SET_ITEM(tup, i, items[i]);
+            else Py_XDECREF(items[i]);
+        }
+        if (!ok) {
+            Py_XDECREF(tup);
+            return nullptr;
+        }
+        return tup;
+    }
+    static PyObject* cast(std::tuple<T...>& t) { return build(t, std::index_sequence_for<T...>{}); }
+    static PyObject* cast(std::tuple<T...>&& t) { return build(t, std::index_sequence_for<T...>{}); }
+};
+
+}  // namespace bind
+
+#endif

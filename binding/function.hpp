@@ -1,0 +1,172 @@
+// Registration of Python functions: one typed entry point per C++ signature,
+// positional arguments only, overload sets (a name defined twice), and the
+// argument-mismatch TypeError naming the function, the types given and the
+// signatures expected.
+#ifndef BIND_FUNCTION_HPP
+#define BIND_FUNCTION_HPP
+
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "convert.hpp"
+
+namespace bind {
+
+// Function pointer traits, for plain and (32-bit Windows) stdcall functions.
+template <class F> struct fn_traits;
+template <class R, class... A> struct fn_traits<R (*)(A...)> {
+    using ret = R;
+    using args = std::tuple<A...>;
+};
+#if defined(_WIN32) && !defined(_WIN64)
+template <class R, class... A> struct fn_traits<R(__stdcall*)(A...)> {
+    using ret = R;
+    using args = std::tuple<A...>;
+};
+#endif
+
+using erased_fn = void (*)();
+
+struct Overload {
+    // Returns the result, or null with an error set; `matched` tells a kind
+    // mismatch (try the next overload) from a final failure.
+    PyObject* (*invoke)(erased_fn fn, PyObject* const* args, Py_ssize_t n, bool& matched);
+    erased_fn fn;
+    std::string signature;
+};
+
+struct Function {
+    std::string name, module;
+    std::vector<Overload> overloads;  // newest last; tried newest first
+    PyMethodDef def;
+};
+
+namespace detail {
+
+template <class R> PyObject* to_python(R&& r) { return result<typename std::decay<R>::type>::cast(r); }
+
+template <class F, class R, class... A, size_t... I>
+PyObject* invoke(erased_fn fn, PyObject* const* args, bool& matched, std::index_sequence<I...>) {
+    std::tuple<arg<A>...> c;
+    (void)args;
+    if (!(true && ... && std::get<I>(c).match(args[I]))) return nullptr;
+    matched = true;
+    if (!(true && ... && std::get<I>(c).load(args[I]))) return nullptr;
+    try {
+        F f = reinterpret_cast<F>(fn);
+        if constexpr (std::is_void<R>::value) {
+            f(std::get<I>(c).get()...);
+            Py_RETURN_NONE;
+        } else {
+            return to_python(f(std::get<I>(c).get()...));
+        }
+    } catch (error&) {
+        return nullptr;
+    } catch (std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+template <class F, class Args> struct caller;
+template <class F, class... A> struct caller<F, std::tuple<A...>> {
+    static PyObject* call(erased_fn fn, PyObject* const* args, Py_ssize_t n, bool& matched) {
+        if (n != (Py_ssize_t)sizeof...(A)) return nullptr;
+        return invoke<F, typename fn_traits<F>::ret, A...>(fn, args, matched, std::index_sequence_for<A...>{});
+    }
+    static std::string signature(const std::string& name) {
+        const char* names[] = {"", arg<A>::name...};
+        std::string s = name + "(";
+        for (size_t i = 1; i <= sizeof...(A); ++i) s += (i > 1 ? ", " : "") + std::string(names[i]);
+        return s + (sizeof...(A) ? ")" : "void)");
+    }
+};
+
+inline PyObject* mismatch(Function* f, PyObject* const* args, Py_ssize_t n) {
+    std::string given;
+    for (Py_ssize_t i = 0; i < n; ++i) given += (i ? ", " : "") + std::string(Py_TYPE(args[i])->tp_name);
+    std::string expected;
+    for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) expected += "\n    " + it->signature;
+    PyErr_Format(PyExc_TypeError, "Python argument types in\n    %s.%s(%s)\ndid not match C++ signature:%s",
+                 f->module.c_str(), f->name.c_str(), given.c_str(), expected.c_str());
+    return nullptr;
+}
+
+inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n, bool keywords) {
+    if (!keywords)
+        for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
+            bool matched = false;
+            PyObject* r = it->invoke(it->fn, args, n, matched);
+            if (matched || r) return r;
+        }
+    return mismatch(f, args, n);
+}
+
+inline Function* function_of(PyObject* self) { return static_cast<Function*>(PyCapsule_GetPointer(self, nullptr)); }
+
+#if BIND_FASTCALL
+inline PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
+    return dispatch(function_of(self), args, n, kwnames && PyTuple_GET_SIZE(kwnames) > 0);
+}
+constexpr int entry_flags = METH_FASTCALL | METH_KEYWORDS;
+#else
+inline PyObject* entry(PyObject* self, PyObject* args, PyObject* kw) {
+    return dispatch(function_of(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw && PyDict_Size(kw) > 0);
+}
+constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
+#endif
+
+inline void free_function(PyObject* capsule) { delete function_of(capsule); }
+
+}  // namespace detail
+
+class Module {
+public:
+    Module(PyObject* module, const char* name) : module_(module), name_(name) {}
+
+    // Registers a driver function (pass-through) or a captureless lambda /
+    // function of the module's own under `name`.  A name defined again gains
+    // an overload; it keeps its first position in the module.
+    template <class F> void def(const char* name, F f) { add(name, +f); }
+
+    PyObject* object() const { return module_; }
+
+private:
+    template <class Fp> void add(const char* name, Fp fp) {
+        using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
+        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name)};
+        auto known = functions_.find(name);
+        if (known != functions_.end()) {
+            known->second->overloads.push_back(ov);
+            return;
+        }
+        Function* f = new Function{name, name_, {ov}, {}};
+        f->def.ml_name = f->name.c_str();
+        f->def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::entry));
+        f->def.ml_flags = detail::entry_flags;
+        f->def.ml_doc = nullptr;
+        PyObject* capsule = PyCapsule_New(f, nullptr, detail::free_function);
+        if (!capsule) {
+            delete f;
+            throw error();
+        }
+        PyObject* modname = py::text(name_, (Py_ssize_t)std::strlen(name_));
+        PyObject* fn = modname ? PyCFunction_NewEx(&f->def, capsule, modname) : nullptr;
+        Py_XDECREF(modname);
+        Py_DECREF(capsule);
+        if (!fn || PyModule_AddObject(module_, f->def.ml_name, fn) < 0) {
+            Py_XDECREF(fn);
+            throw error();
+        }
+        functions_[name] = f;
+    }
+
+    PyObject* module_;
+    const char* name_;
+    std::map<std::string, Function*> functions_;
+};
+
+}  // namespace bind
+
+#endif

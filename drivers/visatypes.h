@@ -1,0 +1,54 @@
+/* VISA base types shared by every driver declaration.  32-bit types are
+   exactly 32 bits on every platform (long is 64 bits on Linux x86-64). */
+#ifndef INSTR_VISATYPES_H
+#define INSTR_VISATYPES_H
+
+#include <stdint.h>
+
+typedef uint32_t ViUInt32;
+typedef int32_t ViInt32;
+typedef uint16_t ViUInt16;
+typedef int16_t ViInt16;
+typedef double ViReal64;
+typedef char ViChar;
+typedef char *ViString;
+typedef const char *ViConstString;
+typedef char *ViRsrc;
+typedef ViUInt32 ViSession;
+typedef ViUInt32 ViObject;
+typedef ViUInt32 ViFindList;
+typedef ViUInt32 ViAttr;
+typedef ViUInt32 ViAccessMode;
+typedef ViInt32 ViStatus;
+typedef ViUInt16 ViBoolean;
+typedef void *ViAddr;
+typedef void *ViPAttrState;
+
+/* Calling convention of the vendor DLLs: stdcall on 32-bit Windows. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define _VI_FUNC __stdcall
+#else
+#define _VI_FUNC
+#endif
+
+/* Symbols a (simulated) driver library exports. */
+#if defined(_WIN32)
+#define DRIVER_EXPORT __declspec(dllexport)
+#else
+#define DRIVER_EXPORT __attribute__((visibility("default")))
+#endif
+
+#define VI_SUCCESS ((ViStatus)0)
+#define VI_NULL 0
+#define VI_TRUE 1
+#define VI_FALSE 0
+#define VI_ERROR_INV_OBJECT ((ViStatus)0xBFFF000EL)
+#define VI_ERROR_RSRC_NFOUND ((ViStatus)0xBFFF0011L)
+#define VI_ERROR_INV_EXPR ((ViStatus)0xBFFF0010L)
+#define VI_ERROR_TMO ((ViStatus)0xBFFF0015L)
+#define VI_ERROR_NSUP_ATTR ((ViStatus)0xBFFF001DL)
+#define VI_ERROR_NSUP_ATTR_STATE ((ViStatus)0xBFFF001EL)
+#define VI_ERROR_PARAMETER1 ((ViStatus)0xBFFC0001L) /* driver: first parameter out of range */
+#define VI_ERROR_INSTR_ERROR ((ViStatus)0xBFFC0D07L) /* instrument reported an error */
+
+#endif

@@ -1,0 +1,69 @@
+// Positions 107-141: power meter channels.
+#include "photonbay.hpp"
+
+namespace photonbay {
+namespace {
+
+// Logging and stability results: (flag, dataPoints values).  dataPoints only
+// sizes the array; the driver writes the points of the last set-up call.
+template <auto F>
+std::tuple<ViUInt16, bind::RealVec> result_array(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt16 wait,
+                                                 ViUInt16 unit, ViUInt32 dataPoints) {
+    bind::RealVec values(dataPoints);
+    ViUInt16 flag = 0;
+    check(s, F(s, slot, channel, wait, unit, &flag, values.data()));
+    return std::make_tuple(flag, std::move(values));
+}
+
+// All channels of the mainframe: three arrays of 34 entries (the most a
+// mainframe carries), returned whole whatever count the driver reports.
+std::tuple<bind::IntVec, bind::IntVec, bind::RealVec> read_all(ViSession s) {
+    const int entries = 34;
+    bind::IntVec slots(entries), channels(entries);
+    bind::RealVec values(entries);
+    ViUInt32 count = 0;
+    check(s, hp816x_PWM_readAll(s, &count, slots.data(), channels.data(), values.data()));
+    return std::make_tuple(std::move(slots), std::move(channels), std::move(values));
+}
+
+}  // namespace
+
+void add_powermeter_functions(bind::Module& m) {
+    m.def("PWM_slaveChannelCheck", hp816x_PWM_slaveChannelCheck);
+    m.def("set_PWM_parameters", hp816x_set_PWM_parameters);
+    m.def("get_PWM_parameters_Q", Q::out<6, hp816x_get_PWM_parameters_Q>);
+    m.def("set_PWM_referenceSource", hp816x_set_PWM_referenceSource);
+    m.def("get_PWM_referenceSource_Q", hp816x_get_PWM_referenceSource_Q);
+    m.def("PWM_internalTrigger", hp816x_set_PWM_internalTrigger);
+    m.def("set_PWM_averagingTime", hp816x_set_PWM_averagingTime);
+    m.def("get_PWM_averagingTime_Q", Q::out<1, hp816x_get_PWM_averagingTime_Q>);
+    m.def("set_PWM_wavelength", hp816x_set_PWM_wavelength);
+    m.def("get_PWM_wavelength_Q", Q::out<3, hp816x_get_PWM_wavelength_Q>);
+    m.def("set_PWM_calibration", hp816x_set_PWM_calibration);
+    m.def("get_PWM_calibration_Q", Q::out<1, hp816x_get_PWM_calibration_Q>);
+    m.def("set_PWM_powerRange", hp816x_set_PWM_powerRange);
+    m.def("get_PWM_powerRange_Q", Q::out<2, hp816x_get_PWM_powerRange_Q>);
+    m.def("set_PWM_powerUnit", hp816x_set_PWM_powerUnit);
+    m.def("get_PWM_powerUnit_Q", Q::out<1, hp816x_get_PWM_powerUnit_Q>);
+    m.def("set_PWM_referenceValue", hp816x_set_PWM_referenceValue);
+    m.def("get_PWM_referenceValue_Q", Q::out<3, hp816x_get_PWM_referenceValue_Q>);
+    m.def("set_PWM_triggerConfiguration", hp816x_set_PWM_triggerConfiguration);
+    m.def("get_PWM_triggerConfiguration", Q::out<2, hp816x_get_PWM_triggerConfiguration>);
+    m.def("PWM_displayToReference", hp816x_PWM_displayToReference);
+    m.def("start_PWM_internalTrigger", hp816x_start_PWM_internalTrigger);
+    m.def("PWM_readValue", Q::out<1, hp816x_PWM_readValue>);
+    m.def("PWM_fetchValue", Q::out<1, hp816x_PWM_fetchValue>);
+    m.def("PWM_readAll", read_all);
+    m.def("PWM_zeroing", Q::out<1, hp816x_PWM_zeroing>);
+    m.def("PWM_zeroingAll", Q::out<1, hp816x_PWM_zeroingAll>);
+    m.def("PWM_ignoreError", hp816x_PWM_ignoreError);
+    m.def("set_PWM_logging", Q::out<1, hp816x_set_PWM_logging>);
+    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q>);
+    m.def("set_PWM_stability", Q::out<1, hp816x_set_PWM_stability>);
+    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q>);
+    m.def("set_PWM_minMax", Q::out<1, hp816x_set_PWM_minMax>);
+    m.def("get_PWM_minMaxResults_Q", Q::out<3, hp816x_get_PWM_minMaxResults_Q>);
+    m.def("PWM_functionStop", hp816x_PWM_functionStop);
+}
+
+}  // namespace photonbay

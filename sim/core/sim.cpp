@@ -1,0 +1,292 @@
+#include "sim.hpp"
+
+#include <strings.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace sim {
+namespace {
+
+struct Script {
+    ViStatus status = 0;
+    int times = 0;  // calls left to fail; < 0 until reset
+    std::map<int, Arg> outputs;
+};
+
+struct State {
+    std::recursive_mutex lock;
+    std::vector<std::string> journal;
+    std::map<std::string, Script> scripts;
+    std::map<ViSession, const Instrument*> sessions;
+    ViSession next_session = 0x1001;
+    std::map<std::string, std::deque<Error>> errors;
+    std::map<std::string, double> reals;
+    std::map<std::string, long long> ints;
+    std::map<std::string, std::string> texts;
+    bool hostile = false;
+    uint64_t rng = 0x9E3779B97F4A7C15ull;
+};
+
+State& st() {
+    static State* s = new State;  // never destroyed: drivers may be called during exit
+    return *s;
+}
+
+const size_t journal_limit = 100000;
+
+}  // namespace
+
+const std::vector<Instrument>& instruments() {
+    static const std::vector<Instrument> table = {
+        {"GPIB0::20::INSTR", "hp816x", "Agilent Technologies,8164B,MY48101234,V5.25(72637)"},
+        {"TCPIP0::192.168.1.20::inst0::INSTR", "hp816x", "Agilent Technologies,8163B,DE43201567,V5.25(72637)"},
+        {"GPIB0::24::INSTR", "KE2400", "KEITHLEY INSTRUMENTS INC.,MODEL 2400,4101234,C32   Oct  4 2010 14:20:11/A02  /S/K"},
+        {"USB0::0x1313::0x8078::P0012345::INSTR", "PM100D", "Thorlabs,PM100D,P0012345,2.4.0"},
+        {"GPIB0::9::INSTR", "hp8169", "HEWLETT-PACKARD,8169A,DE11100123,1.2"},
+        {"ASRL1::INSTR", "hp8169", "HEWLETT-PACKARD,8169A,DE11100456,1.2"},
+    };
+    return table;
+}
+
+ViSession open(const char* driver, const char* resource) {
+    if (!resource) return 0;
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    for (const Instrument& in : instruments())
+        if ((!driver || std::strcmp(in.driver, driver) == 0) && strcasecmp(in.resource, resource) == 0) {
+            ViSession h = s.next_session++;
+            s.sessions[h] = &in;
+            return h;
+        }
+    return 0;
+}
+
+bool valid(ViSession h) { return instrument(h) != nullptr; }
+
+bool close(ViSession h) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    return s.sessions.erase(h) > 0;
+}
+
+const Instrument* instrument(ViSession h) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    auto it = s.sessions.find(h);
+    return it == s.sessions.end() ? nullptr : it->second;
+}
+
+Arg arg_of(const char* text) {
+    if (!text) return Arg{Arg::Null};
+    Arg a{Arg::Text};
+    a.s.assign(text, strnlen(text, 1024));
+    return a;
+}
+
+void Call::begin(std::vector<Arg>& args, const Out* outs, int n) {
+    std::string line = fn_;
+    char num[64];
+    for (const Arg& a : args) {
+        line += '\x1f';
+        switch (a.kind) {
+        case Arg::Int: std::snprintf(num, sizeof num, "i:%lld", a.i); line += num; break;
+        case Arg::Real: std::snprintf(num, sizeof num, "d:%.17g", a.d); line += num; break;
+        case Arg::Text: line += "s:"; line += a.s; break;
+        case Arg::Ptr: line += 'p'; break;
+        case Arg::Null: line += 'n'; break;
+        }
+    }
+    for (int i = 0; i < n && nouts_ < 16; ++i)
+        if (outs[i].kind != Out::None && outs[i].p) outs_[nouts_++] = outs[i];
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    if (s.journal.size() < journal_limit) s.journal.push_back(std::move(line));
+}
+
+bool Call::session(ViSession h) {
+    if (valid(h)) return true;
+    status_ = VI_ERROR_INV_OBJECT;
+    return false;
+}
+
+ViStatus Call::done() {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    auto it = s.scripts.find(fn_);
+    if (it == s.scripts.end()) return status_;
+    Script& sc = it->second;
+    for (int i = 0; i < nouts_; ++i) {
+        auto o = sc.outputs.find(outs_[i].index);
+        if (o == sc.outputs.end()) continue;
+        const Arg& v = o->second;
+        long long iv = v.kind == Arg::Real ? (long long)v.d : v.i;
+        switch (outs_[i].kind) {
+        case Out::I16: *(int16_t*)outs_[i].p = (int16_t)iv; break;
+        case Out::U16: *(uint16_t*)outs_[i].p = (uint16_t)iv; break;
+        case Out::I32: *(int32_t*)outs_[i].p = (int32_t)iv; break;
+        case Out::U32: *(uint32_t*)outs_[i].p = (uint32_t)iv; break;
+        case Out::Real: *(double*)outs_[i].p = v.kind == Arg::Real ? v.d : (double)v.i; break;
+        case Out::Text: std::memcpy(outs_[i].p, v.s.c_str(), v.s.size() + 1); break;
+        case Out::None: break;
+        }
+    }
+    if (sc.times != 0) {
+        if (sc.times > 0) --sc.times;
+        status_ = sc.status;
+    }
+    return status_;
+}
+
+bool hostile() { return st().hostile; }
+
+void put_text(char* buf, size_t cap, const std::string& text) {
+    if (!buf || cap == 0) return;
+    if (hostile()) {
+        for (size_t i = 0; i < cap; ++i) buf[i] = (char)('A' + i % 26);
+        return;
+    }
+    size_t n = text.size() < cap - 1 ? text.size() : cap - 1;
+    std::memcpy(buf, text.data(), n);
+    buf[n] = 0;
+}
+
+long long report_count(long long n, long long cap) { return hostile() ? cap * 2 + 7 : n; }
+
+void push_error(const char* driver, ViInt32 code, const std::string& msg) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    s.errors[driver].push_back({code, msg});
+}
+
+Error pop_error(const char* driver) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    auto& q = s.errors[driver];
+    if (q.empty()) return {0, "No error"};
+    Error e = q.front();
+    q.pop_front();
+    return e;
+}
+
+size_t error_count(const char* driver) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    return s.errors[driver].size();
+}
+
+std::string key(const char* family, long long unit, const char* what) {
+    char b[160];
+    std::snprintf(b, sizeof b, "%s%lld.%s", family, unit, what);
+    return b;
+}
+
+double& real(const std::string& k, double def) {
+    auto r = st().reals.emplace(k, def);
+    return r.first->second;
+}
+long long& integer(const std::string& k, long long def) {
+    auto r = st().ints.emplace(k, def);
+    return r.first->second;
+}
+std::string& text(const std::string& k, const std::string& def) {
+    auto r = st().texts.emplace(k, def);
+    return r.first->second;
+}
+
+const std::string* find_text(const std::string& k) {
+    auto it = st().texts.find(k);
+    return it == st().texts.end() ? nullptr : &it->second;
+}
+
+double noise() {
+    uint64_t& x = st().rng;  // xorshift64*
+    x ^= x >> 12;
+    x ^= x << 25;
+    x ^= x >> 27;
+    return (double)((x * 2685821657736338717ull) >> 11) / 4503599627370496.0 - 1.0;
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+void sim_reset(void) {
+    State& s = st();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    s.journal.clear();
+    s.scripts.clear();
+    s.sessions.clear();
+    s.next_session = 0x1001;
+    s.errors.clear();
+    s.reals.clear();
+    s.ints.clear();
+    s.texts.clear();
+    s.hostile = false;
+    s.rng = 0x9E3779B97F4A7C15ull;
+}
+
+void sim_set_hostile(int on) { st().hostile = on != 0; }
+
+void sim_fail(const char* fn, ViStatus status, int times) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    Script& sc = st().scripts[fn];
+    sc.status = status;
+    sc.times = times;
+}
+
+void sim_set_output_int(const char* fn, int param, long long value) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    st().scripts[fn].outputs[param] = arg_of(value);
+}
+
+void sim_set_output_real(const char* fn, int param, double value) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    st().scripts[fn].outputs[param] = arg_of(value);
+}
+
+void sim_set_output_text(const char* fn, int param, const char* text) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    Arg a{Arg::Text};
+    a.s = text ? text : "";
+    st().scripts[fn].outputs[param] = a;
+}
+
+void sim_push_error(const char* driver, ViInt32 code, const char* message) {
+    push_error(driver, code, message ? message : "");
+}
+
+int sim_session_count(void) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    return (int)st().sessions.size();
+}
+
+int sim_journal_size(void) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    return (int)st().journal.size();
+}
+
+int sim_journal_entry(int index, char* buf, int size) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    auto& j = st().journal;
+    if (index < 0 || (size_t)index >= j.size()) return -1;
+    const std::string& e = j[index];
+    if (buf && size > 0) {
+        size_t n = e.size() < (size_t)size - 1 ? e.size() : (size_t)size - 1;
+        std::memcpy(buf, e.data(), n);
+        buf[n] = 0;
+    }
+    return (int)e.size();
+}
+
+void sim_journal_clear(void) {
+    std::lock_guard<std::recursive_mutex> g(st().lock);
+    st().journal.clear();
+}
+}

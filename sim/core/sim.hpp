@@ -1,0 +1,157 @@
+// Common core of the simulated driver libraries: sessions over a fixed table
+// of simulated instruments, a journal of every driver call, scripted statuses,
+// outputs and instrument errors, a value store, and a hostile mode.
+//
+// A simulated driver function reads like this:
+//
+//   DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* unit, ...) {
+//       sim::Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
+//       if (!c.session(s)) return c.done();           // VI_ERROR_INV_OBJECT
+//       *unit = sim::integer(sim::key("TLS", slot, "unit"), 0);
+//       return c.done();                               // scripted status/outputs applied here
+//   }
+#ifndef INSTR_SIM_HPP
+#define INSTR_SIM_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "visatypes.h"
+
+#define SIM_CORE_API __attribute__((visibility("default")))
+
+namespace sim {
+
+// ---- the simulated instruments -------------------------------------------
+struct Instrument {
+    const char* resource;  // VISA resource name
+    const char* driver;    // driver prefix: "hp816x", "KE2400", "PM100D", "hp8169"
+    const char* idn;       // *IDN? answer
+};
+SIM_CORE_API const std::vector<Instrument>& instruments();
+
+// ---- sessions -------------------------------------------------------------
+// Opens a session of `driver` on `resource` (exact match, case-insensitive);
+// 0 if no such instrument of that driver.
+SIM_CORE_API ViSession open(const char* driver, const char* resource);
+SIM_CORE_API bool valid(ViSession s);
+SIM_CORE_API bool close(ViSession s);
+SIM_CORE_API const Instrument* instrument(ViSession s);  // null for unknown sessions
+
+// ---- journal arguments ------------------------------------------------------
+// Pointer arguments that the driver writes are journaled as present/null only;
+// wrap char* output buffers in sim::out() so they are not read as input text.
+struct OutText { const char* p; };
+inline OutText out(char* p) { return {p}; }
+
+struct Arg {
+    enum Kind { Int, Real, Text, Ptr, Null } kind;
+    long long i = 0;
+    double d = 0;
+    std::string s;
+};
+inline Arg arg_of(long long v) { Arg a{Arg::Int}; a.i = v; return a; }
+inline Arg arg_of(int32_t v) { return arg_of((long long)v); }
+inline Arg arg_of(uint32_t v) { return arg_of((long long)v); }
+inline Arg arg_of(int16_t v) { return arg_of((long long)v); }
+inline Arg arg_of(uint16_t v) { return arg_of((long long)v); }
+inline Arg arg_of(double v) { Arg a{Arg::Real}; a.d = v; return a; }
+SIM_CORE_API Arg arg_of(const char* text);  // input text (null -> Null)
+inline Arg arg_of(char* text) { return arg_of((const char*)text); }
+inline Arg arg_of(OutText t) { return Arg{t.p ? Arg::Ptr : Arg::Null}; }
+template <class T> Arg arg_of(T* p) { return Arg{p ? Arg::Ptr : Arg::Null}; }
+
+// Output pointers captured for scripting (by parameter position, from 0).
+struct Out {
+    int index;
+    enum Kind { None, I16, U16, I32, U32, Real, Text } kind;
+    void* p;
+};
+inline Out out_of(int i, int16_t* p) { return {i, Out::I16, p}; }
+inline Out out_of(int i, uint16_t* p) { return {i, Out::U16, p}; }
+inline Out out_of(int i, int32_t* p) { return {i, Out::I32, p}; }
+inline Out out_of(int i, uint32_t* p) { return {i, Out::U32, p}; }
+inline Out out_of(int i, double* p) { return {i, Out::Real, p}; }
+inline Out out_of(int i, OutText t) { return {i, Out::Text, (void*)t.p}; }
+template <class T> Out out_of(int i, const T&) { return {i, Out::None, nullptr}; }
+
+// ---- one driver call ----------------------------------------------------------
+class SIM_CORE_API Call {
+public:
+    template <class... A>
+    Call(const char* fn, A... args) : fn_(fn) {
+        std::vector<Arg> a{arg_of(args)...};
+        int i = 0;
+        Out o[] = {out_of(i++, args)..., Out{-1, Out::None, nullptr}};
+        begin(a, o, sizeof...(A));
+    }
+    // False (and status VI_ERROR_INV_OBJECT) for an unknown or closed session.
+    bool session(ViSession s);
+    // Sets the status the call will return unless a test scripted another.
+    void status(ViStatus st) { status_ = st; }
+    ViStatus status() const { return status_; }
+    // Applies scripted outputs and status; returns the status to hand back.
+    ViStatus done();
+    const char* name() const { return fn_; }
+
+private:
+    void begin(std::vector<Arg>& args, const Out* outs, int n);
+    const char* fn_;
+    ViStatus status_ = VI_SUCCESS;
+    Out outs_[16];
+    int nouts_ = 0;
+};
+
+// ---- writing outputs (hostile mode aware) ---------------------------------------
+SIM_CORE_API bool hostile();
+// Writes `text` into a buffer of `cap` bytes, cut to fit with its zero byte.
+// Hostile: fills all `cap` bytes with non-zero characters, no zero byte.
+SIM_CORE_API void put_text(char* buf, size_t cap, const std::string& text);
+// A count the driver reports for an array of `cap` elements: n, or beyond the
+// array in hostile mode.
+SIM_CORE_API long long report_count(long long n, long long cap);
+
+// ---- instrument error queue and last driver error, per driver prefix ------------
+struct Error { ViInt32 code; std::string message; };
+SIM_CORE_API void push_error(const char* driver, ViInt32 code, const std::string& msg);
+// Pops the oldest instrument error; {0, "No error"} when empty.
+SIM_CORE_API Error pop_error(const char* driver);
+SIM_CORE_API size_t error_count(const char* driver);
+
+// ---- value store (cleared by reset) ---------------------------------------------
+SIM_CORE_API std::string key(const char* family, long long unit, const char* what);
+SIM_CORE_API double& real(const std::string& k, double def = 0);
+SIM_CORE_API long long& integer(const std::string& k, long long def = 0);
+SIM_CORE_API std::string& text(const std::string& k, const std::string& def = "");
+// The stored text of `k`, or null when nothing was stored.
+SIM_CORE_API const std::string* find_text(const std::string& k);
+
+// Deterministic pseudo-random noise in [-1, 1): the same sequence after every reset.
+SIM_CORE_API double noise();
+
+}  // namespace sim
+
+// ---- control API for tests (reached from Python with ctypes) ----------------------
+extern "C" {
+SIM_CORE_API void sim_reset(void);
+SIM_CORE_API void sim_set_hostile(int on);
+// Makes `fn` return `status` for its next `times` calls (times < 0: until reset).
+SIM_CORE_API void sim_fail(const char* fn, ViStatus status, int times);
+// Makes `fn` write `value` through its output parameter at position `param`
+// (0-based, counting every parameter) on every call until reset.
+SIM_CORE_API void sim_set_output_int(const char* fn, int param, long long value);
+SIM_CORE_API void sim_set_output_real(const char* fn, int param, double value);
+SIM_CORE_API void sim_set_output_text(const char* fn, int param, const char* text);
+// Queues an instrument error for the driver with this prefix.
+SIM_CORE_API void sim_push_error(const char* driver, ViInt32 code, const char* message);
+SIM_CORE_API int sim_session_count(void);
+// Journal: entries "fn\x1f" + arguments separated by \x1f, each "i:<int>",
+// "d:<real>", "s:<text>", "p" (pointer) or "n" (null).
+SIM_CORE_API int sim_journal_size(void);
+SIM_CORE_API int sim_journal_entry(int index, char* buf, int size);
+SIM_CORE_API void sim_journal_clear(void);
+}
+
+#endif

@@ -1,0 +1,552 @@
+// Simulated 8169A polarization controller: a polarizer, then a quarter-wave
+// and a half-wave plate, each rotated to a position in degrees (0-180).
+// The output state of polarization is ellipticity epsilon (-45..45 deg) and
+// azimuth theta (0..180 deg); setting either turns the plates. The power
+// meter on the bench reads light through the polarizer of the controller on
+// GPIB0::9 (unit 0), see pm100d.cpp.
+//
+// Setters take a selector: 0 the value given, 1 minimum, 2 maximum, 3 default.
+// Commands and queries go through a small table (answer() below).
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hp8169.h"
+#include "sim.hpp"
+
+namespace {
+
+constexpr const char* driver = "hp8169";
+constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
+constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
+constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
+constexpr ViStatus err_param5 = (ViStatus)0xBFFC0005;
+constexpr ViStatus err_reply = (ViStatus)0xBFFC0E01;  // reply does not parse as asked
+constexpr double pi = 3.14159265358979323846;
+
+int unit_of(ViSession s) {
+    const sim::Instrument* in = sim::instrument(s);
+    return in && std::strcmp(in->resource, "GPIB0::9::INSTR") == 0 ? 0 : 1;
+}
+
+struct Setting { const char* name; double min, max, def; };
+const Setting settings[] = {
+    {"polarizer", 0, 180, 0}, {"half", 0, 180, 0}, {"quarter", 0, 180, 0},
+    {"speed", 1, 720, 180},   // deg/s
+    {"sphere", 0, 1, 0},      {"display", 0, 1, 1},
+    {"timeout", 0, 600000, 10000},  // ms
+    {"detect", 0, 1, 1},      // error query after every call
+    {"cmd_delay", 0, 100000, 0}, {"query_delay", 0, 100000, 0},
+    {"force", 0, 1, 0},
+};
+
+const Setting* setting(const char* name) {
+    for (const Setting& t : settings)
+        if (std::strcmp(t.name, name) == 0) return &t;
+    return nullptr;
+}
+double& value(int unit, const char* name) { return sim::real(sim::key("HP8169", unit, name), setting(name)->def); }
+long long& oper_event(int unit) { return sim::integer(sim::key("HP8169", unit, "oper_event")); }
+
+void reset_unit(int unit) {
+    for (const Setting& t : settings) value(unit, t.name) = t.def;
+    oper_event(unit) = 0;
+}
+
+double wrap180(double a) {
+    a = std::fmod(a, 180.0);
+    return a < 0 ? a + 180.0 : a;
+}
+
+// Output Stokes vector: linear light from the polarizer through both plates.
+void stokes(int unit, double& s1, double& s2, double& s3) {
+    double p = value(unit, "polarizer") * pi / 90, q = value(unit, "quarter") * pi / 90,
+           h = value(unit, "half") * pi / 90;
+    double a1 = std::cos(p), a2 = std::sin(p);
+    double C = std::cos(q), S = std::sin(q);  // quarter-wave retarder
+    double b1 = C * C * a1 + C * S * a2, b2 = C * S * a1 + S * S * a2, b3 = S * a1 - C * a2;
+    double c4 = std::cos(2 * h), s4 = std::sin(2 * h);  // half-wave retarder
+    s1 = c4 * b1 + s4 * b2;
+    s2 = s4 * b1 - c4 * b2;
+    s3 = -b3;
+}
+double epsilon(int unit) {
+    double s1, s2, s3;
+    stokes(unit, s1, s2, s3);
+    return 0.5 * std::asin(std::fmax(-1.0, std::fmin(1.0, s3))) * 180 / pi;
+}
+double theta(int unit) {
+    double s1, s2, s3;
+    stokes(unit, s1, s2, s3);
+    if (std::fabs(s1) < 1e-12 && std::fabs(s2) < 1e-12) return 0.0;
+    return wrap180(0.5 * std::atan2(s2, s1) * 180 / pi);
+}
+// Plates for a state: ellipticity p - q, azimuth 2h - q.
+void steer(int unit, double eps, double th) {
+    double q = wrap180(value(unit, "polarizer") - eps);
+    value(unit, "quarter") = q;
+    value(unit, "half") = wrap180((th + q) / 2);
+    oper_event(unit) |= 1;
+}
+
+// Value a setter selects; false when the selector or the value is out of range.
+bool pick(ViInt32 sel, double v, double min, double max, double def, double& out, ViStatus& st) {
+    switch (sel) {
+    case 0:
+        if (!(v >= min && v <= max)) { st = err_param3; return false; }
+        out = v;
+        return true;
+    case 1: out = min; return true;
+    case 2: out = max; return true;
+    case 3: out = def; return true;
+    }
+    st = err_param2;
+    return false;
+}
+
+ViStatus instrument_error(ViInt32 code, const char* msg, int unit) {
+    sim::push_error(driver, code, msg);
+    return value(unit, "detect") ? VI_ERROR_INSTR_ERROR : VI_SUCCESS;
+}
+
+ViInt16 status_byte(int unit) {
+    return (ViInt16)((sim::error_count(driver) ? 0x04 : 0) | (oper_event(unit) ? 0x80 : 0));
+}
+
+std::string upper(std::string t) {
+    for (char& ch : t) ch = (char)std::toupper((unsigned char)ch);
+    return t;
+}
+
+// Settable headers of the command table and the setting behind each.
+struct Header { const char* head; const char* name; };
+const Header headers[] = {
+    {":POS:POL", "polarizer"}, {":POS:HWP", "half"}, {":POS:QWP", "quarter"},
+    {":POL:SPE", "speed"},     {":POL:SPH", "sphere"}, {":DISP:ENAB", "display"},
+};
+const char* setting_of(const std::string& head) {
+    for (const Header& h : headers)
+        if (head == h.head) return h.name;
+    return nullptr;
+}
+
+// One command "HEADER [value]".
+ViStatus command(ViSession s, const char* text) {
+    int unit = unit_of(s);
+    std::string cmd = text;
+    std::string head = upper(cmd.substr(0, cmd.find(' ')));
+    std::string arg = cmd.size() > head.size() ? cmd.substr(head.size() + 1) : "";
+    if (head == "*RST") reset_unit(unit);
+    else if (head == "*CLS") {
+        while (sim::error_count(driver)) sim::pop_error(driver);
+        oper_event(unit) = 0;
+    } else if (const char* name = setting_of(head)) {
+        const Setting* t = setting(name);
+        char* end = nullptr;
+        double v = std::strtod(arg.c_str(), &end);
+        if (arg.empty() || *end) return instrument_error(-104, "Data type error", unit);
+        if (v < t->min || v > t->max) return instrument_error(-222, "Data out of range", unit);
+        value(unit, name) = v;
+        if (std::strncmp(head.c_str(), ":POS", 4) == 0) oper_event(unit) |= 1;
+    } else
+        return instrument_error(-113, "Undefined header", unit);
+    return VI_SUCCESS;
+}
+
+// The answer to a query: text and the numbers in it.
+struct Answer { std::string text; std::vector<double> nums; };
+
+std::string join(const std::vector<double>& v) {
+    std::string t;
+    char b[40];
+    for (size_t i = 0; i < v.size(); ++i) {
+        std::snprintf(b, sizeof b, "%s%.4f", i ? "," : "", v[i]);
+        t += b;
+    }
+    return t;
+}
+
+ViStatus answer(ViSession s, const char* text, Answer& a) {
+    int unit = unit_of(s);
+    std::string q = text;
+    std::string head = upper(q.substr(0, q.find(' ')));
+    if (head.empty() || head.back() != '?') return instrument_error(-113, "Undefined header", unit);
+    std::string base = head.substr(0, head.size() - 1);
+    if (head == "*IDN?") {
+        a.text = sim::instrument(s)->idn;
+        return VI_SUCCESS;
+    }
+    if (head == "SYST:ERR?") {
+        sim::Error e = sim::pop_error(driver);
+        a.nums = {(double)e.code};
+        a.text = std::to_string(e.code) + ",\"" + e.message + "\"";
+        return VI_SUCCESS;
+    }
+    if (head == "*OPC?") a.nums = {1};
+    else if (head == "*STB?") a.nums = {(double)status_byte(unit)};
+    else if (head == ":POS:ALL?") a.nums = {value(unit, "polarizer"), value(unit, "half"), value(unit, "quarter")};
+    else if (head == ":POL:EPS?") a.nums = {epsilon(unit)};
+    else if (head == ":POL:THET?") a.nums = {theta(unit)};
+    else if (head == ":STAT:REG?") {
+        a.nums = {(double)oper_event(unit), 0, 0, 0};
+        oper_event(unit) = 0;
+    } else if (const char* name = setting_of(base)) a.nums = {value(unit, name)};
+    else return instrument_error(-113, "Undefined header", unit);
+    a.text = join(a.nums);
+    return VI_SUCCESS;
+}
+
+const char* status_text(ViStatus st) {
+    switch (st) {
+    case VI_SUCCESS: return "No error";
+    case VI_ERROR_INV_OBJECT: return "The given session or object reference is invalid";
+    case VI_ERROR_RSRC_NFOUND: return "Insufficient location information or resource not present";
+    case VI_ERROR_TMO: return "Timeout expired before operation completed";
+    case VI_ERROR_PARAMETER1: return "Parameter 1 out of range";
+    case err_param2: return "Parameter 2 out of range";
+    case err_param3: return "Parameter 3 out of range";
+    case err_param4: return "Parameter 4 out of range";
+    case err_param5: return "Parameter 5 out of range";
+    case err_reply: return "Instrument reply could not be read as the type asked for";
+    case VI_ERROR_INSTR_ERROR: return "Instrument error detected, use error_query";
+    }
+    return nullptr;
+}
+
+template <class T> T as(double v) { return (T)std::lround(v); }
+template <> double as<double>(double v) { return v; }
+
+// Shared by the three array queries: writes at most `size` values.
+template <class T> ViStatus array_query(ViSession s, ViString query, ViInt32 size, T* values, ViInt32* count) {
+    if (!query) return err_param2;
+    if (size < 0 || (size > 0 && !values)) return err_param3;
+    if (!count) return err_param5;
+    Answer a;
+    ViStatus st = answer(s, query, a);
+    if (st < 0) return st;
+    if (a.nums.empty()) return err_reply;
+    ViInt32 n = (ViInt32)a.nums.size() < size ? (ViInt32)a.nums.size() : size;
+    if (sim::hostile()) n = size;  // fills the room it was told of
+    for (ViInt32 i = 0; i < n; ++i) values[i] = as<T>(a.nums[i % a.nums.size()]);
+    *count = (ViInt32)sim::report_count(n, size);
+    return st;
+}
+
+template <class T> ViStatus scalar_query(ViSession s, ViString query, T* out) {
+    if (!query) return err_param2;
+    if (!out) return err_param3;
+    Answer a;
+    ViStatus st = answer(s, query, a);
+    if (st < 0) return st;
+    if (a.nums.empty()) return err_reply;
+    *out = as<T>(a.nums[0]);
+    return st;
+}
+
+}  // namespace
+
+#define SESSION(...)                  \
+    sim::Call c(__func__, __VA_ARGS__); \
+    if (!c.session(s)) return c.done()
+
+extern "C" {
+
+// ---- session ---------------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 reset, ViSession* session) {
+    sim::Call c(__func__, rsrc, idQuery, reset, session);
+    ViSession s = sim::open(driver, rsrc);
+    if (session) *session = s;
+    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
+    else if (reset) reset_unit(unit_of(s));
+    return c.done();
+}
+
+// The driver's handle of a session is the session itself.
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getHandle(ViSession s, ViSession* handle) {
+    SESSION(s, handle);
+    if (handle) *handle = s;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_close(ViSession s) {
+    SESSION(s);
+    sim::close(s);
+    return c.done();
+}
+
+// ---- common instrument functions ------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_reset(ViSession s) {
+    SESSION(s);
+    reset_unit(unit_of(s));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_self_test(ViSession s, ViInt16* result, ViChar message[]) {
+    SESSION(s, result, sim::out(message));
+    if (result) *result = 0;
+    sim::put_text(message, 256, "Self test passed");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_query(ViSession s, ViInt32* code, ViChar message[]) {
+    SESSION(s, code, sim::out(message));
+    sim::Error e = sim::pop_error(driver);
+    if (code) *code = e.code;
+    sim::put_text(message, 256, e.message);
+    return c.done();
+}
+
+// Works on any session value (also 0, after a failed init).
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_message(ViSession s, ViStatus status, ViChar message[]) {
+    sim::Call c(__func__, s, status, sim::out(message));
+    const char* t = status_text(status);
+    char b[64];
+    if (!t) {
+        std::snprintf(b, sizeof b, "Unknown status code 0x%08X", (unsigned)status);
+        t = b;
+        c.status(err_param2);
+    }
+    sim::put_text(message, 256, t);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
+    SESSION(s, sim::out(driverRev), sim::out(firmwareRev));
+    std::string idn = sim::instrument(s)->idn;
+    sim::put_text(driverRev, 256, "4.1.0 (simulated)");
+    sim::put_text(firmwareRev, 256, idn.substr(idn.rfind(',') + 1));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut(ViSession s, ViInt32 ms) {
+    SESSION(s, ms);
+    if (ms < 0 || ms > setting("timeout")->max) c.status(err_param2);
+    else value(unit_of(s), "timeout") = ms;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
+    SESSION(s, ms);
+    if (ms) *ms = (ViInt32)value(unit_of(s), "timeout");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect(ViSession s, ViUInt16 on) {
+    SESSION(s, on);
+    if (on > 1) c.status(err_param2);
+    else value(unit_of(s), "detect") = on;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect_Q(ViSession s, ViUInt16* on) {
+    SESSION(s, on);
+    if (on) *on = (ViUInt16)value(unit_of(s), "detect");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setDelay(ViSession s, ViInt32 cmdDelay, ViInt32 queryDelay) {
+    SESSION(s, cmdDelay, queryDelay);
+    if (cmdDelay < 0 || cmdDelay > 100000) c.status(err_param2);
+    else if (queryDelay < 0 || queryDelay > 100000) c.status(err_param3);
+    else {
+        value(unit_of(s), "cmd_delay") = cmdDelay;
+        value(unit_of(s), "query_delay") = queryDelay;
+    }
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getDelay_Q(ViSession s, ViInt32* cmdDelay, ViInt32* queryDelay) {
+    SESSION(s, cmdDelay, queryDelay);
+    if (cmdDelay) *cmdDelay = (ViInt32)value(unit_of(s), "cmd_delay");
+    if (queryDelay) *queryDelay = (ViInt32)value(unit_of(s), "query_delay");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_dcl(ViSession s) {
+    SESSION(s);
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_opc_Q(ViSession s, ViUInt16* done) {
+    SESSION(s, done);
+    if (done) *done = 1;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_forceTransaction(ViSession s, ViUInt16 force) {
+    SESSION(s, force);
+    if (force > 1) c.status(err_param2);
+    else value(unit_of(s), "force") = force;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_readStatusByte_Q(ViSession s, ViInt16* stb) {
+    SESSION(s, stb);
+    if (stb) *stb = status_byte(unit_of(s));
+    return c.done();
+}
+// Operation event bit 0: a plate finished moving (cleared when read).
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operEvent_Q(ViSession s, ViInt32* v) {
+    SESSION(s, v);
+    if (v) *v = (ViInt32)oper_event(unit_of(s));
+    oper_event(unit_of(s)) = 0;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operCond_Q(ViSession s, ViInt32* v) {
+    SESSION(s, v);
+    if (v) *v = 0;  // plates are always settled when asked
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesEvent_Q(ViSession s, ViInt32* v) {
+    SESSION(s, v);
+    if (v) *v = 0;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesCond_Q(ViSession s, ViInt32* v) {
+    SESSION(s, v);
+    if (v) *v = 0;
+    return c.done();
+}
+
+// ---- commands and queries ------------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmd(ViSession s, ViString command_text) {
+    SESSION(s, command_text);
+    c.status(command_text ? command(s, command_text) : err_param2);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession s, ViString query, ViInt32 size, ViChar reply[]) {
+    SESSION(s, query, size, sim::out(reply));
+    Answer a;
+    if (!query) c.status(err_param2);
+    else if (size < 1) c.status(err_param3);
+    else if (!reply) c.status(err_param4);
+    else {
+        c.status(answer(s, query, a));
+        if (c.status() >= 0) sim::put_text(reply, (size_t)size, a.text);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt(ViSession s, ViString head, ViInt32 v) {
+    SESSION(s, head, v);
+    if (!head) c.status(err_param2);
+    else c.status(command(s, (std::string(head) + " " + std::to_string(v)).c_str()));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal(ViSession s, ViString head, ViReal64 v) {
+    SESSION(s, head, v);
+    char b[40];
+    std::snprintf(b, sizeof b, " %.10g", v);
+    if (!head) c.status(err_param2);
+    else c.status(command(s, (std::string(head) + b).c_str()));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16_Q(ViSession s, ViString query, ViInt16* v) {
+    SESSION(s, query, v);
+    c.status(scalar_query(s, query, v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32_Q(ViSession s, ViString query, ViInt32* v) {
+    SESSION(s, query, v);
+    c.status(scalar_query(s, query, v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64_Q(ViSession s, ViString query, ViReal64* v) {
+    SESSION(s, query, v);
+    c.status(scalar_query(s, query, v));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt16 values[],
+                                                     ViInt32* count) {
+    SESSION(s, query, size, values, count);
+    c.status(array_query(s, query, size, values, count));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt32 values[],
+                                                     ViInt32* count) {
+    SESSION(s, query, size, values, count);
+    c.status(array_query(s, query, size, values, count));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession s, ViString query, ViInt32 size, ViReal64 values[],
+                                                      ViInt32* count) {
+    SESSION(s, query, size, values, count);
+    c.status(array_query(s, query, size, values, count));
+    return c.done();
+}
+
+// ---- polarization controller -------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_enableDisplay(ViSession s, ViUInt16 on) {
+    SESSION(s, on);
+    if (on > 1) c.status(err_param2);
+    else value(unit_of(s), "display") = on;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setEpsilon(ViSession s, ViInt32 sel, ViReal64 eps) {
+    SESSION(s, sel, eps);
+    double v = 0;
+    ViStatus st = VI_SUCCESS;
+    int u = unit_of(s);
+    if (pick(sel, eps, -45, 45, 0, v, st)) steer(u, v, theta(u));
+    c.status(st);
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getEpsilon_Q(ViSession s, ViReal64* eps) {
+    SESSION(s, eps);
+    if (eps) *eps = epsilon(unit_of(s));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setTheta(ViSession s, ViInt32 sel, ViReal64 th) {
+    SESSION(s, sel, th);
+    double v = 0;
+    ViStatus st = VI_SUCCESS;
+    int u = unit_of(s);
+    if (pick(sel, th, 0, 180, 0, v, st)) steer(u, epsilon(u), v);
+    c.status(st);
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
+    SESSION(s, th);
+    if (th) *th = theta(unit_of(s));
+    return c.done();
+}
+
+#define POSITION(Set, Get, name)                                                          \
+    DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Set(ViSession s, ViInt32 sel, ViReal64 pos) { \
+        SESSION(s, sel, pos);                                                             \
+        double v = 0;                                                                     \
+        ViStatus st = VI_SUCCESS;                                                         \
+        if (pick(sel, pos, 0, 180, 0, v, st)) {                                         \
+            value(unit_of(s), name) = v;                                                  \
+            oper_event(unit_of(s)) |= 1;                                                  \
+        }                                                                                 \
+        c.status(st);                                                                     \
+        return c.done();                                                                  \
+    }                                                                                     \
+    DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Get(ViSession s, ViReal64* pos) {            \
+        SESSION(s, pos);                                                                  \
+        if (pos) *pos = value(unit_of(s), name);                                          \
+        return c.done();                                                                  \
+    }
+
+POSITION(setPolPos, getPolPos_Q, "polarizer")
+POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, "half")
+POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setPolSpeed(ViSession s, ViUInt16 speed) {
+    SESSION(s, speed);
+    if (speed < 1 || speed > 720) c.status(err_param2);
+    else value(unit_of(s), "speed") = speed;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setSphereApplState(ViSession s, ViUInt16 on) {
+    SESSION(s, on);
+    if (on > 1) c.status(err_param2);
+    else value(unit_of(s), "sphere") = on;
+    return c.done();
+}
+
+}  // extern "C"

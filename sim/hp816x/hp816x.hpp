@@ -1,0 +1,57 @@
+// Shared state of the simulated optical mainframe: slots, the tunable laser
+// that feeds the power meters, and the device under test between them.
+#ifndef SIM_HP816X_HPP
+#define SIM_HP816X_HPP
+
+#include <cmath>
+
+#include "hp816x.h"
+#include "sim.hpp"
+
+namespace hp816x {
+
+constexpr const char* driver = "hp816x";
+
+// Slot layout of both simulated mainframes (slots do not enforce their module
+// type: every family answers on every slot, so scripts can address any).
+//   0: tunable laser 81600B      1: dual power meter 81635A (channels 1, 2)
+//   2: power meter 81634B        3: attenuator 81577A
+//   4: return-loss module 81610A 5: fixed laser 81654A   6: switch 81595B
+constexpr int slots = 7;
+
+// Laser state (wavelength in m, power in dBm, output 0/1) as the TLS
+// functions store it; power meters read it through the device under test.
+inline double& laser_wavelength(int slot = 0) { return sim::real(sim::key("TLS", slot, "wavelength"), 1550e-9); }
+inline double& laser_power_dbm(int slot = 0) { return sim::real(sim::key("TLS", slot, "power"), 0.0); }
+inline long long& laser_output(int slot = 0) { return sim::integer(sim::key("TLS", slot, "output"), 1); }
+
+// Device under test: a fibre Bragg-grating notch filter, 0.6 dB insertion
+// loss, a 25 dB Lorentzian dip of 0.4 nm FWHM centred on 1550.12 nm.
+constexpr double dip_center = 1550.12e-9, dip_fwhm = 0.4e-9, dip_depth_db = 25.0, insertion_loss_db = 0.6;
+inline double dut_transmission_db(double wl) {
+    double x = (wl - dip_center) / (dip_fwhm / 2);
+    return -insertion_loss_db - dip_depth_db / (1 + x * x);
+}
+
+// Power (dBm) a power meter channel reads now: laser through the DUT, plus a
+// little deterministic noise; -90 dBm of dark noise with the laser off.
+inline double pwm_power_dbm(int slot, int channel) {
+    if (!laser_output()) return -90.0 + 0.5 * sim::noise();
+    return laser_power_dbm() + dut_transmission_db(laser_wavelength()) + 0.002 * sim::noise();
+}
+
+inline double dbm_to_watt(double dbm) { return 1e-3 * std::pow(10.0, dbm / 10); }
+inline double watt_to_dbm(double w) { return w > 0 ? 10 * std::log10(w / 1e-3) : -200.0; }
+
+// Power meter channels of the simulated mainframe, in the order the driver
+// lists them (PWM_readAll, registered channels of a multi-frame scan).
+struct PwmChannel { int slot, channel; };
+constexpr PwmChannel pwm_channels[] = {{1, 1}, {1, 2}, {2, 1}};
+constexpr int pwm_channel_count = 3;
+
+// Writes an output the caller may have passed as a null pointer.
+template <class T, class V> inline void put(T* p, V v) { if (p) *p = (T)v; }
+
+}  // namespace hp816x
+
+#endif

@@ -1,0 +1,403 @@
+// Simulated hp816x driver functions of this family: power meter channels.
+// A channel reads the laser through the device under test (hp816x.hpp);
+// its settings live in the value store under "PWM<slot*10+channel>".
+#include <algorithm>
+#include <cmath>
+
+#include "hp816x.hpp"
+
+using namespace hp816x;
+
+namespace {
+
+const ViStatus bad_param4 = (ViStatus)0xBFFC0004L, bad_param5 = (ViStatus)0xBFFC0005L;
+enum { fn_none, fn_logging, fn_stability, fn_minmax };
+
+std::string k(int slot, int ch, const char* what) { return sim::key("PWM", slot * 10LL + ch, what); }
+long long& I(int slot, int ch, const char* what, long long def = 0) { return sim::integer(k(slot, ch, what), def); }
+double& R(int slot, int ch, const char* what, double def = 0) { return sim::real(k(slot, ch, what), def); }
+
+long long& unit(int slot, int ch) { return I(slot, ch, "unit", 0); }             // 0 dBm, 1 W
+long long& range_mode(int slot, int ch) { return I(slot, ch, "rangeMode", 1); }  // 1 auto
+double& wavelength(int slot, int ch) { return R(slot, ch, "wavelength", 1550e-9); }
+double& averaging(int slot, int ch) { return R(slot, ch, "averagingTime", 0.1); }
+double& range(int slot, int ch) { return R(slot, ch, "range", 10.0); }
+double& internal_ref(int slot, int ch) { return R(slot, ch, "internalReference", 0.0); }
+
+// Absolute power (dBm) the channel sees, with its calibration offset.
+double absolute_dbm(int slot, int ch) { return pwm_power_dbm(slot, ch) + R(slot, ch, "calibration"); }
+
+// A reading as the channel reports it: relative (dB) to its reference when
+// measuring relative, else in its power unit.
+double reading(int slot, int ch) {
+    double dbm = absolute_dbm(slot, ch);
+    if (I(slot, ch, "measure") == 1) {
+        double ref = I(slot, ch, "refSource") == 0
+                         ? internal_ref(slot, ch)
+                         : absolute_dbm((int)I(slot, ch, "refSlot", slot), (int)I(slot, ch, "refChannel", ch));
+        return dbm - ref;
+    }
+    return unit(slot, ch) == 1 ? dbm_to_watt(dbm) : dbm;
+}
+
+// Fills `n` logged (or stability) results; a slow drift on the latter.
+void results(int slot, int ch, ViUInt16 result_unit, double* out, long long n, double drift) {
+    if (!out) return;
+    for (long long i = 0; i < n; ++i) {
+        double dbm = absolute_dbm(slot, ch) + drift * std::sin(i * 0.05);
+        out[i] = result_unit == 1 ? dbm_to_watt(dbm) : dbm;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession s, ViInt32 slot, ViUInt16 check) {
+    sim::Call c(__func__, s, slot, check);
+    if (!c.session(s)) return c.done();
+    I(slot, 0, "slaveChannelCheck") = check;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
+                                                          ViUInt16 powerUnit, ViUInt16 internalTrigger,
+                                                          ViReal64 wl, ViReal64 avg, ViReal64 powerRange) {
+    sim::Call c(__func__, s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
+    if (!c.session(s)) return c.done();
+    range_mode(slot, ch) = rangeMode;
+    unit(slot, ch) = powerUnit;
+    I(slot, ch, "internalTrigger") = internalTrigger;
+    wavelength(slot, ch) = wl;
+    averaging(slot, ch) = avg;
+    range(slot, ch) = powerRange;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                            ViUInt16* rangeMode, ViUInt16* powerUnit,
+                                                            ViUInt16* internalTrigger, ViReal64* wl, ViReal64* avg,
+                                                            ViReal64* powerRange) {
+    sim::Call c(__func__, s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
+    if (!c.session(s)) return c.done();
+    put(rangeMode, range_mode(slot, ch));
+    put(powerUnit, unit(slot, ch));
+    put(internalTrigger, I(slot, ch, "internalTrigger"));
+    put(wl, wavelength(slot, ch));
+    put(avg, averaging(slot, ch));
+    put(powerRange, range(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 measure,
+                                                               ViInt32 refSource, ViInt32 refSlot, ViInt32 refChannel) {
+    sim::Call c(__func__, s, slot, ch, measure, refSource, refSlot, refChannel);
+    if (!c.session(s)) return c.done();
+    I(slot, ch, "measure") = measure;
+    I(slot, ch, "refSource") = refSource;
+    I(slot, ch, "refSlot", slot) = refSlot;
+    I(slot, ch, "refChannel", ch) = refChannel;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                                 ViInt32* measure, ViInt32* refSource,
+                                                                 ViInt32* refSlot, ViInt32* refChannel) {
+    sim::Call c(__func__, s, slot, ch, measure, refSource, refSlot, refChannel);
+    if (!c.session(s)) return c.done();
+    put(measure, I(slot, ch, "measure"));
+    put(refSource, I(slot, ch, "refSource"));
+    put(refSlot, I(slot, ch, "refSlot", slot));
+    put(refChannel, I(slot, ch, "refChannel", ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 trig) {
+    sim::Call c(__func__, s, slot, ch, trig);
+    if (!c.session(s)) return c.done();
+    I(slot, ch, "internalTrigger") = trig;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_averagingTime(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg) {
+    sim::Call c(__func__, s, slot, ch, avg);
+    if (!c.session(s)) return c.done();
+    if (!(avg > 0)) c.status(bad_param4);
+    else averaging(slot, ch) = avg;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_averagingTime_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* avg) {
+    sim::Call c(__func__, s, slot, ch, avg);
+    if (!c.session(s)) return c.done();
+    put(avg, averaging(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
+    sim::Call c(__func__, s, slot, ch, wl);
+    if (!c.session(s)) return c.done();
+    if (wl < 800e-9 || wl > 1700e-9) c.status(bad_param4);
+    else wavelength(slot, ch) = wl;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_wavelength_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* minWl,
+                                                            ViReal64* maxWl, ViReal64* current) {
+    sim::Call c(__func__, s, slot, ch, minWl, maxWl, current);
+    if (!c.session(s)) return c.done();
+    put(minWl, 800e-9);
+    put(maxWl, 1700e-9);
+    put(current, wavelength(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_calibration(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 cal) {
+    sim::Call c(__func__, s, slot, ch, cal);
+    if (!c.session(s)) return c.done();
+    R(slot, ch, "calibration") = cal;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_calibration_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* cal) {
+    sim::Call c(__func__, s, slot, ch, cal);
+    if (!c.session(s)) return c.done();
+    put(cal, R(slot, ch, "calibration"));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerRange(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
+                                                          ViReal64 powerRange) {
+    sim::Call c(__func__, s, slot, ch, rangeMode, powerRange);
+    if (!c.session(s)) return c.done();
+    range_mode(slot, ch) = rangeMode;
+    range(slot, ch) = powerRange;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerRange_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                            ViUInt16* rangeMode, ViReal64* powerRange) {
+    sim::Call c(__func__, s, slot, ch, rangeMode, powerRange);
+    if (!c.session(s)) return c.done();
+    put(rangeMode, range_mode(slot, ch));
+    put(powerRange, range(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerUnit(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 powerUnit) {
+    sim::Call c(__func__, s, slot, ch, powerUnit);
+    if (!c.session(s)) return c.done();
+    if (powerUnit != 0 && powerUnit != 1) c.status(bad_param4);
+    else unit(slot, ch) = powerUnit;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerUnit_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* powerUnit) {
+    sim::Call c(__func__, s, slot, ch, powerUnit);
+    if (!c.session(s)) return c.done();
+    put(powerUnit, unit(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceValue(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                              ViReal64 internalReference, ViReal64 referenceChannel) {
+    sim::Call c(__func__, s, slot, ch, internalReference, referenceChannel);
+    if (!c.session(s)) return c.done();
+    internal_ref(slot, ch) = internalReference;
+    R(slot, ch, "referenceChannel") = referenceChannel;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceValue_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                                ViInt32* refSource, ViReal64* internalReference,
+                                                                ViReal64* referenceChannel) {
+    sim::Call c(__func__, s, slot, ch, refSource, internalReference, referenceChannel);
+    if (!c.session(s)) return c.done();
+    put(refSource, I(slot, ch, "refSource"));
+    put(internalReference, internal_ref(slot, ch));
+    put(referenceChannel, R(slot, ch, "referenceChannel"));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 trigIn,
+                                                                    ViInt32 trigOut) {
+    sim::Call c(__func__, s, slot, trigIn, trigOut);
+    if (!c.session(s)) return c.done();
+    I(slot, 0, "triggerIn") = trigIn;
+    I(slot, 0, "triggerOut") = trigOut;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* trigIn,
+                                                                    ViInt32* trigOut) {
+    sim::Call c(__func__, s, slot, trigIn, trigOut);
+    if (!c.session(s)) return c.done();
+    put(trigIn, I(slot, 0, "triggerIn"));
+    put(trigOut, I(slot, 0, "triggerOut"));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_displayToReference(ViSession s, ViInt32 slot, ViInt32 ch) {
+    sim::Call c(__func__, s, slot, ch);
+    if (!c.session(s)) return c.done();
+    internal_ref(slot, ch) = absolute_dbm(slot, ch);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch) {
+    sim::Call c(__func__, s, slot, ch);
+    if (!c.session(s)) return c.done();
+    R(slot, ch, "fetched") = reading(slot, ch);
+    I(slot, ch, "hasFetched") = 1;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
+    sim::Call c(__func__, s, slot, ch, value);
+    if (!c.session(s)) return c.done();
+    double v = reading(slot, ch);
+    R(slot, ch, "fetched") = v;
+    I(slot, ch, "hasFetched") = 1;
+    put(value, v);
+    return c.done();
+}
+
+// The value of the last measurement (a new one if there was none).
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_fetchValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
+    sim::Call c(__func__, s, slot, ch, value);
+    if (!c.session(s)) return c.done();
+    put(value, I(slot, ch, "hasFetched") ? R(slot, ch, "fetched") : reading(slot, ch));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count, ViInt32 slots[], ViInt32 channels[],
+                                                   ViReal64 values[]) {
+    sim::Call c(__func__, s, count, slots, channels, values);
+    if (!c.session(s)) return c.done();
+    const int cap = 34;
+    int n = sim::hostile() ? cap : pwm_channel_count;  // hostile: every entry written
+    for (int i = 0; i < n; ++i) {
+        const PwmChannel& p = pwm_channels[i % pwm_channel_count];
+        if (slots) slots[i] = p.slot;
+        if (channels) channels[i] = p.channel;
+        if (values) values[i] = reading(p.slot, p.channel);
+    }
+    put(count, sim::report_count(pwm_channel_count, cap));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroing(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* result) {
+    sim::Call c(__func__, s, slot, ch, result);
+    if (!c.session(s)) return c.done();
+    put(result, 0);  // zeroing succeeded
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroingAll(ViSession s, ViInt32* result) {
+    sim::Call c(__func__, s, result);
+    if (!c.session(s)) return c.done();
+    put(result, 0);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 ignore,
+                                                       ViInt32 errorNumber) {
+    sim::Call c(__func__, s, slot, ch, ignore, errorNumber);
+    if (!c.session(s)) return c.done();
+    I(slot, ch, "ignoreError") = ignore;
+    I(slot, ch, "ignoredErrorNumber") = errorNumber;
+    return c.done();
+}
+
+// Logging: dataPoints readings of averagingTime each; the estimated time
+// to completion comes back in milliseconds.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
+                                                       ViInt32 dataPoints, ViInt32* timeout) {
+    sim::Call c(__func__, s, slot, ch, avg, dataPoints, timeout);
+    if (!c.session(s)) return c.done();
+    if (!(avg > 0)) return c.status(bad_param4), c.done();
+    if (dataPoints < 0) return c.status(bad_param5), c.done();
+    I(slot, ch, "function") = fn_logging;
+    I(slot, ch, "points") = dataPoints;
+    averaging(slot, ch) = avg;
+    put(timeout, std::min(2e9, std::ceil(avg * dataPoints * 1000) + 100));
+    return c.done();
+}
+
+// Writes the dataPoints of the last logging set-up; status 1: complete.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                                ViUInt16 wait, ViUInt16 resultUnit,
+                                                                ViUInt16* status, ViReal64 result[]) {
+    sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
+    if (!c.session(s)) return c.done();
+    long long n = I(slot, ch, "function") == fn_logging ? I(slot, ch, "points") : 0;
+    results(slot, ch, resultUnit, result, n, 0.0);
+    put(status, 1);
+    return c.done();
+}
+
+// Stability: a reading every delayTime over totalTime; the number of
+// results comes back.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
+                                                         ViReal64 delay, ViReal64 total, ViInt32* estimated) {
+    sim::Call c(__func__, s, slot, ch, avg, delay, total, estimated);
+    if (!c.session(s)) return c.done();
+    if (!(avg > 0)) return c.status(bad_param4), c.done();
+    if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(bad_param5), c.done();
+    long long n = (long long)std::floor(total / delay + 1e-9);
+    I(slot, ch, "function") = fn_stability;
+    I(slot, ch, "points") = n;
+    put(estimated, n);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
+                                                                  ViUInt16 wait, ViUInt16 resultUnit,
+                                                                  ViUInt16* status, ViReal64 result[]) {
+    sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
+    if (!c.session(s)) return c.done();
+    long long n = I(slot, ch, "function") == fn_stability ? I(slot, ch, "points") : 0;
+    results(slot, ch, resultUnit, result, n, 0.01);
+    put(status, 1);
+    return c.done();
+}
+
+// Min-max: the estimated time (ms) for dataPoints readings comes back.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 mode,
+                                                      ViInt32 dataPoints, ViInt32* estimated) {
+    sim::Call c(__func__, s, slot, ch, mode, dataPoints, estimated);
+    if (!c.session(s)) return c.done();
+    if (dataPoints < 1) return c.status(bad_param5), c.done();
+    I(slot, ch, "function") = fn_minmax;
+    I(slot, ch, "points") = dataPoints;
+    I(slot, ch, "minMaxMode") = mode;
+    put(estimated, std::min(2e9, std::ceil(averaging(slot, ch) * dataPoints * 1000)));
+    return c.done();
+}
+
+// Minimum, maximum and latest of (up to 1000 of) the readings set up.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* lo,
+                                                               ViReal64* hi, ViReal64* current) {
+    sim::Call c(__func__, s, slot, ch, lo, hi, current);
+    if (!c.session(s)) return c.done();
+    long long n = std::max(1LL, std::min(1000LL, I(slot, ch, "points", 1)));
+    double v = reading(slot, ch), mn = v, mx = v;
+    for (long long i = 1; i < n; ++i) {
+        v = reading(slot, ch);
+        mn = std::min(mn, v);
+        mx = std::max(mx, v);
+    }
+    put(lo, mn);
+    put(hi, mx);
+    put(current, v);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_functionStop(ViSession s, ViInt32 slot, ViInt32 ch) {
+    sim::Call c(__func__, s, slot, ch);
+    if (!c.session(s)) return c.done();
+    I(slot, ch, "function") = fn_none;
+    return c.done();
+}
+
+}  // extern "C"

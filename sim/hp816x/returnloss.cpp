@@ -1,0 +1,612 @@
+// Simulated hp816x driver functions of this family: return-loss modules.
+//
+// Model: the module's source (0 dBm when on, 1310 nm lower, 1550 nm upper,
+// or an external source at the module's wavelength) feeds a monitor diode
+// (10 % of the source) and the front connector; the return diode sees half
+// of what comes back.  What comes back is the module's own residual
+// reflection (72 dB return loss) plus the device: a connector whose return
+// loss falls from 45.5 dB at 1310 nm to 42.8 dB at 1550 nm.  Calibrating
+// assumes that the reference reflector (0.16 dB) or the termination is
+// connected; until then the module holds factory calibration values.
+#include <algorithm>
+#include <cmath>
+
+#include "hp816x.hpp"
+
+namespace {
+
+const double src_wl[2] = {1310e-9, 1550e-9};
+const double src_watt = 1e-3, monitor_share = 0.1, return_share = 0.5, dark_watt = 1e-11;
+const double residual_rl = 72.0, reflector_rl = 0.16, rl_limit = 75.0;
+const double wl_min = 1250e-9, wl_max = 1650e-9, wl_def = 1550e-9;
+
+ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
+
+bool start(sim::Call& c, ViSession s, ViInt32 slot) {
+    if (!c.session(s)) return false;
+    if (slot < 0 || slot >= hp816x::slots) {
+        c.status(param(2));
+        return false;
+    }
+    return true;
+}
+
+double& real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("RLM", slot, what), def); }
+long long& integer(ViInt32 slot, const char* what, long long def) {
+    return sim::integer(sim::key("RLM", slot, what), def);
+}
+std::string per(const char* what, long long src) { return std::string(what) + "." + std::to_string(src); }
+double& real(ViInt32 slot, const std::string& what, double def) { return real(slot, what.c_str(), def); }
+
+long long& source(ViInt32 slot) { return integer(slot, "source", 0); }
+long long& laser(ViInt32 slot) { return integer(slot, "laser", 0); }
+double& wavelength(ViInt32 slot) { return real(slot, "wavelength", wl_def); }
+double& avg_time(ViInt32 slot) { return real(slot, "avgTime", 0.1); }
+double& rl_reference(ViInt32 slot, long long src) { return real(slot, per("rlRef", src), reflector_rl); }
+double& fp_delta(ViInt32 slot, long long src) { return real(slot, per("fpDelta", src), 0); }
+long long& running(ViInt32 slot) { return integer(slot, "function", 0); }  // 0 none, 1 logging, 2 stability, 3 min/max
+
+double lin(double rl_db) { return std::pow(10.0, -rl_db / 10); }
+double source_wavelength(ViInt32 slot) { return source(slot) < 2 ? src_wl[source(slot)] : wavelength(slot); }
+double device_rl(double wl) { return 45.5 - (wl - 1310e-9) / 240e-9 * 2.7; }
+
+// Return and monitor power (W) with `reflection` (linear) at the connector.
+void sample(ViInt32 slot, double reflection, double& ret, double& mon) {
+    double p = laser(slot) ? src_watt : 0;
+    mon = monitor_share * p * (1 + 5e-4 * sim::noise()) + dark_watt * (1 + sim::noise());
+    ret = return_share * p * (lin(residual_rl) + reflection) * (1 + 5e-4 * sim::noise()) + dark_watt * (1 + sim::noise());
+}
+
+void sample_device(ViInt32 slot, double& ret, double& mon) {
+    sample(slot, lin(device_rl(source_wavelength(slot))), ret, mon);
+    real(slot, "dut.ret", 0) = ret;
+    real(slot, "dut.mon", 0) = mon;
+    integer(slot, "dut.valid", 0) = 1;
+}
+
+// Calibration pairs per source; factory values until calibrated.
+double& cal(ViInt32 slot, const char* what, long long src) {
+    bool monitor = what[1] == 'm';  // "rm", "tm": monitor; "rr", "tr": return
+    double reflection = what[0] == 'r' ? lin(reflector_rl) : 0;
+    double def = monitor ? monitor_share * src_watt : return_share * src_watt * (lin(residual_rl) + reflection);
+    return real(slot, per(what, src), def);
+}
+
+// Return loss (dB) from the return/monitor pairs of the reference reflector
+// (rr, rm), the termination (tr, tm) and the device (dr, dm), and the
+// reflector's own return loss ref:
+//     RL = ref - 10 log10((dr/dm - tr/tm) / (rr/rm - tr/tm))
+// A device that returns no more than the termination reads the limit, 75 dB.
+// Returns 0, or the position (from 1) of the parameter that makes it impossible.
+int return_loss(double rr, double rm, double tr, double tm, double dr, double dm, double ref, double& rl) {
+    if (!(rm > 0)) return 4;
+    if (!(tm > 0)) return 6;
+    if (!(dm > 0)) return 8;
+    double r = rr / rm, t = tr / tm, d = dr / dm;
+    if (!(r > t)) return 3;
+    rl = d > t ? std::min(rl_limit, ref - 10 * std::log10((d - t) / (r - t))) : rl_limit;
+    return 0;
+}
+
+bool laser_on(sim::Call& c, ViInt32 slot) {
+    if (laser(slot)) return true;
+    sim::push_error(hp816x::driver, -221, "Settings conflict;laser source is off");
+    c.status(VI_ERROR_INSTR_ERROR);
+    return false;
+}
+
+// One return-loss reading of the device, FP delta included.
+double read_rl(ViInt32 slot) {
+    long long src = std::min(source(slot), 1LL);
+    double dr, dm, rl = rl_limit;
+    sample_device(slot, dr, dm);
+    return_loss(cal(slot, "rr", src), cal(slot, "rm", src), cal(slot, "tr", src), cal(slot, "tm", src), dr, dm,
+                rl_reference(slot, src), rl);
+    rl += fp_delta(slot, src);
+    real(slot, "lastRL", 0) = rl;
+    integer(slot, "lastRL.valid", 0) = 1;
+    return rl;
+}
+
+double read_value(ViInt32 slot, ViUInt16 channel) {
+    double ret, mon;
+    sample_device(slot, ret, mon);
+    return channel == 0 ? mon : ret;
+}
+
+// Values recorded by a logging or stability function; hostile: the most the
+// module records, whatever was asked.
+long long recorded(ViInt32 slot) {
+    return sim::hostile() ? HP816X_RLM_MAX_POINTS : integer(slot, "points", 0);
+}
+
+void put_results(ViInt32 slot, ViUInt16 unit, ViUInt16 value, ViReal64* out) {
+    long long n = recorded(slot);
+    for (long long i = 0; i < n && out; ++i) {
+        double v;
+        if (value == 0) {
+            v = read_rl(slot);
+            if (unit == 1) v = lin(v);
+        } else {
+            v = read_value(slot, value == 1 ? 0 : 1);
+            if (unit == 0) v = hp816x::watt_to_dbm(v);
+        }
+        out[i] = v;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
+                                                          ViReal64 wl, ViInt32 src, ViUInt16 state) {
+    sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (trigger > 1) c.status(param(3));
+    else if (!(avg >= 1e-4 && avg <= 10)) c.status(param(4));
+    else if (!(wl >= wl_min && wl <= wl_max)) c.status(param(5));
+    else if (src < 0 || src > 2) c.status(param(6));
+    else if (state > 1) c.status(param(7));
+    else {
+        integer(slot, "trigger", 0) = trigger;
+        avg_time(slot) = avg;
+        wavelength(slot) = wl;
+        source(slot) = src;
+        laser(slot) = state;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32 slot, ViUInt16* trigger,
+                                                            ViReal64* avg, ViReal64* wl, ViInt32* src,
+                                                            ViUInt16* state) {
+    sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (trigger) *trigger = (ViUInt16)integer(slot, "trigger", 0);
+    if (avg) *avg = avg_time(slot);
+    if (wl) *wl = wavelength(slot);
+    if (src) *src = (ViInt32)source(slot);
+    if (state) *state = (ViUInt16)laser(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_internalTrigger(ViSession s, ViInt32 slot, ViUInt16 trigger) {
+    sim::Call c(__func__, s, slot, trigger);
+    if (!start(c, s, slot)) return c.done();
+    if (trigger > 1) c.status(param(3));
+    else integer(slot, "trigger", 0) = trigger;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_averagingTime(ViSession s, ViInt32 slot, ViReal64 avg) {
+    sim::Call c(__func__, s, slot, avg);
+    if (!start(c, s, slot)) return c.done();
+    if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
+    else avg_time(slot) = avg;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_averagingTime_Q(ViSession s, ViInt32 slot, ViReal64* avg) {
+    sim::Call c(__func__, s, slot, avg);
+    if (!start(c, s, slot)) return c.done();
+    if (avg) *avg = avg_time(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 slot, ViReal64 wl) {
+    sim::Call c(__func__, s, slot, wl);
+    if (!start(c, s, slot)) return c.done();
+    if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
+    else wavelength(slot) = wl;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                                            ViReal64* def, ViReal64* cur) {
+    sim::Call c(__func__, s, slot, mn, mx, def, cur);
+    if (!start(c, s, slot)) return c.done();
+    if (mn) *mn = wl_min;
+    if (mx) *mx = wl_max;
+    if (def) *def = wl_def;
+    if (cur) *cur = wavelength(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, ViInt32 which) {
+    sim::Call c(__func__, s, slot, which);
+    if (!start(c, s, slot)) return c.done();
+    if (which < 0 || which > 1) c.status(param(3));
+    else if (laser_on(c, slot)) {
+        long long src = std::min(source(slot), 1LL);
+        double ret, mon;
+        sample(slot, which == 0 ? lin(reflector_rl) : 0, ret, mon);
+        cal(slot, which == 0 ? "rr" : "tr", src) = ret;
+        cal(slot, which == 0 ? "rm" : "tm", src) = mon;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
+                                                                    ViInt32 out) {
+    sim::Call c(__func__, s, slot, in, out);
+    if (!start(c, s, slot)) return c.done();
+    if (in < 0 || in > 3) c.status(param(3));
+    else if (out < 0 || out > 3) c.status(param(4));
+    else {
+        integer(slot, "trigIn", 0) = in;
+        integer(slot, "trigOut", 0) = out;
+    }
+    return c.done();
+}
+
+// Takes one reading that the fetch functions then report.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_RLM_internalTrigger(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!start(c, s, slot)) return c.done();
+    if (laser_on(c, slot)) read_rl(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
+    sim::Call c(__func__, s, slot, rl);
+    if (!start(c, s, slot)) return c.done();
+    if (laser_on(c, slot)) {
+        double v = read_rl(slot);
+        if (rl) *rl = v;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
+    sim::Call c(__func__, s, slot, rl);
+    if (!start(c, s, slot)) return c.done();
+    if (integer(slot, "lastRL.valid", 0)) {
+        if (rl) *rl = real(slot, "lastRL", 0);
+    } else if (laser_on(c, slot)) {
+        double v = read_rl(slot);
+        if (rl) *rl = v;
+    }
+    return c.done();
+}
+
+// Power (W) at the monitor (channel 0) or return (1) diode.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
+    sim::Call c(__func__, s, slot, channel, value);
+    if (!start(c, s, slot)) return c.done();
+    if (channel > 1) c.status(param(3));
+    else {
+        double v = read_value(slot, channel);
+        if (value) *value = v;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
+    sim::Call c(__func__, s, slot, channel, value);
+    if (!start(c, s, slot)) return c.done();
+    if (channel > 1) c.status(param(3));
+    else {
+        if (!integer(slot, "dut.valid", 0)) read_value(slot, channel);
+        double v = real(slot, channel == 0 ? "dut.mon" : "dut.ret", 0);
+        if (value) *value = v;
+    }
+    return c.done();
+}
+
+// Zero result: 0 done.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, ViInt32* result) {
+    sim::Call c(__func__, s, slot, result);
+    if (!start(c, s, slot)) return c.done();
+    integer(slot, "zeroed", 0) = 1;
+    if (result) *result = 0;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* result) {
+    sim::Call c(__func__, s, result);
+    if (!c.session(s)) return c.done();
+    for (int slot = 0; slot < hp816x::slots; ++slot) integer(slot, "zeroed", 0) = 1;
+    if (result) *result = 0;
+    return c.done();
+}
+
+// Ranges in dBm, -70 to +10.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 slot, ViUInt16 autorange,
+                                                          ViReal64 monitor, ViReal64 ret) {
+    sim::Call c(__func__, s, slot, autorange, monitor, ret);
+    if (!start(c, s, slot)) return c.done();
+    if (autorange > 1) c.status(param(3));
+    else if (!(monitor >= -70 && monitor <= 10)) c.status(param(4));
+    else if (!(ret >= -70 && ret <= 10)) c.status(param(5));
+    else {
+        integer(slot, "autorange", 1) = autorange;
+        real(slot, "rangeMon", 0) = monitor;
+        real(slot, "rangeRet", -20) = ret;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32 slot, ViUInt16* autorange,
+                                                            ViReal64* monitor, ViReal64* ret) {
+    sim::Call c(__func__, s, slot, autorange, monitor, ret);
+    if (!start(c, s, slot)) return c.done();
+    if (autorange) *autorange = (ViUInt16)integer(slot, "autorange", 1);
+    if (monitor) *monitor = real(slot, "rangeMon", 0);
+    if (ret) *ret = real(slot, "rangeRet", -20);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_rlReference(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
+    sim::Call c(__func__, s, slot, src, rl);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (!(rl >= 0 && rl <= 80)) c.status(param(4));
+    else rl_reference(slot, src) = rl;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_rlReference_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
+    sim::Call c(__func__, s, slot, src, rl);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (rl) *rl = rl_reference(slot, src);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_FPDelta(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
+    sim::Call c(__func__, s, slot, src, delta);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (!(delta >= -10 && delta <= 10)) c.status(param(4));
+    else fp_delta(slot, src) = delta;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_FPDelta_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
+    sim::Call c(__func__, s, slot, src, delta);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (delta) *delta = fp_delta(slot, src);
+    return c.done();
+}
+
+// The formula of return_loss() above, on the values given (no FP delta).
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, ViReal64 rr, ViReal64 rm, ViReal64 tr,
+                                                    ViReal64 tm, ViReal64 dr, ViReal64 dm, ViReal64 ref,
+                                                    ViReal64* rl) {
+    sim::Call c(__func__, s, slot, rr, rm, tr, tm, dr, dm, ref, rl);
+    if (!start(c, s, slot)) return c.done();
+    double v = 0;
+    int bad = return_loss(rr, rm, tr, tm, dr, dm, ref, v);
+    if (bad) c.status(param(bad));
+    else if (rl) *rl = v;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
+                                                                   ViReal64* ret, ViReal64* mon) {
+    sim::Call c(__func__, s, slot, src, ret, mon);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else {
+        if (ret) *ret = cal(slot, "rr", src);
+        if (mon) *mon = cal(slot, "rm", src);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
+                                                                   ViReal64* ret, ViReal64* mon) {
+    sim::Call c(__func__, s, slot, src, ret, mon);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else {
+        if (ret) *ret = cal(slot, "tr", src);
+        if (mon) *mon = cal(slot, "tm", src);
+    }
+    return c.done();
+}
+
+// The device values of the last reading (a new reading if there is none).
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
+    sim::Call c(__func__, s, slot, ret, mon);
+    if (!start(c, s, slot)) return c.done();
+    double r, m;
+    if (!integer(slot, "dut.valid", 0)) sample_device(slot, r, m);
+    if (ret) *ret = real(slot, "dut.ret", 0);
+    if (mon) *mon = real(slot, "dut.mon", 0);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
+                                                               ViReal64* upper) {
+    sim::Call c(__func__, s, slot, lower, upper);
+    if (!start(c, s, slot)) return c.done();
+    if (lower) *lower = src_wl[0];
+    if (upper) *upper = src_wl[1];
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s, ViInt32 slot, ViInt32 src,
+                                                                     ViUInt16 state) {
+    sim::Call c(__func__, s, slot, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 2) c.status(param(3));
+    else if (state > 1) c.status(param(4));
+    else {
+        source(slot) = src;
+        laser(slot) = state;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserSourceParameters_Q(ViSession s, ViInt32 slot, ViInt32* src,
+                                                                       ViUInt16* state) {
+    sim::Call c(__func__, s, slot, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (src) *src = (ViInt32)source(slot);
+    if (state) *state = (ViUInt16)laser(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
+    sim::Call c(__func__, s, slot, state);
+    if (!start(c, s, slot)) return c.done();
+    if (state > 1) c.status(param(3));
+    else laser(slot) = state;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_modulationState_Q(ViSession s, ViInt32 slot, ViInt32 src,
+                                                                 ViUInt16* state) {
+    sim::Call c(__func__, s, slot, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (state) *state = (ViUInt16)integer(slot, per("modulation", src).c_str(), 0);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_modulationState(ViSession s, ViInt32 slot, ViInt32 src,
+                                                               ViUInt16 state) {
+    sim::Call c(__func__, s, slot, src, state);
+    if (!start(c, s, slot)) return c.done();
+    if (src < 0 || src > 1) c.status(param(3));
+    else if (state > 1) c.status(param(4));
+    else integer(slot, per("modulation", src).c_str(), 0) = state;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
+    sim::Call c(__func__, s, slot, state);
+    if (!start(c, s, slot)) return c.done();
+    if (state) *state = (ViUInt16)laser(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 enable) {
+    sim::Call c(__func__, s, enable);
+    if (!c.session(s)) return c.done();
+    if (enable > 1) c.status(param(2));
+    else sim::integer(sim::key("RLM", -1, "sweep"), 0) = enable;
+    return c.done();
+}
+
+// ---- measurement functions: logging, stability, min/max ----------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
+                                                       ViInt32* timeout) {
+    sim::Call c(__func__, s, slot, avg, points, timeout);
+    if (!start(c, s, slot)) return c.done();
+    if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
+    else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
+    else if (laser_on(c, slot)) {
+        running(slot) = 1;
+        integer(slot, "points", 0) = points;
+        if (timeout) *timeout = (ViInt32)std::ceil(points * avg * 1000) + 100;
+    }
+    return c.done();
+}
+
+// complete: 1 when a logging function has recorded its values, 0 when none
+// is running (then nothing is written).
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
+                                                                ViUInt16 unit, ViUInt16 value, ViUInt16* complete,
+                                                                ViReal64* results) {
+    sim::Call c(__func__, s, slot, wait, unit, value, complete, results);
+    if (!start(c, s, slot)) return c.done();
+    if (wait > 1) c.status(param(3));
+    else if (unit > 1) c.status(param(4));
+    else if (value > 2) c.status(param(5));
+    else {
+        bool active = running(slot) == 1;
+        if (complete) *complete = active;
+        if (active) put_results(slot, unit, value, results);
+    }
+    return c.done();
+}
+
+// Records one return-loss value per period over the total time; the number
+// of values goes to *points.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 slot, ViReal64 total, ViReal64 period,
+                                                         ViReal64 avg, ViInt32* points) {
+    sim::Call c(__func__, s, slot, total, period, avg, points);
+    if (!start(c, s, slot)) return c.done();
+    double n = period > 0 ? std::floor(total / period + 1e-9) : 0;
+    if (!(period > 0)) c.status(param(4));
+    else if (!(n >= 1 && n <= HP816X_RLM_MAX_POINTS)) c.status(param(3));
+    else if (!(avg > 0 && avg <= period)) c.status(param(5));
+    else if (laser_on(c, slot)) {
+        running(slot) = 2;
+        integer(slot, "points", 0) = (long long)n;
+        if (points) *points = (ViInt32)n;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_stabilityResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
+                                                                  ViUInt16 unit, ViUInt16* complete,
+                                                                  ViReal64* results) {
+    sim::Call c(__func__, s, slot, wait, unit, complete, results);
+    if (!start(c, s, slot)) return c.done();
+    if (wait > 1) c.status(param(3));
+    else if (unit > 1) c.status(param(4));
+    else {
+        bool active = running(slot) == 2;
+        if (complete) *complete = active;
+        if (active) put_results(slot, unit, 0, results);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 points,
+                                                      ViUInt32* time_ms) {
+    sim::Call c(__func__, s, slot, mode, points, time_ms);
+    if (!start(c, s, slot)) return c.done();
+    if (mode < 0 || mode > 2) c.status(param(3));
+    else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
+    else if (laser_on(c, slot)) {
+        running(slot) = 3;
+        integer(slot, "mmPoints", 0) = points;
+        if (time_ms) *time_ms = (ViUInt32)std::ceil(points * avg_time(slot) * 1000);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                                               ViReal64* cur) {
+    sim::Call c(__func__, s, slot, mn, mx, cur);
+    if (!start(c, s, slot)) return c.done();
+    if (running(slot) != 3) {
+        sim::push_error(hp816x::driver, -221, "Settings conflict;no min/max function running");
+        c.status(VI_ERROR_INSTR_ERROR);
+        return c.done();
+    }
+    long long n = std::min(integer(slot, "mmPoints", 0), 1000LL);
+    double lo = 1e9, hi = -1e9, last = 0;
+    for (long long i = 0; i < n; ++i) {
+        last = read_rl(slot);
+        lo = std::min(lo, last);
+        hi = std::max(hi, last);
+    }
+    if (mn) *mn = lo;
+    if (mx) *mx = hi;
+    if (cur) *cur = last;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!start(c, s, slot)) return c.done();
+    running(slot) = 0;
+    return c.done();
+}
+
+// Nothing is ever pending in simulation.
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession s, ViInt32 slot, ViUInt16 wait) {
+    sim::Call c(__func__, s, slot, wait);
+    if (!start(c, s, slot)) return c.done();
+    return c.done();
+}
+
+}  // extern "C"

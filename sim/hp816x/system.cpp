@@ -1,0 +1,470 @@
+// Simulated hp816x session, system and command functions.
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "hp816x.hpp"
+
+using namespace hp816x;
+
+namespace {
+
+const char* driver_revision = "4.7.2";
+const char* firmware_revision = "V5.25(72637)";
+
+// Text of a driver status (error_message and the check's Driver Error line).
+std::string status_text(ViStatus st) {
+    static const std::map<ViStatus, const char*> texts = {
+        {VI_SUCCESS, "No error"},
+        {VI_ERROR_INV_OBJECT, "The given session or object reference is invalid"},
+        {VI_ERROR_RSRC_NFOUND, "Insufficient location information or resource not present in the system"},
+        {VI_ERROR_TMO, "Timeout expired before operation completed"},
+        {VI_ERROR_PARAMETER1, "Parameter 1 out of range"},
+        {VI_ERROR_INSTR_ERROR, "Instrument error detected, call error query"},
+    };
+    auto it = texts.find(st);
+    if (it != texts.end()) return it->second;
+    char b[64];
+    std::snprintf(b, sizeof b, st < 0 ? "Unknown driver error 0x%08X" : "Unknown warning 0x%08X", (unsigned)st);
+    return b;
+}
+
+std::string num(double v) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.10g", v);
+    return b;
+}
+
+std::string upper(const char* s) {
+    std::string u = s ? s : "";
+    for (char& c : u) c = (char)std::toupper((unsigned char)c);
+    while (!u.empty() && (u.back() == '\n' || u.back() == ' ')) u.pop_back();
+    return u;
+}
+
+// Command table: queries the simulated mainframe answers, by upper-case command.
+std::string answer(ViSession s, const std::string& q) {
+    if (q == "*IDN?") return sim::instrument(s)->idn;
+    if (q == "*OPC?") return "1";
+    if (q == "*STB?") return std::to_string(sim::integer("MF.stb", 0));
+    if (q == "*ESR?") return "0";
+    if (q == "SYST:ERR?") {
+        sim::Error e = sim::pop_error(driver);
+        return std::to_string(e.code) + ",\"" + e.message + "\"";
+    }
+    if (q == ":SLOT:COUNT?" || q == "SLOT:COUNT?") return std::to_string(slots);
+    if (q == "SENS1:CHAN1:POW?" || q == "READ1:CHAN1:POW?" || q == "FETC1:CHAN1:POW?")
+        return num(dbm_to_watt(pwm_power_dbm(1, 1)));
+    if (q == "SOUR0:WAV?") return num(laser_wavelength());
+    if (q == "SOUR0:POW?") return num(laser_power_dbm());
+    if (q == "SYST:DATE?")
+        return std::to_string(sim::integer("MF.year", 2026)) + "," + std::to_string(sim::integer("MF.month", 12)) +
+               "," + std::to_string(sim::integer("MF.day", 8));
+    if (q == "SLOT:EMPT?") return "0,0,0,0,0,0,0";
+    // A value stored by a previous command "X <value>" answers "X?".
+    auto stored = sim::find_text(q);
+    if (stored) return *stored;
+    return "";
+}
+
+// "X <value>" stores value for "X?"; the laser's own settings reach the laser.
+void command(const std::string& c) {
+    size_t sp = c.find(' ');
+    if (sp == std::string::npos) return;
+    std::string head = c.substr(0, sp), value = c.substr(sp + 1);
+    if (head == "SOUR0:WAV") laser_wavelength() = std::strtod(value.c_str(), nullptr);
+    else if (head == "SOUR0:POW") laser_power_dbm() = std::strtod(value.c_str(), nullptr);
+    else sim::text(head + "?") = value;
+}
+
+bool is_query(const std::string& q) { return !q.empty() && q.find('?') != std::string::npos; }
+
+}  // namespace
+
+extern "C" {
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_init(ViRsrc rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
+    sim::Call c(__func__, rsrc, idq, rst, vi);
+    ViSession s = sim::open(driver, rsrc);
+    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
+    if (vi) *vi = s;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi) {
+    sim::Call c(__func__, handle, vi);
+    // A VISA session of a mainframe maps to a driver session on it.
+    ViSession s = 0;
+    if (sim::valid(handle) && std::strcmp(sim::instrument(handle)->driver, driver) == 0)
+        s = sim::open(driver, sim::instrument(handle)->resource);
+    if (!s) c.status(VI_ERROR_INV_OBJECT);
+    if (vi) *vi = s;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_close(ViSession s) {
+    sim::Call c(__func__, s);
+    if (!sim::close(s)) c.status(VI_ERROR_INV_OBJECT);
+    return c.done();
+}
+
+#define SESSION_CALL(...)            \
+    sim::Call c(__func__, __VA_ARGS__); \
+    if (!c.session(s)) return c.done()
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_reset(ViSession s) {
+    SESSION_CALL(s);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_self_test(ViSession s, ViInt16* result, ViChar msg[]) {
+    SESSION_CALL(s, result, sim::out(msg));
+    *result = 0;
+    sim::put_text(msg, 256, "Self test passed");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_mainframeSelftest(ViSession s, ViInt16* result, ViChar msg[]) {
+    SESSION_CALL(s, result, sim::out(msg));
+    *result = 0;
+    sim::put_text(msg, 256, "Mainframe self test passed");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_query(ViSession s, ViInt32* code, ViChar msg[]) {
+    SESSION_CALL(s, code, sim::out(msg));
+    sim::Error e = sim::pop_error(driver);
+    *code = e.code;
+    sim::put_text(msg, 256, e.message);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_message(ViSession s, ViStatus code, ViChar msg[]) {
+    sim::Call c(__func__, s, code, sim::out(msg));  // works without a session, as drivers do
+    sim::put_text(msg, 256, status_text(code));
+    return c.done();
+}
+
+static ViStatus revision(sim::Call& c, ViChar drv[], ViChar fw[]) {
+    sim::put_text(drv, 256, driver_revision);
+    sim::put_text(fw, 256, firmware_revision);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_query(ViSession s, ViChar drv[], ViChar fw[]) {
+    SESSION_CALL(s, sim::out(drv), sim::out(fw));
+    return revision(c, drv, fw);
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViChar fw[]) {
+    SESSION_CALL(s, sim::out(drv), sim::out(fw));
+    return revision(c, drv, fw);
+}
+
+// Settings that round-trip through the value store.
+#define SETTER(fn, T, key)                           \
+    DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T v) { \
+        SESSION_CALL(s, v);                          \
+        sim::integer(key) = v;                       \
+        return c.done();                             \
+    }
+#define GETTER(fn, T, key, def)                          \
+    DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T* v) { \
+        SESSION_CALL(s, v);                              \
+        *v = (T)sim::integer(key, def);                  \
+        return c.done();                                 \
+    }
+
+SETTER(hp816x_timeOut, ViInt32, "MF.timeout")
+GETTER(hp816x_timeOut_Q, ViInt32, "MF.timeout", 10000)
+SETTER(hp816x_errorQueryDetect, ViBoolean, "MF.errorQueryDetect")
+GETTER(hp816x_errorQueryDetect_Q, ViBoolean, "MF.errorQueryDetect", 1)
+GETTER(hp816x_opc_Q, ViBoolean, "MF.opc", 1)
+GETTER(hp816x_readStatusByte_Q, ViInt16, "MF.stb", 0)
+GETTER(hp816x_operEvent_Q, ViInt32, "MF.operEvent", 0)
+GETTER(hp816x_operCond_Q, ViInt32, "MF.operCond", 0)
+GETTER(hp816x_quesEvent_Q, ViInt32, "MF.quesEvent", 0)
+GETTER(hp816x_quesCond_Q, ViInt32, "MF.quesCond", 0)
+SETTER(hp816x_forceTransaction, ViBoolean, "MF.forceTransaction")
+SETTER(hp816x_enableDisableDisplay, ViBoolean, "MF.display")
+SETTER(hp816x_generateTrigger, ViBoolean, "MF.lastTrigger")
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dcl(ViSession s) {
+    SESSION_CALL(s);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cls(ViSession s) {
+    SESSION_CALL(s);
+    sim::integer("MF.stb") = 0;
+    sim::integer("MF.operEvent") = 0;
+    sim::integer("MF.quesEvent") = 0;
+    while (sim::error_count(driver)) sim::pop_error(driver);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_preset(ViSession s) {
+    SESSION_CALL(s);
+    laser_wavelength() = 1550e-9;
+    laser_power_dbm() = 0.0;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WattToDBm(ViSession s, ViReal64 w, ViReal64* dbm) {
+    SESSION_CALL(s, w, dbm);
+    if (w <= 0) c.status(VI_ERROR_PARAMETER1 + 1);
+    *dbm = watt_to_dbm(w);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dbmToWatt(ViSession s, ViReal64 dbm, ViReal64* w) {
+    SESSION_CALL(s, dbm, w);
+    *w = dbm_to_watt(dbm);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setDate(ViSession s, ViInt32 y, ViInt32 mo, ViInt32 d) {
+    SESSION_CALL(s, y, mo, d);
+    if (mo < 1 || mo > 12 || d < 1 || d > 31) c.status(VI_ERROR_PARAMETER1 + 2);
+    else sim::integer("MF.year") = y, sim::integer("MF.month") = mo, sim::integer("MF.day") = d;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getDate(ViSession s, ViInt32* y, ViInt32* mo, ViInt32* d) {
+    SESSION_CALL(s, y, mo, d);
+    *y = (ViInt32)sim::integer("MF.year", 2026);
+    *mo = (ViInt32)sim::integer("MF.month", 12);
+    *d = (ViInt32)sim::integer("MF.day", 8);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setTime(ViSession s, ViInt32 h, ViInt32 mi, ViInt32 sec) {
+    SESSION_CALL(s, h, mi, sec);
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) c.status(VI_ERROR_PARAMETER1 + 1);
+    else sim::integer("MF.hour") = h, sim::integer("MF.minute") = mi, sim::integer("MF.second") = sec;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getTime(ViSession s, ViInt32* h, ViInt32* mi, ViInt32* sec) {
+    SESSION_CALL(s, h, mi, sec);
+    *h = (ViInt32)sim::integer("MF.hour", 9);
+    *mi = (ViInt32)sim::integer("MF.minute", 30);
+    *sec = (ViInt32)sim::integer("MF.second", 0);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_SystemError(ViSession s, ViInt32* code, ViChar msg[]) {
+    SESSION_CALL(s, code, sim::out(msg));
+    sim::Error e = sim::pop_error(driver);
+    *code = e.code;
+    sim::put_text(msg, 256, e.message);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmd(ViSession s, ViString cmd) {
+    SESSION_CALL(s, cmd);
+    command(upper(cmd));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdString_Q(ViSession s, ViString q, ViInt32 size, ViChar result[]) {
+    SESSION_CALL(s, q, size, sim::out(result));
+    if (result && size > 0) sim::put_text(result, (size_t)size, answer(s, upper(q)));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt(ViSession s, ViString cmd, ViInt32 v) {
+    SESSION_CALL(s, cmd, v);
+    command(upper(cmd) + " " + std::to_string(v));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal(ViSession s, ViString cmd, ViReal64 v) {
+    SESSION_CALL(s, cmd, v);
+    command(upper(cmd) + " " + num(v));
+    return c.done();
+}
+
+}  // extern "C"
+
+template <class T> static ViStatus number_query(sim::Call& c, ViSession s, ViString q, T* out) {
+    std::string a = answer(s, upper(q));
+    if (!is_query(upper(q)) || a.empty()) c.status(VI_ERROR_TMO);
+    *out = (T)std::strtod(a.c_str(), nullptr);
+    return c.done();
+}
+
+extern "C" {
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16_Q(ViSession s, ViString q, ViInt16* r) {
+    SESSION_CALL(s, q, r);
+    return number_query(c, s, q, r);
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32_Q(ViSession s, ViString q, ViInt32* r) {
+    SESSION_CALL(s, q, r);
+    return number_query(c, s, q, r);
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64_Q(ViSession s, ViString q, ViReal64* r) {
+    SESSION_CALL(s, q, r);
+    return number_query(c, s, q, r);
+}
+
+}  // extern "C"
+
+// Comma-separated answer into at most `size` elements; hostile: `size` elements
+// written and a count beyond them.
+template <class T> static ViStatus array_query(sim::Call& c, ViSession s, ViString q, ViInt32 size, T* r, ViInt32* count) {
+    std::string a = answer(s, upper(q));
+    if (!is_query(upper(q)) || a.empty()) c.status(VI_ERROR_TMO);
+    ViInt32 n = 0;
+    if (sim::hostile()) {
+        for (; n < size; ++n) r[n] = (T)(n + 1);
+    } else {
+        const char* p = a.c_str();
+        while (*p && n < size) {
+            char* end;
+            double v = std::strtod(p, &end);
+            if (end == p) break;
+            r[n++] = (T)v;
+            p = *end == ',' ? end + 1 : end;
+        }
+    }
+    *count = (ViInt32)sim::report_count(n, size);
+    return c.done();
+}
+
+extern "C" {
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt16 r[], ViInt32* n) {
+    SESSION_CALL(s, q, size, r, n);
+    return array_query(c, s, q, size, r, n);
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt32 r[], ViInt32* n) {
+    SESSION_CALL(s, q, size, r, n);
+    return array_query(c, s, q, size, r, n);
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64Arr_Q(ViSession s, ViString q, ViInt32 size, ViReal64 r[], ViInt32* n) {
+    SESSION_CALL(s, q, size, r, n);
+    return array_query(c, s, q, size, r, n);
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select, ViInt32* n, ViChar list[]) {
+    sim::Call c(__func__, intf, select, n, sim::out(list));
+    // Interface 0 GPIB, 1 LAN, 2 all; select 1: mainframes of this driver only.
+    std::string text;
+    ViInt32 count = 0;
+    for (const sim::Instrument& in : sim::instruments()) {
+        bool gpib = std::strncmp(in.resource, "GPIB", 4) == 0, lan = std::strncmp(in.resource, "TCPIP", 5) == 0;
+        if ((intf == 0 && !gpib) || (intf == 1 && !lan) || (intf != 2 && !gpib && !lan)) continue;
+        if (select && std::strcmp(in.driver, driver) != 0) continue;
+        text += (count++ ? "," : "") + std::string(in.resource);
+    }
+    *n = count;
+    sim::put_text(list, 256, text);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViChar idn[]) {
+    sim::Call c(__func__, address, sim::out(idn));
+    const sim::Instrument* found = nullptr;
+    for (const sim::Instrument& in : sim::instruments())
+        if (address && strcasecmp(in.resource, address) == 0) found = &in;
+    if (!found) c.status(VI_ERROR_RSRC_NFOUND);
+    sim::put_text(idn, 256, found ? found->idn : "");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setBaudrate(ViChar intf[], ViUInt32 baud) {
+    sim::Call c(__func__, intf, baud);
+    if (baud != 9600 && baud != 19200 && baud != 38400 && baud != 57600 && baud != 115200)
+        c.status(VI_ERROR_PARAMETER1 + 1);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_driverLogg(ViSession s, ViString file, ViBoolean log, ViBoolean replies) {
+    SESSION_CALL(s, file, log, replies);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession s, ViInt32 slot, ViInt16* r, ViChar msg[]) {
+    SESSION_CALL(s, slot, r, sim::out(msg));
+    if (slot < 0 || slot >= slots) c.status(VI_ERROR_PARAMETER1 + 1);
+    *r = 0;
+    sim::put_text(msg, 256, "Module " + std::to_string(slot) + " self test passed");
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_lockUnlockInstument(ViSession s, ViBoolean lock, ViString password) {
+    SESSION_CALL(s, lock, password);
+    std::string& pw = sim::text("MF.password", "1234");
+    if (!password || pw != password) c.status(VI_ERROR_PARAMETER1 + 2);
+    else sim::integer("MF.locked") = lock ? 1 : 0;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLockState(ViSession s, ViBoolean* locked, ViBoolean* soft) {
+    SESSION_CALL(s, locked, soft);
+    *locked = (ViBoolean)sim::integer("MF.locked", 0);
+    *soft = 0;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32 size, ViInt32 info[]) {
+    SESSION_CALL(s, size, info);
+    // Module kind per slot: 0 empty, 1 single power meter, 2 dual, 3 fixed laser,
+    // 5 tunable laser, 6 return loss, 7 attenuator, 8 switch.
+    static const ViInt32 kinds[slots] = {5, 2, 1, 7, 6, 3, 8};
+    for (ViInt32 i = 0; info && i < size && i < slots; ++i) info[i] = kinds[i];
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getModuleStatus_Q(ViSession s, ViBoolean* summary, ViInt32 status[], ViInt32* maxlen) {
+    SESSION_CALL(s, summary, status, maxlen);
+    if (summary) *summary = 0;
+    for (int i = 0; status && i < slots; ++i) status[i] = 0;
+    *maxlen = 64;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, ViInt32 q, ViChar msg[]) {
+    SESSION_CALL(s, q, sim::out(msg));
+    static const char* bits[] = {"Power out of range", "Temperature out of range", "Laser current limit",
+                                 "Wavelength not settled", "Zeroing failed", "Module not calibrated"};
+    std::string text;
+    for (int b = 0; b < 6; ++b)
+        if (q & (1 << b)) text += (text.empty() ? "" : "; ") + std::string(bits[b]);
+    sim::put_text(msg, 256, text.empty() ? "No questionable condition" : text);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s, ViInt32 cfg, ViUInt32 a, ViUInt32 b, ViUInt32 m) {
+    SESSION_CALL(s, cfg, a, b, m);
+    sim::integer("MF.trig.cfg") = cfg;
+    sim::integer("MF.trig.a") = a;
+    sim::integer("MF.trig.b") = b;
+    sim::integer("MF.trig.matrix") = m;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession s, ViInt32* cfg, ViUInt32* a, ViUInt32* b, ViUInt32* m) {
+    SESSION_CALL(s, cfg, a, b, m);
+    *cfg = (ViInt32)sim::integer("MF.trig.cfg", 0);
+    *a = (ViUInt32)sim::integer("MF.trig.a", 0);
+    *b = (ViUInt32)sim::integer("MF.trig.b", 0);
+    *m = (ViUInt32)sim::integer("MF.trig.matrix", 0);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_trigOutConfiguration(ViBoolean a, ViBoolean b, ViBoolean cc, ViBoolean d, ViBoolean e, ViBoolean f, ViUInt32* cfg) {
+    sim::Call c(__func__, a, b, cc, d, e, f, cfg);
+    // One bit per trigger output selection.
+    *cfg = (ViUInt32)((a ? 1 : 0) | (b ? 2 : 0) | (cc ? 4 : 0) | (d ? 8 : 0) | (e ? 16 : 0) | (f ? 32 : 0));
+    return c.done();
+}
+
+}  // extern "C"

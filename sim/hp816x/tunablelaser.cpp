@@ -1,0 +1,784 @@
+// Simulated hp816x driver functions of this family: the tunable laser sources.
+//
+// Model of an 81600B-like laser on every slot:
+//   wavelength 1440..1640 nm (default 1550 nm), power -10 dBm up to a gain
+//   curve peaking at +8 dBm at 1550 nm, units 0 = dBm, 1 = W;
+//   selections 0 = the given value, 1 = minimum, 2 = default, 3 = maximum;
+//   light reaches the output (hp816x::laser_output) when the laser is on and
+//   not dark.
+// Sweeps: mode 0 = stepped, 1 = manual, 2 = continuous; repeat 0 = one-way,
+//   1 = two-way; cycles 0 = endless.  Control 0 = stop, 1 = start, 2 = pause,
+//   3 = continue; state 0 = stopped, 1 = running, 2 = paused.  Stepped and
+//   continuous sweeps run to their end in sweepWait; manual ones move with
+//   next/previous step.  A finished sweep with lambda logging on leaves its
+//   wavelength grid and the power through the DUT as logged data.
+// Commands that do not fit the laser's state report instrument error -221.
+#include "hp816x.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double wl_min = 1440e-9, wl_max = 1640e-9, wl_default = 1550e-9;
+constexpr double p_min = -10.0, p_default = 0.0;
+constexpr long long max_points = 1000001;
+
+enum { stepped = 0, manual = 1, continuous = 2 };
+enum { stopped = 0, running = 1, paused = 2 };
+
+ViStatus param_error(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
+
+double& R(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("TLS", slot, what), def); }
+long long& I(ViInt32 slot, const char* what, long long def) { return sim::integer(sim::key("TLS", slot, what), def); }
+
+template <class T, class V> void put(T* p, V v) {
+    if (p) *p = (T)v;
+}
+
+// Session and slot (parameter number `n`) are valid.
+bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {
+    if (!c.session(s)) return false;
+    if (slot < 0 || slot >= hp816x::slots) {
+        c.status(param_error(n));
+        return false;
+    }
+    return true;
+}
+
+void conflict(sim::Call& c) {
+    sim::push_error(hp816x::driver, -221, "Settings conflict");
+    c.status(VI_ERROR_INSTR_ERROR);
+}
+
+bool flag(unsigned v) { return v == 0 || v == 1; }
+bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for nan
+
+// Highest power (dBm) the gain curve gives at a wavelength.
+double power_max_dbm(double wl) {
+    double nm = (wl - wl_default) * 1e9;
+    return 8.0 - 0.001 * nm * nm;
+}
+
+// ---- laser settings ----------------------------------------------------------
+long long& unit(ViInt32 slot) { return I(slot, "unit", 0); }
+long long& laser_state(ViInt32 slot) { return I(slot, "laserState", 1); }
+long long& dark(ViInt32 slot) { return I(slot, "dark", 0); }
+long long& optical_output(ViInt32 slot) { return I(slot, "opticalOutput", 0); }
+double& attenuation(ViInt32 slot) { return R(slot, "attenuation", 0.0); }
+
+void update_output(ViInt32 slot) { hp816x::laser_output(slot) = laser_state(slot) && !dark(slot); }
+
+double to_unit(ViInt32 slot, double dbm) { return unit(slot) ? hp816x::dbm_to_watt(dbm) : dbm; }
+
+// A power given in `u` as dBm; nan if it is no power at all.
+double to_dbm(long long u, double v) { return u ? (v > 0 ? hp816x::watt_to_dbm(v) : NAN) : v; }
+
+bool wavelength_ok(double wl) { return in_range(wl, wl_min, wl_max); }
+bool power_ok(double dbm, double wl) { return in_range(dbm, p_min, power_max_dbm(wl)); }
+
+// ---- sweeps ------------------------------------------------------------------
+long long& sweep_mode(ViInt32 slot) { return I(slot, "sweepMode", continuous); }
+long long& repeat_mode(ViInt32 slot) { return I(slot, "repeatMode", 0); }
+long long& cycles(ViInt32 slot) { return I(slot, "cycles", 1); }
+double& dwell(ViInt32 slot) { return R(slot, "dwell", 0.1); }
+double& sweep_start(ViInt32 slot) { return R(slot, "sweepStart", 1545e-9); }
+double& sweep_stop(ViInt32 slot) { return R(slot, "sweepStop", 1555e-9); }
+double& sweep_step(ViInt32 slot) { return R(slot, "sweepStep", 10e-12); }
+double& sweep_speed(ViInt32 slot) { return R(slot, "sweepSpeed", 5e-9); }
+long long& sweep_state(ViInt32 slot) { return I(slot, "sweepState", stopped); }
+long long& sweep_pos(ViInt32 slot) { return I(slot, "sweepPos", 0); }
+long long& logging(ViInt32 slot) { return I(slot, "lambdaLogging", 0); }
+long long& logged(ViInt32 slot) { return I(slot, "logged", 0); }
+
+long long grid_points(double start, double stop, double step) {
+    return (long long)std::floor((stop - start) / step + 1e-6) + 1;
+}
+long long points(ViInt32 slot) { return grid_points(sweep_start(slot), sweep_stop(slot), sweep_step(slot)); }
+
+// Steps of the whole sweep over all cycles; -1 for an endless one.
+long long path_length(ViInt32 slot) {
+    long long p = points(slot), c = cycles(slot);
+    if (c == 0) return -1;
+    if (repeat_mode(slot) == 0 || p == 1) return c * p;
+    return c * 2 * (p - 1) + 1;
+}
+
+long long grid_index(ViInt32 slot, long long k) {
+    long long p = points(slot);
+    if (repeat_mode(slot) == 0 || p == 1) return k % p;
+    long long period = 2 * (p - 1), r = k % period;
+    return r < p ? r : period - r;
+}
+
+void move_to(ViInt32 slot, long long k) {
+    sweep_pos(slot) = k;
+    hp816x::laser_wavelength(slot) = sweep_start(slot) + grid_index(slot, k) * sweep_step(slot);
+}
+
+// The sweep has ended: with logging on, its grid and the light through the DUT are logged.
+void finish(ViInt32 slot) {
+    sweep_state(slot) = stopped;
+    if (!logging(slot)) return;
+    logged(slot) = points(slot);
+    R(slot, "logStart", 0) = sweep_start(slot);
+    R(slot, "logStep", 0) = sweep_step(slot);
+    R(slot, "logPower", 0) = hp816x::laser_power_dbm(slot);
+    I(slot, "logOutput", 0) = hp816x::laser_output(slot);
+}
+
+// Deterministic jitter in [-1, 1) for logged point i (the same on every read).
+double jitter(long long i) {
+    uint64_t x = (uint64_t)i * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull;
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 29;
+    return (double)(x >> 11) / 4503599627370496.0 - 1.0;
+}
+
+void fill_wavelengths(ViInt32 slot, ViInt32 n, ViReal64* out) {
+    long long have = logged(slot);
+    double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0);
+    for (ViInt32 i = 0; i < n; ++i) out[i] = i < have ? start + i * step : 0.0;
+}
+
+void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
+    long long have = logged(slot);
+    double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0), p = R(slot, "logPower", 0);
+    bool lit = I(slot, "logOutput", 0) != 0;
+    for (ViInt32 i = 0; i < n; ++i) {
+        if (i >= have) out[i] = 0.0;
+        else if (lit) out[i] = p + hp816x::dut_transmission_db(start + i * step) + 0.002 * jitter(i);
+        else out[i] = -90.0 + 0.5 * jitter(i);
+    }
+}
+
+// ---- temperatures ------------------------------------------------------------
+double temperature() { return 25.4 + 0.02 * sim::noise(); }
+double& zero_temperature(ViInt32 slot) { return R(slot, "zeroTemperature", 25.0); }
+
+void temperatures(ViInt32 slot, ViReal64* t, ViReal64* t0, ViReal64* dt) {
+    double now = temperature(), zero = zero_temperature(slot);
+    put(t, now);
+    put(t0, zero);
+    put(dt, now - zero);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- parameters, wavelength, power ---------------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 slot, ViInt32 powerUnit,
+                                                          ViInt32 opticalOutput, ViUInt16 laserState,
+                                                          ViReal64 power, ViReal64 att, ViReal64 wl) {
+    sim::Call c(__func__, s, slot, powerUnit, opticalOutput, laserState, power, att, wl);
+    if (!ready(c, s, slot)) return c.done();
+    double dbm = to_dbm(powerUnit, power);
+    if (powerUnit != 0 && powerUnit != 1) c.status(param_error(3));
+    else if (opticalOutput < 0 || opticalOutput > 3) c.status(param_error(4));
+    else if (!flag(laserState)) c.status(param_error(5));
+    else if (!wavelength_ok(wl)) c.status(param_error(8));
+    else if (!power_ok(dbm, wl)) c.status(param_error(6));
+    else if (!in_range(att, 0, 60)) c.status(param_error(7));
+    else {
+        unit(slot) = powerUnit;
+        optical_output(slot) = opticalOutput;
+        laser_state(slot) = laserState;
+        hp816x::laser_power_dbm(slot) = dbm;
+        attenuation(slot) = att;
+        hp816x::laser_wavelength(slot) = wl;
+        update_output(slot);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_parameters_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
+                                                            ViUInt16* laserState, ViInt32* opticalOutput,
+                                                            ViReal64* power, ViReal64* att, ViReal64* wl) {
+    sim::Call c(__func__, s, slot, powerUnit, laserState, opticalOutput, power, att, wl);
+    if (!ready(c, s, slot)) return c.done();
+    put(powerUnit, unit(slot));
+    put(laserState, laser_state(slot));
+    put(opticalOutput, optical_output(slot));
+    put(power, to_unit(slot, hp816x::laser_power_dbm(slot)));
+    put(att, attenuation(slot));
+    put(wl, hp816x::laser_wavelength(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 slot, ViInt32 selection,
+                                                          ViReal64 wl) {
+    sim::Call c(__func__, s, slot, selection, wl);
+    if (!ready(c, s, slot)) return c.done();
+    const double chosen[] = {wl, wl_min, wl_default, wl_max};
+    if (selection < 0 || selection > 3) c.status(param_error(3));
+    else if (!wavelength_ok(chosen[selection])) c.status(param_error(4));
+    else hp816x::laser_wavelength(slot) = chosen[selection];
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* minimum,
+                                                            ViReal64* def, ViReal64* maximum, ViReal64* current) {
+    sim::Call c(__func__, s, slot, minimum, def, maximum, current);
+    if (!ready(c, s, slot)) return c.done();
+    put(minimum, wl_min);
+    put(def, wl_default);
+    put(maximum, wl_max);
+    put(current, hp816x::laser_wavelength(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, ViInt32 powerUnit,
+                                                     ViInt32 selection, ViReal64 power) {
+    sim::Call c(__func__, s, slot, powerUnit, selection, power);
+    if (!ready(c, s, slot)) return c.done();
+    double wl = hp816x::laser_wavelength(slot);
+    if (powerUnit != 0 && powerUnit != 1) c.status(param_error(3));
+    else if (selection < 0 || selection > 3) c.status(param_error(4));
+    else {
+        const double chosen[] = {to_dbm(powerUnit, power), p_min, p_default, power_max_dbm(wl)};
+        if (selection == 0 && !power_ok(chosen[0], wl)) {
+            c.status(param_error(5));
+        } else {
+            unit(slot) = powerUnit;
+            hp816x::laser_power_dbm(slot) = chosen[selection];
+        }
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
+                                                       ViReal64* minimum, ViReal64* def, ViReal64* maximum,
+                                                       ViReal64* current) {
+    sim::Call c(__func__, s, slot, powerUnit, minimum, def, maximum, current);
+    if (!ready(c, s, slot)) return c.done();
+    put(powerUnit, unit(slot));
+    put(minimum, to_unit(slot, p_min));
+    put(def, to_unit(slot, p_default));
+    put(maximum, to_unit(slot, power_max_dbm(hp816x::laser_wavelength(slot))));
+    put(current, to_unit(slot, hp816x::laser_power_dbm(slot)));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_opticalOutput(ViSession s, ViInt32 slot, ViInt32 setting) {
+    sim::Call c(__func__, s, slot, setting);
+    if (!ready(c, s, slot)) return c.done();
+    if (setting < 0 || setting > 3) c.status(param_error(3));
+    else optical_output(slot) = setting;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_opticalOutput_Q(ViSession s, ViInt32 slot, ViInt32* setting) {
+    sim::Call c(__func__, s, slot, setting);
+    if (!ready(c, s, slot)) return c.done();
+    put(setting, optical_output(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, ViInt32 slot, ViReal64 start,
+                                                                 ViReal64 stop, ViReal64* maxPower) {
+    sim::Call c(__func__, s, slot, start, stop, maxPower);
+    if (!ready(c, s, slot)) return c.done();
+    if (!wavelength_ok(start)) c.status(param_error(3));
+    else if (!wavelength_ok(stop)) c.status(param_error(4));
+    else put(maxPower, to_unit(slot, std::min(power_max_dbm(start), power_max_dbm(stop))));
+    return c.done();
+}
+
+// ---- laser state, rise time, triggers, attenuation, dark -------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
+    sim::Call c(__func__, s, slot, state);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(state)) {
+        c.status(param_error(3));
+    } else {
+        laser_state(slot) = state;
+        update_output(slot);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
+    sim::Call c(__func__, s, slot, state);
+    if (!ready(c, s, slot)) return c.done();
+    put(state, laser_state(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64 t) {
+    sim::Call c(__func__, s, slot, t);
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(t, 0, 10)) c.status(param_error(3));
+    else R(slot, "riseTime", 0) = t;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64* t) {
+    sim::Call c(__func__, s, slot, t);
+    if (!ready(c, s, slot)) return c.done();
+    put(t, R(slot, "riseTime", 0.0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
+                                                                    ViInt32 out) {
+    sim::Call c(__func__, s, slot, in, out);
+    if (!ready(c, s, slot)) return c.done();
+    if (in < 0 || in > 3) c.status(param_error(3));
+    else if (out < 0 || out > 4) c.status(param_error(4));
+    else {
+        I(slot, "triggerIn", 0) = in;
+        I(slot, "triggerOut", 0) = out;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* in,
+                                                                    ViInt32* out) {
+    sim::Call c(__func__, s, slot, in, out);
+    if (!ready(c, s, slot)) return c.done();
+    put(in, I(slot, "triggerIn", 0));
+    put(out, I(slot, "triggerOut", 0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 slot, ViUInt16 automatic,
+                                                           ViUInt16 darken, ViReal64 att) {
+    sim::Call c(__func__, s, slot, automatic, darken, att);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(automatic)) c.status(param_error(3));
+    else if (!flag(darken)) c.status(param_error(4));
+    else if (!in_range(att, 0, 60)) c.status(param_error(5));
+    else {
+        I(slot, "autoAttenuation", 1) = automatic;
+        dark(slot) = darken;
+        attenuation(slot) = att;
+        update_output(slot);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_attenuationSettings_Q(ViSession s, ViInt32 slot, ViUInt16* automatic,
+                                                                     ViUInt16* darken, ViReal64* att) {
+    sim::Call c(__func__, s, slot, automatic, darken, att);
+    if (!ready(c, s, slot)) return c.done();
+    put(automatic, I(slot, "autoAttenuation", 1));
+    put(darken, dark(slot));
+    put(att, attenuation(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, ViUInt16 darken) {
+    sim::Call c(__func__, s, slot, darken);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(darken)) {
+        c.status(param_error(3));
+    } else {
+        dark(slot) = darken;
+        update_output(slot);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_darkState_Q(ViSession s, ViInt32 slot, ViUInt16* darken) {
+    sim::Call c(__func__, s, slot, darken);
+    if (!ready(c, s, slot)) return c.done();
+    put(darken, dark(slot));
+    return c.done();
+}
+
+// ---- temperatures, calibration, zeroing ------------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperatures(ViSession s, ViReal64* t, ViReal64* t0, ViReal64* dt) {
+    sim::Call c(__func__, s, t, t0, dt);
+    if (!c.session(s)) return c.done();
+    temperatures(0, t, t0, dt);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperaturesEx(ViSession s, ViInt32 slot, ViReal64* t, ViReal64* t0,
+                                                              ViReal64* dt) {
+    sim::Call c(__func__, s, slot, t, t0, dt);
+    if (!ready(c, s, slot)) return c.done();
+    temperatures(slot, t, t0, dt);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_autoCalibration(ViSession s, ViInt32 slot, ViUInt16 on) {
+    sim::Call c(__func__, s, slot, on);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(on)) c.status(param_error(3));
+    else I(slot, "autoCalibration", 1) = on;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_autoCalState(ViSession s, ViInt32 slot, ViUInt16* on) {
+    sim::Call c(__func__, s, slot, on);
+    if (!ready(c, s, slot)) return c.done();
+    put(on, I(slot, "autoCalibration", 1));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_accClass(ViSession s, ViInt32 slot, ViInt32* cls) {
+    sim::Call c(__func__, s, slot, cls);
+    if (!ready(c, s, slot)) return c.done();
+    put(cls, 1);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroing(ViSession s) {
+    sim::Call c(__func__, s);
+    if (!c.session(s)) return c.done();
+    zero_temperature(0) = temperature();
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingAll(ViSession s) {
+    sim::Call c(__func__, s);
+    if (!c.session(s)) return c.done();
+    for (int slot = 0; slot < hp816x::slots; ++slot) zero_temperature(slot) = temperature();
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingEx(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!ready(c, s, slot)) return c.done();
+    zero_temperature(slot) = temperature();
+    return c.done();
+}
+
+// ---- lambda zero, frequency offset, BNC ----------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_displayToLambdaZero(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!ready(c, s, slot)) return c.done();
+    R(slot, "lambdaZero", wl_default) = hp816x::laser_wavelength(slot);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaZero_Q(ViSession s, ViInt32 slot, ViReal64* wl) {
+    sim::Call c(__func__, s, slot, wl);
+    if (!ready(c, s, slot)) return c.done();
+    put(wl, R(slot, "lambdaZero", wl_default));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_frequencyOffset(ViSession s, ViInt32 slot, ViReal64 offset) {
+    sim::Call c(__func__, s, slot, offset);
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(offset, -1e12, 1e12)) c.status(param_error(3));
+    else R(slot, "frequencyOffset", 0) = offset;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_frequencyOffset_Q(ViSession s, ViInt32 slot, ViReal64* offset) {
+    sim::Call c(__func__, s, slot, offset);
+    if (!ready(c, s, slot)) return c.done();
+    put(offset, R(slot, "frequencyOffset", 0.0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_configureBNC(ViSession s, ViInt32 slot, ViInt32 output) {
+    sim::Call c(__func__, s, slot, output);
+    if (!ready(c, s, slot)) return c.done();
+    if (output < 0 || output > 3) c.status(param_error(3));
+    else I(slot, "bnc", 0) = output;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_BNC_config_Q(ViSession s, ViInt32 slot, ViInt32* output) {
+    sim::Call c(__func__, s, slot, output);
+    if (!ready(c, s, slot)) return c.done();
+    put(output, I(slot, "bnc", 0));
+    return c.done();
+}
+
+// ---- sweeps ----------------------------------------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 repeat,
+                                                     ViUInt32 ncycles, ViReal64 dwellTime, ViReal64 start,
+                                                     ViReal64 stop, ViReal64 step, ViReal64 speed) {
+    sim::Call c(__func__, s, slot, mode, repeat, ncycles, dwellTime, start, stop, step, speed);
+    if (!ready(c, s, slot)) return c.done();
+    if (sweep_state(slot) != stopped) conflict(c);
+    else if (mode < stepped || mode > continuous) c.status(param_error(3));
+    else if (repeat != 0 && repeat != 1) c.status(param_error(4));
+    else if (!in_range(dwellTime, 0, 1000)) c.status(param_error(6));
+    else if (!wavelength_ok(start)) c.status(param_error(7));
+    else if (!wavelength_ok(stop) || !(stop > start)) c.status(param_error(8));
+    else if (!(step > 0) || grid_points(start, stop, step) > max_points) c.status(param_error(9));
+    else if (mode == continuous && !in_range(speed, 0.5e-9, 200e-9)) c.status(param_error(10));
+    else {
+        sweep_mode(slot) = mode;
+        repeat_mode(slot) = repeat;
+        cycles(slot) = ncycles;
+        dwell(slot) = dwellTime;
+        sweep_start(slot) = start;
+        sweep_stop(slot) = stop;
+        sweep_step(slot) = step;
+        sweep_speed(slot) = speed;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slot, ViInt32 action) {
+    sim::Call c(__func__, s, slot, action);
+    if (!ready(c, s, slot)) return c.done();
+    long long& state = sweep_state(slot);
+    switch (action) {
+    case 0: state = stopped; break;
+    case 1:
+        if (state != stopped) {
+            conflict(c);
+        } else {
+            logged(slot) = 0;
+            move_to(slot, 0);
+            state = running;
+        }
+        break;
+    case 2:
+        if (state == running) state = paused;
+        else conflict(c);
+        break;
+    case 3:
+        if (state == paused) state = running;
+        else conflict(c);
+        break;
+    default: c.status(param_error(3));
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_sweepState_Q(ViSession s, ViInt32 slot, ViInt32* state) {
+    sim::Call c(__func__, s, slot, state);
+    if (!ready(c, s, slot)) return c.done();
+    put(state, sweep_state(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!ready(c, s, slot)) return c.done();
+    if (sweep_state(slot) != running || sweep_mode(slot) == continuous) {
+        conflict(c);
+    } else {
+        long long next = sweep_pos(slot) + 1, length = path_length(slot);
+        if (length >= 0 && next >= length) finish(slot);
+        else move_to(slot, next);
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepPreviousStep(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!ready(c, s, slot)) return c.done();
+    if (sweep_state(slot) != running || sweep_mode(slot) == continuous || sweep_pos(slot) == 0) conflict(c);
+    else move_to(slot, sweep_pos(slot) - 1);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepWait(ViSession s, ViInt32 slot) {
+    sim::Call c(__func__, s, slot);
+    if (!ready(c, s, slot)) return c.done();
+    long long state = sweep_state(slot), length = path_length(slot);
+    if (state == paused || (state == running && sweep_mode(slot) != manual && length < 0)) {
+        c.status(VI_ERROR_TMO);  // would never end
+    } else if (state == running && sweep_mode(slot) != manual) {
+        move_to(slot, length - 1);
+        finish(slot);
+    }
+    return c.done();
+}
+
+// ---- modulation, SBS, coherence control --------------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 slot, ViInt32 source,
+                                                          ViUInt16 output, ViUInt16 state, ViReal64 frequency) {
+    sim::Call c(__func__, s, slot, source, output, state, frequency);
+    if (!ready(c, s, slot)) return c.done();
+    if (source < 0 || source > 3) c.status(param_error(3));
+    else if (!flag(output)) c.status(param_error(4));
+    else if (!flag(state)) c.status(param_error(5));
+    else if (!in_range(frequency, 1.0, 1e6)) c.status(param_error(6));
+    else {
+        I(slot, "modSource", 0) = source;
+        I(slot, "modOutput", 0) = output;
+        I(slot, "modState", 0) = state;
+        R(slot, "modFrequency", 1e3) = frequency;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s, ViInt32 slot, ViInt32* source,
+                                                                    ViUInt16* output, ViUInt16* state,
+                                                                    ViReal64* frequency) {
+    sim::Call c(__func__, s, slot, source, output, state, frequency);
+    if (!ready(c, s, slot)) return c.done();
+    put(source, I(slot, "modSource", 0));
+    put(output, I(slot, "modOutput", 0));
+    put(state, I(slot, "modState", 0));
+    put(frequency, R(slot, "modFrequency", 1e3));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 slot, ViUInt16 state,
+                                                           ViReal64 frequency) {
+    sim::Call c(__func__, s, slot, state, frequency);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(state)) c.status(param_error(3));
+    else if (!in_range(frequency, 1e3, 1e6)) c.status(param_error(4));
+    else {
+        I(slot, "sbsState", 0) = state;
+        R(slot, "sbsFrequency", 20e3) = frequency;
+    }
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBS_control_q(ViSession s, ViInt32 slot, ViUInt16* state,
+                                                             ViReal64* frequency) {
+    sim::Call c(__func__, s, slot, state, frequency);
+    if (!ready(c, s, slot)) return c.done();
+    put(state, I(slot, "sbsState", 0));
+    put(frequency, R(slot, "sbsFrequency", 20e3));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_ccLevel(ViSession s, ViInt32 slot, ViReal64 level) {
+    sim::Call c(__func__, s, slot, level);
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(level, 0, 100)) c.status(param_error(3));
+    else R(slot, "ccLevel", 0) = level;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_ccLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
+    sim::Call c(__func__, s, slot, level);
+    if (!ready(c, s, slot)) return c.done();
+    put(level, R(slot, "ccLevel", 0.0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBSLevel(ViSession s, ViInt32 slot, ViReal64 level) {
+    sim::Call c(__func__, s, slot, level);
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(level, 0, 1e9)) c.status(param_error(3));
+    else R(slot, "sbsLevel", 0) = level;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
+    sim::Call c(__func__, s, slot, level);
+    if (!ready(c, s, slot)) return c.done();
+    put(level, R(slot, "sbsLevel", 0.0));
+    return c.done();
+}
+
+// ---- lambda logging and its data ---------------------------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingState(ViSession s, ViUInt16 on) {
+    sim::Call c(__func__, s, on);
+    if (!c.session(s)) return c.done();
+    if (!flag(on)) c.status(param_error(2));
+    else logging(0) = on;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession s, ViInt32 slot, ViUInt16 on) {
+    sim::Call c(__func__, s, slot, on);
+    if (!ready(c, s, slot)) return c.done();
+    if (!flag(on)) c.status(param_error(3));
+    else logging(slot) = on;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s, ViUInt16* on) {
+    sim::Call c(__func__, s, on);
+    if (!c.session(s)) return c.done();
+    put(on, logging(0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession s, ViInt32 slot, ViUInt16* on) {
+    sim::Call c(__func__, s, slot, on);
+    if (!ready(c, s, slot)) return c.done();
+    put(on, logging(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViInt32 n, ViReal64* data) {
+    sim::Call c(__func__, s, n, data);
+    if (!c.session(s)) return c.done();
+    if (n < 0) c.status(param_error(2));
+    else if (n > 0 && !data) c.status(param_error(3));
+    else fill_wavelengths(0, n, data);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession s, ViInt32 n, ViInt32 slot,
+                                                                  ViReal64* data) {
+    sim::Call c(__func__, s, n, slot, data);
+    if (!ready(c, s, slot, 3)) return c.done();
+    if (n < 0) c.status(param_error(2));
+    else if (n > 0 && !data) c.status(param_error(4));
+    else fill_wavelengths(slot, n, data);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession s, ViInt32* n) {
+    sim::Call c(__func__, s, n);
+    if (!c.session(s)) return c.done();
+    put(n, logged(0));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPointsEx_Q(ViSession s, ViInt32 slot, ViInt32* n) {
+    sim::Call c(__func__, s, slot, n);
+    if (!ready(c, s, slot)) return c.done();
+    put(n, logged(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerPoints_Q(ViSession s, ViInt32 slot, ViInt32* n) {
+    sim::Call c(__func__, s, slot, n);
+    if (!ready(c, s, slot)) return c.done();
+    put(n, logged(slot));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 slot, ViInt32 n,
+                                                           ViReal64* wavelengths, ViReal64* powers) {
+    sim::Call c(__func__, s, slot, n, wavelengths, powers);
+    if (!ready(c, s, slot)) return c.done();
+    if (n < 0) {
+        c.status(param_error(3));
+    } else if (n > 0 && (!wavelengths || !powers)) {
+        c.status(param_error(wavelengths ? 5 : 4));
+    } else {
+        fill_wavelengths(slot, n, wavelengths);
+        fill_powers(slot, n, powers);
+    }
+    return c.done();
+}
+
+// ---- mainframe sweep settings (used by lambda scans) --------------------------------------
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession s, ViUInt16 on) {
+    sim::Call c(__func__, s, on);
+    if (!c.session(s)) return c.done();
+    if (!flag(on)) c.status(param_error(2));
+    else sim::integer(sim::key("MF", 0, "highSweepSpeed"), 0) = on;
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_returnEquidistantData(ViSession s, ViUInt16 on) {
+    sim::Call c(__func__, s, on);
+    if (!c.session(s)) return c.done();
+    if (!flag(on)) c.status(param_error(2));
+    else sim::integer(sim::key("MF", 0, "equidistantData"), 1) = on;
+    return c.done();
+}
+
+}  // extern "C"

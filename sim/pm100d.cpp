@@ -1,0 +1,643 @@
+// Simulated PM100D optical power meter with an S122C germanium photodiode
+// sensor (700-1800 nm). The bench: a 1550 nm laser of 0.75 mW, through the
+// polarization controller on GPIB0::9 (1 dB insertion loss, its polarizer
+// against light polarized at 20 degrees), into the sensor.
+//
+// Range queries take an attribute: 0 the value set, 1 minimum, 2 maximum,
+// 3 default. Power unit 0 = W, 1 = dBm. Registers 0-9 (see regs below).
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pm100d.h"
+#include "sim.hpp"
+
+namespace {
+
+constexpr const char* driver = "PM100D";
+constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
+constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
+constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
+// Status of a call after which the instrument's error queue holds an error.
+constexpr ViStatus instr_error = (ViStatus)0xBFFC0800;
+
+constexpr double source_w = 0.75e-3, source_nm = 1550.0, bench_loss_db = 1.0;
+constexpr double input_pol_deg = 20.0, extinction = 1e-4;
+constexpr double dark_current_a = 2.1e-9;
+constexpr double pulse_energy_j = 12.5e-6, pulse_rate_hz = 1000.0;
+constexpr double pi = 3.14159265358979323846;
+
+std::string k(const char* what) { return sim::key("PM", 0, what); }
+
+// Real-valued settings with their limits.
+struct Limit { const char* name; double min, max, def; };
+const Limit reals[] = {
+    {"brightness", 0.0, 1.0, 1.0},   {"contrast", 0.0, 1.0, 0.5},
+    {"attenuation", -60.0, 60.0, 0.0},  // dB added to the readings
+    {"beamdia", 0.01, 100.0, 9.5},       // mm
+    {"wavelength", 700.0, 1800.0, 1550.0},  // nm
+    {"pd_resp", 1e-5, 1000.0, 0.0},      // A/W; default follows the wavelength
+    {"tp_resp", 1e-5, 10.0, 0.05},       // V/W
+    {"pyro_resp", 1e-3, 1e5, 50.0},      // V/J
+    {"energy_range", 1e-6, 1.0, 1e-3},   // J
+    {"energy_ref", -1.0, 1.0, 0.0},      // J
+    {"power_range", 1e-9, 1.0, 1e-2},    // W, decades
+    {"power_ref", -1.0, 1.0, 0.0},       // W
+    {"peak_threshold", 1.0, 99.0, 50.0},  // %
+    {"accel_tau", 1e-3, 30.0, 0.02},     // s
+};
+
+struct IntLimit { const char* name; long long min, max, def; };
+const IntLimit ints[] = {
+    {"avg", 1, 10000, 1},           {"line_freq", 50, 60, 50},      {"unit", 0, 1, 0},
+    {"adapter", 1, 3, 1},           {"energy_ref_state", 0, 1, 0},  {"auto_range", 0, 1, 1},
+    {"power_ref_state", 0, 1, 0},   {"filter", 0, 1, 0},            {"accel_state", 0, 1, 0},
+    {"accel_mode", 0, 1, 0},        {"error_query_mode", 0, 1, 1},
+};
+
+const Limit& real_limit(const char* name) {
+    for (const Limit& l : reals)
+        if (std::strcmp(l.name, name) == 0) return l;
+    return reals[0];
+}
+const IntLimit& int_limit(const char* name) {
+    for (const IntLimit& l : ints)
+        if (std::strcmp(l.name, name) == 0) return l;
+    return ints[0];
+}
+
+// Germanium photodiode responsivity (A/W), interpolated from a short table.
+double responsivity(double nm) {
+    static const double t[][2] = {{700, 0.12}, {900, 0.35}, {1100, 0.55}, {1300, 0.75},
+                                  {1550, 0.92}, {1650, 0.95}, {1750, 0.60}, {1800, 0.30}};
+    const int n = sizeof t / sizeof t[0];
+    if (nm <= t[0][0]) return t[0][1];
+    for (int i = 1; i < n; ++i)
+        if (nm <= t[i][0]) return t[i - 1][1] + (t[i][1] - t[i - 1][1]) * (nm - t[i - 1][0]) / (t[i][0] - t[i - 1][0]);
+    return t[n - 1][1];
+}
+
+double& real(const char* name) {
+    const Limit& l = real_limit(name);
+    double def = l.def;
+    if (std::strcmp(name, "pd_resp") == 0) def = responsivity(real_limit("wavelength").def);
+    return sim::real(k(name), def);
+}
+long long& integer(const char* name) { return sim::integer(k(name), int_limit(name).def); }
+
+void reset_settings() {
+    for (const Limit& l : reals) real(l.name) = l.def;
+    for (const IntLimit& l : ints) integer(l.name) = l.def;
+    real("pd_resp") = responsivity(real("wavelength"));
+    sim::integer(k("dark_state")) = 0;
+    sim::real(k("dark_offset")) = 0;
+    sim::text(k("pending")) = "";
+}
+
+// Setters and getters of the range-checked settings.
+ViStatus set_real(const char* name, double v) {
+    const Limit& l = real_limit(name);
+    if (!(v >= l.min && v <= l.max)) return err_param2;
+    real(name) = v;
+    return VI_SUCCESS;
+}
+ViStatus get_real(const char* name, ViInt16 attr, ViReal64* out) {
+    const Limit& l = real_limit(name);
+    double v;
+    switch (attr) {
+    case 0: v = real(name); break;
+    case 1: v = l.min; break;
+    case 2: v = l.max; break;
+    case 3: v = std::strcmp(name, "pd_resp") == 0 ? responsivity(real("wavelength")) : l.def; break;
+    default: return err_param2;
+    }
+    if (!out) return err_param3;
+    *out = v;
+    return VI_SUCCESS;
+}
+ViStatus set_int(const char* name, long long v) {
+    const IntLimit& l = int_limit(name);
+    if (v < l.min || v > l.max || (std::strcmp(name, "line_freq") == 0 && v != 50 && v != 60)) return err_param2;
+    integer(name) = v;
+    return VI_SUCCESS;
+}
+template <class T> ViStatus get_int(const char* name, T* out) {
+    if (!out) return err_param2;
+    *out = (T)integer(name);
+    return VI_SUCCESS;
+}
+
+// Light on the sensor (W): the laser through the controller's polarizer.
+double incident_w() {
+    double pol = sim::real(sim::key("HP8169", 0, "polarizer"), 0.0);
+    double c = std::cos((pol - input_pol_deg) * pi / 180);
+    double t = (1 - extinction) * c * c + extinction;
+    return source_w * std::pow(10.0, -bench_loss_db / 10) * t;
+}
+
+// Power as the meter computes it (W): photocurrent over the responsivity set,
+// less the dark offset once adjusted, corrected by the attenuation setting.
+double power_w() {
+    double current = incident_w() * responsivity(source_nm) + dark_current_a - sim::real(k("dark_offset"));
+    double p = current / real("pd_resp") * std::pow(10.0, real("attenuation") / 10);
+    p *= 1 + 1e-3 / std::sqrt((double)integer("avg")) * sim::noise();
+    if (!integer("auto_range") && p > 1.1 * real("power_range")) p = 1.1 * real("power_range");
+    return p;
+}
+
+double dbm(double w) { return w > 0 ? 10 * std::log10(w / 1e-3) : -200.0; }
+
+double power_reading() {
+    double p = power_w();
+    bool ref = integer("power_ref_state") != 0;
+    double r = real("power_ref");
+    if (integer("unit") == 1) {
+        if (ref) return r > 0 ? 10 * std::log10(p / r) : dbm(p);
+        return dbm(p);
+    }
+    return ref ? p - r : p;
+}
+
+double energy_j() {
+    double e = pulse_energy_j * std::pow(10.0, real("attenuation") / 10) * (1 + 2e-3 * sim::noise());
+    return integer("energy_ref_state") ? e - real("energy_ref") : e;
+}
+
+double beam_area_cm2() {
+    double r = real("beamdia") / 20.0;  // mm diameter -> cm radius
+    return pi * r * r;
+}
+
+// Smallest decade range that holds p.
+double decade_range(double p) {
+    double r = 1e-9;
+    while (r < p && r < 1.0) r *= 10;
+    return r;
+}
+
+// Registers: 0 status byte, 1 standard event, 2 event enable, 3 service
+// request enable, 4 operation condition, 5 operation event, 6 operation
+// enable, 7 questionable condition, 8 questionable event, 9 questionable enable.
+const bool reg_writable[10] = {false, false, true, true, false, false, true, false, false, true};
+long long& reg(int i) { return sim::integer(sim::key("PMREG", i, "value"), 0); }
+
+ViInt16 read_reg(int i) {
+    if (i == 0) return (ViInt16)((sim::error_count(driver) ? 0x04 : 0) | (reg(1) & reg(2) ? 0x20 : 0) |
+                                 (reg(5) & reg(6) ? 0x80 : 0));
+    if (i == 4) return sim::integer(k("dark_state")) ? 0x0002 : 0;
+    ViInt16 v = (ViInt16)reg(i);
+    if (i == 1 || i == 5 || i == 8) reg(i) = 0;  // event registers clear on read
+    return v;
+}
+
+std::string idn_field(ViSession s, int n) {
+    const sim::Instrument* in = sim::instrument(s);
+    std::string idn = in ? in->idn : "";
+    size_t b = 0;
+    for (int i = 0; i < n && b != std::string::npos; ++i) {
+        b = idn.find(',', b);
+        if (b != std::string::npos) ++b;
+    }
+    if (b == std::string::npos) return "";
+    size_t e = idn.find(',', b);
+    return idn.substr(b, e == std::string::npos ? std::string::npos : e - b);
+}
+
+std::string fmt(double v) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.6E", v);
+    return b;
+}
+
+// One raw command: sets the answer that the next reads return.
+ViStatus raw_command(ViSession s, std::string cmd) {
+    while (!cmd.empty() && (cmd.back() == '\n' || cmd.back() == '\r' || cmd.back() == ' ')) cmd.pop_back();
+    cmd.erase(0, cmd.find_first_not_of(' '));
+    if (cmd.empty()) return VI_SUCCESS;
+    std::string head = cmd.substr(0, cmd.find(' '));
+    for (char& ch : head) ch = (char)std::toupper((unsigned char)ch);
+    std::string arg = cmd.size() > head.size() ? cmd.substr(head.size() + 1) : "";
+    std::string& answer = sim::text(k("pending"));
+    if (head == "*IDN?") answer = sim::instrument(s)->idn;
+    else if (head == "*RST") reset_settings();
+    else if (head == "*CLS") while (sim::error_count(driver)) sim::pop_error(driver);
+    else if (head == "*OPC?") answer = "1";
+    else if (head == "SYST:ERR?") {
+        sim::Error e = sim::pop_error(driver);
+        answer = std::to_string(e.code) + ",\"" + e.message + "\"";
+    } else if (head == "MEAS:POW?") answer = fmt(power_reading());
+    else if (head == "MEAS:ENER?") answer = fmt(energy_j());
+    else if (head == "MEAS:FREQ?") answer = fmt(pulse_rate_hz * (1 + 1e-5 * sim::noise()));
+    else if (head == "SENS:CORR:WAV?") answer = fmt(real("wavelength"));
+    else if (head == "SENS:CORR:WAV") {
+        if (set_real("wavelength", std::atof(arg.c_str())) == VI_SUCCESS)
+            real("pd_resp") = responsivity(real("wavelength"));
+        else
+            sim::push_error(driver, -222, "Data out of range");
+    } else if (head == "CAL:DATA?")  // definite-length block of sensor data
+        answer = std::string("#16PM\0" "100", 9);
+    else
+        sim::push_error(driver, -113, "Undefined header");
+    if (!answer.empty() && head.back() == '?') answer += '\n';
+    return sim::error_count(driver) && integer("error_query_mode") ? instr_error : VI_SUCCESS;
+}
+
+const char* status_text(ViStatus st) {
+    switch (st) {
+    case VI_SUCCESS: return "The call was successful";
+    case VI_ERROR_INV_OBJECT: return "The given session or object reference is invalid";
+    case VI_ERROR_RSRC_NFOUND: return "Insufficient location information or resource not present in the system";
+    case VI_ERROR_TMO: return "Timeout expired before operation completed";
+    case VI_ERROR_PARAMETER1: return "Parameter 1 out of range";
+    case err_param2: return "Parameter 2 out of range";
+    case err_param3: return "Parameter 3 out of range";
+    case err_param4: return "Parameter 4 out of range";
+    case instr_error: return "Instrument error detected, read it with errorQuery";
+    }
+    if ((uint32_t)st >= 0xBFFC0700u && (uint32_t)st <= 0xBFFC0CFFu) return "Instrument error detected";
+    return nullptr;
+}
+
+}  // namespace
+
+#define SESSION(...)                  \
+    sim::Call c(__func__, __VA_ARGS__); \
+    if (!c.session(s)) return c.done()
+
+extern "C" {
+
+// ---- session -----------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 resetDevice, ViSession* session) {
+    sim::Call c(__func__, rsrc, idQuery, resetDevice, session);
+    ViSession s = sim::open(driver, rsrc);
+    if (session) *session = s;
+    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
+    else if (resetDevice) reset_settings();
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_close(ViSession s) {
+    SESSION(s);
+    sim::close(s);
+    return c.done();
+}
+
+// ---- system ------------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setTime(ViSession s, ViInt16 year, ViInt16 month, ViInt16 day, ViInt16 hour,
+                                               ViInt16 minute, ViInt16 second) {
+    SESSION(s, year, month, day, hour, minute, second);
+    const ViInt16 v[6] = {year, month, day, hour, minute, second};
+    const int lo[6] = {2000, 1, 1, 0, 0, 0}, hi[6] = {2099, 12, 31, 23, 59, 59};
+    for (int i = 0; i < 6; ++i)
+        if (v[i] < lo[i] || v[i] > hi[i]) {
+            c.status((ViStatus)(VI_ERROR_PARAMETER1 + 1 + i));
+            return c.done();
+        }
+    for (int i = 0; i < 6; ++i) sim::integer(sim::key("PMTIME", i, "v")) = v[i];
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt16* month, ViInt16* day, ViInt16* hour,
+                                               ViInt16* minute, ViInt16* second) {
+    SESSION(s, year, month, day, hour, minute, second);
+    ViInt16* out[6] = {year, month, day, hour, minute, second};
+    const int def[6] = {2024, 3, 12, 9, 30, 0};
+    for (int i = 0; i < 6; ++i)
+        if (out[i]) *out[i] = (ViInt16)sim::integer(sim::key("PMTIME", i, "v"), def[i]);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setLineFrequency(ViSession s, ViInt16 f) {
+    SESSION(s, f);
+    c.status(set_int("line_freq", f));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getLineFrequency(ViSession s, ViInt16* f) {
+    SESSION(s, f);
+    c.status(get_int("line_freq", f));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRegister(ViSession s, ViInt16 r, ViInt16 value) {
+    SESSION(s, r, value);
+    if (r < 0 || r > 9 || !reg_writable[r]) c.status(err_param2);
+    else reg(r) = (uint16_t)value;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRegister(ViSession s, ViInt16 r, ViInt16* value) {
+    SESSION(s, r, value);
+    if (r < 0 || r > 9) c.status(err_param2);
+    else if (value) *value = read_reg(r);
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispBrightness(ViSession s, ViReal64 v) {
+    SESSION(s, v);
+    c.status(set_real("brightness", v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispBrightness(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    c.status(get_real("brightness", 0, v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispContrast(ViSession s, ViReal64 v) {
+    SESSION(s, v);
+    c.status(set_real("contrast", v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispContrast(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    c.status(get_real("contrast", 0, v));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg[]) {
+    SESSION(s, sim::out(msg));
+    sim::put_text(msg, 256, "Cal. 12-Mar-2023, S122C P0012345");
+    return c.done();
+}
+
+// ---- measurement configuration -------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setAvgCnt(ViSession s, ViInt16 n) {
+    SESSION(s, n);
+    c.status(set_int("avg", n));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getAvgCnt(ViSession s, ViInt16* n) {
+    SESSION(s, n);
+    c.status(get_int("avg", n));
+    return c.done();
+}
+
+#define REAL_SETTING(Set, Get, name)                                                    \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViReal64 v) {             \
+        SESSION(s, v);                                                                  \
+        c.status(set_real(name, v));                                                    \
+        return c.done();                                                                \
+    }                                                                                   \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViInt16 attr, ViReal64* v) { \
+        SESSION(s, attr, v);                                                            \
+        c.status(get_real(name, attr, v));                                              \
+        return c.done();                                                                \
+    }
+
+REAL_SETTING(setAttenuation, getAttenuation, "attenuation")
+REAL_SETTING(setBeamDia, getBeamDia, "beamdia")
+REAL_SETTING(setThermopileResponsivity, getThermopileResponsivity, "tp_resp")
+REAL_SETTING(setPyrosensorResponsivity, getPyrosensorResponsivity, "pyro_resp")
+REAL_SETTING(setEnergyRange, getEnergyRange, "energy_range")
+REAL_SETTING(setEnergyRef, getEnergyRef, "energy_ref")
+REAL_SETTING(setPeakThreshold, getPeakThreshold, "peak_threshold")
+REAL_SETTING(setAccelTau, getAccelTau, "accel_tau")
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_startDarkAdjust(ViSession s) {
+    SESSION(s);
+    sim::integer(k("dark_state")) = 1;
+    sim::integer(k("dark_polls")) = 3;  // finishes after a few state queries
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_cancelDarkAdjust(ViSession s) {
+    SESSION(s);
+    sim::integer(k("dark_state")) = 0;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkAdjustState(ViSession s, ViInt16* state) {
+    SESSION(s, state);
+    long long& st = sim::integer(k("dark_state"));
+    if (st && --sim::integer(k("dark_polls")) <= 0) {
+        st = 0;
+        sim::real(k("dark_offset")) = dark_current_a * (1 + 0.01 * sim::noise());
+        reg(5) |= 0x0002;  // operation event: dark adjustment done
+    }
+    if (state) *state = (ViInt16)st;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkOffset(ViSession s, ViReal64* offset) {
+    SESSION(s, offset);
+    if (offset) *offset = sim::real(k("dark_offset"));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setWavelength(ViSession s, ViReal64 nm) {
+    SESSION(s, nm);
+    c.status(set_real("wavelength", nm));
+    if (c.status() == VI_SUCCESS) real("pd_resp") = responsivity(nm);  // sensor's curve
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getWavelength(ViSession s, ViInt16 attr, ViReal64* nm) {
+    SESSION(s, attr, nm);
+    c.status(get_real("wavelength", attr, nm));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPhotodiodeResponsivity(ViSession s, ViReal64 v) {
+    SESSION(s, v);
+    c.status(set_real("pd_resp", v));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPhotodiodeResponsivity(ViSession s, ViInt16 attr, ViReal64* v) {
+    SESSION(s, attr, v);
+    c.status(get_real("pd_resp", attr, v));
+    return c.done();
+}
+
+#define STATE_SETTING(Set, Get, name)                                               \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViUInt16 v) {         \
+        SESSION(s, v);                                                              \
+        c.status(set_int(name, v));                                                 \
+        return c.done();                                                            \
+    }                                                                               \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViUInt16* v) {        \
+        SESSION(s, v);                                                              \
+        c.status(get_int(name, v));                                                 \
+        return c.done();                                                            \
+    }
+
+STATE_SETTING(setEnergyRefState, getEnergyRefState, "energy_ref_state")
+STATE_SETTING(setPowerAutoRange, getPowerAutorange, "auto_range")
+STATE_SETTING(setPowerRefState, getPowerRefState, "power_ref_state")
+STATE_SETTING(setInputFilterState, getInputFilterState, "filter")
+STATE_SETTING(setAccelState, getAccelState, "accel_state")
+STATE_SETTING(setAccelMode, getAccelMode, "accel_mode")
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getFreqRange(ViSession s, ViReal64* lower, ViReal64* upper) {
+    SESSION(s, lower, upper);
+    if (lower) *lower = 0.0;
+    if (upper) *upper = integer("filter") ? 15.0 : 100e3;  // bandwidth with the input filter on
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRange(ViSession s, ViReal64 w) {
+    SESSION(s, w);
+    const Limit& l = real_limit("power_range");
+    if (!(w >= l.min && w <= l.max)) c.status(err_param2);
+    else {
+        real("power_range") = decade_range(w);
+        integer("auto_range") = 0;  // a fixed range ends auto ranging
+    }
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPowerRange(ViSession s, ViInt16 attr, ViReal64* w) {
+    SESSION(s, attr, w);
+    if (attr == 0 && integer("auto_range")) real("power_range") = decade_range(power_w());
+    c.status(get_real("power_range", attr, w));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRef(ViSession s, ViReal64 w) {
+    SESSION(s, w);
+    c.status(set_real("power_ref", w));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerUnit(ViSession s, ViInt16 unit) {
+    SESSION(s, unit);
+    c.status(set_int("unit", unit));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPowerUnit(ViSession s, ViInt16* unit) {
+    SESSION(s, unit);
+    c.status(get_int("unit", unit));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setInputAdapterType(ViSession s, ViInt16 type) {
+    SESSION(s, type);
+    c.status(set_int("adapter", type));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getInputAdapterType(ViSession s, ViInt16* type) {
+    SESSION(s, type);
+    c.status(get_int("adapter", type));
+    return c.done();
+}
+
+// ---- measurements ----------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPower(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    if (v) *v = power_reading();
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergy(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    if (v) *v = energy_j();
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measFreq(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    if (v) *v = pulse_rate_hz * (1 + 1e-5 * sim::noise());
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPowerDens(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    if (v) *v = power_w() / beam_area_cm2();  // W/cm2
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergyDens(ViSession s, ViReal64* v) {
+    SESSION(s, v);
+    if (v) *v = energy_j() / beam_area_cm2();  // J/cm2
+    return c.done();
+}
+
+// ---- identification and utility -----------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[], ViChar serial[], ViChar cal[],
+                                                     ViInt16* type, ViInt16* subtype, ViInt16* flags) {
+    SESSION(s, sim::out(name), sim::out(serial), sim::out(cal), type, subtype, flags);
+    sim::put_text(name, 256, "S122C");
+    sim::put_text(serial, 256, "18120517");
+    sim::put_text(cal, 256, "12-Mar-2023");
+    if (type) *type = 1;       // photodiode
+    if (subtype) *subtype = 2;  // with temperature sensor
+    if (flags) *flags = 0x0011;  // power sensor, wavelength settable
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_identificationQuery(ViSession s, ViChar maker[], ViChar device[],
+                                                           ViChar serial[], ViChar firmware[]) {
+    SESSION(s, sim::out(maker), sim::out(device), sim::out(serial), sim::out(firmware));
+    sim::put_text(maker, 256, idn_field(s, 0));
+    sim::put_text(device, 256, idn_field(s, 1));
+    sim::put_text(serial, 256, idn_field(s, 2));
+    sim::put_text(firmware, 256, idn_field(s, 3));
+    return c.done();
+}
+
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_reset(ViSession s) {
+    SESSION(s);
+    reset_settings();
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_selfTest(ViSession s, ViInt16* result) {
+    SESSION(s, result);
+    if (result) *result = 0;
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQueryMode(ViSession s, ViUInt16 mode) {
+    SESSION(s, mode);
+    c.status(set_int("error_query_mode", mode));
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQuery(ViSession s, ViInt32* code, ViChar msg[]) {
+    SESSION(s, code, sim::out(msg));
+    sim::Error e = sim::pop_error(driver);
+    if (code) *code = e.code;
+    sim::put_text(msg, 256, e.message);
+    return c.done();
+}
+// Works on any session value (also 0, after a failed init).
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorMessage(ViSession s, ViStatus status, ViChar msg[]) {
+    sim::Call c(__func__, s, status, sim::out(msg));
+    const char* t = status_text(status);
+    char b[64];
+    if (!t) {
+        std::snprintf(b, sizeof b, "Unknown status code 0x%08X", (unsigned)status);
+        t = b;
+        c.status(err_param2);
+    }
+    sim::put_text(msg, 256, t);
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_revisionQuery(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
+    SESSION(s, sim::out(driverRev), sim::out(firmwareRev));
+    sim::put_text(driverRev, 256, "3.1.0 (simulated)");
+    sim::put_text(firmwareRev, 256, idn_field(s, 3));
+    return c.done();
+}
+
+// ---- raw input and output ------------------------------------------------------------
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRaw(ViSession s, ViString command) {
+    SESSION(s, command);
+    if (!command) c.status(err_param2);
+    else c.status(raw_command(s, command));
+    return c.done();
+}
+
+// Reads up to `size` bytes of the pending answer, like a bus read: no zero
+// byte is added. Nothing pending: time-out.
+DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRaw(ViSession s, ViChar buffer[], ViUInt32 size, ViUInt32* count) {
+    SESSION(s, sim::out(buffer), size, count);
+    std::string& pending = sim::text(k("pending"));
+    if (!buffer) {
+        c.status(err_param2);
+        return c.done();
+    }
+    if (pending.empty()) {
+        if (count) *count = 0;
+        c.status(VI_ERROR_TMO);
+        return c.done();
+    }
+    size_t n = pending.size() < size ? pending.size() : size;
+    if (sim::hostile()) {
+        sim::put_text(buffer, size, pending);  // every one of the `size` bytes
+        n = size;
+    } else {
+        std::memcpy(buffer, pending.data(), n);
+    }
+    if (count) *count = (ViUInt32)sim::report_count((long long)n, (long long)size);
+    pending.erase(0, n);
+    return c.done();
+}
+
+}  // extern "C"
