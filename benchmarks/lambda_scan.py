@@ -13,6 +13,7 @@ from __future__ import print_function
 
 import ctypes
 import os
+import struct
 import sys
 import time
 
@@ -36,9 +37,14 @@ def best(fn, repeats):
     return min(times)
 
 
-def nine_copies(src, dst, nbytes):
-    for d, s in zip(dst, src):
-        ctypes.memmove(d, s, nbytes)
+def nine_copies(nbytes, repeats):
+    src = [ctypes.create_string_buffer(nbytes) for _ in range(9)]
+    dst = [ctypes.create_string_buffer(nbytes) for _ in range(9)]
+
+    def copy():
+        for d, s in zip(dst, src):
+            ctypes.memmove(d, s, nbytes)
+    return best(copy, repeats)
 
 
 def shares_memory(vec):
@@ -54,8 +60,9 @@ def shares_memory(vec):
             a.dtype, a.shape, bool(same))
     m = memoryview(vec)
     vec[0] = 12345.0
+    seen = struct.unpack('d', m[0:1].tobytes())[0]
     return 'numpy not installed; memoryview(vec): format %r, %d items, sees writes: %s' % (
-        m.format, len(m), m[0] == 12345.0)
+        m.format, len(m), seen == 12345.0)
 
 
 def main(argv):
@@ -66,12 +73,7 @@ def main(argv):
     assert points == N, points
     scan = best(lambda: pb.executeLambdaScan(s, N), repeats)
 
-    nbytes = 8 * N
-    src = [ctypes.create_string_buffer(nbytes) for _ in range(9)]
-    dst = [ctypes.create_string_buffer(nbytes) for _ in range(9)]
-    copy = best(lambda: nine_copies(src, dst, nbytes), repeats)
-    del src, dst
-
+    copy = nine_copies(8 * N, repeats)
     ratio = scan / copy
     print('executeLambdaScan(S, %d): %.2f ms  (%d power meter channels, best of %d)'
           % (N, scan * 1e3, channels, repeats))

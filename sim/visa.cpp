@@ -2,7 +2,7 @@
 // resource search with VISA regular expressions, find lists, instrument
 // sessions with per-session attributes.
 #include <cctype>
-#include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -230,18 +230,25 @@ struct Bus {
     ViSession next_rm = 0, next = 0;
 };
 
-// The object table, emptied whenever the simulator core was reset.
 Bus& bus() {
     static Bus* b = new Bus;  // never destroyed: the library may be called during exit
-    long long& live = sim::integer("visa.live", 0);
-    if (!live) {
-        b->objects.clear();
-        b->next_rm = 0x80000001u;  // above 2^31: handles are unsigned
-        b->next = 0x00010001u;
-        live = 1;
-    }
     return *b;
 }
+
+// The object table, locked for one call and emptied first if the simulator
+// core was reset since the last call.
+struct Locked {
+    Bus& b = bus();
+    std::lock_guard<std::mutex> g{b.lock};
+    Locked() {
+        long long& live = sim::integer("visa.live", 0);
+        if (live) return;
+        b.objects.clear();
+        b.next_rm = 0x80000001u;  // above 2^31: handles are unsigned
+        b.next = 0x00010001u;
+        live = 1;
+    }
+};
 
 Object* find(Bus& b, ViSession h) {
     auto it = b.objects.find(h);
@@ -348,8 +355,8 @@ extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
     sim::Call c(__func__, vi);
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     if (!vi) {
         c.status(VI_ERROR_USER_BUF);
         return c.done();
@@ -368,8 +375,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
 DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                                            ViChar desc[]) {
     sim::Call c(__func__, sesn, expr, vi, retCnt, sim::out(desc));
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* rm = find(b, sesn);
     if (!rm || rm->kind != RM) {
         c.status(VI_ERROR_INV_OBJECT);
@@ -413,8 +420,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
     sim::Call c(__func__, vi, sim::out(desc));
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* o = find(b, vi);
     if (!o || o->kind != FIND) c.status(VI_ERROR_INV_OBJECT);
     else if (!desc) c.status(VI_ERROR_USER_BUF);
@@ -426,8 +433,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
 DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                                        ViPSession vi) {
     sim::Call c(__func__, sesn, name, mode, timeout, vi);
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* rm = find(b, sesn);
     const ViAccessMode locks = VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK;
     if (!rm || rm->kind != RM) {
@@ -474,8 +481,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAcces
 
 DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
     sim::Call c(__func__, vi);
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* o = find(b, vi);
     if (vi == VI_NULL) {
         c.status(VI_WARN_NULL_OBJECT);
@@ -492,8 +499,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
 
 DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     sim::Call c(__func__, vi, attrName, sim::out((char*)attrValue));
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);
@@ -506,8 +513,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, voi
 
 DRIVER_EXPORT ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
     sim::Call c(__func__, vi, attrName, (long long)attrValue);
-    Bus& b = bus();
-    std::lock_guard<std::mutex> g(b.lock);
+    Locked t;
+    Bus& b = t.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);

@@ -21,6 +21,10 @@ for p in (os.path.join(ROOT, 'sim'), BUILD):
 
 import instrsim as sim  # noqa: E402
 
+# Running under the sanitizer runtime (./run sanitize): address-space limits
+# and huge allocations behave differently there.
+SANITIZED = 'asan' in os.environ.get('LD_PRELOAD', '')
+
 # Signed forms of statuses used across the tests.
 INSTR_ERROR = -1074000633           # 0xBFFC0D07: the instrument reported an error
 INV_OBJECT = -1073807346            # 0xBFFF000E
@@ -34,7 +38,7 @@ def signed(status):
 
 def run_script(code, env=None):
     """Run Python `code` in a fresh interpreter with the build on its path.
-    Returns (exit code, stdout text, stderr text)."""
+    Returns (exit code, stdout text, stderr text).  See exit_journal()."""
     prelude = ('import sys\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
                % (BUILD, os.path.join(ROOT, 'sim')))
     full_env = dict(os.environ)
@@ -43,6 +47,22 @@ def run_script(code, env=None):
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full_env)
     out, err = p.communicate()
     return p.returncode, out.decode('latin-1'), err.decode('latin-1')
+
+
+def exit_journal(code):
+    """Run `code` like run_script and also return the driver calls it made, as
+    the simulator wrote them when the process exited (also through C exit):
+    (exit code, stdout, stderr, [(name, args), ...])."""
+    import tempfile
+    fd, path = tempfile.mkstemp(suffix='.journal')
+    os.close(fd)
+    try:
+        rc, out, err = run_script(code, env={'INSTRSIM_JOURNAL_AT_EXIT': path})
+        with open(path) as f:
+            calls = [line.rstrip('\n').split('\x1f') for line in f]
+    finally:
+        os.remove(path)
+    return rc, out, err, [(c[0], tuple(sim._parse(t) for t in c[1:])) for c in calls]
 
 
 def exit_code(status):

@@ -1,8 +1,62 @@
+// Positions 59-106: optical attenuators.
 #include "photonbay.hpp"
 
 namespace photonbay {
 
 void add_attenuator_functions(bind::Module& m) {
+    m.def("set_ATT_attenuation", hp816x_set_ATT_attenuation);
+    m.def("get_ATT_attenuation_Q", Q::out<4, hp816x_get_ATT_attenuation_Q>);
+    m.def("set_ATT_attenuationOffset", hp816x_set_ATT_attenuationOffset);
+    m.def("get_ATT_attenuationOffset_Q", Q::out<4, hp816x_get_ATT_attenuationOffset_Q>);
+    m.def("set_ATT_attenuatorSpeed", hp816x_set_ATT_attenuatorSpeed);
+    m.def("get_ATT_attenuatorSpeed_Q", Q::out<4, hp816x_get_ATT_attenuatorSpeed_Q>);
+    m.def("ATT_displayToOffset", hp816x_ATT_displayToOffset);
+    m.def("set_ATT_wavelength", hp816x_set_ATT_wavelength);
+    m.def("get_ATT_wavelength_Q", Q::out<4, hp816x_get_ATT_wavelength_Q>);
+    m.def("set_ATT_powerUnit", hp816x_set_ATT_powerUnit);
+    m.def("get_ATT_powerUnit_Q", Q::out<1, hp816x_get_ATT_powerUnit_Q>);
+    m.def("set_ATT_absPowerMode", hp816x_set_ATT_absPowerMode);
+    m.def("get_ATT_absPowerMode_Q", Q::out<1, hp816x_get_ATT_absPowerMode_Q>);
+    m.def("set_ATT_power", hp816x_set_ATT_power);
+    m.def("get_ATT_power_Q", Q::out<6, hp816x_get_ATT_power_Q>);
+    m.def("cp_ATT_refFromExtPM", hp816x_cp_ATT_refFromExtPM);
+    m.def("set_ATT_powerReference", hp816x_set_ATT_powerReference);
+    m.def("get_ATT_powerReference_Q", Q::out<4, hp816x_get_ATT_powerReference_Q>);
+    m.def("set_ATT_shutterState", hp816x_set_ATT_shutterState);
+    m.def("get_ATT_shutterState_Q", Q::out<1, hp816x_get_ATT_shutterState_Q>);
+    m.def("set_ATT_shutterAtPowerOn", hp816x_set_ATT_shutterAtPowerOn);
+    m.def("get_ATT_shutterStateAtPowerOn_Q", Q::out<1, hp816x_get_ATT_shutterStateAtPowerOn_Q>);
+    // The text goes into the caller's own buffer; the result is the status number.
+    m.def("get_ATT_operStatus", [](ViSession s, ViInt32 slot, ViChar* text) {
+        ViInt32 status = 0;
+        check(s, hp816x_get_ATT_operStatus(s, slot, &status, text));
+        return status;
+    });
+    m.def("read_ATT_outputPower", Q::out<1, hp816x_read_ATT_outputPower>);
+    m.def("fetch_ATT_outputPower", Q::out<1, hp816x_fetch_ATT_outputPower>);
+    m.def("set_ATT_wlOffsRefPowermeter", hp816x_set_ATT_wlOffsRefPowermeter);
+    m.def("get_ATT_wlOffsRefPowermeter_Q", Q::out<2, hp816x_get_ATT_wlOffsRefPowermeter_Q>);
+    m.def("set_ATT_wavelengthOffsetState", hp816x_set_ATT_wavelengthOffsetState);
+    m.def("get_ATT_wavelengthOffsetState_Q", Q::out<1, hp816x_get_ATT_wavelengthOffsetState_Q>);
+    m.def("set_ATT_wavelengthOffset", hp816x_set_ATT_wavelengthOffset);
+    m.def("get_ATT_wavelengthOffsetIndex_Q", Q::out<2, hp816x_get_ATT_wavelengthOffsetIndex_Q>);
+    m.def("get_ATT_offsetFromWavelength_Q", Q::out<1, hp816x_get_ATT_offsetFromWavelength_Q>);
+    m.def("delete_ATT_offsetTblEntries", hp816x_delete_ATT_offsetTblEntries);
+    m.def("get_ATT_offsetTable_Q", hp816x_get_ATT_offsetTable_Q);
+    m.def("get_ATT_offsetTblSize_Q", Q::out<2, hp816x_get_ATT_offsetTblSize_Q>);
+    m.def("set_ATT_powerOffset", hp816x_set_ATT_powerOffset);
+    m.def("get_ATT_powerOffset_Q", Q::out<4, hp816x_get_ATT_powerOffset_Q>);
+    m.def("set_ATT_pwrOffsRefPM", hp816x_set_ATT_pwrOffsRefPM);
+    m.def("set_ATT_offsByRefPM", hp816x_set_ATT_offsByRefPM);
+    m.def("set_ATT_controlLoopState", hp816x_set_ATT_controlLoopState);
+    m.def("get_ATT_controlLoopState_Q", Q::out<1, hp816x_get_ATT_controlLoopState_Q>);
+    m.def("set_ATT_avTime", hp816x_set_ATT_avTime);
+    m.def("get_ATT_avTime_Q", Q::out<1, hp816x_get_ATT_avTime_Q>);
+    m.def("set_ATT_triggerConfig", hp816x_set_ATT_triggerConfig);
+    m.def("get_ATT_triggerConfig_Q", Q::out<1, hp816x_get_ATT_triggerConfig_Q>);
+    m.def("zero_ATT_powermeter", hp816x_zero_ATT_powermeter);
+    m.def("get_ATT_zeroResult_Q", Q::out<1, hp816x_get_ATT_zeroResult_Q>);
+    m.def("zero_ATT_all", hp816x_zero_ATT_all);
 }
 
 }  // namespace photonbay

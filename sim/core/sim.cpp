@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -38,6 +39,17 @@ State& st() {
 }
 
 const size_t journal_limit = 100000;
+
+// INSTRSIM_JOURNAL_AT_EXIT=<file>: the journal is written there when the
+// process exits through C exit(), for tests of paths that end the process.
+void dump_journal_at_exit() {
+    const char* path = std::getenv("INSTRSIM_JOURNAL_AT_EXIT");
+    FILE* f = path ? std::fopen(path, "w") : nullptr;
+    if (!f) return;
+    for (const std::string& line : st().journal) std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+}
+const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::atexit(dump_journal_at_exit) == 0;
 
 }  // namespace
 

@@ -114,7 +114,8 @@ double table_offset(ViInt32 slot, double wl) {
     if (wl <= t.front().wl) return t.front().offset;
     if (wl >= t.back().wl) return t.back().offset;
     for (size_t i = 1; i < t.size(); ++i)
-        if (wl <= t[i].wl) {
+        if (std::fabs(wl - t[i].wl) < same_wl) return t[i].offset;
+        else if (wl < t[i].wl) {
             double f = (wl - t[i - 1].wl) / (t[i].wl - t[i - 1].wl);
             return t[i - 1].offset + f * (t[i].offset - t[i - 1].offset);
         }

@@ -1,0 +1,144 @@
+"""The type legend: what each parameter type accepts and refuses, on both
+interpreters, and that a refused call never reaches the driver."""
+import decimal
+import math
+import unittest
+
+from support import sim, SimTestCase, PY2
+import _photonbay as pb
+
+MAINFRAME = 'GPIB0::20::INSTR'
+
+
+class Index(object):
+    def __index__(self):
+        return 1
+
+    def __int__(self):
+        return 1
+
+
+class Conversions(SimTestCase):
+    def setUp(self):
+        SimTestCase.setUp(self)
+        self.s = pb.init(MAINFRAME, 0, 0)
+        sim.clear_journal()
+
+    def accepts(self, call, fn, value, seen, pos):
+        call(value)
+        self.assertEqual(self.last_call(fn)[pos], seen)
+        sim.clear_journal()
+
+    def refuses(self, call, fn, value, error):
+        self.assertRaises(error, call, value)
+        self.assertNotCalled(fn)
+
+    def check_integer(self, call, fn, pos, lo, hi):
+        for v in (lo, hi, True, False):
+            self.accepts(call, fn, v, int(v), pos)
+        if PY2:
+            self.accepts(call, fn, long(hi), hi, pos)  # noqa: F821
+        for v in (lo - 1, hi + 1, 2 ** 64, -2 ** 64):
+            self.refuses(call, fn, v, OverflowError)
+        for v in (1.0, None, '1', b'1', Index(), [1], decimal.Decimal(1)):
+            self.refuses(call, fn, v, TypeError)
+
+    def test_uint32(self):
+        self.check_integer(lambda v: pb.setBaudrate('ASRL1', v),
+                           'hp816x_setBaudrate', 1, 0, 4294967295)
+
+    def test_uint32_session(self):
+        self.check_integer(lambda v: pb.close(v), 'hp816x_close', 0, 0, 4294967295)
+
+    def test_int32(self):
+        self.check_integer(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', 1, -2 ** 31, 2 ** 31 - 1)
+
+    def test_uint16(self):
+        self.check_integer(lambda v: pb.errorQueryDetect(self.s, v), 'hp816x_errorQueryDetect', 1, 0, 65535)
+
+    def test_overflow_messages(self):
+        for value, text in ((65536, 'bad numeric conversion: positive overflow'),
+                            (-1, "can't convert negative value to unsigned int")):
+            try:
+                pb.errorQueryDetect(self.s, value)
+            except OverflowError as e:
+                self.assertEqual(str(e), text)
+        try:
+            pb.timeOut(self.s, -2 ** 31 - 1)
+        except OverflowError as e:
+            self.assertEqual(str(e), 'bad numeric conversion: negative overflow')
+
+    def test_real64(self):
+        call = lambda v: pb.dbmToWatt(self.s, v)
+        for v, seen in ((1.5, 1.5), (-3, -3.0), (True, 1.0), (float('inf'), float('inf'))):
+            self.accepts(call, 'hp816x_dbmToWatt', v, seen, 1)
+        call(float('nan'))
+        self.assertTrue(math.isnan(self.last_call('hp816x_dbmToWatt')[1]))
+        sim.clear_journal()
+        self.refuses(call, 'hp816x_dbmToWatt', 10 ** 400, OverflowError)
+        for v in ('1', None, decimal.Decimal(1), 1j, [1.0]):
+            self.refuses(call, 'hp816x_dbmToWatt', v, TypeError)
+
+    def test_text_inputs(self):
+        call = lambda v: pb.cmd(self.s, v)
+        self.accepts(call, 'hp816x_cmd', '*CLS', '*CLS', 1)
+        self.accepts(call, 'hp816x_cmd', None, None, 1)
+        self.accepts(call, 'hp816x_cmd', 'A\0B', 'A', 1)  # C sees up to the zero byte
+        long_text = 'X' * 1000
+        self.accepts(call, 'hp816x_cmd', long_text, long_text, 1)
+        for v in (1, 1.0, ['*CLS']):
+            self.refuses(call, 'hp816x_cmd', v, TypeError)
+        if PY2:
+            self.refuses(call, 'hp816x_cmd', u'*CLS', TypeError)
+        else:
+            self.accepts(call, 'hp816x_cmd', b'*RST', '*RST', 1)
+            self.accepts(call, 'hp816x_cmd', 'Temp \xb0C', 'Temp \xb0C', 1)
+            self.refuses(call, 'hp816x_cmd', 'Ohm \u2126', UnicodeEncodeError)
+        self.accepts(call, 'hp816x_cmd', bytearray(b'*TST?'), '*TST?', 1)
+
+    def test_writable_byte_buffers_need_a_zero_byte_unless_bytearray(self):
+        call = lambda v: pb.cmd(self.s, v)
+        self.accepts(call, 'hp816x_cmd', memoryview(bytearray(b'AB\0')), 'AB', 1)
+        self.refuses(call, 'hp816x_cmd', memoryview(bytearray(b'ABC')), TypeError)
+        self.accepts(call, 'hp816x_cmd', bytearray(), '', 1)
+
+    def test_python3_str_reply_buffer_is_a_private_copy(self):
+        if PY2:
+            return
+        shared = 'K' * 300
+        pb.cmdString_Q(self.s, '*IDN?', 300, shared)
+        self.assertEqual(shared, 'K' * 300)
+
+    def test_argument_count_and_keywords(self):
+        for call in (lambda: pb.timeOut(self.s), lambda: pb.timeOut(self.s, 1, 2),
+                     lambda: pb.timeOut(self.s, timeout=1), lambda: pb.timeOut(ihandle=self.s, timeout=1)):
+            self.assertRaises(TypeError, call)
+        self.assertNotCalled('hp816x_timeOut')
+
+    def test_mismatch_message_names_function_given_types_and_signature(self):
+        try:
+            pb.timeOut(self.s, 1.5)
+        except TypeError as e:
+            msg = str(e)
+        self.assertEqual(msg, 'Python argument types in\n    _photonbay.timeOut(int, float)\n'
+                              'did not match C++ signature:\n    timeOut(ViUInt32, ViInt32)')
+        try:
+            pb.foo(None)
+        except TypeError as e:
+            self.assertTrue(str(e).endswith('foo(void)'))
+
+
+class Results(SimTestCase):
+    def test_unsigned_results_above_int32(self):
+        s = pb.init(MAINFRAME, 0, 0)
+        pb.standardTriggerConfiguration(s, -1, 2147483647, 2147483648, 4294967295)
+        cfg = pb.standardTriggerConfiguration_Q(s)
+        self.assertEqual(cfg, (-1, 2147483647, 2147483648, 4294967295))
+        if PY2:
+            self.assertEqual([type(v).__name__ for v in cfg], ['int', 'int', 'long', 'long'])
+        for v in cfg:
+            self.assertTrue(isinstance(v, int) or type(v).__name__ == 'long')
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,107 @@
+"""The mainframe's status check: the printed line, the session close, the exit
+code, and the one instrument error that lets a call go on."""
+import unittest
+
+import textwrap
+
+from support import run_script, exit_journal, exit_code, INSTR_ERROR
+
+PRELUDE = '''
+import sys
+import _photonbay as pb
+s = pb.init('GPIB0::20::INSTR', 0, 0)
+sim.clear_journal()
+'''
+
+
+def run(code):
+    return run_script(PRELUDE + textwrap.dedent(code))
+
+
+class CheckError(unittest.TestCase):
+    def test_success_and_warnings_print_nothing_and_call_nothing(self):
+        rc, out, err = run('''
+            print(pb.CheckError(s, 0), pb.CheckError(s, 1), pb.CheckError(s, 0x3FFC0101))
+            print(sim.journal())
+        ''')
+        self.assertEqual((rc, out), (0, 'None None None\n[]\n'))
+
+    def test_driver_error_prints_closes_and_exits(self):
+        rc, out, _ = run('''
+            sim.push_error('hp816x', -113, 'pending instrument error')
+            pb.CheckError(s, -1073807339)
+        ''')
+        self.assertEqual(rc, exit_code(-1073807339))
+        self.assertEqual(out, '        Driver Error : bfff0015, Timeout expired before operation completed\n')
+
+    def test_exit_path_reads_the_text_then_closes_that_session(self):
+        rc, out, _, calls = exit_journal(PRELUDE + textwrap.dedent('''
+            import atexit
+            atexit.register(lambda: print('python exit handlers run'))
+            other = pb.init('TCPIP0::192.168.1.20::inst0::INSTR', 0, 0)
+            print(s)
+            pb.CheckError(s, -1)
+        '''))
+        self.assertEqual(rc, 255)
+        session, line = out.splitlines()[:2]
+        self.assertTrue(line.startswith('        Driver Error : ffffffff, '))
+        self.assertNotIn('python exit handlers run', out)
+        names = [c[0] for c in calls]
+        self.assertEqual(names[-2:], ['hp816x_error_message', 'hp816x_close'])
+        self.assertEqual(calls[-2][1][:2], (int(session), -1))
+        self.assertEqual(calls[-1][1], (int(session),))  # only the failing session is closed
+        self.assertNotIn('hp816x_error_query', names)
+
+    def test_instrument_error_261_is_reported_and_the_call_goes_on(self):
+        rc, out, _ = run('''
+            sim.push_error('hp816x', -261, 'Math error in expression')
+            sim.fail('hp816x_getTime', 0xBFFC0D07)
+            print(pb.getTime(s))
+            print(sim.names())
+            print(sim.session_count())
+        ''')
+        self.assertEqual(rc, 0)
+        lines = out.splitlines()
+        self.assertEqual(lines[0], '        Inst. Error : fffffefb, Math error in expression')
+        self.assertEqual(lines[1], '(9, 30, 0)')
+        self.assertEqual(lines[2], "['hp816x_getTime', 'hp816x_error_query']")
+        self.assertEqual(lines[3], '1')
+
+    def test_other_instrument_errors_end_the_process(self):
+        rc, out, _ = run('''
+            sim.push_error('hp816x', -113, 'Undefined header')
+            pb.CheckError(s, %d)
+        ''' % INSTR_ERROR)
+        self.assertEqual(rc, exit_code(INSTR_ERROR))
+        self.assertEqual(out, '        Inst. Error : ffffff8f, Undefined header\n')
+
+    def test_earlier_output_is_kept_in_order(self):
+        rc, out, err = run('''
+            sys.stdout.write('partial line, ')
+            print('then more')
+            sys.stderr.write('to stderr')
+            pb.CheckError(s, -1074003967)
+        ''')
+        self.assertEqual(out, 'partial line, then more\n        Driver Error : bffc0001, Parameter 1 out of range\n')
+        self.assertEqual(err, 'to stderr')
+
+    def test_message_stays_within_its_buffer(self):
+        rc, out, _ = run('''
+            sim.hostile()
+            pb.CheckError(s, -1074003967)
+        ''')
+        line = out.rstrip('\n')
+        self.assertEqual(len(line), len('        Driver Error : bffc0001, ') + 255)
+
+    def test_arguments_are_checked_first(self):
+        rc, out, err = run('''
+            try:
+                pb.CheckError(s, 2 ** 31)
+            except OverflowError:
+                print('refused')
+        ''')
+        self.assertEqual((rc, out), (0, 'refused\n'))
+
+
+if __name__ == '__main__':
+    unittest.main()
