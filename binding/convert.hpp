@@ -228,8 +228,18 @@ public:
         }
         p_[0] = 0;
     }
+    Bytes(Bytes&& o) noexcept : cap_(o.cap_), big_(std::move(o.big_)) {
+        if (big_) p_ = big_.get();
+        else std::memcpy(small_, o.small_, sizeof small_);
+    }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+    Bytes& operator=(Bytes&&) = delete;
+
     char* data() { return p_; }
     size_t capacity() const { return cap_; }
+    // Presets every byte, for drivers that write values shorter than a text.
+    void clear() { std::memset(p_, 0, cap_); }
     PyObject* to_python() const { return py::raw(p_, (Py_ssize_t)strnlen(p_, cap_)); }
 
 private:

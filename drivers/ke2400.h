@@ -1,7 +1,9 @@
 /* Source-measure unit driver KE2400_32 (IVI-C style): C declarations.
-   Fixed text outputs are 256-byte buffers (ViChar[]); the functions that take
-   a buffer size write at most that many bytes, zero byte included, and return
-   the size they would need (a positive warning) when the text does not fit. */
+   Fixed text outputs are 256-byte buffers (ViChar[]).  The functions that take
+   a buffer size write at most that many bytes, zero byte included; when the
+   text does not fit they write what fits and return the size they would need
+   (a positive warning).  A size of 0 writes nothing and returns the size
+   needed; a negative size is an invalid value. */
 #ifndef INSTR_KE2400_H
 #define INSTR_KE2400_H
 
@@ -12,23 +14,40 @@ extern "C" {
 #endif
 
 /* ---- status codes ---------------------------------------------------------- */
-#define KE2400_ERROR_CANNOT_RECOVER      ((ViStatus)0xBFFA0000L)
-#define KE2400_ERROR_INSTRUMENT_STATUS   ((ViStatus)0xBFFA0001L) /* instrument error queue not empty */
-#define KE2400_ERROR_NOT_INITIALIZED     ((ViStatus)0xBFFA0005L)
-#define KE2400_ERROR_ATTRIBUTE_NOT_SUPPORTED ((ViStatus)0xBFFA000CL)
-#define KE2400_ERROR_TYPES_DO_NOT_MATCH  ((ViStatus)0xBFFA000DL)
-#define KE2400_ERROR_ATTR_NOT_WRITABLE   ((ViStatus)0xBFFA000EL)
-#define KE2400_ERROR_ATTR_NOT_READABLE   ((ViStatus)0xBFFA000FL)
-#define KE2400_ERROR_INVALID_VALUE       ((ViStatus)0xBFFA0010L)
-#define KE2400_ERROR_NULL_POINTER        ((ViStatus)0xBFFA0013L)
-#define KE2400_ERROR_BAD_OPTION_NAME     ((ViStatus)0xBFFA0015L)
-#define KE2400_ERROR_BAD_OPTION_VALUE    ((ViStatus)0xBFFA0016L)
-#define KE2400_ERROR_UNKNOWN_CHANNEL_NAME ((ViStatus)0xBFFA001CL)
-#define KE2400_ERROR_FAIL_ID_QUERY       ((ViStatus)0xBFFA0019L)
-#define KE2400_ERROR_NO_DATA             ((ViStatus)0xBFFA4001L) /* fetch before any acquisition */
-#define KE2400_ERROR_TRIGGER_NOT_SOFTWARE ((ViStatus)0xBFFA4002L)
-#define KE2400_ERROR_SETUP_NOT_SAVED     ((ViStatus)0xBFFA4003L)
-#define KE2400_WARN_NSUP_SELF_TEST       ((ViStatus)0x3FFA0067L)
+/* IVI errors (0xBFFA0000 + n) */
+#define KE2400_ERROR_CANNOT_RECOVER          ((ViStatus)0xBFFA0000L)
+#define KE2400_ERROR_INSTRUMENT_STATUS       ((ViStatus)0xBFFA0001L) /* instrument error queue not empty */
+#define KE2400_ERROR_INVALID_ATTRIBUTE       ((ViStatus)0xBFFA000CL)
+#define KE2400_ERROR_ATTR_NOT_WRITABLE       ((ViStatus)0xBFFA000DL)
+#define KE2400_ERROR_ATTR_NOT_READABLE       ((ViStatus)0xBFFA000EL)
+#define KE2400_ERROR_INVALID_PARAMETER       ((ViStatus)0xBFFA000FL)
+#define KE2400_ERROR_INVALID_VALUE           ((ViStatus)0xBFFA0010L)
+#define KE2400_ERROR_FUNCTION_NOT_SUPPORTED  ((ViStatus)0xBFFA0011L)
+#define KE2400_ERROR_ATTRIBUTE_NOT_SUPPORTED ((ViStatus)0xBFFA0012L)
+#define KE2400_ERROR_VALUE_NOT_SUPPORTED     ((ViStatus)0xBFFA0013L)
+#define KE2400_ERROR_TYPES_DO_NOT_MATCH      ((ViStatus)0xBFFA0015L)
+#define KE2400_ERROR_NOT_INITIALIZED         ((ViStatus)0xBFFA001DL)
+#define KE2400_ERROR_UNKNOWN_CHANNEL_NAME    ((ViStatus)0xBFFA0020L)
+#define KE2400_ERROR_MISSING_OPTION_NAME     ((ViStatus)0xBFFA0049L)
+#define KE2400_ERROR_MISSING_OPTION_VALUE    ((ViStatus)0xBFFA004AL)
+#define KE2400_ERROR_BAD_OPTION_NAME         ((ViStatus)0xBFFA004BL)
+#define KE2400_ERROR_BAD_OPTION_VALUE        ((ViStatus)0xBFFA004CL)
+#define KE2400_ERROR_OUT_OF_MEMORY           ((ViStatus)0xBFFA0056L)
+#define KE2400_ERROR_NULL_POINTER            ((ViStatus)0xBFFA0058L)
+#define KE2400_ERROR_UNEXPECTED_RESPONSE     ((ViStatus)0xBFFA0059L)
+#define KE2400_ERROR_ID_QUERY_FAILED         ((ViStatus)0xBFFA005EL)
+#define KE2400_ERROR_RESET_FAILED            ((ViStatus)0xBFFA005FL)
+/* errors of this driver (0xBFFA4000 + n) */
+#define KE2400_ERROR_NO_DATA                 ((ViStatus)0xBFFA4001L) /* fetch before any acquisition */
+#define KE2400_ERROR_TRIGGER_NOT_SOFTWARE    ((ViStatus)0xBFFA4002L)
+#define KE2400_ERROR_SETUP_NOT_SAVED         ((ViStatus)0xBFFA4003L)
+#define KE2400_ERROR_SESSION_LOCKED          ((ViStatus)0xBFFA4004L) /* unlock without a lock */
+/* IVI warnings (0x3FFA0000 + n) */
+#define KE2400_WARN_NSUP_ID_QUERY            ((ViStatus)0x3FFA0065L)
+#define KE2400_WARN_NSUP_RESET               ((ViStatus)0x3FFA0066L)
+#define KE2400_WARN_NSUP_SELF_TEST           ((ViStatus)0x3FFA0067L)
+#define KE2400_WARN_NSUP_ERROR_QUERY         ((ViStatus)0x3FFA0068L)
+#define KE2400_WARN_NSUP_REV_QUERY           ((ViStatus)0x3FFA0069L)
 
 /* ---- attribute IDs ------------------------------------------------------------ */
 #define KE2400_ATTR_RANGE_CHECK             1050002UL /* Boolean */
@@ -132,6 +151,7 @@ ViStatus _VI_FUNC KE2400_InitWithOptions(ViString resourceName, ViBoolean idQuer
                                          ViConstString optionString, ViSession *vi);
 ViStatus _VI_FUNC KE2400_Disconnect(ViSession vi);
 ViStatus _VI_FUNC KE2400_close(ViSession vi);
+/* Disconnect leaves the instrument as it is; Reconnect takes it up again. */
 ViStatus _VI_FUNC KE2400_Reconnect(ViString resourceName, ViSession *vi);
 ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus *code, ViInt32 bufferSize, ViChar description[]);
 ViStatus _VI_FUNC KE2400_ClearError(ViSession vi);
@@ -139,6 +159,7 @@ ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 bufferSize,
 ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 bufferSize, ViChar warning[]);
 ViStatus _VI_FUNC KE2400_ClearInterchangeWarnings(ViSession vi);
 ViStatus _VI_FUNC KE2400_ResetInterchangeCheck(ViSession vi);
+/* The session lock is recursive; both write whether the caller still holds it. */
 ViStatus _VI_FUNC KE2400_LockSession(ViSession vi, ViBoolean *callerHasLock);
 ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean *callerHasLock);
 ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32 *errorCode, ViChar errorMessage[]);
@@ -252,6 +273,8 @@ ViStatus _VI_FUNC KE2400_Initiate(ViSession vi);
 /* function: KE2400_VAL_VOLTAGE, _CURRENT, _RESISTANCE, _TIME */
 ViStatus _VI_FUNC KE2400_Read(ViSession vi, ViInt32 function, ViReal64 *reading);
 ViStatus _VI_FUNC KE2400_Fetch(ViSession vi, ViInt32 function, ViReal64 *reading);
+/* Takes the readings of one acquisition (trigger count x arm count points) and
+   writes at most arraySize of them; actualPoints is the number written. */
 ViStatus _VI_FUNC KE2400_ReadMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[],
                                         ViInt32 *actualPoints);
 ViStatus _VI_FUNC KE2400_FetchMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[],
@@ -274,6 +297,7 @@ ViStatus _VI_FUNC KE2400_ConfigureBuffer(ViSession vi, ViInt32 bufferSize, ViInt
 ViStatus _VI_FUNC KE2400_EnableBuffer(ViSession vi, ViBoolean enable);
 ViStatus _VI_FUNC KE2400_ClearBuffer(ViSession vi);
 ViStatus _VI_FUNC KE2400_GetBufferInfo(ViSession vi, ViInt32 *pointsStored, ViInt32 *bufferSize);
+/* startIndex counts from 0, the oldest stored reading. */
 ViStatus _VI_FUNC KE2400_FetchBufferData(ViSession vi, ViInt32 function, ViInt32 startIndex, ViInt32 arraySize,
                                          ViReal64 readings[], ViInt32 *actualPoints);
 ViStatus _VI_FUNC KE2400_ConfigureStatistics(ViSession vi, ViInt32 function);

@@ -20,7 +20,7 @@ import os
 import sys
 
 __all__ = ['PTR', 'reset', 'fail', 'set_output', 'push_error', 'hostile',
-           'journal', 'calls', 'clear_journal', 'session_count', 'library']
+           'journal', 'journaling', 'calls', 'names', 'clear_journal', 'session_count', 'library']
 
 
 class _Pointer(object):
@@ -54,6 +54,7 @@ def library():
         lib.sim_set_output_text.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p]
         lib.sim_push_error.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p]
         lib.sim_set_hostile.argtypes = [ctypes.c_int]
+        lib.sim_set_journal.argtypes = [ctypes.c_int]
         lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         _lib = lib
     return _lib
@@ -100,6 +101,11 @@ def push_error(driver, code, message=''):
 def hostile(on=True):
     """Hostile mode: texts with no zero byte, counts beyond the arrays."""
     library().sim_set_hostile(1 if on else 0)
+
+
+def journaling(on=True):
+    """Journal on (default) or off; off makes driver calls nearly free."""
+    library().sim_set_journal(1 if on else 0)
 
 
 def _parse(tok):

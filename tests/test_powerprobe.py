@@ -36,7 +36,7 @@ import ctypes, os, traceback
 def _dump(_):
     for name, args in sim.journal():
         if name in WATCH:
-            sys.stdout.write('journal %s %r\\n' % (name, args))
+            sys.stdout.write('journal %s(%s)\\n' % (name, ', '.join(str(a) for a in args)))
     sys.stdout.flush()
 _dump_c = ctypes.CFUNCTYPE(None, ctypes.c_void_p)(_dump)
 ctypes.CDLL(None).__cxa_atexit(_dump_c, None, None)
@@ -57,6 +57,36 @@ def run_ending(body, watch=('PM100D_close', 'PM100D_errorQuery', 'PM100D_errorMe
     return run_script('WATCH = %r\n' % (watch,) + JOURNAL_AT_EXIT.replace('BODY', body))
 
 
+TIMEOUT = -1073807339  # 0xBFFF0015
+TIMEOUT_LINE = '        Driver Error : bfff0015, Timeout expired before operation completed\n'
+
+# Wrapped functions and their arguments after the session; each checks its status.
+WRAPPED = dict([(name, ()) for name in (
+    'getTime', 'getLineFrequency', 'getDispBrightness', 'getDispContrast', 'getCalibrationMsg',
+    'getAvgCnt', 'getDarkAdjustState', 'getDarkOffset', 'getEnergyRefState', 'getFreqRange',
+    'getPowerAutoRange', 'getPowerRefState', 'getPowerUnit', 'getInputFilterState', 'getAccelState',
+    'getAccelMode', 'getInputAdapterType', 'measPower', 'measEnergy', 'measFreq', 'measPowerDens',
+    'measEnergyDens', 'getSensorInfo', 'identificationQuery', 'selfTest', 'errorQuery',
+    'revisionQuery')] + [(name, (0,)) for name in (
+    'readRegister', 'getAttenuation', 'getBeamDia', 'getWavelength', 'getPhotodiodeResponsivity',
+    'getThermopileResponsivity', 'getPyrosensorResponsivity', 'getEnergyRange', 'getEnergyRef',
+    'getPowerRange', 'getPowerRef', 'getPeakThreshold', 'getAccelTau', 'errorMessage', 'readRaw')])
+DRIVER = {'getPowerAutoRange': 'PM100D_getPowerAutorange', 'getPowerRef': 'PM100D_getPowerRange'}
+
+# Pass-through functions and valid arguments after the session.
+PASSED = dict([(name, ()) for name in ('close', 'startDarkAdjust', 'cancelDarkAdjust', 'reset')] +
+              [(name, (1.0,)) for name in (
+                  'setDispBrightness', 'setDispContrast', 'setAttenuation', 'setBeamDia', 'setWavelength',
+                  'setPhotodiodeResponsivity', 'setThermopileResponsivity', 'setPyrosensorResponsivity',
+                  'setEnergyRange', 'setEnergyRef', 'setPowerRange', 'setPowerRef', 'setPeakThreshold',
+                  'setAccelTau')] +
+              [(name, (1,)) for name in (
+                  'setLineFrequency', 'setAvgCnt', 'setPowerUnit', 'setInputAdapterType', 'setEnergyRefState',
+                  'setPowerAutoRange', 'setPowerRefState', 'setInputFilterState', 'setAccelState',
+                  'setAccelMode', 'errorQueryMode')] +
+              [('setTime', (2024, 1, 2, 3, 4, 5)), ('writeRegister', (2, 1)), ('writeRaw', ('*CLS',))])
+
+
 class Registration(unittest.TestCase):
     def test_definition_order(self):
         names = [k for k in vars(pp) if not k.startswith('__')]
@@ -65,6 +95,7 @@ class Registration(unittest.TestCase):
         else:
             self.assertEqual(names, ORDER)
         self.assertEqual(len(ORDER) - 2, 76)
+        self.assertEqual(set(WRAPPED) | set(PASSED) | set(['CheckError', 'init']), set(ORDER[2:]))
 
     def test_no_docs_positional_only(self):
         self.assertIsNone(pp.measPower.__doc__)
@@ -208,8 +239,8 @@ class StatusCheck(SimTestCase):
             ''' % status)
             self.assertEqual(rc, exit_code(status))
             self.assertEqual(out, 'before\n        Inst. Error : ffffff22, Data out of range\n'
-                                  'journal PM100D_errorQuery (4097, PTR, PTR)\n'
-                                  'journal PM100D_close (4097,)\n')
+                                  'journal PM100D_errorQuery(4097, PTR, PTR)\n'
+                                  'journal PM100D_close(4097)\n')
 
     def test_just_outside_the_block_is_a_driver_error(self):
         for status in (0xBFFC06FF, 0xBFFC0D00):
@@ -219,8 +250,8 @@ class StatusCheck(SimTestCase):
             ''' % (status - 2 ** 32))
             self.assertEqual(rc, exit_code(status))
             self.assertEqual(out, '        Driver Error : %x, Unknown status code 0x%X\n'
-                                  'journal PM100D_errorMessage (4097, %d, PTR)\n'
-                                  'journal PM100D_close (4097,)\n' % (status, status, status - 2 ** 32))
+                                  'journal PM100D_errorMessage(4097, %d, PTR)\n'
+                                  'journal PM100D_close(4097)\n' % (status, status, status - 2 ** 32))
 
     def test_failing_init_reports_against_the_session_it_wrote(self):
         rc, out, _ = run_script('''
@@ -232,14 +263,22 @@ class StatusCheck(SimTestCase):
         self.assertEqual(out, '        Driver Error : bfff0011, Insufficient location information '
                               'or resource not present in the system\n')
 
-    def test_failing_query_ends_the_process(self):
-        rc, out, _ = run_ending('''
-            sim.fail('PM100D_readRaw', -1073807339)
-            pp.readRaw(s, 10)
-        ''', watch=('PM100D_close',))
-        self.assertEqual(rc, exit_code(-1073807339))
-        self.assertEqual(out, '        Driver Error : bfff0015, Timeout expired before operation completed\n'
-                              'journal PM100D_close (4097,)\n')
+    def test_pass_through_functions_return_failures(self):
+        s = pp.init(METER, 0, 0)
+        for name, args in sorted(PASSED.items()):
+            sim.fail('PM100D_' + name, TIMEOUT)
+            self.assertEqual(getattr(pp, name)(s, *args), TIMEOUT, name)
+            self.assertEqual(self.last_call('PM100D_' + name)[1:], args)
+
+    def test_every_wrapper_ends_the_process_on_failure(self):
+        for name, args in sorted(WRAPPED.items()):
+            driver = DRIVER.get(name, 'PM100D_' + name)
+            rc, out, err = run_ending('''
+                sim.fail(%r, %d)
+                pp.%s(s, *%r)
+            ''' % (driver, TIMEOUT, name, args), watch=('PM100D_close', driver))
+            self.assertEqual((rc, out.splitlines()[0] + '\n'), (exit_code(TIMEOUT), TIMEOUT_LINE), name + err)
+            self.assertEqual(out.splitlines()[-1], 'journal PM100D_close(4097)', name)
 
 
 if __name__ == '__main__':

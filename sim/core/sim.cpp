@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <deque>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 
 namespace sim {
@@ -19,16 +21,23 @@ struct Script {
     std::map<int, Arg> outputs;
 };
 
+// Transparent hashing: lookups by string_view build no key string.
+struct key_hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view k) const { return std::hash<std::string_view>()(k); }
+};
+template <class T> using store = std::unordered_map<std::string, T, key_hash, std::equal_to<>>;
+
 struct State {
-    std::recursive_mutex lock;
+    std::mutex lock;
     std::vector<std::string> journal;
     std::map<std::string, Script> scripts;
-    std::map<ViSession, const Instrument*> sessions;
+    std::unordered_map<ViSession, const Instrument*> sessions;
     ViSession next_session = 0x1001;
     std::map<std::string, std::deque<Error>> errors;
-    std::map<std::string, double> reals;
-    std::map<std::string, long long> ints;
-    std::map<std::string, std::string> texts;
+    store<double> reals;
+    store<long long> ints;
+    store<std::string> texts;
     bool hostile = false;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
 };
@@ -68,7 +77,7 @@ const std::vector<Instrument>& instruments() {
 ViSession open(const char* driver, const char* resource) {
     if (!resource) return 0;
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     for (const Instrument& in : instruments())
         if ((!driver || std::strcmp(in.driver, driver) == 0) && strcasecmp(in.resource, resource) == 0) {
             ViSession h = s.next_session++;
@@ -82,13 +91,13 @@ bool valid(ViSession h) { return instrument(h) != nullptr; }
 
 bool close(ViSession h) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     return s.sessions.erase(h) > 0;
 }
 
 const Instrument* instrument(ViSession h) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     auto it = s.sessions.find(h);
     return it == s.sessions.end() ? nullptr : it->second;
 }
@@ -100,10 +109,25 @@ Arg arg_of(const char* text) {
     return a;
 }
 
-void Call::begin(std::vector<Arg>& args, const Out* outs, int n) {
+static std::atomic<bool> journal_on{true};
+static std::atomic<unsigned> reset_generation{1};
+
+unsigned generation() { return reset_generation.load(std::memory_order_relaxed); }
+static std::atomic<bool> any_script{false};
+
+bool Call::journaling() { return journal_on.load(std::memory_order_relaxed); }
+bool Call::scripting() { return any_script.load(std::memory_order_relaxed); }
+
+void Call::capture(const Out* outs, int n) {
+    for (int i = 0; i < n && nouts_ < 16; ++i)
+        if (outs[i].kind != Out::None && outs[i].p) outs_[nouts_++] = outs[i];
+}
+
+void Call::record(const Arg* args, int n) {
     std::string line = fn_;
     char num[64];
-    for (const Arg& a : args) {
+    for (int i = 0; i < n; ++i) {
+        const Arg& a = args[i];
         line += '\x1f';
         switch (a.kind) {
         case Arg::Int: std::snprintf(num, sizeof num, "i:%lld", a.i); line += num; break;
@@ -113,10 +137,8 @@ void Call::begin(std::vector<Arg>& args, const Out* outs, int n) {
         case Arg::Null: line += 'n'; break;
         }
     }
-    for (int i = 0; i < n && nouts_ < 16; ++i)
-        if (outs[i].kind != Out::None && outs[i].p) outs_[nouts_++] = outs[i];
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     if (s.journal.size() < journal_limit) s.journal.push_back(std::move(line));
 }
 
@@ -127,8 +149,9 @@ bool Call::session(ViSession h) {
 }
 
 ViStatus Call::done() {
+    if (!any_script.load(std::memory_order_relaxed)) return status_;
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     auto it = s.scripts.find(fn_);
     if (it == s.scripts.end()) return status_;
     Script& sc = it->second;
@@ -171,13 +194,13 @@ long long report_count(long long n, long long cap) { return hostile() ? cap * 2 
 
 void push_error(const char* driver, ViInt32 code, const std::string& msg) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     s.errors[driver].push_back({code, msg});
 }
 
 Error pop_error(const char* driver) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     auto& q = s.errors[driver];
     if (q.empty()) return {0, "No error"};
     Error e = q.front();
@@ -187,30 +210,35 @@ Error pop_error(const char* driver) {
 
 size_t error_count(const char* driver) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     return s.errors[driver].size();
 }
 
 std::string key(const char* family, long long unit, const char* what) {
-    char b[160];
-    std::snprintf(b, sizeof b, "%s%lld.%s", family, unit, what);
-    return b;
+    char digits[24];
+    int n = 0;
+    unsigned long long u = unit < 0 ? 0ull - (unsigned long long)unit : (unsigned long long)unit;
+    do digits[n++] = (char)('0' + u % 10); while (u /= 10);
+    std::string k(family);
+    if (unit < 0) k += '-';
+    while (n) k += digits[--n];
+    k += '.';
+    k += what;
+    return k;
 }
 
-double& real(const std::string& k, double def) {
-    auto r = st().reals.emplace(k, def);
-    return r.first->second;
-}
-long long& integer(const std::string& k, long long def) {
-    auto r = st().ints.emplace(k, def);
-    return r.first->second;
-}
-std::string& text(const std::string& k, const std::string& def) {
-    auto r = st().texts.emplace(k, def);
-    return r.first->second;
+// Lookups never build a key string; values are created on first use.
+template <class M, class V> static typename M::mapped_type& slot(M& m, std::string_view k, const V& def) {
+    auto it = m.find(k);
+    if (it != m.end()) return it->second;
+    return m.emplace(std::string(k), def).first->second;
 }
 
-const std::string* find_text(const std::string& k) {
+double& real(std::string_view k, double def) { return slot(st().reals, k, def); }
+long long& integer(std::string_view k, long long def) { return slot(st().ints, k, def); }
+std::string& text(std::string_view k, const std::string& def) { return slot(st().texts, k, def); }
+
+const std::string* find_text(std::string_view k) {
     auto it = st().texts.find(k);
     return it == st().texts.end() ? nullptr : &it->second;
 }
@@ -231,7 +259,7 @@ extern "C" {
 
 void sim_reset(void) {
     State& s = st();
-    std::lock_guard<std::recursive_mutex> g(s.lock);
+    std::lock_guard<std::mutex> g(s.lock);
     s.journal.clear();
     s.scripts.clear();
     s.sessions.clear();
@@ -241,30 +269,39 @@ void sim_reset(void) {
     s.ints.clear();
     s.texts.clear();
     s.hostile = false;
+    any_script = false;
+    journal_on = true;
+    ++reset_generation;
     s.rng = 0x9E3779B97F4A7C15ull;
 }
 
 void sim_set_hostile(int on) { st().hostile = on != 0; }
 
+void sim_set_journal(int on) { journal_on = on != 0; }
+
 void sim_fail(const char* fn, ViStatus status, int times) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    any_script = true;
+    std::lock_guard<std::mutex> g(st().lock);
     Script& sc = st().scripts[fn];
     sc.status = status;
     sc.times = times;
 }
 
 void sim_set_output_int(const char* fn, int param, long long value) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    any_script = true;
+    std::lock_guard<std::mutex> g(st().lock);
     st().scripts[fn].outputs[param] = arg_of(value);
 }
 
 void sim_set_output_real(const char* fn, int param, double value) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    any_script = true;
+    std::lock_guard<std::mutex> g(st().lock);
     st().scripts[fn].outputs[param] = arg_of(value);
 }
 
 void sim_set_output_text(const char* fn, int param, const char* text) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    any_script = true;
+    std::lock_guard<std::mutex> g(st().lock);
     Arg a{Arg::Text};
     a.s = text ? text : "";
     st().scripts[fn].outputs[param] = a;
@@ -275,17 +312,17 @@ void sim_push_error(const char* driver, ViInt32 code, const char* message) {
 }
 
 int sim_session_count(void) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    std::lock_guard<std::mutex> g(st().lock);
     return (int)st().sessions.size();
 }
 
 int sim_journal_size(void) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    std::lock_guard<std::mutex> g(st().lock);
     return (int)st().journal.size();
 }
 
 int sim_journal_entry(int index, char* buf, int size) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    std::lock_guard<std::mutex> g(st().lock);
     auto& j = st().journal;
     if (index < 0 || (size_t)index >= j.size()) return -1;
     const std::string& e = j[index];
@@ -298,7 +335,7 @@ int sim_journal_entry(int index, char* buf, int size) {
 }
 
 void sim_journal_clear(void) {
-    std::lock_guard<std::recursive_mutex> g(st().lock);
+    std::lock_guard<std::mutex> g(st().lock);
     st().journal.clear();
 }
 }

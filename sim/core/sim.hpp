@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "visatypes.h"
@@ -82,10 +83,15 @@ class SIM_CORE_API Call {
 public:
     template <class... A>
     Call(const char* fn, A... args) : fn_(fn) {
-        std::vector<Arg> a{arg_of(args)...};
-        int i = 0;
-        Out o[] = {out_of(i++, args)..., Out{-1, Out::None, nullptr}};
-        begin(a, o, sizeof...(A));
+        if (scripting()) {  // outputs are only needed for scripted values
+            int i = 0;
+            Out o[] = {out_of(i++, args)..., Out{-1, Out::None, nullptr}};
+            capture(o, sizeof...(A));
+        }
+        if (journaling()) {
+            Arg a[] = {arg_of(args)..., Arg{Arg::Null}};
+            record(a, sizeof...(A));
+        }
     }
     // False (and status VI_ERROR_INV_OBJECT) for an unknown or closed session.
     bool session(ViSession s);
@@ -97,7 +103,10 @@ public:
     const char* name() const { return fn_; }
 
 private:
-    void begin(std::vector<Arg>& args, const Out* outs, int n);
+    void capture(const Out* outs, int n);
+    void record(const Arg* args, int n);
+    static bool journaling();
+    static bool scripting();
     const char* fn_;
     ViStatus status_ = VI_SUCCESS;
     Out outs_[16];
@@ -122,11 +131,37 @@ SIM_CORE_API size_t error_count(const char* driver);
 
 // ---- value store (cleared by reset) ---------------------------------------------
 SIM_CORE_API std::string key(const char* family, long long unit, const char* what);
-SIM_CORE_API double& real(const std::string& k, double def = 0);
-SIM_CORE_API long long& integer(const std::string& k, long long def = 0);
-SIM_CORE_API std::string& text(const std::string& k, const std::string& def = "");
+SIM_CORE_API double& real(std::string_view k, double def = 0);
+SIM_CORE_API long long& integer(std::string_view k, long long def = 0);
+SIM_CORE_API std::string& text(std::string_view k, const std::string& def = "");
 // The stored text of `k`, or null when nothing was stored.
-SIM_CORE_API const std::string* find_text(const std::string& k);
+SIM_CORE_API const std::string* find_text(std::string_view k);
+
+// Bumped by every reset: values found before it are gone.
+SIM_CORE_API unsigned generation();
+
+// A stored value with a fixed key, found once per reset:
+//   static sim::Var<long long> timeout("MF.timeout", 10000);  ... *timeout = v;
+template <class T> class Var {
+public:
+    Var(const char* key, T def) : key_(key), def_(def) {}
+    T& operator*() {
+        if (!p_ || gen_ != generation()) {
+            p_ = &find(key_, def_);
+            gen_ = generation();
+        }
+        return *p_;
+    }
+
+private:
+    static double& find(std::string_view k, double d) { return real(k, d); }
+    static long long& find(std::string_view k, long long d) { return integer(k, d); }
+    static std::string& find(std::string_view k, const std::string& d) { return text(k, d); }
+    std::string key_;
+    T def_;
+    T* p_ = nullptr;
+    unsigned gen_ = 0;
+};
 
 // Deterministic pseudo-random noise in [-1, 1): the same sequence after every reset.
 SIM_CORE_API double noise();
@@ -137,6 +172,8 @@ SIM_CORE_API double noise();
 extern "C" {
 SIM_CORE_API void sim_reset(void);
 SIM_CORE_API void sim_set_hostile(int on);
+// Journal on (default) or off: off, a driver call costs a few nanoseconds (benchmarks).
+SIM_CORE_API void sim_set_journal(int on);
 // Makes `fn` return `status` for its next `times` calls (times < 0: until reset).
 SIM_CORE_API void sim_fail(const char* fn, ViStatus status, int times);
 // Makes `fn` write `value` through its output parameter at position `param`

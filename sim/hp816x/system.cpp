@@ -82,6 +82,9 @@ void command(const std::string& c) {
     else sim::text(head + "?") = value;
 }
 
+sim::Var<long long> trigger_cfg("MF.trig.cfg", 0), trigger_a("MF.trig.a", 0), trigger_b("MF.trig.b", 0),
+    trigger_matrix("MF.trig.matrix", 0);
+
 bool is_query(const std::string& q) { return !q.empty() && q.find('?') != std::string::npos; }
 
 }  // namespace
@@ -170,13 +173,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViC
 #define SETTER(fn, T, key)                           \
     DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T v) { \
         SESSION_CALL(s, v);                          \
-        sim::integer(key) = v;                       \
+        static sim::Var<long long> stored(key, 0);   \
+        *stored = v;                                 \
         return c.done();                             \
     }
 #define GETTER(fn, T, key, def)                          \
     DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T* v) { \
         SESSION_CALL(s, v);                              \
-        *v = (T)sim::integer(key, def);                  \
+        static sim::Var<long long> stored(key, def);     \
+        *v = (T)*stored;                                 \
         return c.done();                                 \
     }
 
@@ -444,19 +449,19 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s, ViInt32 cfg, ViUInt32 a, ViUInt32 b, ViUInt32 m) {
     SESSION_CALL(s, cfg, a, b, m);
-    sim::integer("MF.trig.cfg") = cfg;
-    sim::integer("MF.trig.a") = a;
-    sim::integer("MF.trig.b") = b;
-    sim::integer("MF.trig.matrix") = m;
+    *trigger_cfg = cfg;
+    *trigger_a = a;
+    *trigger_b = b;
+    *trigger_matrix = m;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession s, ViInt32* cfg, ViUInt32* a, ViUInt32* b, ViUInt32* m) {
     SESSION_CALL(s, cfg, a, b, m);
-    *cfg = (ViInt32)sim::integer("MF.trig.cfg", 0);
-    *a = (ViUInt32)sim::integer("MF.trig.a", 0);
-    *b = (ViUInt32)sim::integer("MF.trig.b", 0);
-    *m = (ViUInt32)sim::integer("MF.trig.matrix", 0);
+    *cfg = (ViInt32)*trigger_cfg;
+    *a = (ViUInt32)*trigger_a;
+    *b = (ViUInt32)*trigger_b;
+    *m = (ViUInt32)*trigger_matrix;
     return c.done();
 }
 
