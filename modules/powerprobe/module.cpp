@@ -30,7 +30,7 @@ std::tuple<bind::Text<256>, ViInt32> error_query(ViSession s) {
 // The storage is always taken from the heap (at least 258 bytes): Bytes keeps
 // small data inside itself, which moving it into the tuple would leave behind.
 std::tuple<bind::Bytes, ViUInt32> read_raw(ViSession s, ViUInt32 count) {
-    bind::Bytes data(count < 257 ? 258 : (size_t)count + 1);
+    bind::Bytes data(258);
     std::memset(data.data(), 0, data.capacity());
     ViUInt32 read = 0;
     check(s, PM100D_readRaw(s, data.data(), count, &read));
