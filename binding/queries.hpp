@@ -8,7 +8,9 @@
 #ifndef BIND_QUERIES_HPP
 #define BIND_QUERIES_HPP
 
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <tuple>
 #include <utility>
 
@@ -85,11 +87,13 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
     static std::tuple<T, ViInt32> call(ViSession session, ViChar* command, ViInt32 size) {
         constexpr ViInt32 stack_elements = 16;
         T small[stack_elements] = {};
-        std::unique_ptr<T[]> big;
+        std::unique_ptr<T, void (*)(void*)> big(nullptr, std::free);
         T* room = small;
         ViInt32 cap = size > stack_elements ? size : stack_elements;
         if (size > stack_elements) {
-            big.reset(new T[(size_t)size]());
+            // calloc: zeroed pages are only touched where the driver writes.
+            big.reset(static_cast<T*>(std::calloc((size_t)size, sizeof(T))));
+            if (!big) throw std::bad_alloc();
             room = big.get();
         }
         ViInt32 count = 0;

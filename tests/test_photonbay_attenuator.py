@@ -1,9 +1,12 @@
 """_photonbay positions 59-106: optical attenuators."""
 import array
+import os
+import subprocess
+import sys
 import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, run_script, exit_code
+from support import sim, SimTestCase, PY2, INSTR_ERROR, run_script, exit_code, BUILD, ROOT
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -268,6 +271,27 @@ class StatusCheck(unittest.TestCase):
         '''))
         self.assertEqual(rc, 0)
         self.assertEqual(out, '        Inst. Error : fffffefb, Math error in expression\n(1, 0, -80.0)\n')
+
+
+class Example(unittest.TestCase):
+    def run_example(self, *args):
+        env = dict(os.environ, INSTR_BUILD=BUILD)
+        p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'examples', 'attenuator_switch.py')] + list(args),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        out, err = p.communicate()
+        return p.returncode, out.decode('latin-1').splitlines(), err.decode('latin-1')
+
+    def test_set_up_routes_attenuates_and_reads_the_power(self):
+        rc, lines, err = self.run_example('3', '20')
+        self.assertEqual((rc, err), (0, ''))
+        self.assertEqual(lines[1], 'Route: A -> B3')
+        self.assertIn('20.00 dB, status 0 (Ready: attenuation settled)', lines[2])
+        self.assertTrue(lines[3].startswith('Output power at B3: -21.2'), lines)
+
+    def test_refused_attenuation_is_reported(self):
+        rc, lines, _ = self.run_example('2', '75')
+        self.assertEqual(rc, 1)
+        self.assertIn('the range is 0.00 to 60.00 dB', lines[-1])
 
 
 if __name__ == '__main__':

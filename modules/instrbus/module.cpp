@@ -15,7 +15,7 @@ using Q = bind::Queries<bind::no_check>;
 // first, so a short numeric value is not followed by stale bytes.
 bind::Bytes get_attribute(ViSession object, ViUInt32 attribute) {
     bind::Bytes value(256);
-    std::memset(value.data(), 0, value.capacity());
+    value.clear();
     viGetAttribute(object, attribute, value.data());
     return value;
 }

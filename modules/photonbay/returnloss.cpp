@@ -14,7 +14,7 @@ namespace {
 class Results {
 public:
     explicit Results(ViUInt32 n) : vec_(n) {
-        if (false) spare_.reset(new ViReal64[HP816X_RLM_MAX_POINTS]());
+        if (n < HP816X_RLM_MAX_POINTS) spare_.reset(new ViReal64[HP816X_RLM_MAX_POINTS]());
     }
     ViReal64* data() { return spare_ ? spare_.get() : vec_.data(); }
     bind::RealVec take() {

@@ -1,6 +1,4 @@
 // _powerprobe: the optical power meter module over the PM100D driver.
-#include <cstring>
-
 #include "bind.hpp"
 #include "pm100d.h"
 
@@ -27,11 +25,9 @@ std::tuple<bind::Text<256>, ViInt32> error_query(ViSession s) {
 // (data, count read).  The driver may fill all the bytes it is told of and
 // adds no zero byte: the buffer is zeroed first and holds one byte more than
 // the count whenever the count exceeds 256, so the data always ends inside it.
-// The storage is always taken from the heap (at least 258 bytes): Bytes keeps
-// small data inside itself, which moving it into the tuple would leave behind.
 std::tuple<bind::Bytes, ViUInt32> read_raw(ViSession s, ViUInt32 count) {
-    bind::Bytes data(258);
-    std::memset(data.data(), 0, data.capacity());
+    bind::Bytes data(count < 256 ? 256 : (size_t)count + 1);
+    data.clear();
     ViUInt32 read = 0;
     check(s, PM100D_readRaw(s, data.data(), count, &read));
     return std::make_tuple(std::move(data), bind::clamp<ViUInt32>(read, 0, count));
