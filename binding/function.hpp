@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert.hpp"
+#include "describe.hpp"
 
 namespace bind {
 
@@ -34,7 +35,8 @@ struct Overload {
     // mismatch (try the next overload) from a final failure.
     PyObject* (*invoke)(erased_fn fn, PyObject* const* args, Py_ssize_t n, bool& matched);
     erased_fn fn;
-    std::string signature;
+    std::string signature;  // C types, for the mismatch message
+    std::string stub;       // Python types, for type stubs
 };
 
 struct Function {
@@ -75,6 +77,7 @@ template <class F, class... A> struct caller<F, std::tuple<A...>> {
         if (n != (Py_ssize_t)sizeof...(A)) return nullptr;
         return invoke<F, typename fn_traits<F>::ret, A...>(fn, args, matched, std::index_sequence_for<A...>{});
     }
+    static std::string stub() { return describe::signature<typename fn_traits<F>::ret, A...>(); }
     static std::string signature(const std::string& name) {
         const char* names[] = {"", arg<A>::name...};
         std::string s = name + "(";
@@ -103,7 +106,10 @@ inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n, bool
     return mismatch(f, args, n);
 }
 
-inline Function* function_of(PyObject* self) { return static_cast<Function*>(PyCapsule_GetPointer(self, nullptr)); }
+// A function's self is (capsule of its Function, [stub of each overload]).
+inline Function* function_of(PyObject* self) {
+    return static_cast<Function*>(PyCapsule_GetPointer(PyTuple_GET_ITEM(self, 0), nullptr));
+}
 
 #if BIND_FASTCALL
 inline PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
@@ -117,7 +123,14 @@ inline PyObject* entry(PyObject* self, PyObject* args, PyObject* kw) {
 constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
 #endif
 
-inline void free_function(PyObject* capsule) { delete function_of(capsule); }
+inline void free_function(PyObject* capsule) { delete static_cast<Function*>(PyCapsule_GetPointer(capsule, nullptr)); }
+
+inline bool add_stub(PyObject* stubs, const std::string& stub) {
+    PyObject* text = py::text(stub.data(), (Py_ssize_t)stub.size());
+    bool ok = text && PyList_Append(stubs, text) == 0;
+    Py_XDECREF(text);
+    return ok;
+}
 
 }  // namespace detail
 
@@ -135,10 +148,11 @@ public:
 private:
     template <class Fp> void add(const char* name, Fp fp) {
         using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
-        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name)};
+        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub()};
         auto known = functions_.find(name);
         if (known != functions_.end()) {
-            known->second->overloads.push_back(ov);
+            known->second.first->overloads.push_back(ov);
+            if (!detail::add_stub(known->second.second, ov.stub)) throw error();
             return;
         }
         Function* f = new Function{name, name_, {ov}, {}};
@@ -151,20 +165,28 @@ private:
             delete f;
             throw error();
         }
-        PyObject* modname = py::text(name_, (Py_ssize_t)std::strlen(name_));
-        PyObject* fn = modname ? PyCFunction_NewEx(&f->def, capsule, modname) : nullptr;
-        Py_XDECREF(modname);
+        PyObject* stubs = PyList_New(0);
+        PyObject* self = stubs ? PyTuple_Pack(2, capsule, stubs) : nullptr;
         Py_DECREF(capsule);
+        Py_XDECREF(stubs);  // the tuple holds it
+        if (!self || !detail::add_stub(stubs, ov.stub)) {
+            Py_XDECREF(self);
+            throw error();
+        }
+        PyObject* modname = py::text(name_, (Py_ssize_t)std::strlen(name_));
+        PyObject* fn = modname ? PyCFunction_NewEx(&f->def, self, modname) : nullptr;
+        Py_XDECREF(modname);
+        Py_DECREF(self);
         if (!fn || PyModule_AddObject(module_, f->def.ml_name, fn) < 0) {
             Py_XDECREF(fn);
             throw error();
         }
-        functions_[name] = f;
+        functions_[name] = {f, stubs};
     }
 
     PyObject* module_;
     const char* name_;
-    std::map<std::string, Function*> functions_;
+    std::map<std::string, std::pair<Function*, PyObject*>> functions_;  // function, its stub list
 };
 
 }  // namespace bind

@@ -30,6 +30,10 @@ std::string status_text(ViStatus st) {
     auto it = texts.find(st);
     if (it != texts.end()) return it->second;
     char b[64];
+    if (st > VI_ERROR_PARAMETER1 && st < VI_ERROR_PARAMETER1 + 10) {
+        std::snprintf(b, sizeof b, "Parameter %d out of range", (int)(st - VI_ERROR_PARAMETER1 + 1));
+        return b;
+    }
     std::snprintf(b, sizeof b, st < 0 ? "Unknown driver error 0x%08X" : "Unknown warning 0x%08X", (unsigned)st);
     return b;
 }

@@ -72,7 +72,8 @@ ViStatus deliver_text(Call& c, ViInt32 function, ViInt32 size, ViChar* buf, ViIn
     std::string text;
     ViInt32 n = 0;
     for (const Reading& r : c.st().last) {
-        std::string item = (n ? "," : "") + num_text(value_of(c.st(), r, function));
+        std::string item = num_text(value_of(c.st(), r, function));
+        if (n) item.insert(item.begin(), ',');
         if (text.size() + item.size() + 1 > (size_t)size) break;
         text += item;
         ++n;

@@ -63,7 +63,7 @@ void scpi(State& st, const std::string& cmd) {
         answer = num_text(head == "MEAS:VOLT?" ? st.last[0].v : st.last[0].i);
     } else if (head == "OUTP" && (arg == "ON" || arg == "1" || arg == "OFF" || arg == "0"))
         st.cfg.num[KE2400_ATTR_OUTPUT_ENABLED] = arg == "ON" || arg == "1";
-    else if (head == "OUTP?") answer = num(st, KE2400_ATTR_OUTPUT_ENABLED) ? "1" : "0";
+    else if (head == "OUTP?") answer = std::to_string((int)num(st, KE2400_ATTR_OUTPUT_ENABLED));
     else if (head == "SOUR:FUNC" && (arg == "VOLT" || arg == "CURR"))
         st.cfg.num[KE2400_ATTR_SOURCE_FUNCTION] = arg == "CURR";
     else if ((head == "SOUR:VOLT" || head == "SOUR:CURR") && !arg.empty())
@@ -75,7 +75,9 @@ void scpi(State& st, const std::string& cmd) {
         sim::push_error(driver, -113, "Undefined header");
         return;
     }
-    if (query) st.reply += (st.reply.empty() ? "" : ";") + answer;
+    if (!query) return;
+    if (!st.reply.empty()) st.reply += ';';
+    st.reply += answer;
 }
 
 }  // namespace
