@@ -131,7 +131,8 @@ def journal():
         if n >= len(buf):
             buf = ctypes.create_string_buffer(n + 1)
             lib.sim_journal_entry(i, buf, len(buf))
-        parts = buf.value.decode('latin-1').split('\x1f')
+        raw = buf.value
+        parts = (raw if str is bytes else raw.decode('latin-1')).split('\x1f')
         out.append((parts[0], tuple(_parse(t) for t in parts[1:])))
     return out
 

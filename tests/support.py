@@ -39,7 +39,8 @@ def signed(status):
 def run_script(code, env=None):
     """Run Python `code` in a fresh interpreter with the build on its path.
     Returns (exit code, stdout text, stderr text).  See exit_journal()."""
-    prelude = ('import sys\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
+    prelude = ('from __future__ import print_function\nimport sys\n'
+               'sys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
                % (BUILD, os.path.join(ROOT, 'sim')))
     full_env = dict(os.environ)
     full_env.update(env or {})
