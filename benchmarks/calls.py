@@ -1,26 +1,32 @@
-"""Per-call time of the modules' functions against ctypes calls of the same
-simulated driver functions, side by side in one run.
+"""Per-call time of representative functions of every module against ctypes
+calls of the same simulated driver functions, side by side in one run, and
+the import time of each module.
 
-    ./run bench        (or: INSTR_BUILD=build/py3 python3 benchmarks/calls.py)
+    ./run bench      (or: INSTR_BUILD=build/py3 python3 benchmarks/calls.py [results.md])
 
 The simulator's journal is switched off so that a driver call costs only a
-few nanoseconds and the figures show the binding itself.
+few nanoseconds and the figures show the binding itself.  The ctypes side
+does what a script would have to: create the output variables, call, and
+build the same Python result.
 """
 from __future__ import print_function
 
 import ctypes
 import os
+import subprocess
 import sys
 import timeit
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.environ.get('INSTR_BUILD') or os.path.join(HERE, '..', 'build', 'py%d' % sys.version_info[0])
+BUILD = os.path.abspath(os.environ.get('INSTR_BUILD') or
+                        os.path.join(HERE, '..', 'build', 'py%d' % sys.version_info[0]))
 sys.path[:0] = [BUILD, os.path.join(HERE, '..', 'sim')]
 
 import instrsim as sim  # noqa: E402
 
-c_u32, c_i32, c_u16, c_i16, c_f64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_uint16, ctypes.c_int16, ctypes.c_double
-byref = ctypes.byref
+u32, i32, u16, i16, f64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_uint16, ctypes.c_int16, ctypes.c_double
+text = ctypes.c_char_p
+TARGET = 15.0
 
 
 def best_ns(stmt, names, number):
@@ -28,61 +34,133 @@ def best_ns(stmt, names, number):
     return min(timeit.repeat(stmt, globals=names, number=number, repeat=7)) / number * 1e9
 
 
-def driver(libname, name, argtypes):
-    f = getattr(ctypes.CDLL(os.path.join(BUILD, libname)), name)
-    f.argtypes = argtypes
-    f.restype = c_i32
-    return f
-
-
-def photonbay_cases():
-    import _photonbay as pb
-    s = pb.init('GPIB0::20::INSTR', 0, 0)
-    lib = 'libhp816x_32.so'
+def ctypes_call(lib, name, ins, outs=(), texts=0, array=None):
+    """A ctypes function doing what the wrapper does: outputs, call, result."""
+    f = getattr(ctypes.CDLL(os.path.join(BUILD, lib)), name)
     P = ctypes.POINTER
-    timeOut = driver(lib, 'hp816x_timeOut', [c_u32, c_i32])
-    timeOut_Q = driver(lib, 'hp816x_timeOut_Q', [c_u32, P(c_i32)])
-    trig_Q = driver(lib, 'hp816x_standardTriggerConfiguration_Q', [c_u32, P(c_i32), P(c_u32), P(c_u32), P(c_u32)])
-    error_message = driver(lib, 'hp816x_error_message', [c_u32, c_i32, ctypes.c_char_p])
+    f.argtypes = list(ins) + [P(t) for t in outs] + [ctypes.c_char_p] * texts + ([P(f64)] if array else [])
+    f.restype = i32
+    if not outs and not texts and not array:
+        return f
 
-    def ct_single(s):
-        v = c_i32()
-        timeOut_Q(s, byref(v))
-        return v.value
+    def call(*args):
+        o = [t() for t in outs]
+        b = [ctypes.create_string_buffer(256) for _ in range(texts)]
+        a = [(f64 * args[array])()] if array is not None else []
+        f(*(args + tuple(ctypes.byref(v) for v in o) + tuple(b) + tuple(a)))
+        vals = [v.value for v in o] + [x.value.decode('latin-1') for x in b] + [list(x) for x in a]
+        return vals[0] if len(vals) == 1 else tuple(vals)
+    return call
 
-    def ct_tuple(s):
-        a, b, c, d = c_i32(), c_u32(), c_u32(), c_u32()
-        trig_Q(s, byref(a), byref(b), byref(c), byref(d))
-        return (a.value, b.value, c.value, d.value)
 
-    def ct_text(s, code):
-        buf = ctypes.create_string_buffer(256)
-        error_message(s, code, buf)
-        return buf.value.decode('latin-1')
-
+def photonbay():
+    import _photonbay as m
+    s = m.init('GPIB0::20::INSTR', 0, 0)
+    lib = 'libhp816x_32.so'
     return [
-        ('_photonbay', 'pass-through  timeOut', 'f(s, 1000)', pb.timeOut, timeOut, s),
-        ('_photonbay', 'single value  timeOut_Q', 'f(s)', pb.timeOut_Q, ct_single, s),
-        ('_photonbay', 'tuple of 4    standardTriggerConfiguration_Q', 'f(s)',
-         pb.standardTriggerConfiguration_Q, ct_tuple, s),
-        ('_photonbay', 'text          error_message', 'f(s, -1073807339)', pb.error_message, ct_text, s),
-    ]
+        ('pass-through', 'timeOut', (s, 1000), ctypes_call(lib, 'hp816x_timeOut', [u32, i32])),
+        ('single value', 'timeOut_Q', (s,), ctypes_call(lib, 'hp816x_timeOut_Q', [u32], [i32])),
+        ('tuple of 4', 'standardTriggerConfiguration_Q', (s,),
+         ctypes_call(lib, 'hp816x_standardTriggerConfiguration_Q', [u32], [i32, u32, u32, u32])),
+        ('number+text', 'self_test', (s,), ctypes_call(lib, 'hp816x_self_test', [u32], [i16], 1)),
+        ('tuple of 4 floats', 'get_ATT_wavelength_Q', (s, 3),
+         ctypes_call(lib, 'hp816x_get_ATT_wavelength_Q', [u32, i32], [f64, f64, f64, f64])),
+        ('array of 100', 'get_TLS_wavelengthData_Q', (s, 100), None),
+    ], m
+
+
+def powerprobe():
+    import _powerprobe as m
+    s = m.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
+    lib = 'libPM100D_Drv_32.so'
+    return [
+        ('pass-through', 'setWavelength', (s, 1550.0), ctypes_call(lib, 'PM100D_setWavelength', [u32, f64])),
+        ('single value', 'getWavelength', (s, 0), ctypes_call(lib, 'PM100D_getWavelength', [u32, i16], [f64])),
+        ('tuple of 2', 'getFreqRange', (s,), ctypes_call(lib, 'PM100D_getFreqRange', [u32], [f64, f64])),
+        ('text', 'getCalibrationMsg', (s,), ctypes_call(lib, 'PM100D_getCalibrationMsg', [u32], (), 1)),
+    ], m
+
+
+def polshaper():
+    import _polshaper as m
+    s = m.init('GPIB0::9::INSTR', 0, 0)
+    lib = 'libhp8169_32.so'
+    return [
+        ('pass-through', 'setPolPos', (s, 0, 45.0), ctypes_call(lib, 'hp8169_setPolPos', [u32, i32, f64])),
+        ('single value', 'getPolPos_Q', (s,), ctypes_call(lib, 'hp8169_getPolPos_Q', [u32], [f64])),
+        ('number+text', 'error_query', (s,), ctypes_call(lib, 'hp8169_error_query', [u32], [i32], 1)),
+    ], m
+
+
+def smeter():
+    import _smeter as m
+    s = m.init('GPIB0::24::INSTR', 0, 0)
+    lib = 'libKE2400_32.so'
+    return [
+        ('pass-through', 'ConfigurePowerLineFrequency', (s, 50.0),
+         ctypes_call(lib, 'KE2400_ConfigurePowerLineFrequency', [u32, f64])),
+        ('single value', 'Read', (s, 1), ctypes_call(lib, 'KE2400_Read', [u32, i32], [f64])),
+        ('tuple of 2', 'GetBufferInfo', (s,), ctypes_call(lib, 'KE2400_GetBufferInfo', [u32], [i32, i32])),
+        ('number+text', 'error_query', (s,), ctypes_call(lib, 'KE2400_error_query', [u32], [i32], 1)),
+    ], m
+
+
+def instrbus():
+    import _instrbus as m
+    rm = m.OpenDefaultRM()
+    s = m.Open(rm, 'GPIB0::20::INSTR', 0, 2000)
+    lib = 'libvisa32.so'
+    return [
+        ('pass-through', 'SetAttribute', (s, 0x3FFF001A, 3000),
+         ctypes_call(lib, 'viSetAttribute', [u32, u32, ctypes.c_uint64])),
+        ('text', 'FindNext', (0,), ctypes_call(lib, 'viFindNext', [u32], (), 1)),
+    ], m
+
+
+def import_ms(module):
+    code = ('import sys, time; sys.path.insert(0, %r); t = time.perf_counter(); import %s; '
+            'print((time.perf_counter() - t) * 1e3)' % (BUILD, module))
+    runs = [float(subprocess.check_output([sys.executable, '-c', code])) for _ in range(7)]
+    return min(runs)
 
 
 def main():
     sim.reset()
     sim.journaling(False)
-    cases = photonbay_cases()
-    print('%-12s %-46s %12s %12s %8s' % ('module', 'function', 'ours (ns)', 'ctypes (ns)', 'ratio'))
-    worst = None
-    for module, label, stmt, ours, theirs, s in cases:
-        a = best_ns(stmt, {'f': ours, 's': s}, 200000)
-        b = best_ns(stmt, {'f': theirs, 's': s}, 50000)
-        assert eval(stmt, {'f': ours, 's': s}) == eval(stmt, {'f': theirs, 's': s}), label
-        worst = b / a if worst is None else min(worst, b / a)
-        print('%-12s %-46s %12.0f %12.0f %7.1fx' % (module, label, a, b, b / a))
-    print('slowest ratio: %.1fx faster than ctypes (target 15x)' % worst)
+    rows = []
+    for make in (photonbay, smeter, powerprobe, polshaper, instrbus):
+        try:
+            cases, module = make()
+        except ImportError as e:
+            print('skipped %s: %s' % (make.__name__, e))
+            continue
+        for shape, name, args, theirs in cases:
+            ours = getattr(module, name)
+            names = {'f': ours, 'a': args}
+            a = best_ns('f(*a)', names, 100000)
+            b = best_ns('f(*a)', {'f': theirs, 'a': args}, 20000) if theirs else None
+            rows.append((module.__name__, shape, name, a, b))
     sim.journaling(True)
+    lines = ['| module | shape | function | ours (ns) | ctypes (ns) | ratio |', '| --- | --- | --- | ---: | ---: | ---: |']
+    for mod, shape, name, a, b in rows:
+        lines.append('| `%s` | %s | `%s` | %.0f | %s | %s |' % (
+            mod, shape, name, a, '%.0f' % b if b else '-', '%.1fx' % (b / a) if b else '-'))
+    ratios = [b / a for _, _, _, a, b in rows if b]
+    lines.append('')
+    lines.append('Slowest ratio %.1fx, median %.1fx (target %.0fx).' % (
+        min(ratios), sorted(ratios)[len(ratios) // 2], TARGET))
+    lines.append('')
+    lines.append('| module | import (ms) |')
+    lines.append('| --- | ---: |')
+    for mod in ('_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus'):
+        try:
+            lines.append('| `%s` | %.2f |' % (mod, import_ms(mod)))
+        except subprocess.CalledProcessError:
+            pass
+    print('\n'.join(lines))
+    if len(sys.argv) > 1:
+        with open(sys.argv[1], 'w') as f:
+            f.write('\n'.join(lines) + '\n')
 
 
 if __name__ == '__main__':

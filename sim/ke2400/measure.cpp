@@ -62,7 +62,9 @@ ViStatus deliver(Call& c, const std::vector<Reading>& rs, size_t from, ViInt32 f
     return c.done();
 }
 
+// The count reads 0 until readings are delivered.
 bool array_args(Call& c, ViInt32 function, ViInt32 size, const void* out, ViInt32* actual) {
+    put_out(actual, 0);
     return is_function(c, function) && !c.null(actual, "actualPoints") && !c.null(out, "readings") &&
            (size >= 0 || c.fail(KE2400_ERROR_INVALID_VALUE, "array size " + std::to_string(size) + " is negative"));
 }
