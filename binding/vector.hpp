@@ -228,6 +228,8 @@ template <class T> struct Vector {
         }
         std::vector<T> items;
         if (!collect(value, items, "Invalid sequence element")) return -1;
+        // Iterating the right-hand side may have resized the vector: bounds anew.
+        if (!slice(v, key, lo, hi)) return -1;
         return splice(v, lo, hi, items.data(), (Py_ssize_t)items.size()) ? 0 : -1;
     }
 

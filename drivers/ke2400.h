@@ -41,7 +41,7 @@ extern "C" {
 #define KE2400_ERROR_NO_DATA                 ((ViStatus)0xBFFA4001L) /* fetch before any acquisition */
 #define KE2400_ERROR_TRIGGER_NOT_SOFTWARE    ((ViStatus)0xBFFA4002L)
 #define KE2400_ERROR_SETUP_NOT_SAVED         ((ViStatus)0xBFFA4003L)
-#define KE2400_ERROR_SESSION_LOCKED          ((ViStatus)0xBFFA4004L) /* unlock without a lock */
+#define KE2400_ERROR_SESSION_NOT_LOCKED      ((ViStatus)0xBFFA4004L) /* unlock without a lock */
 /* IVI warnings (0x3FFA0000 + n) */
 #define KE2400_WARN_NSUP_ID_QUERY            ((ViStatus)0x3FFA0065L)
 #define KE2400_WARN_NSUP_RESET               ((ViStatus)0x3FFA0066L)

@@ -52,6 +52,15 @@ const Setting* setting(const char* name) {
 double& value(int unit, const char* name) { return sim::real(sim::key("HP8169", unit, name), setting(name)->def); }
 long long& oper_event(int unit) { return sim::integer(sim::key("HP8169", unit, "oper_event")); }
 
+// Takes v into a setting of the session's unit; beyond its limits, parameter 2
+// is out of range.
+ViStatus set_value(ViSession s, const char* name, double v) {
+    const Setting* t = setting(name);
+    if (!(v >= t->min && v <= t->max)) return err_param2;
+    value(unit_of(s), name) = v;
+    return VI_SUCCESS;
+}
+
 void reset_unit(int unit) {
     for (const Setting& t : settings) value(unit, t.name) = t.def;
     oper_event(unit) = 0;
@@ -324,8 +333,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driver
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut(ViSession s, ViInt32 ms) {
     SESSION(s, ms);
-    if (ms < 0 || ms > setting("timeout")->max) c.status(err_param2);
-    else value(unit_of(s), "timeout") = ms;
+    c.status(set_value(s, "timeout", ms));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
@@ -336,8 +344,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect(ViSession s, ViUInt16 on) {
     SESSION(s, on);
-    if (on > 1) c.status(err_param2);
-    else value(unit_of(s), "detect") = on;
+    c.status(set_value(s, "detect", on));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect_Q(ViSession s, ViUInt16* on) {
@@ -374,8 +381,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_opc_Q(ViSession s, ViUInt16* done) {
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_forceTransaction(ViSession s, ViUInt16 force) {
     SESSION(s, force);
-    if (force > 1) c.status(err_param2);
-    else value(unit_of(s), "force") = force;
+    c.status(set_value(s, "force", force));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_readStatusByte_Q(ViSession s, ViInt16* stb) {
@@ -480,8 +486,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession s, ViString quer
 // ---- polarization controller -------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_enableDisplay(ViSession s, ViUInt16 on) {
     SESSION(s, on);
-    if (on > 1) c.status(err_param2);
-    else value(unit_of(s), "display") = on;
+    c.status(set_value(s, "display", on));
     return c.done();
 }
 
@@ -538,14 +543,12 @@ POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setPolSpeed(ViSession s, ViUInt16 speed) {
     SESSION(s, speed);
-    if (speed < 1 || speed > 720) c.status(err_param2);
-    else value(unit_of(s), "speed") = speed;
+    c.status(set_value(s, "speed", speed));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setSphereApplState(ViSession s, ViUInt16 on) {
     SESSION(s, on);
-    if (on > 1) c.status(err_param2);
-    else value(unit_of(s), "sphere") = on;
+    c.status(set_value(s, "sphere", on));
     return c.done();
 }
 

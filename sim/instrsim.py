@@ -1,35 +1,100 @@
-"""Scripting the simulated instrument drivers.
+"""Scripting the simulated instrument drivers from a test suite.
 
-The simulated driver libraries share one core, ``libinstrsim.so``, that keeps a
-journal of every driver call and lets a test decide what the next calls return::
+The simulated driver libraries (``libhp816x_32.so``, ``libKE2400_32.so``,
+``libPM100D_Drv_32.so``, ``libhp8169_32.so``, ``libvisa32.so``) share one core,
+``libinstrsim.so``.  It journals every driver call with its arguments and lets
+a test decide what the next calls return, so a lab script's error handling can
+be tested without hardware::
 
+    import _photonbay as pb
     import instrsim as sim
-    sim.reset()
-    sim.fail('hp816x_get_PWM_wavelength_Q', -1074001000)     # next call fails
-    sim.set_output('hp816x_PWM_readValue', 3, -12.5)         # parameter 3 reads -12.5
-    sim.push_error('hp816x', -261, 'Settings conflict')      # instrument error queue
-    ...
-    sim.calls('hp816x_PWM_readValue')   # [(session, 1, 0, PTR), ...]
+
+    sim.reset()                                             # a fresh set of instruments
+    s = pb.init('GPIB0::20::INSTR', 1, 0)
+    sim.fail('hp816x_set_TLS_wavelength', -1074003967)      # next call returns this status
+    assert pb.set_TLS_wavelength(s, 0, 0, 1550e-9) == -1074003967
+    sim.set_output('hp816x_PWM_readValue', 3, -12.5)        # output parameter 3 reads -12.5
+    assert pb.PWM_readValue(s, 1, 0) == -12.5
+    sim.calls('hp816x_PWM_readValue')                       # [(4097, 1, 0, PTR)]
+
+Names and positions
+    Functions are named as the driver exports them, with the driver prefix:
+    ``'hp816x_PWM_readValue'``, ``'KE2400_Read'``, ``'PM100D_measPower'``,
+    ``'hp8169_setPolPos'``, ``'viOpen'``.  Parameter positions count every
+    parameter of the C function from 0 (the session is 0).  Statuses may be
+    given signed (-1074000633) or unsigned (0xBFFC0D07).
+
+What scripting changes
+    A scripted call is still carried out by the simulated instrument (a setting
+    is still stored); then the scripted outputs are written over what it
+    produced and the scripted status replaces its own.  Everything scripted
+    lasts until ``reset()``, except ``fail(..., times=n)`` which counts down.
+
+The simulated instruments (resource names for ``init`` / ``Open``)
+    ``GPIB0::20::INSTR`` and ``TCPIP0::192.168.1.20::inst0::INSTR``: optical
+    mainframes (hp816x); ``GPIB0::24::INSTR``: source-measure unit (KE2400);
+    ``USB0::0x1313::0x8078::P0012345::INSTR``: optical power meter (PM100D);
+    ``GPIB0::9::INSTR`` and ``ASRL1::INSTR``: polarization controllers (hp8169).
+
+One simulator per process
+    The state lives in the process.  A status check that ends the process
+    (``_photonbay``, ``_powerprobe``, ``_polshaper`` wrappers on a failing
+    status) must be tested in a child process: ``run_python()`` runs code in a
+    fresh interpreter and returns its exit code, output and journal.
+
+``SimulatorTestCase`` is a ``unittest.TestCase`` that resets the simulator
+around every test and adds journal assertions.
 
 Journal arguments come back as int, float, str (input text), ``PTR`` for a
 pointer the driver was given and ``None`` for a null pointer.
-Works on Python 2.7 and 3.
+Works on Python 2.7 and 3.  The core is found beside this file, then on
+``sys.path``; ``INSTRSIM_LIBRARY=<path>`` names it explicitly.
 """
+import collections
 import ctypes
 import os
+import subprocess
 import sys
+import tempfile
+import textwrap
+import unittest
 
-__all__ = ['PTR', 'reset', 'fail', 'set_output', 'push_error', 'hostile',
-           'journal', 'journaling', 'calls', 'names', 'clear_journal', 'session_count', 'library']
+__all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 'TMO',
+           'INSTR_ERROR_STATUS', 'reset', 'fail', 'instrument_error', 'set_output',
+           'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
+           'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
+           'SimulatorTestCase', 'library']
 
 
-class _Pointer(object):
+class _Marker(object):
+    def __init__(self, name):
+        self.name = name
+
     def __repr__(self):
-        return 'PTR'
+        return self.name
 
 
-PTR = _Pointer()
+PTR = _Marker('PTR')   # journal: a non-null pointer argument
+ANY = _Marker('ANY')   # SimulatorTestCase.assertCalled: matches any argument
+
+# Statuses (signed, as the modules return them).
+SUCCESS = 0
+INSTR_ERROR = -1074000633       # 0xBFFC0D07: the instrument reported an error (hp816x, hp8169)
+INV_OBJECT = -1073807346        # 0xBFFF000E: unknown or closed session
+RSRC_NFOUND = -1073807343       # 0xBFFF0011: no such resource
+TMO = -1073807339               # 0xBFFF0015: timeout
+
+# The status with which each driver says "the instrument reported an error;
+# read it with the error query".
+INSTR_ERROR_STATUS = {
+    'hp816x': INSTR_ERROR,
+    'hp8169': INSTR_ERROR,
+    'PM100D': -1074001920,      # 0xBFFC0800, within the PM100D block 0xBFFC0700..0xBFFC0CFF
+    'KE2400': -1074135039,      # 0xBFFA0001, IVI "instrument status"
+}
+
 _LIBNAME = 'libinstrsim.so'
+_RTLD_NOLOAD = getattr(os, 'RTLD_NOLOAD', 4 if sys.platform.startswith('linux') else 0)
 _lib = None
 
 
@@ -40,14 +105,25 @@ def _find():
     for p in places:
         if p and os.path.isfile(p):
             return p
-    raise OSError('%s not found beside the modules or on sys.path' % _LIBNAME)
+    raise OSError('%s not found beside instrsim.py or on sys.path' % _LIBNAME)
+
+
+def _open():
+    # The core the loaded modules already use comes first: scripting another
+    # copy would change nothing they see.
+    if _RTLD_NOLOAD and not os.environ.get('INSTRSIM_LIBRARY'):
+        try:
+            return ctypes.CDLL(_LIBNAME, mode=_RTLD_NOLOAD)
+        except OSError:
+            pass
+    return ctypes.CDLL(_find())
 
 
 def library():
     """The ctypes handle of the simulator core (loaded once)."""
     global _lib
     if _lib is None:
-        lib = ctypes.CDLL(_find())
+        lib = _open()
         lib.sim_fail.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int]
         lib.sim_set_output_int.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_longlong]
         lib.sim_set_output_real.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_double]
@@ -69,44 +145,90 @@ def _signed32(status):
     return status - 0x100000000 if status & 0x80000000 else status
 
 
+def _driver(fn):
+    prefix = fn.split('_', 1)[0]
+    if prefix not in INSTR_ERROR_STATUS:
+        raise ValueError('%s: not a function of an instrument driver with an error queue '
+                         '(hp816x_, KE2400_, PM100D_, hp8169_)' % fn)
+    return prefix
+
+
+# ---- scripting ---------------------------------------------------------------------------
+
 def reset():
-    """Forget sessions, journal, scripted behaviour and instrument state."""
+    """Start afresh: close every session, empty the journal and the error
+    queues, forget every script, leave hostile mode, and put the instruments
+    back to their power-on settings (measurements repeat after a reset)."""
     library().sim_reset()
 
 
 def fail(fn, status, times=1):
     """Make driver function `fn` return `status` for its next `times` calls
-    (times=-1: until reset). Statuses may be given signed or unsigned."""
-    library().sim_fail(_b(fn), _signed32(status), times)
+    (times=-1: until reset).
+
+    `status` may be negative (an error: the status check of ``_photonbay``,
+    ``_powerprobe`` and ``_polshaper`` then ends the process), positive (a
+    warning) or 0: ``fail(fn, 0, -1)`` forces `fn` to succeed, e.g. to keep
+    the status check quiet while a test looks at something else.
+    The KE2400 driver also queues the failure for ``_smeter.GetError``."""
+    library().sim_fail(_b(fn), _signed32(status), int(times))
+
+
+def instrument_error(fn, code, message='', times=1):
+    """Make `fn` fail as the instrument itself reporting error `code`: it
+    returns its driver's instrument-error status (``INSTR_ERROR_STATUS``,
+    0xBFFC0D07 for hp816x and hp8169) and (`code`, `message`) waits in the
+    driver's instrument error queue, where the status check (or the script's
+    own ``error_query``) reads it.  One error is queued per failing call
+    (one for times=-1)."""
+    driver = _driver(fn)
+    fail(fn, INSTR_ERROR_STATUS[driver], times)
+    for _ in range(max(int(times), 1)):
+        push_error(driver, code, message)
 
 
 def set_output(fn, param, value):
-    """Make `fn` write `value` through its output parameter number `param`
-    (0-based over all its parameters) on every call until reset."""
+    """Make `fn` write `value` through its output parameter at position
+    `param` (0-based over all its parameters, the session is 0) on every call
+    until reset.  A float goes to ViReal64 outputs, an int to integer outputs
+    (cut to the parameter's width: 0xFFFF in a ViInt16 reads -1), a str to
+    text outputs; arrays get their first element.  Texts must fit the buffer
+    the caller gives the driver (255 characters for the fixed texts)."""
     lib = library()
     if isinstance(value, float):
         lib.sim_set_output_real(_b(fn), param, value)
     elif isinstance(value, (str, bytes)) or type(value).__name__ == 'unicode':
-        lib.sim_set_output_text(_b(fn), param, _b(value))
+        text = _b(value)
+        if len(text) > 255 or b'\0' in text:
+            raise ValueError('a scripted text is at most 255 characters, without NUL')
+        lib.sim_set_output_text(_b(fn), param, text)
     else:
         lib.sim_set_output_int(_b(fn), param, int(value))
 
 
 def push_error(driver, code, message=''):
-    """Queue an instrument error for the driver with prefix `driver`
-    ('hp816x', 'KE2400', 'PM100D', 'hp8169')."""
+    """Queue an instrument error (`code`, `message`) for the driver with
+    prefix `driver` ('hp816x', 'KE2400', 'PM100D', 'hp8169').  The driver's
+    error query returns the oldest one; an empty queue reads (0, 'No error').
+    Codes are the instrument's own, e.g. -113 'Undefined header', -261."""
     library().sim_push_error(_b(driver), _signed32(code), _b(message))
 
 
 def hostile(on=True):
-    """Hostile mode: texts with no zero byte, counts beyond the arrays."""
+    """Hostile mode (robustness tests): texts fill the whole buffer with no
+    zero byte, reported counts exceed the arrays, one-element queries and raw
+    reads write as much as the caller's size allows.  The modules must stay
+    sound; results are cut to their buffers.  reset() ends it."""
     library().sim_set_hostile(1 if on else 0)
 
 
 def journaling(on=True):
-    """Journal on (default) or off; off makes driver calls nearly free."""
+    """Journal on (default) or off; off makes driver calls nearly free
+    (benchmarks).  reset() does not change it."""
     library().sim_set_journal(1 if on else 0)
 
+
+# ---- the journal -------------------------------------------------------------------------
 
 def _parse(tok):
     if tok == 'p':
@@ -121,12 +243,17 @@ def _parse(tok):
     return val
 
 
-def journal():
-    """Every driver call since the last reset: a list of (name, args)."""
+def _journal_size():
+    return library().sim_journal_size()
+
+
+def journal(start=0):
+    """Every driver call since the last reset (or clear_journal), in order:
+    a list of (name, args), args a tuple with one item per C parameter."""
     lib = library()
     out = []
     buf = ctypes.create_string_buffer(4096)
-    for i in range(lib.sim_journal_size()):
+    for i in range(start, lib.sim_journal_size()):
         n = lib.sim_journal_entry(i, buf, len(buf))
         if n >= len(buf):
             buf = ctypes.create_string_buffer(n + 1)
@@ -138,7 +265,8 @@ def journal():
 
 
 def calls(fn):
-    """The argument tuples of every journaled call of driver function `fn`."""
+    """The argument tuples of every journaled call of driver function `fn`:
+    ``calls('hp816x_init')`` -> ``[('GPIB0::20::INSTR', 1, 0, PTR)]``."""
     return [args for name, args in journal() if name == fn]
 
 
@@ -148,9 +276,104 @@ def names():
 
 
 def clear_journal():
+    """Empty the journal only; sessions, scripts and settings stay."""
     library().sim_journal_clear()
 
 
 def session_count():
-    """Sessions open in the simulated drivers."""
+    """Sessions open in the simulated drivers (all drivers together)."""
     return library().sim_session_count()
+
+
+class recording(object):
+    """The driver calls made inside a ``with`` block::
+
+        with sim.recording() as rec:
+            my_lab_function(session)
+        rec.names()                         # ['hp816x_set_TLS_wavelength', ...]
+        rec.calls('hp816x_PWM_readValue')   # argument tuples, as calls()
+    """
+
+    def __enter__(self):
+        self._start = _journal_size()
+        self.journal = []
+        return self
+
+    def __exit__(self, *exc):
+        size = _journal_size()
+        self.journal = journal(self._start if size >= self._start else 0)
+        return False
+
+    def calls(self, fn):
+        return [args for name, args in self.journal if name == fn]
+
+    def names(self):
+        return [name for name, _ in self.journal]
+
+
+# ---- code that ends the process ------------------------------------------------------------
+
+RunResult = collections.namedtuple('RunResult', 'returncode stdout stderr journal')
+
+
+def run_python(code, env=None):
+    """Run Python `code` (dedented) in a fresh interpreter with this process's
+    sys.path, and return ``RunResult(returncode, stdout, stderr, journal)``.
+    `journal` is every driver call the child made, as the simulator wrote it
+    when the child exited (also through the status check's C exit), as a list
+    of (name, args).  The child has a simulator of its own: script it there.
+    """
+    fd, path = tempfile.mkstemp(suffix='.journal')
+    os.close(fd)
+    prelude = 'import sys\nsys.path[:0] = %r\n' % [p for p in sys.path if p]
+    child_env = dict(os.environ)
+    child_env.update(env or {})
+    child_env['INSTRSIM_JOURNAL_AT_EXIT'] = path
+    try:
+        p = subprocess.Popen([sys.executable, '-c', prelude + textwrap.dedent(code)],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env)
+        out, err = p.communicate()
+        with open(path, 'rb') as f:
+            lines = f.read().splitlines()
+    finally:
+        os.remove(path)
+    text = (lambda b: b) if str is bytes else (lambda b: b.decode('latin-1'))
+    calls_made = []
+    for line in lines:
+        parts = text(line).split('\x1f')
+        calls_made.append((parts[0], tuple(_parse(t) for t in parts[1:])))
+    return RunResult(p.returncode, text(out), text(err), calls_made)
+
+
+def exit_code(status):
+    """The exit code a process shows after the status check ended it with
+    `status`: POSIX keeps the low 8 bits (INSTR_ERROR -> 7)."""
+    return status & 0xFF if os.name == 'posix' else _signed32(status)
+
+
+# ---- unittest ---------------------------------------------------------------------------
+
+class SimulatorTestCase(unittest.TestCase):
+    """A TestCase that resets the simulator before and after every test."""
+
+    def setUp(self):
+        reset()
+
+    def tearDown(self):
+        reset()
+
+    def assertCalled(self, fn, *args):
+        """`fn` reached the driver (with exactly these arguments, if given;
+        ``ANY`` matches anything).  Returns the arguments of the last such call."""
+        made = calls(fn)
+        if args:
+            def matches(c):
+                return len(c) == len(args) and all(a is ANY or a == b for a, b in zip(args, c))
+            hits = [c for c in made if matches(c)]
+            self.assertTrue(hits, '%s was not called with %r; calls: %r' % (fn, args, made))
+            return hits[-1]
+        self.assertTrue(made, '%s was not called' % fn)
+        return made[-1]
+
+    def assertNotCalled(self, fn):
+        self.assertEqual(calls(fn), [], '%s reached the driver' % fn)

@@ -268,6 +268,19 @@ const char* status_text(ViStatus st) {
     sim::Call c(__func__, __VA_ARGS__); \
     if (!c.session(s)) return c.done()
 
+// Setter and query of a range-checked integer setting, values of type T.
+#define INT_SETTING(T, Set, Get, name)                                      \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, T v) {         \
+        SESSION(s, v);                                                      \
+        c.status(set_int(name, v));                                         \
+        return c.done();                                                    \
+    }                                                                       \
+    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, T* v) {        \
+        SESSION(s, v);                                                      \
+        c.status(get_int(name, v));                                         \
+        return c.done();                                                    \
+    }
+
 extern "C" {
 
 // ---- session -----------------------------------------------------------------
@@ -311,16 +324,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setLineFrequency(ViSession s, ViInt16 f) {
-    SESSION(s, f);
-    c.status(set_int("line_freq", f));
-    return c.done();
-}
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getLineFrequency(ViSession s, ViInt16* f) {
-    SESSION(s, f);
-    c.status(get_int("line_freq", f));
-    return c.done();
-}
+INT_SETTING(ViInt16, setLineFrequency, getLineFrequency, "line_freq")
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRegister(ViSession s, ViInt16 r, ViInt16 value) {
     SESSION(s, r, value);
@@ -363,16 +367,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg
 }
 
 // ---- measurement configuration -------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setAvgCnt(ViSession s, ViInt16 n) {
-    SESSION(s, n);
-    c.status(set_int("avg", n));
-    return c.done();
-}
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getAvgCnt(ViSession s, ViInt16* n) {
-    SESSION(s, n);
-    c.status(get_int("avg", n));
-    return c.done();
-}
+INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
 
 #define REAL_SETTING(Set, Get, name)                                                    \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViReal64 v) {             \
@@ -445,24 +440,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPhotodiodeResponsivity(ViSession s, Vi
     return c.done();
 }
 
-#define STATE_SETTING(Set, Get, name)                                               \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViUInt16 v) {         \
-        SESSION(s, v);                                                              \
-        c.status(set_int(name, v));                                                 \
-        return c.done();                                                            \
-    }                                                                               \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViUInt16* v) {        \
-        SESSION(s, v);                                                              \
-        c.status(get_int(name, v));                                                 \
-        return c.done();                                                            \
-    }
-
-STATE_SETTING(setEnergyRefState, getEnergyRefState, "energy_ref_state")
-STATE_SETTING(setPowerAutoRange, getPowerAutorange, "auto_range")
-STATE_SETTING(setPowerRefState, getPowerRefState, "power_ref_state")
-STATE_SETTING(setInputFilterState, getInputFilterState, "filter")
-STATE_SETTING(setAccelState, getAccelState, "accel_state")
-STATE_SETTING(setAccelMode, getAccelMode, "accel_mode")
+INT_SETTING(ViUInt16, setEnergyRefState, getEnergyRefState, "energy_ref_state")
+INT_SETTING(ViUInt16, setPowerAutoRange, getPowerAutorange, "auto_range")
+INT_SETTING(ViUInt16, setPowerRefState, getPowerRefState, "power_ref_state")
+INT_SETTING(ViUInt16, setInputFilterState, getInputFilterState, "filter")
+INT_SETTING(ViUInt16, setAccelState, getAccelState, "accel_state")
+INT_SETTING(ViUInt16, setAccelMode, getAccelMode, "accel_mode")
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getFreqRange(ViSession s, ViReal64* lower, ViReal64* upper) {
     SESSION(s, lower, upper);
@@ -493,26 +476,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRef(ViSession s, ViReal64 w) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerUnit(ViSession s, ViInt16 unit) {
-    SESSION(s, unit);
-    c.status(set_int("unit", unit));
-    return c.done();
-}
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPowerUnit(ViSession s, ViInt16* unit) {
-    SESSION(s, unit);
-    c.status(get_int("unit", unit));
-    return c.done();
-}
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setInputAdapterType(ViSession s, ViInt16 type) {
-    SESSION(s, type);
-    c.status(set_int("adapter", type));
-    return c.done();
-}
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getInputAdapterType(ViSession s, ViInt16* type) {
-    SESSION(s, type);
-    c.status(get_int("adapter", type));
-    return c.done();
-}
+INT_SETTING(ViInt16, setPowerUnit, getPowerUnit, "unit")
+INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
 
 // ---- measurements ----------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPower(ViSession s, ViReal64* v) {

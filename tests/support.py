@@ -29,6 +29,8 @@ SANITIZED = 'asan' in os.environ.get('LD_PRELOAD', '')
 INSTR_ERROR = -1074000633           # 0xBFFC0D07: the instrument reported an error
 INV_OBJECT = -1073807346            # 0xBFFF000E
 RSRC_NFOUND = -1073807343           # 0xBFFF0011
+TIMEOUT = -1073807339               # 0xBFFF0015
+PARAM = -1074003968                 # 0xBFFC0000: parameter n out of range is PARAM + n
 
 
 def signed(status):
@@ -50,10 +52,11 @@ def run_script(code, env=None):
     return p.returncode, out.decode('latin-1'), err.decode('latin-1')
 
 
-def exit_journal(code):
+def exit_journal(code, watch=None):
     """Run `code` like run_script and also return the driver calls it made, as
     the simulator wrote them when the process exited (also through C exit):
-    (exit code, stdout, stderr, [(name, args), ...])."""
+    (exit code, stdout, stderr, [(name, args), ...]).  Only the calls of the
+    functions named in `watch` are kept when it is given."""
     import tempfile
     fd, path = tempfile.mkstemp(suffix='.journal')
     os.close(fd)
@@ -63,7 +66,22 @@ def exit_journal(code):
             calls = [line.rstrip('\n').split('\x1f') for line in f]
     finally:
         os.remove(path)
-    return rc, out, err, [(c[0], tuple(sim._parse(t) for t in c[1:])) for c in calls]
+    calls = [(c[0], tuple(sim._parse(t) for t in c[1:])) for c in calls if watch is None or c[0] in watch]
+    return rc, out, err, calls
+
+
+def calls_of(calls, fn):
+    """The argument tuples of the calls of `fn` in an exit journal (as sim.calls)."""
+    return [args for name, args in calls if name == fn]
+
+
+def run_example(name, *args, **kw):
+    """Run examples/<name> with the build on its path: (exit code, stdout, stderr)."""
+    env = dict(os.environ, INSTR_BUILD=BUILD)
+    p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'examples', name)] + list(args),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=kw.get('cwd'))
+    out, err = p.communicate()
+    return p.returncode, out.decode('latin-1'), err.decode('latin-1')
 
 
 def exit_code(status):
@@ -71,7 +89,30 @@ def exit_code(status):
     return status & 0xFF
 
 
-class SimTestCase(unittest.TestCase):
+def public_names(module):
+    """The names a module defines, in registration order (any order on 2.7)."""
+    return [k for k in vars(module) if not k.startswith('__')]
+
+
+class TestCase(unittest.TestCase):
+    def assertRegistered(self, module, order, at=None, whole=False):
+        """`order` is registered as one block, from index `at` when given
+        (negative: from the end), and is all the module holds when `whole`.
+        Module dicts are unordered on 2.7: there only the names are compared."""
+        names = public_names(module)
+        if PY2:
+            if whole:
+                self.assertEqual(set(names), set(order))
+            else:
+                self.assertTrue(set(order) <= set(names), sorted(set(order) - set(names)))
+        elif whole:
+            self.assertEqual(names, order)
+        else:
+            first = names.index(order[0]) if at is None else at if at >= 0 else len(names) + at
+            self.assertEqual(names[first:first + len(order)], order)
+
+
+class SimTestCase(TestCase):
     """Resets the simulated drivers before every test."""
 
     def setUp(self):

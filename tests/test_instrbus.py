@@ -1,10 +1,7 @@
 """_instrbus: resource manager, resource search, sessions and attributes."""
-import os
-import subprocess
-import sys
 import unittest
 
-from support import sim, SimTestCase, PY2, BUILD, ROOT, INV_OBJECT, RSRC_NFOUND, signed
+from support import sim, SimTestCase, TestCase, PY2, INV_OBJECT, RSRC_NFOUND, signed, run_example
 import _instrbus as bus
 
 ORDER = ['ViReal64Vec', 'ViInt32Vec', 'OpenDefaultRM', 'FindRsrc', 'Close', 'FindNext', 'Open',
@@ -26,13 +23,9 @@ ATTR_READONLY = signed(0xBFFF001F)
 WARN_NULL_OBJECT = 0x3FFF0082
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_exact_contents_in_order(self):
-        names = [k for k in vars(bus) if not k.startswith('__')]
-        if PY2:  # module dicts are unordered on 2.7
-            self.assertEqual(set(names), set(ORDER))
-        else:
-            self.assertEqual(names, ORDER)
+        self.assertRegistered(bus, ORDER, whole=True)
 
     def test_plain_functions(self):
         self.assertIsNone(bus.FindRsrc.__doc__)
@@ -242,13 +235,8 @@ class Attributes(BusTestCase):
 
 class Example(unittest.TestCase):
     def test_lists_every_simulated_instrument(self):
-        script = os.path.join(ROOT, 'examples', 'list_instruments.py')
-        env = dict(os.environ, INSTR_BUILD=BUILD)
-        p = subprocess.Popen([sys.executable, script], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, env=env)
-        out, err = p.communicate()
-        out = out.decode('latin-1')
-        self.assertEqual(p.returncode, 0, err)
+        rc, out, err = run_example('list_instruments.py')
+        self.assertEqual(rc, 0, err)
         lines = out.splitlines()
         self.assertEqual(lines[0], '6 instrument(s) match ?*INSTR')
         self.assertEqual([l.split()[0] for l in lines[1:]], RESOURCES)

@@ -1,17 +1,13 @@
 """_photonbay positions 59-106: optical attenuators."""
 import array
-import os
-import subprocess
-import sys
-import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, run_script, exit_code, BUILD, ROOT
+from support import (sim, SimTestCase, TestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal,
+                     exit_code, run_example)
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 ATT = 3
-PARAM = -1074003968  # 0xBFFC0000: parameter n out of range is PARAM + n
 
 ORDER = [
     'set_ATT_attenuation', 'get_ATT_attenuation_Q', 'set_ATT_attenuationOffset',
@@ -33,23 +29,10 @@ ORDER = [
 FOUR_VALUE = ['get_ATT_attenuation_Q', 'get_ATT_attenuationOffset_Q', 'get_ATT_attenuatorSpeed_Q',
               'get_ATT_wavelength_Q', 'get_ATT_powerReference_Q', 'get_ATT_powerOffset_Q']
 
-# Prints the last driver call as the process ends, after the status check's line.
-WATCH_EXIT = textwrap.dedent('''
-    import ctypes, os
-    @ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_void_p)
-    def _on_exit(status, arg):
-        os.write(1, ('[last call %s]\\n' % sim.names()[-1]).encode('ascii'))
-    ctypes.CDLL(None).on_exit(_on_exit, None)
-''')
 
-
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_positions_59_to_106(self):
-        names = [k for k in vars(pb) if not k.startswith('__')]
-        if PY2:
-            self.assertTrue(set(ORDER) <= set(names))
-        else:  # the two vector classes stand ahead of position 1
-            self.assertEqual(names[60:108], ORDER)
+        self.assertRegistered(pb, ORDER, at=60)  # the two vector classes stand ahead of position 1
 
 
 class AttenuatorTestCase(SimTestCase):
@@ -247,39 +230,37 @@ class OffsetTable(AttenuatorTestCase):
 
 class StatusCheck(unittest.TestCase):
     def test_failing_query_prints_closes_and_exits(self):
-        rc, out, _ = run_script(WATCH_EXIT + textwrap.dedent('''
+        rc, out, _, calls = exit_journal('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 0, 0)
             print('before')
             pb.get_ATT_attenuation_Q(s, 9)
             print('not reached')
-        '''))
+        ''')
         self.assertEqual(rc, exit_code(PARAM + 2))
         lines = out.splitlines()
         self.assertEqual(lines[0], 'before')
         self.assertTrue(lines[1].startswith('        Driver Error : bffc0002, '), lines)
-        self.assertEqual(lines[2:], ['[last call hp816x_close]'])
+        self.assertEqual(lines[2:], [])
+        self.assertEqual(calls[-1][0], 'hp816x_close')
 
     def test_instrument_error_261_lets_the_query_go_on(self):
-        rc, out, _ = run_script(textwrap.dedent('''
+        rc, out, _ = run_script('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 0, 0)
             sim.push_error('hp816x', -261, 'Math error in expression')
             sim.fail('hp816x_get_ATT_power_Q', -1074000633)
             sim.set_output('hp816x_get_ATT_power_Q', 2, 1)
             print(pb.get_ATT_power_Q(s, 3)[:3])
-        '''))
+        ''')
         self.assertEqual(rc, 0)
         self.assertEqual(out, '        Inst. Error : fffffefb, Math error in expression\n(1, 0, -80.0)\n')
 
 
 class Example(unittest.TestCase):
     def run_example(self, *args):
-        env = dict(os.environ, INSTR_BUILD=BUILD)
-        p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'examples', 'attenuator_switch.py')] + list(args),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-        out, err = p.communicate()
-        return p.returncode, out.decode('latin-1').splitlines(), err.decode('latin-1')
+        rc, out, err = run_example('attenuator_switch.py', *args)
+        return rc, out.splitlines(), err
 
     def test_set_up_routes_attenuates_and_reads_the_power(self):
         rc, lines, err = self.run_example('3', '20')

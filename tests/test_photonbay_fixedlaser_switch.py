@@ -1,13 +1,11 @@
 """_photonbay positions 142-159: fixed laser sources and optical switches."""
-import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, run_script, exit_code
+from support import sim, SimTestCase, TestCase, PARAM, exit_journal, exit_code
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 FLS, SWT = 5, 6
-PARAM = -1074003968  # 0xBFFC0000: parameter n out of range is PARAM + n
 
 ORDER = [
     'set_FLS_parameters', 'get_FLS_parameters_Q', 'set_FLS_modulation',
@@ -16,22 +14,10 @@ ORDER = [
     'get_FLS_attenuation_Q', 'get_FLS_power', 'set_FLS_laserState', 'get_FLS_laserState_Q',
     'get_SWT_type', 'set_SWT_route', 'get_SWT_route', 'get_SWT_routeTable']
 
-WATCH_EXIT = textwrap.dedent('''
-    import ctypes, os
-    @ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_void_p)
-    def _on_exit(status, arg):
-        os.write(1, ('[last call %s]\\n' % sim.names()[-1]).encode('ascii'))
-    ctypes.CDLL(None).on_exit(_on_exit, None)
-''')
 
-
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_positions_142_to_159(self):
-        names = [k for k in vars(pb) if not k.startswith('__')]
-        if PY2:
-            self.assertTrue(set(ORDER) <= set(names))
-        else:
-            self.assertEqual(names[143:161], ORDER)
+        self.assertRegistered(pb, ORDER, at=143)
 
 
 class MainframeTestCase(SimTestCase):
@@ -128,18 +114,19 @@ class Switch(MainframeTestCase):
 
 class StatusCheck(unittest.TestCase):
     def check_exit(self, call, status):
-        rc, out, _ = run_script(WATCH_EXIT + textwrap.dedent('''
+        rc, out, _, calls = exit_journal('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 0, 0)
             print('before')
             %s
             print('not reached')
-        ''') % call)
+        ''' % call)
         self.assertEqual(rc, exit_code(status))
         lines = out.splitlines()
         self.assertEqual(lines[0], 'before')
         self.assertTrue(lines[1].startswith('        Driver Error : %x, ' % (status & 0xFFFFFFFF)), lines)
-        self.assertEqual(lines[2:], ['[last call hp816x_close]'])
+        self.assertEqual(lines[2:], [])
+        self.assertEqual(calls[-1][0], 'hp816x_close')
 
     def test_failing_fixed_laser_query(self):
         self.check_exit('pb.get_FLS_power(s, 5, 2)', PARAM + 3)

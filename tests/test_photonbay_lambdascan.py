@@ -3,13 +3,11 @@ and the lambda scan example."""
 import ctypes
 import os
 import shutil
-import subprocess
-import sys
 import tempfile
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, BUILD, ROOT, exit_code, run_script
-from test_photonbay_powermeter import run_reporting_exit
+from support import (sim, SimTestCase, TestCase, INSTR_ERROR, exit_code, run_script, exit_journal, calls_of,
+                     run_example)
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -30,13 +28,9 @@ def dut_db(wl):
     return -0.6 - 25.0 / (1 + x * x)
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_last_24_positions_in_order(self):
-        names = [k for k in vars(pb) if not k.startswith('__')]
-        if PY2:
-            self.assertTrue(set(ORDER) <= set(names))
-        else:
-            self.assertEqual(names[-len(ORDER):], ORDER)
+        self.assertRegistered(pb, ORDER, at=-len(ORDER))
 
 
 class SingleScan(SimTestCase):
@@ -178,7 +172,7 @@ class ResponseTables(SimTestCase):
 
 class Failing(unittest.TestCase):
     def test_failing_scan_closes_the_session_and_exits(self):
-        rc, out, _ = run_reporting_exit('''
+        rc, out, _, calls = exit_journal('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 1, 0)
             pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 0, 1500e-9, 1600e-9, 1e-12)
@@ -189,8 +183,9 @@ class Failing(unittest.TestCase):
         ''')
         self.assertEqual(rc, exit_code(-1074003967))
         lines = out.splitlines()
-        self.assertEqual(lines[1:], ['        Driver Error : bffc0001, Parameter 1 out of range',
-                                     'open 0 closed [%s]' % lines[0].split()[1]])
+        self.assertEqual(lines[1:], ['        Driver Error : bffc0001, Parameter 1 out of range'])
+        self.assertEqual(len(calls_of(calls, 'hp816x_init')), 1)
+        self.assertEqual(calls_of(calls, 'hp816x_close'), [(int(lines[0].split()[1]),)])  # none left open
 
     def test_instrument_error_261_returns_the_arrays(self):
         rc, out, _ = run_script('''
@@ -213,12 +208,8 @@ class Example(unittest.TestCase):
         tmp = tempfile.mkdtemp()
         try:
             path = os.path.join(tmp, 'scan.csv')
-            env = dict(os.environ, INSTR_BUILD=BUILD)
-            p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'examples', 'lambda_scan.py'), path],
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=tmp)
-            out, err = p.communicate()
-            out = out.decode('latin-1')
-            self.assertEqual(p.returncode, 0, err)
+            rc, out, err = run_example('lambda_scan.py', path, cwd=tmp)
+            self.assertEqual(rc, 0, err)
             lines = out.splitlines()
             points = int(lines[0].split(': ')[1].split()[0])
             self.assertEqual(lines[1], 'Wavelength range: 1545.000 nm to 1555.000 nm in 1.0 pm steps')

@@ -1,9 +1,8 @@
 """_photonbay positions 107-141: power meter channels."""
 import ctypes
-import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, run_script, exit_code
+from support import sim, SimTestCase, TestCase, PY2, exit_journal, calls_of, exit_code, public_names
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -20,36 +19,14 @@ ORDER = [
     'get_PWM_loggingResults_Q', 'set_PWM_stability', 'get_PWM_stabilityResults_Q', 'set_PWM_minMax',
     'get_PWM_minMaxResults_Q', 'PWM_functionStop']
 
-# Runs `code` in a fresh interpreter that prints, when the process ends through
-# C exit() inside a call, how many sessions are still open and which were
-# closed (only for scripts that end that way: after a normal end the
-# interpreter is gone when C exit handlers run).
-EXIT_REPORT = '''
-import ctypes, os
-@ctypes.CFUNCTYPE(None, ctypes.c_void_p)
-def _report(arg):
-    closed = [c[0] for c in sim.calls('hp816x_close')]
-    os.write(1, ('open %d closed %r\\n' % (sim.session_count(), closed)).encode())
-_libc = ctypes.CDLL(None)
-_libc.__cxa_atexit.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p]
-_libc.__cxa_atexit(ctypes.cast(_report, ctypes.c_void_p), None, None)
-'''
 
-
-def run_reporting_exit(code):
-    return run_script(EXIT_REPORT + textwrap.dedent(code))
-
-
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_positions_in_order(self):
-        names = [k for k in vars(pb) if not k.startswith('__')]
         self.assertEqual(len(ORDER), 35)
-        if PY2:
-            self.assertTrue(set(ORDER) <= set(names))
-        else:
-            at = names.index(ORDER[0])
-            self.assertEqual(names[at:at + len(ORDER)], ORDER)
-            self.assertLess(names.index('generateTrigger'), at)
+        self.assertRegistered(pb, ORDER)
+        names = public_names(pb)
+        if not PY2:
+            self.assertLess(names.index('generateTrigger'), names.index(ORDER[0]))
         self.assertNotIn('set_PWM_internalTrigger', names)
 
 
@@ -194,7 +171,7 @@ class ResultArrays(SimTestCase):
 
 class Failing(unittest.TestCase):
     def test_failing_result_array_closes_the_session_and_exits(self):
-        rc, out, _ = run_reporting_exit('''
+        rc, out, _, calls = exit_journal('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 1, 0)
             t = pb.init('GPIB0::20::INSTR', 1, 0)
@@ -206,8 +183,10 @@ class Failing(unittest.TestCase):
         self.assertEqual(rc, exit_code(-1074003967))
         lines = out.splitlines()
         s = int(lines[0].split()[1])
-        self.assertEqual(lines[1:], ['        Driver Error : bffc0001, Parameter 1 out of range',
-                                     'open 1 closed [%d]' % s])
+        self.assertEqual(lines[1:], ['        Driver Error : bffc0001, Parameter 1 out of range'])
+        # Of the two sessions only the failing one is closed.
+        self.assertEqual(len(calls_of(calls, 'hp816x_init')), 2)
+        self.assertEqual(calls_of(calls, 'hp816x_close'), [(s,)])
 
 
 if __name__ == '__main__':

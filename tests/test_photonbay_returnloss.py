@@ -1,15 +1,13 @@
 """_photonbay positions 160-201: return-loss modules."""
 import array
 import math
-import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, run_script, exit_code
+from support import sim, SimTestCase, TestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal, exit_code
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 RLM = 4
-PARAM = -1074003968  # 0xBFFC0000: parameter n out of range is PARAM + n
 WARNING = 0x3FFC0101
 MAX_POINTS = 10000   # most values the module records
 
@@ -26,27 +24,15 @@ ORDER = [
     'set_RLM_logging', 'get_RLM_loggingResults_Q', 'set_RLM_stability', 'get_RLM_stabilityResults_Q',
     'set_RLM_minMax', 'get_RLM_minMaxResults_Q', 'RLM_functionStop', 'WaitForOPC']
 
-WATCH_EXIT = textwrap.dedent('''
-    import ctypes, os
-    @ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_void_p)
-    def _on_exit(status, arg):
-        os.write(1, ('[last call %s]\\n' % sim.names()[-1]).encode('ascii'))
-    ctypes.CDLL(None).on_exit(_on_exit, None)
-''')
-
 
 def formula(rr, rm, tr, tm, dr, dm, ref):
     t = tr / tm
     return ref - 10 * math.log10((dr / dm - t) / (rr / rm - t))
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_positions_160_to_201(self):
-        names = [k for k in vars(pb) if not k.startswith('__')]
-        if PY2:
-            self.assertTrue(set(ORDER) <= set(names))
-        else:
-            self.assertEqual(names[161:203], ORDER)
+        self.assertRegistered(pb, ORDER, at=161)
 
 
 class ReturnLossTestCase(SimTestCase):
@@ -212,19 +198,19 @@ class Functions(ReturnLossTestCase):
 
 class StatusCheck(unittest.TestCase):
     def test_reading_with_the_laser_off_ends_the_process(self):
-        rc, out, _ = run_script(WATCH_EXIT + textwrap.dedent('''
+        rc, out, _, calls = exit_journal('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 0, 0)
             print('before')
             pb.RLM_readReturnLoss(s, 4)
             print('not reached')
-        '''))
+        ''')
         self.assertEqual(rc, exit_code(INSTR_ERROR))
-        self.assertEqual(out, 'before\n        Inst. Error : ffffff23, Settings conflict;laser source is off\n'
-                              '[last call hp816x_close]\n')
+        self.assertEqual(out, 'before\n        Inst. Error : ffffff23, Settings conflict;laser source is off\n')
+        self.assertEqual(calls[-1][0], 'hp816x_close')
 
     def test_results_go_on_after_instrument_error_261(self):
-        rc, out, _ = run_script(textwrap.dedent('''
+        rc, out, _ = run_script('''
             import _photonbay as pb
             s = pb.init('GPIB0::20::INSTR', 0, 0)
             pb.set_RLM_laserState(s, 4, 1)
@@ -233,7 +219,7 @@ class StatusCheck(unittest.TestCase):
             sim.fail('hp816x_get_RLM_loggingResults_Q', -1074000633)
             flag, values = pb.get_RLM_loggingResults_Q(s, 4, 1, 0, 0, 3)
             print('%d %d %.1f' % (flag, len(values), values[2]))
-        '''))
+        ''')
         self.assertEqual(rc, 0)
         self.assertEqual(out, '        Inst. Error : fffffefb, Math error in expression\n1 3 45.5\n')
 

@@ -1,12 +1,11 @@
 """_photonbay positions 202-260: tunable laser sources."""
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, SANITIZED, run_script, exit_code
+from support import sim, SimTestCase, TestCase, INSTR_ERROR, TIMEOUT, SANITIZED, run_script, exit_code
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 PARAMETER2 = -1074003966            # 0xBFFC0002
-TIMEOUT = -1073807339               # 0xBFFF0015
 
 ORDER = [
     'set_TLS_parameters', 'get_TLS_parameters_Q', 'set_TLS_wavelength', 'get_TLS_wavelength_Q',
@@ -30,14 +29,10 @@ ORDER = [
 NM = 1e-9
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_family_is_registered_as_one_block_in_order(self):
         self.assertEqual(len(ORDER), 59)
-        names = [k for k in vars(pb) if not k.startswith('__')]
-        self.assertTrue(set(ORDER) <= set(names))
-        if not PY2:  # module dicts are unordered on 2.7
-            first = names.index(ORDER[0])
-            self.assertEqual(names[first:first + len(ORDER)], ORDER)
+        self.assertRegistered(pb, ORDER)
 
     def test_sbs_control_query_keeps_its_lower_case_name(self):
         self.assertEqual(pb.get_TLS_SBS_control_q.__name__, 'get_TLS_SBS_control_q')

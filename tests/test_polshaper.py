@@ -2,7 +2,7 @@
 import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, INSTR_ERROR, RSRC_NFOUND, run_script, exit_code
+from support import sim, SimTestCase, TestCase, INSTR_ERROR, RSRC_NFOUND, TIMEOUT, exit_journal, exit_code
 import _polshaper as ps
 
 CONTROLLER = 'GPIB0::9::INSTR'
@@ -18,36 +18,13 @@ ORDER = [
     'getLambdaHalfPos_Q', 'setLambdaQuartPos', 'getLambdaQuartPos_Q', 'setPolSpeed',
     'setSphereApplState']
 
-# Process-ending scripts print the journal of the watched driver functions
-# from a C exit handler, after the status check's own line; a script that
-# does not end through the check leaves with code 99.
-SCRIPT = '''
-import ctypes, os, traceback
-def _dump(_):
-    for name, args in sim.journal():
-        if name in WATCH:
-            sys.stdout.write('journal %s(%s)\\n' % (name, ', '.join(str(a) for a in args)))
-    sys.stdout.flush()
-_dump_c = ctypes.CFUNCTYPE(None, ctypes.c_void_p)(_dump)
-ctypes.CDLL(None).__cxa_atexit(_dump_c, None, None)
-try:
-BODY
-except BaseException:
-    traceback.print_exc()
-finally:
-    sys.stdout.flush()
-    sys.stderr.flush()
-    os._exit(99)
-'''
-
 
 def run_ending(body, watch=('hp8169_close', 'hp8169_error_query', 'hp8169_error_message')):
-    body = 'import _polshaper as ps\ns = ps.init(%r, 0, 0)\n' % CONTROLLER + textwrap.dedent(body)
-    body = '\n'.join('    ' + line for line in body.splitlines())
-    return run_script('WATCH = %r\n' % (watch,) + SCRIPT.replace('BODY', body))
+    """Runs `body` on a new session: (exit code, stdout, stderr, the calls of
+    the watched driver functions up to the end of the process)."""
+    return exit_journal('import _polshaper as ps\ns = ps.init(%r, 0, 0)\n' % CONTROLLER + textwrap.dedent(body), watch)
 
 
-TIMEOUT = -1073807339  # 0xBFFF0015
 TIMEOUT_LINE = '        Driver Error : bfff0015, Timeout expired before operation completed\n'
 
 # Wrapped functions and their arguments after the session; each checks its status.
@@ -69,13 +46,9 @@ PASSED = dict([(name, ()) for name in ('reset', 'dcl', 'close')] +
                ('cmdInt', (':POL:SPE', 10)), ('cmdReal', (':POS:POL', 1.5))])
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_definition_order(self):
-        names = [k for k in vars(ps) if not k.startswith('__')]
-        if PY2:
-            self.assertEqual(set(names), set(ORDER))
-        else:
-            self.assertEqual(names, ORDER)
+        self.assertRegistered(ps, ORDER, whole=True)
         self.assertEqual(len(ORDER) - 2, 47)
         self.assertEqual(len(PASSED), 19)
         self.assertEqual(set(WRAPPED) | set(PASSED) | set(['foo', 'CheckError', 'init']), set(ORDER[2:]))
@@ -199,15 +172,15 @@ class StatusCheck(SimTestCase):
 
     def test_every_wrapper_ends_the_process_on_failure(self):
         for name, args in sorted(WRAPPED.items()):
-            rc, out, err = run_ending('''
+            rc, out, err, calls = run_ending('''
                 sim.fail('hp8169_%s', %d)
                 ps.%s(s, *%r)
             ''' % (name, TIMEOUT, name, args), watch=('hp8169_close',))
-            self.assertEqual((rc, out), (exit_code(TIMEOUT), TIMEOUT_LINE + 'journal hp8169_close(4097)\n'),
+            self.assertEqual((rc, out, calls), (exit_code(TIMEOUT), TIMEOUT_LINE, [('hp8169_close', (4097,))]),
                              name + err)
 
     def test_instrument_error_261_ends_the_process(self):
-        rc, out, _ = run_ending('''
+        rc, out, _, calls = run_ending('''
             print('before')
             sim.push_error('hp8169', -261, 'Settings conflict')
             sim.fail('hp8169_getPolPos_Q', %d)
@@ -215,50 +188,47 @@ class StatusCheck(SimTestCase):
             print('not reached')
         ''' % INSTR_ERROR)
         self.assertEqual(rc, exit_code(INSTR_ERROR))
-        self.assertEqual(out, 'before\n        Inst. Error : fffffefb, Settings conflict\n'
-                              'journal hp8169_error_query(4097, PTR, PTR)\n'
-                              'journal hp8169_close(4097)\n')
+        self.assertEqual(out, 'before\n        Inst. Error : fffffefb, Settings conflict\n')
+        self.assertEqual(calls, [('hp8169_error_query', (4097, sim.PTR, sim.PTR)), ('hp8169_close', (4097,))])
 
     def test_other_statuses_are_driver_errors(self):
-        rc, out, _ = run_ending('''
+        rc, out, _, calls = run_ending('''
             sim.push_error('hp8169', -261, 'Settings conflict')
             ps.CheckError(s, %d)
         ''' % (INSTR_ERROR + 1))
         self.assertEqual(rc, exit_code(INSTR_ERROR + 1))
-        self.assertEqual(out, '        Driver Error : bffc0d08, Unknown status code 0xBFFC0D08\n'
-                              'journal hp8169_error_message(4097, %d, PTR)\n'
-                              'journal hp8169_close(4097)\n' % (INSTR_ERROR + 1))
+        self.assertEqual(out, '        Driver Error : bffc0d08, Unknown status code 0xBFFC0D08\n')
+        self.assertEqual(calls, [('hp8169_error_message', (4097, INSTR_ERROR + 1, sim.PTR)),
+                                 ('hp8169_close', (4097,))])
 
     def test_get_handle_checks_the_handle_it_returned(self):
-        rc, out, _ = run_ending('''
+        rc, out, _, calls = run_ending('''
             other = ps.init('ASRL1::INSTR', 0, 0)
             sim.set_output('hp8169_getHandle', 1, other)
             sim.fail('hp8169_getHandle', -1073807339)
             ps.getHandle(s)
         ''')
         self.assertEqual(rc, exit_code(-1073807339))
-        self.assertEqual(out, '        Driver Error : bfff0015, Timeout expired before operation completed\n'
-                              'journal hp8169_error_message(4098, -1073807339, PTR)\n'
-                              'journal hp8169_close(4098)\n')
+        self.assertEqual(out, TIMEOUT_LINE)
+        self.assertEqual(calls, [('hp8169_error_message', (4098, -1073807339, sim.PTR)), ('hp8169_close', (4098,))])
 
     def test_failing_init_checks_the_session_it_wrote(self):
-        rc, out, _ = run_ending('''
+        rc, out, _, calls = run_ending('''
             sim.set_output('hp8169_init', 3, 77)
             ps.init('GPIB0::10::INSTR', 0, 0)
         ''')
         self.assertEqual(rc, exit_code(RSRC_NFOUND))
         self.assertEqual(out, '        Driver Error : bfff0011, Insufficient location information or '
-                              'resource not present\n'
-                              'journal hp8169_error_message(77, -1073807343, PTR)\n'
-                              'journal hp8169_close(77)\n')
+                              'resource not present\n')
+        self.assertEqual(calls, [('hp8169_error_message', (77, -1073807343, sim.PTR)), ('hp8169_close', (77,))])
 
     def test_negative_array_size_reaches_the_driver_which_refuses_it(self):
-        rc, out, _ = run_ending('''
+        rc, out, _, calls = run_ending('''
             ps.cmdReal64Arr_Q(s, ':POS:ALL?', -1)
         ''', watch=('hp8169_cmdReal64Arr_Q',))
         self.assertEqual(rc, exit_code(-1074003965))
-        self.assertEqual(out, '        Driver Error : bffc0003, Parameter 3 out of range\n'
-                              "journal hp8169_cmdReal64Arr_Q(4097, :POS:ALL?, -1, PTR, PTR)\n")
+        self.assertEqual(out, '        Driver Error : bffc0003, Parameter 3 out of range\n')
+        self.assertEqual(calls, [('hp8169_cmdReal64Arr_Q', (4097, ':POS:ALL?', -1, sim.PTR, sim.PTR))])
 
 
 if __name__ == '__main__':

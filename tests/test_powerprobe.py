@@ -3,7 +3,7 @@ import math
 import textwrap
 import unittest
 
-from support import sim, SimTestCase, PY2, RSRC_NFOUND, run_script, exit_code
+from support import sim, SimTestCase, TestCase, PY2, RSRC_NFOUND, TIMEOUT, run_script, exit_journal, exit_code
 import _powerprobe as pp
 
 METER = 'USB0::0x1313::0x8078::P0012345::INSTR'
@@ -27,37 +27,13 @@ ORDER = [
     'reset', 'selfTest', 'errorQueryMode', 'errorQuery', 'errorMessage', 'revisionQuery',
     'writeRaw', 'readRaw']
 
-# Process-ending scripts print the journal of the watched driver functions
-# from a C exit handler, after the status check's own line.  A script that
-# does not end through the check leaves with code 99 (the interpreter never
-# finalizes, so the handler is not run against a finished interpreter).
-JOURNAL_AT_EXIT = '''
-import ctypes, os, traceback
-def _dump(_):
-    for name, args in sim.journal():
-        if name in WATCH:
-            sys.stdout.write('journal %s(%s)\\n' % (name, ', '.join(str(a) for a in args)))
-    sys.stdout.flush()
-_dump_c = ctypes.CFUNCTYPE(None, ctypes.c_void_p)(_dump)
-ctypes.CDLL(None).__cxa_atexit(_dump_c, None, None)
-try:
-BODY
-except BaseException:
-    traceback.print_exc()
-finally:
-    sys.stdout.flush()
-    sys.stderr.flush()
-    os._exit(99)
-'''
-
 
 def run_ending(body, watch=('PM100D_close', 'PM100D_errorQuery', 'PM100D_errorMessage')):
-    body = 'import _powerprobe as pp\ns = pp.init(%r, 0, 0)\n' % METER + textwrap.dedent(body)
-    body = '\n'.join('    ' + line for line in body.splitlines())
-    return run_script('WATCH = %r\n' % (watch,) + JOURNAL_AT_EXIT.replace('BODY', body))
+    """Runs `body` on a new session: (exit code, stdout, stderr, the calls of
+    the watched driver functions up to the end of the process)."""
+    return exit_journal('import _powerprobe as pp\ns = pp.init(%r, 0, 0)\n' % METER + textwrap.dedent(body), watch)
 
 
-TIMEOUT = -1073807339  # 0xBFFF0015
 TIMEOUT_LINE = '        Driver Error : bfff0015, Timeout expired before operation completed\n'
 
 # Wrapped functions and their arguments after the session; each checks its status.
@@ -87,13 +63,9 @@ PASSED = dict([(name, ()) for name in ('close', 'startDarkAdjust', 'cancelDarkAd
               [('setTime', (2024, 1, 2, 3, 4, 5)), ('writeRegister', (2, 1)), ('writeRaw', ('*CLS',))])
 
 
-class Registration(unittest.TestCase):
+class Registration(TestCase):
     def test_definition_order(self):
-        names = [k for k in vars(pp) if not k.startswith('__')]
-        if PY2:
-            self.assertEqual(set(names), set(ORDER))
-        else:
-            self.assertEqual(names, ORDER)
+        self.assertRegistered(pp, ORDER, whole=True)
         self.assertEqual(len(ORDER) - 2, 76)
         self.assertEqual(set(WRAPPED) | set(PASSED) | set(['CheckError', 'init']), set(ORDER[2:]))
 
@@ -230,7 +202,7 @@ class StatusCheck(SimTestCase):
 
     def test_instrument_error_block_edges(self):
         for status in (0xBFFC0700, 0xBFFC0CFF):
-            rc, out, _ = run_ending('''
+            rc, out, _, calls = run_ending('''
                 print('before')
                 sim.push_error('PM100D', -222, 'Data out of range')
                 sim.fail('PM100D_getWavelength', %d)
@@ -238,20 +210,19 @@ class StatusCheck(SimTestCase):
                 print('not reached')
             ''' % status)
             self.assertEqual(rc, exit_code(status))
-            self.assertEqual(out, 'before\n        Inst. Error : ffffff22, Data out of range\n'
-                                  'journal PM100D_errorQuery(4097, PTR, PTR)\n'
-                                  'journal PM100D_close(4097)\n')
+            self.assertEqual(out, 'before\n        Inst. Error : ffffff22, Data out of range\n')
+            self.assertEqual(calls, [('PM100D_errorQuery', (4097, sim.PTR, sim.PTR)), ('PM100D_close', (4097,))])
 
     def test_just_outside_the_block_is_a_driver_error(self):
         for status in (0xBFFC06FF, 0xBFFC0D00):
-            rc, out, _ = run_ending('''
+            rc, out, _, calls = run_ending('''
                 sim.push_error('PM100D', -222, 'Data out of range')
                 pp.CheckError(s, %d)
             ''' % (status - 2 ** 32))
             self.assertEqual(rc, exit_code(status))
-            self.assertEqual(out, '        Driver Error : %x, Unknown status code 0x%X\n'
-                                  'journal PM100D_errorMessage(4097, %d, PTR)\n'
-                                  'journal PM100D_close(4097)\n' % (status, status, status - 2 ** 32))
+            self.assertEqual(out, '        Driver Error : %x, Unknown status code 0x%X\n' % (status, status))
+            self.assertEqual(calls, [('PM100D_errorMessage', (4097, status - 2 ** 32, sim.PTR)),
+                                     ('PM100D_close', (4097,))])
 
     def test_failing_init_reports_against_the_session_it_wrote(self):
         rc, out, _ = run_script('''
@@ -273,12 +244,12 @@ class StatusCheck(SimTestCase):
     def test_every_wrapper_ends_the_process_on_failure(self):
         for name, args in sorted(WRAPPED.items()):
             driver = DRIVER.get(name, 'PM100D_' + name)
-            rc, out, err = run_ending('''
+            rc, out, err, calls = run_ending('''
                 sim.fail(%r, %d)
                 pp.%s(s, *%r)
             ''' % (driver, TIMEOUT, name, args), watch=('PM100D_close', driver))
-            self.assertEqual((rc, out.splitlines()[0] + '\n'), (exit_code(TIMEOUT), TIMEOUT_LINE), name + err)
-            self.assertEqual(out.splitlines()[-1], 'journal PM100D_close(4097)', name)
+            self.assertEqual((rc, out), (exit_code(TIMEOUT), TIMEOUT_LINE), name + err)
+            self.assertEqual(calls[-1], ('PM100D_close', (4097,)), name)
 
 
 if __name__ == '__main__':

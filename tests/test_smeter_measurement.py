@@ -1,5 +1,4 @@
 """_smeter: configuration, readings, reading arrays and the reading buffer."""
-import array
 import unittest
 
 from support import sim, SimTestCase, signed
@@ -111,7 +110,8 @@ class Measuring(SimTestCase):
         self.assertEqual(sm.GetBufferInfo(self.s)[0], 0)
 
     def test_lists_take_a_float_buffer_or_none(self):
-        levels = array.array('d', [0.5, 1.0, 1.5])
+        levels = sm.ViReal64Vec()  # any writable float64 buffer
+        levels.extend([0.5, 1.0, 1.5])
         self.assertEqual(sm.Configure_List_VI(self.s, 3, levels, 0.01, 0, 1, 0), 0)
         self.assertEqual(self.last_call('KE2400_Configure_List_VI'), (self.s, 3, sim.PTR, 0.01, 0.0, 1.0, 0.0))
         volts, n = sm.ReadMultiPoint(self.s, VOLTAGE, 3)

@@ -18,6 +18,8 @@
 
 #include "hp816x.hpp"
 
+using namespace hp816x;
+
 namespace {
 
 const double att_range = 60, insertion_loss = 1.2;
@@ -28,18 +30,6 @@ const double pset_min = -80, pset_max = 30, pset_def = -10;  // dBm
 const double ref_min = -110, ref_max = 30, ref_def = 0;       // dBm
 const unsigned table_max = 100;
 const double same_wl = 1e-12;  // entries closer than 1 pm are one entry
-
-ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
-
-// Session and slot checks shared by every function of the family.
-bool start(sim::Call& c, ViSession s, ViInt32 slot) {
-    if (!c.session(s)) return false;
-    if (slot < 0 || slot >= hp816x::slots) {
-        c.status(param(2));
-        return false;
-    }
-    return true;
-}
 
 double& real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("ATT", slot, what), def); }
 long long& integer(ViInt32 slot, const char* what, long long def) {
@@ -58,6 +48,15 @@ double& power_reference(ViInt32 slot) { return real(slot, "powerRef", ref_def); 
 double& power_offset(ViInt32 slot) { return real(slot, "powerOffset", 0); }
 long long& shutter(ViInt32 slot) { return integer(slot, "shutter", 1); }
 long long& wl_offset_state(ViInt32 slot) { return integer(slot, "wlOffsState", 0); }
+long long& shutter_at_power_on(ViInt32 slot) { return integer(slot, "shutterAtPowerOn", 0); }
+long long& control_loop(ViInt32 slot) { return integer(slot, "controlLoop", 0); }
+double& av_time(ViInt32 slot) { return real(slot, "avTime", 0.1); }
+// Trigger: 0 disabled, 1 default, 2 pass-through, 3 loop-back.
+long long& trigger_config(ViInt32 slot) { return integer(slot, "trigger", 0); }
+// Zero result: -1 not zeroed since power-on, 0 done.
+long long& zero_result(ViInt32 slot) { return integer(slot, "zeroResult", -1); }
+long long& ref_pm_slot(ViInt32 slot) { return integer(slot, "refPmSlot", 1); }
+long long& ref_pm_channel(ViInt32 slot) { return integer(slot, "refPmChannel", 1); }
 
 // Picks the value a selection names: false for an unknown selection or a
 // manual value outside [mn, mx].
@@ -72,6 +71,24 @@ bool pick(ViInt32 sel, double value, double mn, double mx, double def, double& o
         return true;
     default: return false;
     }
+}
+
+// Takes the value a selection (parameter 3) names into `setting`; false for an
+// unknown selection, or a manual value outside [mn, mx] (parameter 4).
+bool set_selected(sim::Call& c, ViInt32 sel, double value, double mn, double mx, double def, double& setting) {
+    double v = 0;
+    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
+    else if (!pick(sel, value, mn, mx, def, v)) c.status(param(4));
+    else return setting = v, true;
+    return false;
+}
+
+// A reference power meter channel (parameters 3 and 4) of the mainframe.
+bool meter_ok(sim::Call& c, ViInt32 pm_slot, ViInt32 channel) {
+    if (pm_slot < 0 || pm_slot >= slots) c.status(param(3));
+    else if (channel < 1 || channel > 2) c.status(param(4));
+    else return true;
+    return false;
 }
 
 void put4(double* a, double* b, double* c, double* d, double mn, double mx, double def, double cur) {
@@ -107,6 +124,10 @@ void store_table(ViInt32 slot, const std::vector<Entry>& t) {
     }
 }
 
+std::vector<Entry>::iterator find_entry(std::vector<Entry>& t, double wl) {
+    return std::find_if(t.begin(), t.end(), [&](const Entry& e) { return std::fabs(e.wl - wl) < same_wl; });
+}
+
 // Offset at a wavelength: linear between entries, the end values beyond them.
 double table_offset(ViInt32 slot, double wl) {
     std::vector<Entry> t = load_table(slot);
@@ -127,16 +148,20 @@ double input_dbm() { return hp816x::laser_output() ? hp816x::laser_power_dbm() :
 
 double wl_offset(ViInt32 slot) { return wl_offset_state(slot) ? table_offset(slot, wavelength(slot)) : 0.0; }
 
+// Attenuation the power set point needs.
+double needed_att(ViInt32 slot) {
+    return input_dbm() - insertion_loss + power_offset(slot) + wl_offset(slot) - power_setpoint(slot);
+}
+
 // Filter attenuation now: the setting, or what the control loop chose.
 double filter_att(ViInt32 slot) {
     if (!abs_mode(slot)) return internal_att(slot);
-    double need = input_dbm() - insertion_loss + power_offset(slot) + wl_offset(slot) - power_setpoint(slot);
-    return std::min(att_range, std::max(0.0, need));
+    return std::min(att_range, std::max(0.0, needed_att(slot)));
 }
 
 bool setpoint_unreachable(ViInt32 slot) {
     if (!abs_mode(slot)) return false;
-    double need = input_dbm() - insertion_loss + power_offset(slot) + wl_offset(slot) - power_setpoint(slot);
+    double need = needed_att(slot);
     return need < 0 || need > att_range;
 }
 
@@ -164,11 +189,9 @@ extern "C" {
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a,
                                                            ViUInt16 wait) {
     sim::Call c(__func__, s, slot, sel, a, wait);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double ofs = att_offset(slot), v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, a, ofs, ofs + att_range, ofs, v)) c.status(param(4));
-    else {
+    if (set_selected(c, sel, a, ofs, ofs + att_range, ofs, v)) {
         internal_att(slot) = v - ofs;
         abs_mode(slot) = 0;  // an attenuation setting leaves power mode
     }
@@ -178,7 +201,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                              ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double ofs = att_offset(slot);
     put4(mn, mx, def, cur, ofs, ofs + att_range, ofs, filter_att(slot) + ofs);
     return c.done();
@@ -187,18 +210,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession s, ViInt3
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuationOffset(ViSession s, ViInt32 slot, ViInt32 sel,
                                                                  ViReal64 ofs) {
     sim::Call c(__func__, s, slot, sel, ofs);
-    if (!start(c, s, slot)) return c.done();
-    double v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, ofs, -offset_limit, offset_limit, 0, v)) c.status(param(4));
-    else att_offset(slot) = v;
+    if (!ready(c, s, slot)) return c.done();
+    set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuationOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                    ViReal64* mx, ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
@@ -206,18 +226,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuationOffset_Q(ViSession s, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuatorSpeed(ViSession s, ViInt32 slot, ViInt32 sel,
                                                                ViReal64 v) {
     sim::Call c(__func__, s, slot, sel, v);
-    if (!start(c, s, slot)) return c.done();
-    double x = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, v, speed_min, speed_max, speed_def, x)) c.status(param(4));
-    else speed(slot) = x;
+    if (!ready(c, s, slot)) return c.done();
+    set_selected(c, sel, v, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuatorSpeed_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                  ViReal64* mx, ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     put4(mn, mx, def, cur, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
@@ -226,64 +243,51 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuatorSpeed_Q(ViSession s, Vi
 // the filter stays where it is.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_ATT_displayToOffset(ViSession s, ViInt32 slot) {
     sim::Call c(__func__, s, slot);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     att_offset(slot) = -filter_att(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelength(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 wl) {
     sim::Call c(__func__, s, slot, sel, wl);
-    if (!start(c, s, slot)) return c.done();
-    double v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, wl, wl_min, wl_max, wl_def, v)) c.status(param(4));
-    else wavelength(slot) = v;
+    if (!ready(c, s, slot)) return c.done();
+    set_selected(c, sel, wl, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                             ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     put4(mn, mx, def, cur, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerUnit(ViSession s, ViInt32 slot, ViUInt16 u) {
     sim::Call c(__func__, s, slot, u);
-    if (!start(c, s, slot)) return c.done();
-    if (u > 1) c.status(param(3));
-    else unit(slot) = u;
-    return c.done();
+    return set_setting(c, s, slot, u, 0, 1, unit);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerUnit_Q(ViSession s, ViInt32 slot, ViUInt16* u) {
     sim::Call c(__func__, s, slot, u);
-    if (!start(c, s, slot)) return c.done();
-    if (u) *u = (ViUInt16)unit(slot);
-    return c.done();
+    return get_setting(c, s, slot, u, unit);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_absPowerMode(ViSession s, ViInt32 slot, ViUInt16 mode) {
     sim::Call c(__func__, s, slot, mode);
-    if (!start(c, s, slot)) return c.done();
-    if (mode > 1) c.status(param(3));
-    else abs_mode(slot) = mode;
-    return c.done();
+    return set_setting(c, s, slot, mode, 0, 1, abs_mode);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_absPowerMode_Q(ViSession s, ViInt32 slot, ViUInt16* mode) {
     sim::Call c(__func__, s, slot, mode);
-    if (!start(c, s, slot)) return c.done();
-    if (mode) *mode = (ViUInt16)abs_mode(slot);
-    return c.done();
+    return get_setting(c, s, slot, mode, abs_mode);
 }
 
 // Power set point in `u` (0 dBm, 1 W); also sets the unit and the mode.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, ViUInt16 u, ViUInt16 mode,
                                                      ViInt32 sel, ViReal64 p) {
     sim::Call c(__func__, s, slot, u, mode, sel, p);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double v = 0;
     if (u > 1) c.status(param(3));
     else if (mode > 1) c.status(param(4));
@@ -301,7 +305,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot, ViUInt16* u, ViUInt16* mode,
                                                        ViReal64* mn, ViReal64* mx, ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, u, mode, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (u) *u = (ViUInt16)unit(slot);
     if (mode) *mode = (ViUInt16)abs_mode(slot);
     put4(mn, mx, def, cur, in_unit(slot, pset_min), in_unit(slot, pset_max), in_unit(slot, pset_def),
@@ -313,60 +317,45 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cp_ATT_refFromExtPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                            ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!start(c, s, slot)) return c.done();
-    if (pm_slot < 0 || pm_slot >= hp816x::slots) c.status(param(3));
-    else if (channel < 1 || channel > 2) c.status(param(4));
-    else power_reference(slot) = hp816x::pwm_power_dbm(pm_slot, channel);
+    if (!ready(c, s, slot)) return c.done();
+    if (meter_ok(c, pm_slot, channel)) power_reference(slot) = pwm_power_dbm(pm_slot, channel);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerReference(ViSession s, ViInt32 slot, ViInt32 sel,
                                                               ViReal64 ref) {
     sim::Call c(__func__, s, slot, sel, ref);
-    if (!start(c, s, slot)) return c.done();
-    double v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, ref, ref_min, ref_max, ref_def, v)) c.status(param(4));
-    else power_reference(slot) = v;
+    if (!ready(c, s, slot)) return c.done();
+    set_selected(c, sel, ref, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerReference_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                 ViReal64* mx, ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     put4(mn, mx, def, cur, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterState(ViSession s, ViInt32 slot, ViUInt16 open) {
     sim::Call c(__func__, s, slot, open);
-    if (!start(c, s, slot)) return c.done();
-    if (open > 1) c.status(param(3));
-    else shutter(slot) = open;
-    return c.done();
+    return set_setting(c, s, slot, open, 0, 1, shutter);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterState_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
     sim::Call c(__func__, s, slot, open);
-    if (!start(c, s, slot)) return c.done();
-    if (open) *open = (ViUInt16)shutter(slot);
-    return c.done();
+    return get_setting(c, s, slot, open, shutter);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterAtPowerOn(ViSession s, ViInt32 slot, ViUInt16 open) {
     sim::Call c(__func__, s, slot, open);
-    if (!start(c, s, slot)) return c.done();
-    if (open > 1) c.status(param(3));
-    else integer(slot, "shutterAtPowerOn", 0) = open;
-    return c.done();
+    return set_setting(c, s, slot, open, 0, 1, shutter_at_power_on);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterStateAtPowerOn_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
     sim::Call c(__func__, s, slot, open);
-    if (!start(c, s, slot)) return c.done();
-    if (open) *open = (ViUInt16)integer(slot, "shutterAtPowerOn", 0);
-    return c.done();
+    return get_setting(c, s, slot, open, shutter_at_power_on);
 }
 
 // 0 ready, 1 shutter closed, 2 power set point out of reach.  The text takes
@@ -375,7 +364,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterStateAtPowerOn_Q(ViSession
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 slot, ViInt32* status,
                                                           ViChar* text) {
     sim::Call c(__func__, s, slot, status, sim::out(text));
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     ViInt32 code = 0;
     const char* msg = "Ready: attenuation settled";
     if (!shutter(slot)) code = 1, msg = "Shutter closed";
@@ -390,7 +379,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_read_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
     sim::Call c(__func__, s, slot, p);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double v = in_unit(slot, measure(slot));
     if (p) *p = v;
     return c.done();
@@ -399,7 +388,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_read_ATT_outputPower(ViSession s, ViInt32
 // The last reading (a new one if there is none yet).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_fetch_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
     sim::Call c(__func__, s, slot, p);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double dbm = integer(slot, "measured", 0) ? real(slot, "lastPower", 0) : measure(slot);
     if (p) *p = in_unit(slot, dbm);
     return c.done();
@@ -408,12 +397,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_fetch_ATT_outputPower(ViSession s, ViInt3
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                                    ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!start(c, s, slot)) return c.done();
-    if (pm_slot < 0 || pm_slot >= hp816x::slots) c.status(param(3));
-    else if (channel < 1 || channel > 2) c.status(param(4));
-    else {
-        integer(slot, "refPmSlot", 1) = pm_slot;
-        integer(slot, "refPmChannel", 1) = channel;
+    if (!ready(c, s, slot)) return c.done();
+    if (meter_ok(c, pm_slot, channel)) {
+        ref_pm_slot(slot) = pm_slot;
+        ref_pm_channel(slot) = channel;
     }
     return c.done();
 }
@@ -421,42 +408,37 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wlOffsRefPowermeter_Q(ViSession s, ViInt32 slot, ViInt32* pm_slot,
                                                                      ViInt32* channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!start(c, s, slot)) return c.done();
-    if (pm_slot) *pm_slot = (ViInt32)integer(slot, "refPmSlot", 1);
-    if (channel) *channel = (ViInt32)integer(slot, "refPmChannel", 1);
+    if (!ready(c, s, slot)) return c.done();
+    put(pm_slot, ref_pm_slot(slot));
+    put(channel, ref_pm_channel(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffsetState(ViSession s, ViInt32 slot, ViUInt16 state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state > 1) c.status(param(3));
-    else wl_offset_state(slot) = state;
-    return c.done();
+    return set_setting(c, s, slot, state, 0, 1, wl_offset_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetState_Q(ViSession s, ViInt32 slot,
                                                                        ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state) *state = (ViUInt16)wl_offset_state(slot);
-    return c.done();
+    return get_setting(c, s, slot, state, wl_offset_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViInt32 slot, ViReal64 wl,
                                                                 ViUInt16 source, ViReal64 offset) {
     sim::Call c(__func__, s, slot, wl, source, offset);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (source > 1) c.status(param(4));
     else if (source == 0 && !(offset >= -offset_limit && offset <= offset_limit)) c.status(param(5));
     else {
         if (source == 1) {  // what makes the display agree with the reference meter
-            int pm = (int)integer(slot, "refPmSlot", 1), ch = (int)integer(slot, "refPmChannel", 1);
-            offset = hp816x::pwm_power_dbm(pm, ch) - (true_output_dbm(slot) + power_offset(slot));
+            offset = pwm_power_dbm((int)ref_pm_slot(slot), (int)ref_pm_channel(slot)) -
+                     (true_output_dbm(slot) + power_offset(slot));
         }
         std::vector<Entry> t = load_table(slot);
-        auto at = std::find_if(t.begin(), t.end(), [&](const Entry& e) { return std::fabs(e.wl - wl) < same_wl; });
+        auto at = find_entry(t, wl);
         if (at != t.end()) at->offset = offset;
         else if (t.size() >= table_max) {
             sim::push_error(hp816x::driver, -223, "Too much data;wavelength offset table full");
@@ -473,7 +455,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViI
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession s, ViInt32 slot, ViUInt32 index,
                                                                        ViReal64* wl, ViReal64* offset) {
     sim::Call c(__func__, s, slot, index, wl, offset);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     std::vector<Entry> t = load_table(slot);
     if (index >= t.size()) c.status(param(3));
     else {
@@ -486,7 +468,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession s, ViInt32 slot, ViReal64 wl,
                                                                       ViReal64* offset) {
     sim::Call c(__func__, s, slot, wl, offset);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (offset) *offset = table_offset(slot, wl);
     return c.done();
@@ -495,12 +477,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, ViInt32 slot, ViUInt16 all,
                                                                    ViReal64 wl) {
     sim::Call c(__func__, s, slot, all, wl);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     std::vector<Entry> t = load_table(slot);
     if (all > 1) c.status(param(3));
     else if (all == 1) t.clear();
     else {
-        auto at = std::find_if(t.begin(), t.end(), [&](const Entry& e) { return std::fabs(e.wl - wl) < same_wl; });
+        auto at = find_entry(t, wl);
         if (at == t.end()) c.status(param(4));
         else t.erase(at);
     }
@@ -511,7 +493,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt32 slot, ViReal64* wls,
                                                              ViReal64* offsets) {
     sim::Call c(__func__, s, slot, wls, offsets);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     std::vector<Entry> t = load_table(slot);
     for (size_t i = 0; i < t.size(); ++i) {
         if (wls) wls[i] = t[i].wl;
@@ -523,7 +505,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt3
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTblSize_Q(ViSession s, ViInt32 slot, ViUInt32* size,
                                                                ViUInt32* max_size) {
     sim::Call c(__func__, s, slot, size, max_size);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (size) *size = (ViUInt32)integer(slot, "tbl.n", 0);
     if (max_size) *max_size = table_max;
     return c.done();
@@ -531,18 +513,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTblSize_Q(ViSession s, ViIn
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerOffset(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
     sim::Call c(__func__, s, slot, sel, ofs);
-    if (!start(c, s, slot)) return c.done();
-    double v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, ofs, -offset_limit, offset_limit, 0, v)) c.status(param(4));
-    else power_offset(slot) = v;
+    if (!ready(c, s, slot)) return c.done();
+    set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                              ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
@@ -551,11 +530,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerOffset_Q(ViSession s, ViInt3
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                             ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!start(c, s, slot)) return c.done();
-    if (pm_slot < 0 || pm_slot >= hp816x::slots) c.status(param(3));
-    else if (channel < 1 || channel > 2) c.status(param(4));
-    else {
-        double ofs = hp816x::pwm_power_dbm(pm_slot, channel) - true_output_dbm(slot) - wl_offset(slot);
+    if (!ready(c, s, slot)) return c.done();
+    if (meter_ok(c, pm_slot, channel)) {
+        double ofs = pwm_power_dbm(pm_slot, channel) - true_output_dbm(slot) - wl_offset(slot);
         power_offset(slot) = std::min(offset_limit, std::max(-offset_limit, ofs));
     }
     return c.done();
@@ -566,11 +543,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                            ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!start(c, s, slot)) return c.done();
-    if (pm_slot < 0 || pm_slot >= hp816x::slots) c.status(param(3));
-    else if (channel < 1 || channel > 2) c.status(param(4));
-    else {
-        double loss = input_dbm() - hp816x::pwm_power_dbm(pm_slot, channel);
+    if (!ready(c, s, slot)) return c.done();
+    if (meter_ok(c, pm_slot, channel)) {
+        double loss = input_dbm() - pwm_power_dbm(pm_slot, channel);
         att_offset(slot) = std::min(offset_limit, std::max(-offset_limit, loss - filter_att(slot)));
     }
     return c.done();
@@ -578,69 +553,50 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_controlLoopState(ViSession s, ViInt32 slot, ViUInt16 state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state > 1) c.status(param(3));
-    else integer(slot, "controlLoop", 0) = state;
-    return c.done();
+    return set_setting(c, s, slot, state, 0, 1, control_loop);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_controlLoopState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state) *state = (ViUInt16)integer(slot, "controlLoop", 0);
-    return c.done();
+    return get_setting(c, s, slot, state, control_loop);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_avTime(ViSession s, ViInt32 slot, ViReal64 t) {
     sim::Call c(__func__, s, slot, t);
-    if (!start(c, s, slot)) return c.done();
-    if (!(t >= 1e-3 && t <= 10)) c.status(param(3));
-    else real(slot, "avTime", 0.1) = t;
-    return c.done();
+    return set_setting(c, s, slot, t, 1e-3, 10, av_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_avTime_Q(ViSession s, ViInt32 slot, ViReal64* t) {
     sim::Call c(__func__, s, slot, t);
-    if (!start(c, s, slot)) return c.done();
-    if (t) *t = real(slot, "avTime", 0.1);
-    return c.done();
+    return get_setting(c, s, slot, t, av_time);
 }
 
-// 0 disabled, 1 default, 2 pass-through, 3 loop-back
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_triggerConfig(ViSession s, ViInt32 slot, ViInt32 config) {
     sim::Call c(__func__, s, slot, config);
-    if (!start(c, s, slot)) return c.done();
-    if (config < 0 || config > 3) c.status(param(3));
-    else integer(slot, "trigger", 0) = config;
-    return c.done();
+    return set_setting(c, s, slot, config, 0, 3, trigger_config);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_triggerConfig_Q(ViSession s, ViInt32 slot, ViInt32* config) {
     sim::Call c(__func__, s, slot, config);
-    if (!start(c, s, slot)) return c.done();
-    if (config) *config = (ViInt32)integer(slot, "trigger", 0);
-    return c.done();
+    return get_setting(c, s, slot, config, trigger_config);
 }
 
-// Zero result: -1 not zeroed since power-on, 0 done.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_powermeter(ViSession s, ViInt32 slot) {
     sim::Call c(__func__, s, slot);
-    if (!start(c, s, slot)) return c.done();
-    integer(slot, "zeroResult", -1) = 0;
+    if (!ready(c, s, slot)) return c.done();
+    zero_result(slot) = 0;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_zeroResult_Q(ViSession s, ViInt32 slot, ViInt32* result) {
     sim::Call c(__func__, s, slot, result);
-    if (!start(c, s, slot)) return c.done();
-    if (result) *result = (ViInt32)integer(slot, "zeroResult", -1);
-    return c.done();
+    return get_setting(c, s, slot, result, zero_result);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_all(ViSession s) {
     sim::Call c(__func__, s);
     if (!c.session(s)) return c.done();
-    for (int slot = 0; slot < hp816x::slots; ++slot) integer(slot, "zeroResult", -1) = 0;
+    for (int slot = 0; slot < slots; ++slot) zero_result(slot) = 0;
     return c.done();
 }
 

@@ -5,6 +5,8 @@
 
 #include "hp816x.hpp"
 
+using namespace hp816x;
+
 namespace {
 
 const double fls_wl[2] = {1310e-9, 1550e-9};
@@ -12,17 +14,6 @@ const double fls_nominal_dbm[2] = {5.0, 6.0};  // output with 0 dB attenuation
 const double fls_att_max = 6.0;
 const double mod_min = 200, mod_max = 300e3, mod_def = 270;  // Hz
 const int switch_outputs = 4;
-
-ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
-
-bool start(sim::Call& c, ViSession s, ViInt32 slot) {
-    if (!c.session(s)) return false;
-    if (slot < 0 || slot >= hp816x::slots) {
-        c.status(param(2));
-        return false;
-    }
-    return true;
-}
 
 double& real(const char* fam, ViInt32 slot, const char* what, double def) {
     return sim::real(sim::key(fam, slot, what), def);
@@ -39,8 +30,7 @@ double& frequency(ViInt32 slot, int src) { return real("FLS", slot, per("freq", 
 double& attenuation(ViInt32 slot, int src) { return real("FLS", slot, per("att", src).c_str(), 0); }
 long long& laser_source(ViInt32 slot) { return integer("FLS", slot, "source", 0); }
 long long& laser_state(ViInt32 slot) { return integer("FLS", slot, "state", 0); }
-
-bool in(double v, double lo, double hi) { return v >= lo && v <= hi; }
+long long& trigger_state(ViInt32 slot) { return integer("FLS", slot, "trigger", 0); }
 
 }  // namespace
 
@@ -53,15 +43,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_parameters(ViSession s, ViInt32 s
                                                           ViReal64 f_upper, ViReal64 att_lower,
                                                           ViReal64 att_upper) {
     sim::Call c(__func__, s, slot, source, state, mod_lower, mod_upper, f_lower, f_upper, att_lower, att_upper);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (source < 0 || source > 2) c.status(param(3));
     else if (state > 1) c.status(param(4));
     else if (mod_lower < 0 || mod_lower > 3) c.status(param(5));
     else if (mod_upper < 0 || mod_upper > 3) c.status(param(6));
-    else if (!in(f_lower, mod_min, mod_max)) c.status(param(7));
-    else if (!in(f_upper, mod_min, mod_max)) c.status(param(8));
-    else if (!in(att_lower, 0, fls_att_max)) c.status(param(9));
-    else if (!in(att_upper, 0, fls_att_max)) c.status(param(10));
+    else if (!in_range(f_lower, mod_min, mod_max)) c.status(param(7));
+    else if (!in_range(f_upper, mod_min, mod_max)) c.status(param(8));
+    else if (!in_range(att_lower, 0, fls_att_max)) c.status(param(9));
+    else if (!in_range(att_upper, 0, fls_att_max)) c.status(param(10));
     else {
         laser_source(slot) = source;
         laser_state(slot) = state;
@@ -80,7 +70,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession s, ViInt32
                                                             ViReal64* f_lower, ViReal64* f_upper,
                                                             ViReal64* att_lower, ViReal64* att_upper) {
     sim::Call c(__func__, s, slot, source, state, mod_lower, mod_upper, f_lower, f_upper, att_lower, att_upper);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (source) *source = (ViInt32)laser_source(slot);
     if (state) *state = (ViUInt16)laser_state(slot);
     if (mod_lower) *mod_lower = (ViInt32)modulation(slot, 0);
@@ -96,11 +86,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_modulation(ViSession s, ViInt32 slot, ViInt32 source, ViInt32 mod,
                                                           ViInt32 sel, ViReal64 f) {
     sim::Call c(__func__, s, slot, source, mod, sel, f);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (source < 0 || source > 1) c.status(param(3));
     else if (mod < 0 || mod > 3) c.status(param(4));
     else if (sel < 0 || sel > 3) c.status(param(5));
-    else if (sel == 3 && !in(f, mod_min, mod_max)) c.status(param(6));
+    else if (sel == 3 && !in_range(f, mod_min, mod_max)) c.status(param(6));
     else {
         modulation(slot, source) = mod;
         frequency(slot, source) = sel == 0 ? mod_min : sel == 1 ? mod_max : sel == 2 ? mod_def : f;
@@ -112,7 +102,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_modulationSettings_Q(ViSession s,
                                                                     ViUInt16* state, ViInt32* mod, ViReal64* mn,
                                                                     ViReal64* mx, ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, source, state, mod, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (source < 0 || source > 1) {
         c.status(param(3));
         return c.done();
@@ -128,38 +118,28 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_modulationSettings_Q(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_triggerState(ViSession s, ViInt32 slot, ViUInt16 state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state > 1) c.status(param(3));
-    else integer("FLS", slot, "trigger", 0) = state;
-    return c.done();
+    return set_setting(c, s, slot, state, 0, 1, trigger_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_triggerState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state) *state = (ViUInt16)integer("FLS", slot, "trigger", 0);
-    return c.done();
+    return get_setting(c, s, slot, state, trigger_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_laserSource(ViSession s, ViInt32 slot, ViInt32 source) {
     sim::Call c(__func__, s, slot, source);
-    if (!start(c, s, slot)) return c.done();
-    if (source < 0 || source > 2) c.status(param(3));
-    else laser_source(slot) = source;
-    return c.done();
+    return set_setting(c, s, slot, source, 0, 2, laser_source);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_laserSource_Q(ViSession s, ViInt32 slot, ViInt32* source) {
     sim::Call c(__func__, s, slot, source);
-    if (!start(c, s, slot)) return c.done();
-    if (source) *source = (ViInt32)laser_source(slot);
-    return c.done();
+    return get_setting(c, s, slot, source, laser_source);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
                                                             ViReal64* upper) {
     sim::Call c(__func__, s, slot, lower, upper);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (lower) *lower = fls_wl[0];
     if (upper) *upper = fls_wl[1];
     return c.done();
@@ -168,9 +148,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_wavelength_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_attenuation(ViSession s, ViInt32 slot, ViReal64 lower,
                                                            ViReal64 upper) {
     sim::Call c(__func__, s, slot, lower, upper);
-    if (!start(c, s, slot)) return c.done();
-    if (!in(lower, 0, fls_att_max)) c.status(param(3));
-    else if (!in(upper, 0, fls_att_max)) c.status(param(4));
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(lower, 0, fls_att_max)) c.status(param(3));
+    else if (!in_range(upper, 0, fls_att_max)) c.status(param(4));
     else {
         attenuation(slot, 0) = lower;
         attenuation(slot, 1) = upper;
@@ -181,7 +161,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_attenuation(ViSession s, ViInt32 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_attenuation_Q(ViSession s, ViInt32 slot, ViReal64* lower,
                                                              ViReal64* upper) {
     sim::Call c(__func__, s, slot, lower, upper);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (lower) *lower = attenuation(slot, 0);
     if (upper) *upper = attenuation(slot, 1);
     return c.done();
@@ -191,7 +171,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_attenuation_Q(ViSession s, ViInt3
 // (the setting is reported whether the laser is on or not).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_power(ViSession s, ViInt32 slot, ViInt32 source, ViReal64* power) {
     sim::Call c(__func__, s, slot, source, power);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (source < 0 || source > 1) c.status(param(3));
     else if (power) *power = fls_nominal_dbm[source] - attenuation(slot, source);
     return c.done();
@@ -199,17 +179,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_power(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state > 1) c.status(param(3));
-    else laser_state(slot) = state;
-    return c.done();
+    return set_setting(c, s, slot, state, 0, 1, laser_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state) *state = (ViUInt16)laser_state(slot);
-    return c.done();
+    return get_setting(c, s, slot, state, laser_state);
 }
 
 // ---- optical switches: one input (A, port 1) to outputs B1..B4 ------------------------
@@ -217,7 +192,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_laserState_Q(ViSession s, ViInt32
 // Type codes: 1 1x2, 2 2x2, 3 1x4.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_type(ViSession s, ViInt32 slot, ViInt32* type, ViChar* text) {
     sim::Call c(__func__, s, slot, type, sim::out(text));
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (type) *type = 3;
     sim::put_text(text, 256, "1x4 single-mode switch 81595B, input A, outputs B1-B4");
     return c.done();
@@ -225,7 +200,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_type(ViSession s, ViInt32 slot, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_SWT_route(ViSession s, ViInt32 slot, ViInt32 input, ViInt32 output) {
     sim::Call c(__func__, s, slot, input, output);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (input != 1) c.status(param(3));
     else if (output < 1 || output > switch_outputs) c.status(param(4));
     else integer("SWT", slot, "route", 1) = output;
@@ -234,7 +209,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_SWT_route(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_route(ViSession s, ViInt32 slot, ViInt32 input, ViInt32* output) {
     sim::Call c(__func__, s, slot, input, output);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (input != 1) c.status(param(3));
     else if (output) *output = (ViInt32)integer("SWT", slot, "route", 1);
     return c.done();
@@ -242,7 +217,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_route(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_routeTable(ViSession s, ViInt32 slot, ViChar* table) {
     sim::Call c(__func__, s, slot, sim::out(table));
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     std::string t;
     char r[16];
     for (int o = 1; o <= switch_outputs; ++o) {

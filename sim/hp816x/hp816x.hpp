@@ -52,6 +52,39 @@ constexpr int pwm_channel_count = 3;
 // Writes an output the caller may have passed as a null pointer.
 template <class T, class V> inline void put(T* p, V v) { if (p) *p = (T)v; }
 
+// ---- checks and bodies shared by the slot families ----------------------------
+// Status of parameter n (from 1, the session) out of range.
+inline ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
+
+inline bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for nan
+
+// The session is open and the slot (parameter n) exists; else the call's
+// status tells which is wrong.
+inline bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {
+    if (!c.session(s)) return false;
+    if (slot < 0 || slot >= slots) {
+        c.status(param(n));
+        return false;
+    }
+    return true;
+}
+
+// Bodies of the plain setting functions (session, slot, value): `setting(slot)`
+// is the stored value.  The setter takes a value within [lo, hi] (parameter 3),
+// the query writes it.
+template <class V, class F>
+inline ViStatus set_setting(sim::Call& c, ViSession s, ViInt32 slot, V v, double lo, double hi, F setting) {
+    if (!ready(c, s, slot)) return c.done();
+    if (!in_range(v, lo, hi)) c.status(param(3));
+    else setting(slot) = v;
+    return c.done();
+}
+template <class T, class F> inline ViStatus get_setting(sim::Call& c, ViSession s, ViInt32 slot, T* out, F setting) {
+    if (!ready(c, s, slot)) return c.done();
+    put(out, setting(slot));
+    return c.done();
+}
+
 }  // namespace hp816x
 
 #endif

@@ -15,9 +15,6 @@ using namespace hp816x;
 
 namespace {
 
-const ViStatus bad_param2 = (ViStatus)0xBFFC0002L, bad_param6 = (ViStatus)0xBFFC0006L,
-               bad_param8 = (ViStatus)0xBFFC0008L, bad_param9 = (ViStatus)0xBFFC0009L,
-               bad_param4 = (ViStatus)0xBFFC0004L;
 const ViStatus no_mainframe = (ViStatus)0xBFFC0A01L;  // multi-frame call with nothing registered
 const long long max_points = 10000000;
 const double noise_db = 0.002;
@@ -57,14 +54,21 @@ int registered_index(ViSession s) {
     return -1;
 }
 
+// A channel number of the registered mainframes (parameter 2).
+bool channel_ok(sim::Call& c, ViInt32 channel) {
+    if (channel >= 0 && channel < registered() * pwm_channel_count) return true;
+    c.status(param(2));
+    return false;
+}
+
 ViStatus prepare(const Scan& sc, ViInt32 unit, ViReal64 power, ViInt32 output, ViInt32 scans, ViInt32 pwmChannels,
                  ViReal64 start, ViReal64 stop, ViReal64 step, int available, ViUInt32* points, ViUInt32* arrays) {
-    if (unit != 0 && unit != 1) return bad_param2;
-    if (pwmChannels < 0 || pwmChannels > 8) return bad_param6;
-    if (!(start > 0) || !(stop > start)) return bad_param8;
-    if (!(step > 0)) return bad_param9;
+    if (unit != 0 && unit != 1) return param(2);
+    if (pwmChannels < 0 || pwmChannels > 8) return param(6);
+    if (!(start > 0) || !(stop > start)) return param(8);
+    if (!(step > 0)) return param(9);
     double n = std::floor((stop - start) / step + 1e-6) + 1;
-    if (n > max_points) return bad_param9;
+    if (n > max_points) return param(9);
     sc.points() = (long long)n;
     sc.channels() = pwmChannels > 0 && pwmChannels < available ? pwmChannels : available;
     sc.start() = start;
@@ -156,7 +160,7 @@ void table(int slot, int ch, ViReal64* wl, ViReal64* factor) {
 
 ViStatus calibrate(int slot, int ch, ViUInt32 n, const ViReal64* wl, const ViReal64* power, ViReal64* reference,
                    ViChar* result) {
-    if (n > 0 && (!wl || !power)) return bad_param4;
+    if (n > 0 && (!wl || !power)) return param(4);
     double mean = 0;
     for (ViUInt32 i = 0; i < n; ++i) mean += power[i] / n;
     char text[128];
@@ -234,7 +238,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession s) {
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setSweepSpeed(ViSession s, ViInt32 code) {
     sim::Call c(__func__, s, code);
     if (!c.session(s)) return c.done();
-    if (code < 0 || code >= sweep_speed_count) c.status(bad_param2);
+    if (code < 0 || code >= sweep_speed_count) c.status(param(2));
     else speed_code() = code;
     return c.done();
 }
@@ -271,7 +275,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanResult(ViSession s, ViInt32 
                                                            ViReal64 limit, ViReal64 power[], ViReal64 lambda[]) {
     sim::Call c(__func__, s, channel, clip, limit, power, lambda);
     if (!c.session(s)) return c.done();
-    if (channel < 0 || channel >= registered() * pwm_channel_count) return c.status(bad_param2), c.done();
+    if (!channel_ok(c, channel)) return c.done();
     fill(multi(), lambda, &power, channel, 1, clip != 0, limit);
     return c.done();
 }
@@ -289,7 +293,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 c
                                                           ViInt32* slot, ViInt32* ch) {
     sim::Call c(__func__, s, channel, mainframe, slot, ch);
     if (!c.session(s)) return c.done();
-    if (channel < 0 || channel >= registered() * pwm_channel_count) return c.status(bad_param2), c.done();
+    if (!channel_ok(c, channel)) return c.done();
     put(mainframe, channel / pwm_channel_count);
     put(slot, pwm_channels[channel % pwm_channel_count].slot);
     put(ch, pwm_channels[channel % pwm_channel_count].channel);
@@ -299,7 +303,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 c
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_excludeChannel(ViSession s, ViInt32 channel, ViUInt16 exclude) {
     sim::Call c(__func__, s, channel, exclude);
     if (!c.session(s)) return c.done();
-    if (channel < 0 || channel >= registered() * pwm_channel_count) return c.status(bad_param2), c.done();
+    if (!channel_ok(c, channel)) return c.done();
     sim::integer(sim::key("MFX", channel, "excluded")) = exclude;
     return c.done();
 }

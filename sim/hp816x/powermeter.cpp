@@ -10,7 +10,6 @@ using namespace hp816x;
 
 namespace {
 
-const ViStatus bad_param4 = (ViStatus)0xBFFC0004L, bad_param5 = (ViStatus)0xBFFC0005L;
 enum { fn_none, fn_logging, fn_stability, fn_minmax };
 
 std::string k(int slot, int ch, const char* what) { return sim::key("PWM", slot * 10LL + ch, what); }
@@ -40,8 +39,10 @@ double reading(int slot, int ch) {
     return unit(slot, ch) == 1 ? dbm_to_watt(dbm) : dbm;
 }
 
-// Fills `n` logged (or stability) results; a slow drift on the latter.
-void results(int slot, int ch, ViUInt16 result_unit, double* out, long long n, double drift) {
+// Fills the results of function `fn` as set up (none if another is); a slow
+// drift on stability results.
+void results(int slot, int ch, int fn, ViUInt16 result_unit, double* out, double drift) {
+    long long n = I(slot, ch, "function") == fn ? I(slot, ch, "points") : 0;
     if (!out) return;
     for (long long i = 0; i < n; ++i) {
         double dbm = absolute_dbm(slot, ch) + drift * std::sin(i * 0.05);
@@ -122,7 +123,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_internalTrigger(ViSession s, ViIn
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_averagingTime(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg) {
     sim::Call c(__func__, s, slot, ch, avg);
     if (!c.session(s)) return c.done();
-    if (!(avg > 0)) c.status(bad_param4);
+    if (!(avg > 0)) c.status(param(4));
     else averaging(slot, ch) = avg;
     return c.done();
 }
@@ -137,7 +138,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_averagingTime_Q(ViSession s, ViIn
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
     sim::Call c(__func__, s, slot, ch, wl);
     if (!c.session(s)) return c.done();
-    if (wl < 800e-9 || wl > 1700e-9) c.status(bad_param4);
+    if (wl < 800e-9 || wl > 1700e-9) c.status(param(4));
     else wavelength(slot, ch) = wl;
     return c.done();
 }
@@ -187,7 +188,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerRange_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerUnit(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 powerUnit) {
     sim::Call c(__func__, s, slot, ch, powerUnit);
     if (!c.session(s)) return c.done();
-    if (powerUnit != 0 && powerUnit != 1) c.status(bad_param4);
+    if (powerUnit != 0 && powerUnit != 1) c.status(param(4));
     else unit(slot, ch) = powerUnit;
     return c.done();
 }
@@ -315,8 +316,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
                                                        ViInt32 dataPoints, ViInt32* timeout) {
     sim::Call c(__func__, s, slot, ch, avg, dataPoints, timeout);
     if (!c.session(s)) return c.done();
-    if (!(avg > 0)) return c.status(bad_param4), c.done();
-    if (dataPoints < 0) return c.status(bad_param5), c.done();
+    if (!(avg > 0)) return c.status(param(4)), c.done();
+    if (dataPoints < 0) return c.status(param(5)), c.done();
     I(slot, ch, "function") = fn_logging;
     I(slot, ch, "points") = dataPoints;
     averaging(slot, ch) = avg;
@@ -330,8 +331,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViI
                                                                 ViUInt16* status, ViReal64 result[]) {
     sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
     if (!c.session(s)) return c.done();
-    long long n = I(slot, ch, "function") == fn_logging ? I(slot, ch, "points") : 0;
-    results(slot, ch, resultUnit, result, n, 0.0);
+    results(slot, ch, fn_logging, resultUnit, result, 0.0);
     put(status, 1);
     return c.done();
 }
@@ -342,8 +342,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 sl
                                                          ViReal64 delay, ViReal64 total, ViInt32* estimated) {
     sim::Call c(__func__, s, slot, ch, avg, delay, total, estimated);
     if (!c.session(s)) return c.done();
-    if (!(avg > 0)) return c.status(bad_param4), c.done();
-    if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(bad_param5), c.done();
+    if (!(avg > 0)) return c.status(param(4)), c.done();
+    if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(param(5)), c.done();
     long long n = (long long)std::floor(total / delay + 1e-9);
     I(slot, ch, "function") = fn_stability;
     I(slot, ch, "points") = n;
@@ -356,8 +356,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession s, V
                                                                   ViUInt16* status, ViReal64 result[]) {
     sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
     if (!c.session(s)) return c.done();
-    long long n = I(slot, ch, "function") == fn_stability ? I(slot, ch, "points") : 0;
-    results(slot, ch, resultUnit, result, n, 0.01);
+    results(slot, ch, fn_stability, resultUnit, result, 0.01);
     put(status, 1);
     return c.done();
 }
@@ -367,7 +366,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot,
                                                       ViInt32 dataPoints, ViInt32* estimated) {
     sim::Call c(__func__, s, slot, ch, mode, dataPoints, estimated);
     if (!c.session(s)) return c.done();
-    if (dataPoints < 1) return c.status(bad_param5), c.done();
+    if (dataPoints < 1) return c.status(param(5)), c.done();
     I(slot, ch, "function") = fn_minmax;
     I(slot, ch, "points") = dataPoints;
     I(slot, ch, "minMaxMode") = mode;

@@ -13,23 +13,14 @@
 
 #include "hp816x.hpp"
 
+using namespace hp816x;
+
 namespace {
 
 const double src_wl[2] = {1310e-9, 1550e-9};
 const double src_watt = 1e-3, monitor_share = 0.1, return_share = 0.5, dark_watt = 1e-11;
 const double residual_rl = 72.0, reflector_rl = 0.16, rl_limit = 75.0;
 const double wl_min = 1250e-9, wl_max = 1650e-9, wl_def = 1550e-9;
-
-ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
-
-bool start(sim::Call& c, ViSession s, ViInt32 slot) {
-    if (!c.session(s)) return false;
-    if (slot < 0 || slot >= hp816x::slots) {
-        c.status(param(2));
-        return false;
-    }
-    return true;
-}
 
 double& real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("RLM", slot, what), def); }
 long long& integer(ViInt32 slot, const char* what, long long def) {
@@ -40,11 +31,19 @@ double& real(ViInt32 slot, const std::string& what, double def) { return real(sl
 
 long long& source(ViInt32 slot) { return integer(slot, "source", 0); }
 long long& laser(ViInt32 slot) { return integer(slot, "laser", 0); }
+long long& internal_trigger(ViInt32 slot) { return integer(slot, "trigger", 0); }
 double& wavelength(ViInt32 slot) { return real(slot, "wavelength", wl_def); }
 double& avg_time(ViInt32 slot) { return real(slot, "avgTime", 0.1); }
 double& rl_reference(ViInt32 slot, long long src) { return real(slot, per("rlRef", src), reflector_rl); }
 double& fp_delta(ViInt32 slot, long long src) { return real(slot, per("fpDelta", src), 0); }
 long long& running(ViInt32 slot) { return integer(slot, "function", 0); }  // 0 none, 1 logging, 2 stability, 3 min/max
+
+// Source 0 (lower) or 1 (upper) as parameter 3.
+bool src_ok(sim::Call& c, ViInt32 src) {
+    if (src >= 0 && src <= 1) return true;
+    c.status(param(3));
+    return false;
+}
 
 double lin(double rl_db) { return std::pow(10.0, -rl_db / 10); }
 double source_wavelength(ViInt32 slot) { return source(slot) < 2 ? src_wl[source(slot)] : wavelength(slot); }
@@ -129,9 +128,23 @@ void put_results(ViInt32 slot, ViUInt16 unit, ViUInt16 value, ViReal64* out) {
             if (unit == 1) v = lin(v);
         } else {
             v = read_value(slot, value == 1 ? 0 : 1);
-            if (unit == 0) v = hp816x::watt_to_dbm(v);
+            if (unit == 0) v = watt_to_dbm(v);
         }
         out[i] = v;
+    }
+}
+
+// The results of function `fn` (1 logging, 2 stability): complete is 1 when
+// it is the one running, 0 when not (then nothing is written).
+void function_results(sim::Call& c, ViInt32 slot, long long fn, ViUInt16 wait, ViUInt16 unit, ViUInt16 value,
+                      ViUInt16* complete, ViReal64* out) {
+    if (wait > 1) c.status(param(3));
+    else if (unit > 1) c.status(param(4));
+    else if (value > 2) c.status(param(5));
+    else {
+        bool active = running(slot) == fn;
+        put(complete, active);
+        if (active) put_results(slot, unit, value, out);
     }
 }
 
@@ -142,14 +155,14 @@ extern "C" {
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
                                                           ViReal64 wl, ViInt32 src, ViUInt16 state) {
     sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (trigger > 1) c.status(param(3));
     else if (!(avg >= 1e-4 && avg <= 10)) c.status(param(4));
     else if (!(wl >= wl_min && wl <= wl_max)) c.status(param(5));
     else if (src < 0 || src > 2) c.status(param(6));
     else if (state > 1) c.status(param(7));
     else {
-        integer(slot, "trigger", 0) = trigger;
+        internal_trigger(slot) = trigger;
         avg_time(slot) = avg;
         wavelength(slot) = wl;
         source(slot) = src;
@@ -162,8 +175,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32
                                                             ViReal64* avg, ViReal64* wl, ViInt32* src,
                                                             ViUInt16* state) {
     sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
-    if (!start(c, s, slot)) return c.done();
-    if (trigger) *trigger = (ViUInt16)integer(slot, "trigger", 0);
+    if (!ready(c, s, slot)) return c.done();
+    put(trigger, internal_trigger(slot));
     if (avg) *avg = avg_time(slot);
     if (wl) *wl = wavelength(slot);
     if (src) *src = (ViInt32)source(slot);
@@ -173,30 +186,22 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_internalTrigger(ViSession s, ViInt32 slot, ViUInt16 trigger) {
     sim::Call c(__func__, s, slot, trigger);
-    if (!start(c, s, slot)) return c.done();
-    if (trigger > 1) c.status(param(3));
-    else integer(slot, "trigger", 0) = trigger;
-    return c.done();
+    return set_setting(c, s, slot, trigger, 0, 1, internal_trigger);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_averagingTime(ViSession s, ViInt32 slot, ViReal64 avg) {
     sim::Call c(__func__, s, slot, avg);
-    if (!start(c, s, slot)) return c.done();
-    if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
-    else avg_time(slot) = avg;
-    return c.done();
+    return set_setting(c, s, slot, avg, 1e-4, 10, avg_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_averagingTime_Q(ViSession s, ViInt32 slot, ViReal64* avg) {
     sim::Call c(__func__, s, slot, avg);
-    if (!start(c, s, slot)) return c.done();
-    if (avg) *avg = avg_time(slot);
-    return c.done();
+    return get_setting(c, s, slot, avg, avg_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 slot, ViReal64 wl) {
     sim::Call c(__func__, s, slot, wl);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else wavelength(slot) = wl;
     return c.done();
@@ -205,7 +210,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                             ViReal64* def, ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (mn) *mn = wl_min;
     if (mx) *mx = wl_max;
     if (def) *def = wl_def;
@@ -215,7 +220,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, ViInt32 which) {
     sim::Call c(__func__, s, slot, which);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (which < 0 || which > 1) c.status(param(3));
     else if (laser_on(c, slot)) {
         long long src = std::min(source(slot), 1LL);
@@ -230,7 +235,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
                                                                     ViInt32 out) {
     sim::Call c(__func__, s, slot, in, out);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 3) c.status(param(4));
     else {
@@ -243,14 +248,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s,
 // Takes one reading that the fetch functions then report.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_RLM_internalTrigger(ViSession s, ViInt32 slot) {
     sim::Call c(__func__, s, slot);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (laser_on(c, slot)) read_rl(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
     sim::Call c(__func__, s, slot, rl);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (laser_on(c, slot)) {
         double v = read_rl(slot);
         if (rl) *rl = v;
@@ -260,7 +265,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
     sim::Call c(__func__, s, slot, rl);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (integer(slot, "lastRL.valid", 0)) {
         if (rl) *rl = real(slot, "lastRL", 0);
     } else if (laser_on(c, slot)) {
@@ -273,7 +278,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 
 // Power (W) at the monitor (channel 0) or return (1) diode.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
     sim::Call c(__func__, s, slot, channel, value);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (channel > 1) c.status(param(3));
     else {
         double v = read_value(slot, channel);
@@ -284,7 +289,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
     sim::Call c(__func__, s, slot, channel, value);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (channel > 1) c.status(param(3));
     else {
         if (!integer(slot, "dut.valid", 0)) read_value(slot, channel);
@@ -297,7 +302,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot,
 // Zero result: 0 done.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, ViInt32* result) {
     sim::Call c(__func__, s, slot, result);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
@@ -315,7 +320,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* resu
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 slot, ViUInt16 autorange,
                                                           ViReal64 monitor, ViReal64 ret) {
     sim::Call c(__func__, s, slot, autorange, monitor, ret);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (autorange > 1) c.status(param(3));
     else if (!(monitor >= -70 && monitor <= 10)) c.status(param(4));
     else if (!(ret >= -70 && ret <= 10)) c.status(param(5));
@@ -330,7 +335,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32 slot, ViUInt16* autorange,
                                                             ViReal64* monitor, ViReal64* ret) {
     sim::Call c(__func__, s, slot, autorange, monitor, ret);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (autorange) *autorange = (ViUInt16)integer(slot, "autorange", 1);
     if (monitor) *monitor = real(slot, "rangeMon", 0);
     if (ret) *ret = real(slot, "rangeRet", -20);
@@ -339,35 +344,33 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_rlReference(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
     sim::Call c(__func__, s, slot, src, rl);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (!(rl >= 0 && rl <= 80)) c.status(param(4));
+    if (!ready(c, s, slot)) return c.done();
+    if (!src_ok(c, src)) return c.done();
+    if (!in_range(rl, 0, 80)) c.status(param(4));
     else rl_reference(slot, src) = rl;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_rlReference_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
     sim::Call c(__func__, s, slot, src, rl);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (rl) *rl = rl_reference(slot, src);
+    if (!ready(c, s, slot)) return c.done();
+    if (src_ok(c, src)) put(rl, rl_reference(slot, src));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_FPDelta(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
     sim::Call c(__func__, s, slot, src, delta);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (!(delta >= -10 && delta <= 10)) c.status(param(4));
+    if (!ready(c, s, slot)) return c.done();
+    if (!src_ok(c, src)) return c.done();
+    if (!in_range(delta, -10, 10)) c.status(param(4));
     else fp_delta(slot, src) = delta;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_FPDelta_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
     sim::Call c(__func__, s, slot, src, delta);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (delta) *delta = fp_delta(slot, src);
+    if (!ready(c, s, slot)) return c.done();
+    if (src_ok(c, src)) put(delta, fp_delta(slot, src));
     return c.done();
 }
 
@@ -376,7 +379,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, V
                                                     ViReal64 tm, ViReal64 dr, ViReal64 dm, ViReal64 ref,
                                                     ViReal64* rl) {
     sim::Call c(__func__, s, slot, rr, rm, tr, tm, dr, dm, ref, rl);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double v = 0;
     int bad = return_loss(rr, rm, tr, tm, dr, dm, ref, v);
     if (bad) c.status(param(bad));
@@ -387,11 +390,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, V
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                    ViReal64* ret, ViReal64* mon) {
     sim::Call c(__func__, s, slot, src, ret, mon);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else {
-        if (ret) *ret = cal(slot, "rr", src);
-        if (mon) *mon = cal(slot, "rm", src);
+    if (!ready(c, s, slot)) return c.done();
+    if (src_ok(c, src)) {
+        put(ret, cal(slot, "rr", src));
+        put(mon, cal(slot, "rm", src));
     }
     return c.done();
 }
@@ -399,11 +401,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                    ViReal64* ret, ViReal64* mon) {
     sim::Call c(__func__, s, slot, src, ret, mon);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else {
-        if (ret) *ret = cal(slot, "tr", src);
-        if (mon) *mon = cal(slot, "tm", src);
+    if (!ready(c, s, slot)) return c.done();
+    if (src_ok(c, src)) {
+        put(ret, cal(slot, "tr", src));
+        put(mon, cal(slot, "tm", src));
     }
     return c.done();
 }
@@ -411,7 +412,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, 
 // The device values of the last reading (a new reading if there is none).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
     sim::Call c(__func__, s, slot, ret, mon);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double r, m;
     if (!integer(slot, "dut.valid", 0)) sample_device(slot, r, m);
     if (ret) *ret = real(slot, "dut.ret", 0);
@@ -422,7 +423,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
                                                                ViReal64* upper) {
     sim::Call c(__func__, s, slot, lower, upper);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (lower) *lower = src_wl[0];
     if (upper) *upper = src_wl[1];
     return c.done();
@@ -431,7 +432,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViIn
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s, ViInt32 slot, ViInt32 src,
                                                                      ViUInt16 state) {
     sim::Call c(__func__, s, slot, src, state);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (src < 0 || src > 2) c.status(param(3));
     else if (state > 1) c.status(param(4));
     else {
@@ -444,7 +445,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserSourceParameters_Q(ViSession s, ViInt32 slot, ViInt32* src,
                                                                        ViUInt16* state) {
     sim::Call c(__func__, s, slot, src, state);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (src) *src = (ViInt32)source(slot);
     if (state) *state = (ViUInt16)laser(slot);
     return c.done();
@@ -452,36 +453,30 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserSourceParameters_Q(ViSession
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state > 1) c.status(param(3));
-    else laser(slot) = state;
-    return c.done();
+    return set_setting(c, s, slot, state, 0, 1, laser);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_modulationState_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                  ViUInt16* state) {
     sim::Call c(__func__, s, slot, src, state);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (state) *state = (ViUInt16)integer(slot, per("modulation", src).c_str(), 0);
+    if (!ready(c, s, slot)) return c.done();
+    if (src_ok(c, src)) put(state, integer(slot, per("modulation", src).c_str(), 0));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_modulationState(ViSession s, ViInt32 slot, ViInt32 src,
                                                                ViUInt16 state) {
     sim::Call c(__func__, s, slot, src, state);
-    if (!start(c, s, slot)) return c.done();
-    if (src < 0 || src > 1) c.status(param(3));
-    else if (state > 1) c.status(param(4));
+    if (!ready(c, s, slot)) return c.done();
+    if (!src_ok(c, src)) return c.done();
+    if (state > 1) c.status(param(4));
     else integer(slot, per("modulation", src).c_str(), 0) = state;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!start(c, s, slot)) return c.done();
-    if (state) *state = (ViUInt16)laser(slot);
-    return c.done();
+    return get_setting(c, s, slot, state, laser);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 enable) {
@@ -497,7 +492,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 en
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
                                                        ViInt32* timeout) {
     sim::Call c(__func__, s, slot, avg, points, timeout);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -508,21 +503,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot
     return c.done();
 }
 
-// complete: 1 when a logging function has recorded its values, 0 when none
-// is running (then nothing is written).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
                                                                 ViUInt16 unit, ViUInt16 value, ViUInt16* complete,
                                                                 ViReal64* results) {
     sim::Call c(__func__, s, slot, wait, unit, value, complete, results);
-    if (!start(c, s, slot)) return c.done();
-    if (wait > 1) c.status(param(3));
-    else if (unit > 1) c.status(param(4));
-    else if (value > 2) c.status(param(5));
-    else {
-        bool active = running(slot) == 1;
-        if (complete) *complete = active;
-        if (active) put_results(slot, unit, value, results);
-    }
+    if (ready(c, s, slot)) function_results(c, slot, 1, wait, unit, value, complete, results);
     return c.done();
 }
 
@@ -531,7 +516,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViI
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 slot, ViReal64 total, ViReal64 period,
                                                          ViReal64 avg, ViInt32* points) {
     sim::Call c(__func__, s, slot, total, period, avg, points);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     double n = period > 0 ? std::floor(total / period + 1e-9) : 0;
     if (!(period > 0)) c.status(param(4));
     else if (!(n >= 1 && n <= HP816X_RLM_MAX_POINTS)) c.status(param(3));
@@ -548,21 +533,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_stabilityResults_Q(ViSession s, V
                                                                   ViUInt16 unit, ViUInt16* complete,
                                                                   ViReal64* results) {
     sim::Call c(__func__, s, slot, wait, unit, complete, results);
-    if (!start(c, s, slot)) return c.done();
-    if (wait > 1) c.status(param(3));
-    else if (unit > 1) c.status(param(4));
-    else {
-        bool active = running(slot) == 2;
-        if (complete) *complete = active;
-        if (active) put_results(slot, unit, 0, results);
-    }
+    if (ready(c, s, slot)) function_results(c, slot, 2, wait, unit, 0, complete, results);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 points,
                                                       ViUInt32* time_ms) {
     sim::Call c(__func__, s, slot, mode, points, time_ms);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (mode < 0 || mode > 2) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -576,7 +554,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot,
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                                ViReal64* cur) {
     sim::Call c(__func__, s, slot, mn, mx, cur);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     if (running(slot) != 3) {
         sim::push_error(hp816x::driver, -221, "Settings conflict;no min/max function running");
         c.status(VI_ERROR_INSTR_ERROR);
@@ -597,7 +575,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViIn
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession s, ViInt32 slot) {
     sim::Call c(__func__, s, slot);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     running(slot) = 0;
     return c.done();
 }
@@ -605,7 +583,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession s, ViInt32 slo
 // Nothing is ever pending in simulation.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession s, ViInt32 slot, ViUInt16 wait) {
     sim::Call c(__func__, s, slot, wait);
-    if (!start(c, s, slot)) return c.done();
+    if (!ready(c, s, slot)) return c.done();
     return c.done();
 }
 

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace hp816x;
+
 namespace {
 
 constexpr double wl_min = 1440e-9, wl_max = 1640e-9, wl_default = 1550e-9;
@@ -27,24 +29,8 @@ constexpr long long max_points = 1000001;
 enum { stepped = 0, manual = 1, continuous = 2 };
 enum { stopped = 0, running = 1, paused = 2 };
 
-ViStatus param_error(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
-
 double& R(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("TLS", slot, what), def); }
 long long& I(ViInt32 slot, const char* what, long long def) { return sim::integer(sim::key("TLS", slot, what), def); }
-
-template <class T, class V> void put(T* p, V v) {
-    if (p) *p = (T)v;
-}
-
-// Session and slot (parameter number `n`) are valid.
-bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {
-    if (!c.session(s)) return false;
-    if (slot < 0 || slot >= hp816x::slots) {
-        c.status(param_error(n));
-        return false;
-    }
-    return true;
-}
 
 void conflict(sim::Call& c) {
     sim::push_error(hp816x::driver, -221, "Settings conflict");
@@ -52,7 +38,6 @@ void conflict(sim::Call& c) {
 }
 
 bool flag(unsigned v) { return v == 0 || v == 1; }
-bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for nan
 
 // Highest power (dBm) the gain curve gives at a wavelength.
 double power_max_dbm(double wl) {
@@ -66,6 +51,13 @@ long long& laser_state(ViInt32 slot) { return I(slot, "laserState", 1); }
 long long& dark(ViInt32 slot) { return I(slot, "dark", 0); }
 long long& optical_output(ViInt32 slot) { return I(slot, "opticalOutput", 0); }
 double& attenuation(ViInt32 slot) { return R(slot, "attenuation", 0.0); }
+double& rise_time(ViInt32 slot) { return R(slot, "riseTime", 0.0); }
+long long& auto_calibration(ViInt32 slot) { return I(slot, "autoCalibration", 1); }
+double& lambda_zero(ViInt32 slot) { return R(slot, "lambdaZero", wl_default); }
+double& frequency_offset(ViInt32 slot) { return R(slot, "frequencyOffset", 0.0); }
+long long& bnc_output(ViInt32 slot) { return I(slot, "bnc", 0); }
+double& cc_level(ViInt32 slot) { return R(slot, "ccLevel", 0.0); }
+double& sbs_level(ViInt32 slot) { return R(slot, "sbsLevel", 0.0); }
 
 void update_output(ViInt32 slot) { hp816x::laser_output(slot) = laser_state(slot) && !dark(slot); }
 
@@ -136,10 +128,13 @@ double jitter(long long i) {
     return (double)(x >> 11) / 4503599627370496.0 - 1.0;
 }
 
+// Past the logged points: zeros, or leftovers in hostile mode (all n written).
+double unlogged(ViInt32 i) { return sim::hostile() ? 1e-9 * (i + 1) : 0.0; }
+
 void fill_wavelengths(ViInt32 slot, ViInt32 n, ViReal64* out) {
     long long have = logged(slot);
     double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0);
-    for (ViInt32 i = 0; i < n; ++i) out[i] = i < have ? start + i * step : 0.0;
+    for (ViInt32 i = 0; i < n; ++i) out[i] = i < have ? start + i * step : unlogged(i);
 }
 
 void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
@@ -147,7 +142,7 @@ void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
     double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0), p = R(slot, "logPower", 0);
     bool lit = I(slot, "logOutput", 0) != 0;
     for (ViInt32 i = 0; i < n; ++i) {
-        if (i >= have) out[i] = 0.0;
+        if (i >= have) out[i] = unlogged(i);
         else if (lit) out[i] = p + hp816x::dut_transmission_db(start + i * step) + 0.002 * jitter(i);
         else out[i] = -90.0 + 0.5 * jitter(i);
     }
@@ -176,12 +171,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 s
     sim::Call c(__func__, s, slot, powerUnit, opticalOutput, laserState, power, att, wl);
     if (!ready(c, s, slot)) return c.done();
     double dbm = to_dbm(powerUnit, power);
-    if (powerUnit != 0 && powerUnit != 1) c.status(param_error(3));
-    else if (opticalOutput < 0 || opticalOutput > 3) c.status(param_error(4));
-    else if (!flag(laserState)) c.status(param_error(5));
-    else if (!wavelength_ok(wl)) c.status(param_error(8));
-    else if (!power_ok(dbm, wl)) c.status(param_error(6));
-    else if (!in_range(att, 0, 60)) c.status(param_error(7));
+    if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
+    else if (opticalOutput < 0 || opticalOutput > 3) c.status(param(4));
+    else if (!flag(laserState)) c.status(param(5));
+    else if (!wavelength_ok(wl)) c.status(param(8));
+    else if (!power_ok(dbm, wl)) c.status(param(6));
+    else if (!in_range(att, 0, 60)) c.status(param(7));
     else {
         unit(slot) = powerUnit;
         optical_output(slot) = opticalOutput;
@@ -213,8 +208,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 s
     sim::Call c(__func__, s, slot, selection, wl);
     if (!ready(c, s, slot)) return c.done();
     const double chosen[] = {wl, wl_min, wl_default, wl_max};
-    if (selection < 0 || selection > 3) c.status(param_error(3));
-    else if (!wavelength_ok(chosen[selection])) c.status(param_error(4));
+    if (selection < 0 || selection > 3) c.status(param(3));
+    else if (!wavelength_ok(chosen[selection])) c.status(param(4));
     else hp816x::laser_wavelength(slot) = chosen[selection];
     return c.done();
 }
@@ -235,12 +230,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, 
     sim::Call c(__func__, s, slot, powerUnit, selection, power);
     if (!ready(c, s, slot)) return c.done();
     double wl = hp816x::laser_wavelength(slot);
-    if (powerUnit != 0 && powerUnit != 1) c.status(param_error(3));
-    else if (selection < 0 || selection > 3) c.status(param_error(4));
+    if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
+    else if (selection < 0 || selection > 3) c.status(param(4));
     else {
         const double chosen[] = {to_dbm(powerUnit, power), p_min, p_default, power_max_dbm(wl)};
         if (selection == 0 && !power_ok(chosen[0], wl)) {
-            c.status(param_error(5));
+            c.status(param(5));
         } else {
             unit(slot) = powerUnit;
             hp816x::laser_power_dbm(slot) = chosen[selection];
@@ -264,25 +259,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_opticalOutput(ViSession s, ViInt32 slot, ViInt32 setting) {
     sim::Call c(__func__, s, slot, setting);
-    if (!ready(c, s, slot)) return c.done();
-    if (setting < 0 || setting > 3) c.status(param_error(3));
-    else optical_output(slot) = setting;
-    return c.done();
+    return set_setting(c, s, slot, setting, 0, 3, optical_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_opticalOutput_Q(ViSession s, ViInt32 slot, ViInt32* setting) {
     sim::Call c(__func__, s, slot, setting);
-    if (!ready(c, s, slot)) return c.done();
-    put(setting, optical_output(slot));
-    return c.done();
+    return get_setting(c, s, slot, setting, optical_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, ViInt32 slot, ViReal64 start,
                                                                  ViReal64 stop, ViReal64* maxPower) {
     sim::Call c(__func__, s, slot, start, stop, maxPower);
     if (!ready(c, s, slot)) return c.done();
-    if (!wavelength_ok(start)) c.status(param_error(3));
-    else if (!wavelength_ok(stop)) c.status(param_error(4));
+    if (!wavelength_ok(start)) c.status(param(3));
+    else if (!wavelength_ok(stop)) c.status(param(4));
     else put(maxPower, to_unit(slot, std::min(power_max_dbm(start), power_max_dbm(stop))));
     return c.done();
 }
@@ -293,7 +283,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 s
     sim::Call c(__func__, s, slot, state);
     if (!ready(c, s, slot)) return c.done();
     if (!flag(state)) {
-        c.status(param_error(3));
+        c.status(param(3));
     } else {
         laser_state(slot) = state;
         update_output(slot);
@@ -303,32 +293,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!ready(c, s, slot)) return c.done();
-    put(state, laser_state(slot));
-    return c.done();
+    return get_setting(c, s, slot, state, laser_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64 t) {
     sim::Call c(__func__, s, slot, t);
-    if (!ready(c, s, slot)) return c.done();
-    if (!in_range(t, 0, 10)) c.status(param_error(3));
-    else R(slot, "riseTime", 0) = t;
-    return c.done();
+    return set_setting(c, s, slot, t, 0, 10, rise_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64* t) {
     sim::Call c(__func__, s, slot, t);
-    if (!ready(c, s, slot)) return c.done();
-    put(t, R(slot, "riseTime", 0.0));
-    return c.done();
+    return get_setting(c, s, slot, t, rise_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
                                                                     ViInt32 out) {
     sim::Call c(__func__, s, slot, in, out);
     if (!ready(c, s, slot)) return c.done();
-    if (in < 0 || in > 3) c.status(param_error(3));
-    else if (out < 0 || out > 4) c.status(param_error(4));
+    if (in < 0 || in > 3) c.status(param(3));
+    else if (out < 0 || out > 4) c.status(param(4));
     else {
         I(slot, "triggerIn", 0) = in;
         I(slot, "triggerOut", 0) = out;
@@ -349,9 +332,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 
                                                            ViUInt16 darken, ViReal64 att) {
     sim::Call c(__func__, s, slot, automatic, darken, att);
     if (!ready(c, s, slot)) return c.done();
-    if (!flag(automatic)) c.status(param_error(3));
-    else if (!flag(darken)) c.status(param_error(4));
-    else if (!in_range(att, 0, 60)) c.status(param_error(5));
+    if (!flag(automatic)) c.status(param(3));
+    else if (!flag(darken)) c.status(param(4));
+    else if (!in_range(att, 0, 60)) c.status(param(5));
     else {
         I(slot, "autoAttenuation", 1) = automatic;
         dark(slot) = darken;
@@ -375,7 +358,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, V
     sim::Call c(__func__, s, slot, darken);
     if (!ready(c, s, slot)) return c.done();
     if (!flag(darken)) {
-        c.status(param_error(3));
+        c.status(param(3));
     } else {
         dark(slot) = darken;
         update_output(slot);
@@ -385,9 +368,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_darkState_Q(ViSession s, ViInt32 slot, ViUInt16* darken) {
     sim::Call c(__func__, s, slot, darken);
-    if (!ready(c, s, slot)) return c.done();
-    put(darken, dark(slot));
-    return c.done();
+    return get_setting(c, s, slot, darken, dark);
 }
 
 // ---- temperatures, calibration, zeroing ------------------------------------------------
@@ -409,17 +390,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperaturesEx(ViSession s, ViInt
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_autoCalibration(ViSession s, ViInt32 slot, ViUInt16 on) {
     sim::Call c(__func__, s, slot, on);
-    if (!ready(c, s, slot)) return c.done();
-    if (!flag(on)) c.status(param_error(3));
-    else I(slot, "autoCalibration", 1) = on;
-    return c.done();
+    return set_setting(c, s, slot, on, 0, 1, auto_calibration);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_autoCalState(ViSession s, ViInt32 slot, ViUInt16* on) {
     sim::Call c(__func__, s, slot, on);
-    if (!ready(c, s, slot)) return c.done();
-    put(on, I(slot, "autoCalibration", 1));
-    return c.done();
+    return get_setting(c, s, slot, on, auto_calibration);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_accClass(ViSession s, ViInt32 slot, ViInt32* cls) {
@@ -455,45 +431,33 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingEx(ViSession s, ViInt32 slot) 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_displayToLambdaZero(ViSession s, ViInt32 slot) {
     sim::Call c(__func__, s, slot);
     if (!ready(c, s, slot)) return c.done();
-    R(slot, "lambdaZero", wl_default) = hp816x::laser_wavelength(slot);
+    lambda_zero(slot) = laser_wavelength(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaZero_Q(ViSession s, ViInt32 slot, ViReal64* wl) {
     sim::Call c(__func__, s, slot, wl);
-    if (!ready(c, s, slot)) return c.done();
-    put(wl, R(slot, "lambdaZero", wl_default));
-    return c.done();
+    return get_setting(c, s, slot, wl, lambda_zero);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_frequencyOffset(ViSession s, ViInt32 slot, ViReal64 offset) {
     sim::Call c(__func__, s, slot, offset);
-    if (!ready(c, s, slot)) return c.done();
-    if (!in_range(offset, -1e12, 1e12)) c.status(param_error(3));
-    else R(slot, "frequencyOffset", 0) = offset;
-    return c.done();
+    return set_setting(c, s, slot, offset, -1e12, 1e12, frequency_offset);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_frequencyOffset_Q(ViSession s, ViInt32 slot, ViReal64* offset) {
     sim::Call c(__func__, s, slot, offset);
-    if (!ready(c, s, slot)) return c.done();
-    put(offset, R(slot, "frequencyOffset", 0.0));
-    return c.done();
+    return get_setting(c, s, slot, offset, frequency_offset);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_configureBNC(ViSession s, ViInt32 slot, ViInt32 output) {
     sim::Call c(__func__, s, slot, output);
-    if (!ready(c, s, slot)) return c.done();
-    if (output < 0 || output > 3) c.status(param_error(3));
-    else I(slot, "bnc", 0) = output;
-    return c.done();
+    return set_setting(c, s, slot, output, 0, 3, bnc_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_BNC_config_Q(ViSession s, ViInt32 slot, ViInt32* output) {
     sim::Call c(__func__, s, slot, output);
-    if (!ready(c, s, slot)) return c.done();
-    put(output, I(slot, "bnc", 0));
-    return c.done();
+    return get_setting(c, s, slot, output, bnc_output);
 }
 
 // ---- sweeps ----------------------------------------------------------------------------
@@ -504,13 +468,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, 
     sim::Call c(__func__, s, slot, mode, repeat, ncycles, dwellTime, start, stop, step, speed);
     if (!ready(c, s, slot)) return c.done();
     if (sweep_state(slot) != stopped) conflict(c);
-    else if (mode < stepped || mode > continuous) c.status(param_error(3));
-    else if (repeat != 0 && repeat != 1) c.status(param_error(4));
-    else if (!in_range(dwellTime, 0, 1000)) c.status(param_error(6));
-    else if (!wavelength_ok(start)) c.status(param_error(7));
-    else if (!wavelength_ok(stop) || !(stop > start)) c.status(param_error(8));
-    else if (!(step > 0) || grid_points(start, stop, step) > max_points) c.status(param_error(9));
-    else if (mode == continuous && !in_range(speed, 0.5e-9, 200e-9)) c.status(param_error(10));
+    else if (mode < stepped || mode > continuous) c.status(param(3));
+    else if (repeat != 0 && repeat != 1) c.status(param(4));
+    else if (!in_range(dwellTime, 0, 1000)) c.status(param(6));
+    else if (!wavelength_ok(start)) c.status(param(7));
+    else if (!wavelength_ok(stop) || !(stop > start)) c.status(param(8));
+    else if (!(step > 0) || grid_points(start, stop, step) > max_points) c.status(param(9));
+    else if (mode == continuous && !in_range(speed, 0.5e-9, 200e-9)) c.status(param(10));
     else {
         sweep_mode(slot) = mode;
         repeat_mode(slot) = repeat;
@@ -547,16 +511,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slo
         if (state == paused) state = running;
         else conflict(c);
         break;
-    default: c.status(param_error(3));
+    default: c.status(param(3));
     }
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_sweepState_Q(ViSession s, ViInt32 slot, ViInt32* state) {
     sim::Call c(__func__, s, slot, state);
-    if (!ready(c, s, slot)) return c.done();
-    put(state, sweep_state(slot));
-    return c.done();
+    return get_setting(c, s, slot, state, sweep_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 slot) {
@@ -599,10 +561,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 s
                                                           ViUInt16 output, ViUInt16 state, ViReal64 frequency) {
     sim::Call c(__func__, s, slot, source, output, state, frequency);
     if (!ready(c, s, slot)) return c.done();
-    if (source < 0 || source > 3) c.status(param_error(3));
-    else if (!flag(output)) c.status(param_error(4));
-    else if (!flag(state)) c.status(param_error(5));
-    else if (!in_range(frequency, 1.0, 1e6)) c.status(param_error(6));
+    if (source < 0 || source > 3) c.status(param(3));
+    else if (!flag(output)) c.status(param(4));
+    else if (!flag(state)) c.status(param(5));
+    else if (!in_range(frequency, 1.0, 1e6)) c.status(param(6));
     else {
         I(slot, "modSource", 0) = source;
         I(slot, "modOutput", 0) = output;
@@ -628,8 +590,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 
                                                            ViReal64 frequency) {
     sim::Call c(__func__, s, slot, state, frequency);
     if (!ready(c, s, slot)) return c.done();
-    if (!flag(state)) c.status(param_error(3));
-    else if (!in_range(frequency, 1e3, 1e6)) c.status(param_error(4));
+    if (!flag(state)) c.status(param(3));
+    else if (!in_range(frequency, 1e3, 1e6)) c.status(param(4));
     else {
         I(slot, "sbsState", 0) = state;
         R(slot, "sbsFrequency", 20e3) = frequency;
@@ -648,32 +610,22 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBS_control_q(ViSession s, ViInt3
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_ccLevel(ViSession s, ViInt32 slot, ViReal64 level) {
     sim::Call c(__func__, s, slot, level);
-    if (!ready(c, s, slot)) return c.done();
-    if (!in_range(level, 0, 100)) c.status(param_error(3));
-    else R(slot, "ccLevel", 0) = level;
-    return c.done();
+    return set_setting(c, s, slot, level, 0, 100, cc_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_ccLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
     sim::Call c(__func__, s, slot, level);
-    if (!ready(c, s, slot)) return c.done();
-    put(level, R(slot, "ccLevel", 0.0));
-    return c.done();
+    return get_setting(c, s, slot, level, cc_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBSLevel(ViSession s, ViInt32 slot, ViReal64 level) {
     sim::Call c(__func__, s, slot, level);
-    if (!ready(c, s, slot)) return c.done();
-    if (!in_range(level, 0, 1e9)) c.status(param_error(3));
-    else R(slot, "sbsLevel", 0) = level;
-    return c.done();
+    return set_setting(c, s, slot, level, 0, 1e9, sbs_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
     sim::Call c(__func__, s, slot, level);
-    if (!ready(c, s, slot)) return c.done();
-    put(level, R(slot, "sbsLevel", 0.0));
-    return c.done();
+    return get_setting(c, s, slot, level, sbs_level);
 }
 
 // ---- lambda logging and its data ---------------------------------------------------------
@@ -681,17 +633,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingState(ViSession s, ViUInt16 on) {
     sim::Call c(__func__, s, on);
     if (!c.session(s)) return c.done();
-    if (!flag(on)) c.status(param_error(2));
+    if (!flag(on)) c.status(param(2));
     else logging(0) = on;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession s, ViInt32 slot, ViUInt16 on) {
     sim::Call c(__func__, s, slot, on);
-    if (!ready(c, s, slot)) return c.done();
-    if (!flag(on)) c.status(param_error(3));
-    else logging(slot) = on;
-    return c.done();
+    return set_setting(c, s, slot, on, 0, 1, logging);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s, ViUInt16* on) {
@@ -703,16 +652,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession s, ViInt32 slot, ViUInt16* on) {
     sim::Call c(__func__, s, slot, on);
-    if (!ready(c, s, slot)) return c.done();
-    put(on, logging(slot));
-    return c.done();
+    return get_setting(c, s, slot, on, logging);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViInt32 n, ViReal64* data) {
     sim::Call c(__func__, s, n, data);
     if (!c.session(s)) return c.done();
-    if (n < 0) c.status(param_error(2));
-    else if (n > 0 && !data) c.status(param_error(3));
+    if (n < 0) c.status(param(2));
+    else if (n > 0 && !data) c.status(param(3));
     else fill_wavelengths(0, n, data);
     return c.done();
 }
@@ -721,8 +668,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession s, V
                                                                   ViReal64* data) {
     sim::Call c(__func__, s, n, slot, data);
     if (!ready(c, s, slot, 3)) return c.done();
-    if (n < 0) c.status(param_error(2));
-    else if (n > 0 && !data) c.status(param_error(4));
+    if (n < 0) c.status(param(2));
+    else if (n > 0 && !data) c.status(param(4));
     else fill_wavelengths(slot, n, data);
     return c.done();
 }
@@ -736,16 +683,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession s, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPointsEx_Q(ViSession s, ViInt32 slot, ViInt32* n) {
     sim::Call c(__func__, s, slot, n);
-    if (!ready(c, s, slot)) return c.done();
-    put(n, logged(slot));
-    return c.done();
+    return get_setting(c, s, slot, n, logged);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerPoints_Q(ViSession s, ViInt32 slot, ViInt32* n) {
     sim::Call c(__func__, s, slot, n);
-    if (!ready(c, s, slot)) return c.done();
-    put(n, logged(slot));
-    return c.done();
+    return get_setting(c, s, slot, n, logged);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 slot, ViInt32 n,
@@ -753,9 +696,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 
     sim::Call c(__func__, s, slot, n, wavelengths, powers);
     if (!ready(c, s, slot)) return c.done();
     if (n < 0) {
-        c.status(param_error(3));
+        c.status(param(3));
     } else if (n > 0 && (!wavelengths || !powers)) {
-        c.status(param_error(wavelengths ? 5 : 4));
+        c.status(param(wavelengths ? 5 : 4));
     } else {
         fill_wavelengths(slot, n, wavelengths);
         fill_powers(slot, n, powers);
@@ -768,7 +711,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession s, ViUInt16 on) {
     sim::Call c(__func__, s, on);
     if (!c.session(s)) return c.done();
-    if (!flag(on)) c.status(param_error(2));
+    if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "highSweepSpeed"), 0) = on;
     return c.done();
 }
@@ -776,7 +719,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession s, ViUInt1
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_returnEquidistantData(ViSession s, ViUInt16 on) {
     sim::Call c(__func__, s, on);
     if (!c.session(s)) return c.done();
-    if (!flag(on)) c.status(param_error(2));
+    if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "equidistantData"), 1) = on;
     return c.done();
 }

@@ -40,7 +40,7 @@ std::string status_text(ViStatus st) {
         {KE2400_ERROR_NO_DATA, "No readings are available; initiate a measurement first"},
         {KE2400_ERROR_TRIGGER_NOT_SOFTWARE, "The trigger source is not software trigger"},
         {KE2400_ERROR_SETUP_NOT_SAVED, "No setup is saved at that location"},
-        {KE2400_ERROR_SESSION_LOCKED, "The session is not locked"},
+        {KE2400_ERROR_SESSION_NOT_LOCKED, "The session is not locked"},
         {KE2400_WARN_NSUP_ID_QUERY, "Identification query not supported"},
         {KE2400_WARN_NSUP_RESET, "Reset not supported"},
         {KE2400_WARN_NSUP_SELF_TEST, "Self-test not supported"},

@@ -58,6 +58,8 @@ ViStatus deliver(Call& c, const std::vector<Reading>& rs, size_t from, ViInt32 f
                  ViInt32* actual) {
     size_t n = from < rs.size() ? std::min(rs.size() - from, (size_t)size) : 0;
     for (size_t k = 0; k < n; ++k) out[k] = value_of(c.st(), rs[from + k], function);
+    if (sim::hostile())  // every element of the array, whatever was acquired
+        for (size_t k = n; k < (size_t)size; ++k) out[k] = 9.9e37;
     *actual = (ViInt32)sim::report_count((long long)n, size);
     return c.done();
 }

@@ -121,7 +121,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_LockSession(ViSession vi, ViBoolean* has_
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean* has_lock) {
     KE_CALL(vi, has_lock);
     State& st = c.st();
-    if (st.locks == 0) c.fail(KE2400_ERROR_SESSION_LOCKED, "UnlockSession without LockSession");
+    if (st.locks == 0) c.fail(KE2400_ERROR_SESSION_NOT_LOCKED, "UnlockSession without LockSession");
     else --st.locks;
     put_out(has_lock, st.locks > 0);
     return c.done();

@@ -1,0 +1,83 @@
+"""The functions of the five modules as data, for the tests that go over all
+of them (hostile drivers, argument fuzzing): registration order, Python
+signatures (from each function's stub), driver function names, and a session
+on a simulated instrument of the right kind.
+"""
+import importlib
+import re
+
+import support  # noqa: F401  (build directory on sys.path)
+
+# module: (driver prefix, resource of a simulated instrument, functions it registers)
+MODULES = [
+    ('_photonbay', 'hp816x_', 'GPIB0::20::INSTR', 284),
+    ('_smeter', 'KE2400_', 'GPIB0::24::INSTR', 123),
+    ('_powerprobe', 'PM100D_', 'USB0::0x1313::0x8078::P0012345::INSTR', 76),
+    ('_polshaper', 'hp8169_', 'GPIB0::9::INSTR', 47),
+    ('_instrbus', 'vi', 'GPIB0::20::INSTR', 7),
+]
+PREFIX = dict((m, p) for m, p, _, _ in MODULES)
+RESOURCE = dict((m, r) for m, _, r, _ in MODULES)
+COUNT = dict((m, n) for m, _, _, n in MODULES)
+
+# Python names whose driver function is not prefix + name.
+IRREGULAR = {
+    ('_photonbay', 'PWM_internalTrigger'): 'hp816x_set_PWM_internalTrigger',
+    ('_powerprobe', 'getPowerAutoRange'): 'PM100D_getPowerAutorange',
+    ('_powerprobe', 'getPowerRef'): 'PM100D_getPowerRange',
+}
+# Functions of the modules' own that call no driver function of their name.
+OWN = set([('_photonbay', 'foo'), ('_photonbay', 'CheckError'), ('_polshaper', 'foo'),
+           ('_polshaper', 'CheckError'), ('_powerprobe', 'CheckError')])
+
+
+def load(module):
+    return importlib.import_module(module)
+
+
+def functions(module):
+    """[(name, function)] in registration order (vector classes left out)."""
+    mod = load(module)
+    return [(k, v) for k, v in vars(mod).items()
+            if callable(v) and not isinstance(v, type) and hasattr(v, '__self__')
+            and isinstance(v.__self__, tuple)]
+
+
+def driver_name(module, name):
+    return IRREGULAR.get((module, name), PREFIX[module] + name)
+
+
+_SIG = re.compile(r'^\((.*)\) -> (.*)$')
+
+
+def signatures(fn):
+    """[(parameter types, result type)], one per overload, from the stubs:
+    '(int, ViString) -> Tuple[int, str]' -> (['int', 'ViString'], 'Tuple[int, str]')."""
+    out = []
+    for stub in fn.__self__[1]:
+        m = _SIG.match(stub)
+        params = [p.strip() for p in m.group(1).split(',')] if m.group(1).strip() else []
+        out.append((params, m.group(2)))
+    return out
+
+
+def result_items(result_type):
+    """'Tuple[int, str]' -> ['int', 'str']; 'str' -> ['str']."""
+    if result_type.startswith('Tuple['):
+        return [t.strip() for t in result_type[6:-1].split(',')]
+    return [result_type]
+
+
+def open_session(module):
+    """A session of the module's driver on its simulated instrument; for
+    _instrbus a (resource manager, instrument session) pair."""
+    mod = load(module)
+    if module == '_instrbus':
+        rm = mod.OpenDefaultRM()
+        return rm, mod.Open(rm, RESOURCE[module], 0, 0)
+    return mod.init(RESOURCE[module], 0, 0)
+
+
+def count():
+    """Definitions over all modules (an overload set counts once per overload)."""
+    return sum(len(fn.__self__[1]) for m, _, _, _ in MODULES for _, fn in functions(m))

@@ -1,0 +1,173 @@
+"""The simulator's Python API as a user's test suite uses it: instrument
+errors, scripted texts, recordings, child processes, SimulatorTestCase."""
+import os
+import shutil
+import tempfile
+import unittest
+
+from support import BUILD, ROOT, SimTestCase, sim
+
+import _photonbay as pb
+
+MAINFRAME = 'GPIB0::20::INSTR'
+
+
+class InstrumentErrors(SimTestCase):
+    def test_pass_through_returns_the_status_and_the_queue_holds_the_error(self):
+        s = pb.init(MAINFRAME, 1, 0)
+        sim.instrument_error('hp816x_set_TLS_wavelength', -222, 'Data out of range', times=2)
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 1550e-9), sim.INSTR_ERROR)
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 1550e-9), sim.INSTR_ERROR)
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 1550e-9), 0)
+        self.assertEqual(pb.error_query(s), (-222, 'Data out of range'))
+        self.assertEqual(pb.error_query(s), (-222, 'Data out of range'))
+        self.assertEqual(pb.error_query(s)[0], 0)
+
+    def test_the_status_check_of_each_module_takes_it_as_an_instrument_error(self):
+        cases = [('_photonbay', 'hp816x_PWM_readValue', "init('GPIB0::20::INSTR', 1, 0)",
+                  'PWM_readValue(s, 1, 0)'),
+                 ('_powerprobe', 'PM100D_measPower', "init('USB0::0x1313::0x8078::P0012345::INSTR', 1, 0)",
+                  'measPower(s)'),
+                 ('_polshaper', 'hp8169_getPolPos_Q', "init('GPIB0::9::INSTR', 1, 0)", 'getPolPos_Q(s)')]
+        for module, fn, opener, call in cases:
+            r = sim.run_python('''
+                import %s as m, instrsim as sim
+                s = m.%s
+                sim.instrument_error(%r, -113, 'Undefined header')
+                m.%s
+                print('not reached')
+                ''' % (module, opener, fn, call))
+            driver = fn.split('_')[0]
+            self.assertEqual(r.stdout, '        Inst. Error : ffffff8f, Undefined header\n',
+                             (module, r.stderr))
+            self.assertEqual(r.returncode, sim.exit_code(sim.INSTR_ERROR_STATUS[driver]), module)
+            self.assertEqual(r.journal[-1][0], driver + '_close', module)
+
+    def test_source_meter_reports_it_through_its_error_functions(self):
+        try:
+            import _smeter as smu
+        except ImportError:
+            self.skipTest('_smeter is not built')
+        s = smu.init('GPIB0::24::INSTR', 1, 1)
+        sim.instrument_error('KE2400_Read', -113, 'Undefined header')
+        smu.Read(s, 0)
+        code, text = smu.GetError(s, 256)
+        self.assertEqual(code, sim.INSTR_ERROR_STATUS['KE2400'])
+        self.assertEqual(smu.error_query(s), (-113, 'Undefined header'))
+
+    def test_functions_without_an_error_queue_are_refused(self):
+        self.assertRaises(ValueError, sim.instrument_error, 'viOpen', -1, 'x')
+        self.assertRaises(ValueError, sim.instrument_error, 'PWM_readValue', -1, 'x')
+
+
+class Scripting(SimTestCase):
+    def test_scripted_texts_must_fit_a_fixed_buffer(self):
+        s = pb.init(MAINFRAME, 1, 0)
+        sim.set_output('hp816x_error_query', 2, 'x' * 255)
+        self.assertEqual(pb.error_query(s)[1], 'x' * 255)
+        self.assertRaises(ValueError, sim.set_output, 'hp816x_error_query', 2, 'x' * 256)
+        self.assertRaises(ValueError, sim.set_output, 'hp816x_error_query', 2, 'a\0b')
+
+    def test_forced_success_survives_a_failing_instrument(self):
+        s = pb.init(MAINFRAME, 1, 0)
+        sim.fail('hp816x_set_TLS_wavelength', 0, -1)
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 9.0), 0)        # out of range, forced
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 9.0), 0)
+
+    def test_recording_holds_the_calls_of_its_block_only(self):
+        s = pb.init(MAINFRAME, 1, 0)
+        with sim.recording() as rec:
+            pb.PWM_readValue(s, 1, 0)
+            pb.PWM_readValue(s, 2, 0)
+        pb.PWM_readValue(s, 1, 1)
+        self.assertEqual(rec.names(), ['hp816x_PWM_readValue'] * 2)
+        self.assertEqual(rec.calls('hp816x_PWM_readValue'), [(s, 1, 0, sim.PTR), (s, 2, 0, sim.PTR)])
+        with sim.recording() as rec:
+            sim.reset()                      # the journal starts again inside the block
+            pb.init(MAINFRAME, 1, 0)
+        self.assertEqual(rec.names(), ['hp816x_init'])
+
+
+class Processes(SimTestCase):
+    def test_child_output_exit_code_and_journal(self):
+        r = sim.run_python('''
+            import os, sys
+            import _photonbay as pb
+            s = pb.init('GPIB0::20::INSTR', 1, 0)
+            print(os.environ['LAB'])
+            sys.stderr.write('warn\\n')
+            sys.exit(3)
+            ''', env={'LAB': 'bench 4'})
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (3, 'bench 4\n', 'warn\n'))
+        self.assertEqual(r.journal, [('hp816x_init', (MAINFRAME, 1, 0, sim.PTR))])
+        self.assertEqual(sim.journal(), [])          # the child's simulator is its own
+
+    def test_exit_codes_keep_the_low_byte(self):
+        self.assertEqual(sim.exit_code(sim.INSTR_ERROR), 7)
+        self.assertEqual(sim.exit_code(0xBFFF0011), 0x11)
+
+    def test_the_core_the_modules_use_is_scripted_even_beside_another_copy(self):
+        # instrsim.py beside a second libinstrsim.so, imported after a module
+        # loaded the build's copy: the journal must be the build's.
+        tmp = tempfile.mkdtemp()
+        try:
+            shutil.copy(os.path.join(ROOT, 'sim', 'instrsim.py'), tmp)
+            shutil.copy(os.path.join(BUILD, 'libinstrsim.so'), tmp)
+            r = sim.run_python('''
+                import sys
+                sys.path.insert(0, %r)
+                import _photonbay as pb
+                import instrsim
+                assert instrsim.__file__.startswith(%r)
+                pb.init('GPIB0::20::INSTR', 1, 0)
+                print(instrsim.names())
+                ''' % (tmp, tmp))
+        finally:
+            shutil.rmtree(tmp)
+        self.assertEqual((r.returncode, r.stdout.strip()), (0, "['hp816x_init']"), r.stderr)
+
+
+class TestCaseHelpers(unittest.TestCase):
+    def run_case(self, body):
+        class Case(sim.SimulatorTestCase):
+            def runTest(self):
+                body(self)
+        result = unittest.TestResult()
+        Case().run(result)
+        return result
+
+    def test_every_test_starts_and_ends_with_a_reset_simulator(self):
+        seen = []
+
+        def body(case):
+            seen.append((sim.session_count(), sim.journal()))
+            pb.init(MAINFRAME, 1, 0)
+            sim.fail('hp816x_close', -1, -1)
+        sim.reset()
+        pb.init(MAINFRAME, 1, 0)
+        self.assertTrue(self.run_case(body).wasSuccessful())
+        self.assertEqual(seen, [(0, [])])
+        self.assertEqual((sim.session_count(), sim.journal()), (0, []))
+
+    def test_assert_called_matches_arguments_with_any(self):
+        def body(case):
+            s = pb.init(MAINFRAME, 1, 0)
+            pb.PWM_readValue(s, 1, 0)
+            self.assertEqual(case.assertCalled('hp816x_PWM_readValue', s, 1, sim.ANY, sim.PTR),
+                             (s, 1, 0, sim.PTR))
+            case.assertNotCalled('hp816x_close')
+            for wrong in [(s, 2, sim.ANY, sim.PTR), (s, 1, 0), ()]:
+                try:
+                    if wrong:
+                        case.assertCalled('hp816x_PWM_readValue', *wrong)
+                    else:
+                        case.assertCalled('hp816x_close')
+                except AssertionError:
+                    continue
+                raise ValueError('assertCalled passed for %r' % (wrong,))
+        result = self.run_case(body)
+        self.assertEqual(result.failures + result.errors, [])
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,150 @@
+"""The pip build backend (tools/build_backend.py): metadata, wheel tag, the
+wheel archive and the source archive.  The CMake build itself is what every
+other test runs on."""
+import base64
+import csv
+import hashlib
+import io
+import os
+import shutil
+import sys
+import sysconfig
+import tarfile
+import tempfile
+import unittest
+import zipfile
+
+from support import ROOT
+
+sys.path.insert(0, os.path.join(ROOT, 'tools'))
+import build_backend as backend  # noqa: E402
+
+
+class Metadata(unittest.TestCase):
+    def test_project_table_reads_as_toml_does(self):
+        try:
+            import tomllib
+        except ImportError:
+            self.skipTest('no tomllib before Python 3.11')
+        with open(os.path.join(ROOT, 'pyproject.toml'), 'rb') as f:
+            self.assertEqual(backend.project(), tomllib.load(f)['project'])
+
+    def test_build_system_needs_nothing_to_download(self):
+        with io.open(os.path.join(ROOT, 'pyproject.toml'), encoding='utf-8') as f:
+            text = f.read()
+        self.assertIn('requires = []', text)
+        self.assertEqual(backend.get_requires_for_build_wheel(), [])
+        self.assertEqual(backend.get_requires_for_build_sdist(), [])
+
+    def test_prepared_metadata(self):
+        tmp = tempfile.mkdtemp()
+        try:
+            name = backend.prepare_metadata_for_build_wheel(tmp)
+            meta = backend.project()
+            self.assertEqual(name, 'instrbind-%s.dist-info' % meta['version'])
+            with io.open(os.path.join(tmp, name, 'METADATA'), encoding='utf-8') as f:
+                head = f.read().split('\n\n', 1)[0].splitlines()
+            self.assertEqual(head[:3], ['Metadata-Version: 2.1', 'Name: instrbind',
+                                        'Version: ' + meta['version']])
+            self.assertIn('Requires-Python: >=2.7', head)
+        finally:
+            shutil.rmtree(tmp)
+
+
+class Tag(unittest.TestCase):
+    def test_the_tag_is_one_this_interpreter_installs(self):
+        try:
+            from pip._vendor.packaging import tags
+        except ImportError:
+            self.skipTest('no packaging.tags in this pip')
+        tag = '-'.join(backend.wheel_tag())
+        self.assertIn(tag, set(str(t) for t in tags.sys_tags()))
+
+    def test_the_tag_names_this_interpreter(self):
+        py, abi, plat = backend.wheel_tag()
+        self.assertEqual(py, 'cp%d%d' % sys.version_info[:2])
+        self.assertTrue(abi.startswith(py), abi)
+        soabi = sysconfig.get_config_var('SOABI')
+        if soabi:
+            self.assertIn('cpython-' + abi[2:] + '-', soabi)
+        self.assertEqual(plat, sysconfig.get_platform().replace('-', '_').replace('.', '_'))
+
+
+class Wheel(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+        self.prefix = os.path.join(self.tmp, 'prefix')
+        os.mkdir(self.prefix)
+        self.files = dict((m + '.so', b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
+        self.files.update({'instrsim.py': b'x = 1\n', '_photonbay.pyi': b'def f() -> int: ...\n'})
+        for name, data in self.files.items():
+            with open(os.path.join(self.prefix, name), 'wb') as f:
+                f.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def test_record_lists_every_file_with_its_hash_and_size(self):
+        meta, tag = backend.project(), ('cp311', 'cp311', 'linux_x86_64')
+        out = os.path.join(self.tmp, 'out')
+        name = backend.write_wheel(out, self.prefix, sorted(self.files), meta, tag)
+        self.assertEqual(name, 'instrbind-%s-cp311-cp311-linux_x86_64.whl' % meta['version'])
+        dist_info = 'instrbind-%s.dist-info' % meta['version']
+        with zipfile.ZipFile(os.path.join(out, name)) as z:
+            names = z.namelist()
+            self.assertEqual(names[-1], dist_info + '/RECORD')
+            rows = list(csv.reader(io.StringIO(z.read(names[-1]).decode('utf-8'))))
+            self.assertEqual(sorted(r[0] for r in rows), sorted(names))
+            for path, digest, size in rows:
+                if path == names[-1]:
+                    self.assertEqual((digest, size), ('', ''))
+                    continue
+                data = z.read(path)
+                expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b'=')
+                self.assertEqual(digest, 'sha256=' + expected.decode('ascii'), path)
+                self.assertEqual(int(size), len(data), path)
+            for f, data in self.files.items():
+                self.assertEqual(z.read(f), data)
+                mode = z.getinfo(f).external_attr >> 16
+                self.assertEqual(mode & 0o111 != 0, f.endswith('.so'), f)
+            wheel = z.read(dist_info + '/WHEEL').decode('utf-8')
+        self.assertIn('Root-Is-Purelib: false\n', wheel)
+        self.assertIn('Tag: cp311-cp311-linux_x86_64\n', wheel)
+
+    def test_a_library_that_still_points_at_the_build_is_refused(self):
+        build = os.path.join(self.tmp, 'build')
+        with open(os.path.join(self.prefix, 'libinstrsim.so'), 'wb') as f:
+            f.write(b'\0$ORIGIN:' + build.encode('utf-8') + b'\0')
+        files = sorted(os.listdir(self.prefix))
+        with self.assertRaises(backend.BuildError) as e:
+            backend._check(self.prefix, files, build)
+        self.assertIn('RUNPATH', str(e.exception))
+        backend._check(self.prefix, files, os.path.join(self.tmp, 'elsewhere'))
+
+
+class Sdist(unittest.TestCase):
+    def test_the_source_archive_builds_the_same_tree(self):
+        tmp = tempfile.mkdtemp()
+        try:
+            name = backend.build_sdist(tmp)
+            meta = backend.project()
+            base = 'instrbind-%s' % meta['version']
+            self.assertEqual(name, base + '.tar.gz')
+            with tarfile.open(os.path.join(tmp, name)) as t:
+                names = t.getnames()
+                pkg_info = t.extractfile(base + '/PKG-INFO').read().decode('utf-8')
+        finally:
+            shutil.rmtree(tmp)
+        self.assertTrue(all(n.startswith(base + '/') for n in names))
+        inside = set(n[len(base) + 1:] for n in names)
+        for needed in ['PKG-INFO', 'pyproject.toml', 'CMakeLists.txt', 'tools/build_backend.py',
+                       'sim/instrsim.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
+                       'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp']:
+            self.assertIn(needed, inside)
+        self.assertFalse([n for n in inside
+                          if n.startswith(('build/', '.git/', '.hypothesis/')) or n.endswith('.pyc')])
+        self.assertIn('Name: instrbind\n', pkg_info)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,364 @@
+"""What the stub and index generators read besides the built modules: the
+driver declarations in drivers/ and the registrations in modules/<dir>/*.cpp.
+
+    decls = driver_declarations()            # {'hp816x_close': Decl, ...}
+    regs = registrations('photonbay', decls)  # [Registration, ...] in order
+
+A Registration says which driver function a Python function calls, whether it
+is a pass-through (m.def("x", prefix_x)), and -- where its Python parameters
+are the driver function's input parameters, in the driver's order -- the
+driver's parameter names for them (for the frame functions, which call no
+driver function, the names of their own definition).
+"""
+import glob
+import os
+import re
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# Module name -> (source directory, driver prefix, what it drives).
+MODULES = [
+    ('_photonbay', 'photonbay', 'hp816x_', 'optical mainframe (hp816x driver)'),
+    ('_smeter', 'smeter', 'KE2400_', 'source-measure unit (KE2400 driver)'),
+    ('_powerprobe', 'powerprobe', 'PM100D_', 'optical power meter (PM100D driver)'),
+    ('_polshaper', 'polshaper', 'hp8169_', 'polarization controller (hp8169 driver)'),
+    ('_instrbus', 'instrbus', 'vi', 'instrument bus (the VISA library)'),
+]
+
+# Python names whose driver function is not prefix + name.
+IRREGULAR = {
+    ('_photonbay', 'PWM_internalTrigger'): 'hp816x_set_PWM_internalTrigger',
+    ('_powerprobe', 'getPowerAutoRange'): 'PM100D_getPowerAutorange',
+    ('_powerprobe', 'getPowerRef'): 'PM100D_getPowerRange',
+}
+
+# Python type of each driver parameter type as the module signatures write it;
+# None: a pointer only the wrapper fills (no Python argument can stand for it).
+_INT = ('ViSession', 'ViUInt32', 'ViObject', 'ViFindList', 'ViAttr', 'ViAccessMode', 'ViInt32',
+        'ViStatus', 'ViUInt16', 'ViBoolean', 'ViInt16', 'ViAttrState')
+PY_TYPE = dict((t, 'int') for t in _INT)
+PY_TYPE.update({
+    'ViReal64': 'float',
+    'ViString': 'ViString', 'ViRsrc': 'ViString', 'ViChar*': 'ViString',
+    'ViConstString': 'ViConstString', 'ViConstRsrc': 'ViConstString',
+    'ViReal64*': 'ViReal64Buffer',
+    'ViInt32*': 'ViInt32Buffer',
+    'ViUInt16*': 'ViUInt16Buffer', 'ViBoolean*': 'ViUInt16Buffer',
+    'ViInt16*': 'ViInt16Buffer',
+})
+_POINTER_TYPEDEFS = ('ViPSession', 'ViPFindList', 'ViPUInt32', 'ViAddr', 'ViPAttrState')
+
+
+class Param(object):
+    def __init__(self, ctype, name):
+        self.ctype = ctype  # 'ViInt32', 'ViReal64*' (arrays as pointers), ...
+        self.name = name    # None when the declaration leaves it out
+
+    @property
+    def is_pointer(self):
+        return self.ctype.endswith('*') or self.ctype in _POINTER_TYPEDEFS
+
+    @property
+    def py_type(self):
+        return PY_TYPE.get(self.ctype)
+
+
+class Decl(object):
+    def __init__(self, result, name, params, header):
+        self.result, self.name, self.params, self.header = result, name, params, header
+
+
+class Registration(object):
+    """One m.def of a module, in registration order."""
+
+    def __init__(self, name, expr, source):
+        self.name = name      # Python name
+        self.expr = expr      # the registered C++ expression
+        self.source = source  # file, relative to the root
+        self.driver = None    # driver function called, or None (frame functions)
+        self.passthrough = False
+        self.inputs = None    # number of leading driver parameters that are the Python ones, or None
+        self.own_names = None  # parameter names of a frame function's own definition
+
+    def param_names(self, decls, py_types):
+        """Driver parameter names for the Python parameters of types
+        `py_types`, or None where they do not line up with the driver's."""
+        if self.driver is None and self.own_names is not None:
+            ok = len(self.own_names) == len(py_types) and all(self.own_names)
+            return list(self.own_names) if ok else None
+        if self.inputs is None or self.driver not in decls or self.inputs != len(py_types):
+            return None
+        params = decls[self.driver].params
+        head, tail = params[:self.inputs], params[self.inputs:]
+        if any(p.name is None for p in head) or not all(p.is_pointer for p in tail):
+            return None
+        if [p.py_type for p in head] != list(py_types):
+            return None
+        return [p.name for p in head]
+
+
+# ---- C text -------------------------------------------------------------------------
+
+def strip_comments(text):
+    """C/C++ text without comments (string and character literals kept)."""
+    out, i, n = [], 0, len(text)
+    while i < n:
+        c = text[i]
+        if text.startswith('//', i):
+            j = text.find('\n', i)
+            i = n if j < 0 else j
+        elif text.startswith('/*', i):
+            j = text.find('*/', i + 2)
+            out.append(' ')
+            i = n if j < 0 else j + 2
+        elif c in '"\'':
+            j = _literal_end(text, i)
+            out.append(text[i:j])
+            i = j
+        else:
+            out.append(c)
+            i += 1
+    return ''.join(out)
+
+
+def _literal_end(text, i):
+    quote, j = text[i], i + 1
+    while j < len(text) and text[j] != quote:
+        j += 2 if text[j] == '\\' else 1
+    return j + 1
+
+
+def matching(text, i):
+    """Index just past the bracket that closes the one at text[i]."""
+    close = {'(': ')', '[': ']', '{': '}'}
+    stack, j = [], i
+    while j < len(text):
+        c = text[j]
+        if c in '"\'':
+            j = _literal_end(text, j)
+            continue
+        if c in close:
+            stack.append(close[c])
+        elif c in ')]}':
+            if not stack or stack.pop() != c:
+                raise ValueError('unbalanced %r at %d' % (c, j))
+            if not stack:
+                return j + 1
+        j += 1
+    raise ValueError('unclosed %r at %d' % (text[i], i))
+
+
+def split_top(text, sep=',', angles=True):
+    """Split at `sep` outside brackets and literals; <...> counts as brackets
+    in declarations (angles=True), not in expressions (a < b, p->x)."""
+    parts, depth, start, j = [], 0, 0, 0
+    while j < len(text):
+        c = text[j]
+        if c in '"\'':
+            j = _literal_end(text, j)
+            continue
+        if c in '([{' or (angles and c == '<'):
+            depth += 1
+        elif c in ')]}' or (angles and c == '>'):
+            depth -= 1
+        elif c == sep and depth == 0:
+            parts.append(text[start:j].strip())
+            start = j + 1
+        j += 1
+    last = text[start:].strip()
+    if last or parts:
+        parts.append(last)
+    return parts
+
+
+# ---- driver declarations ------------------------------------------------------------
+
+_DECL = re.compile(r'\b(\w+)\s+_VI_FUNC\s+(\w+)\s*\(([^()]*)\)\s*;')
+_PARAM = re.compile(r'^(?P<type>(?:const\s+)?\w+(?:\s*\*)*)\s*(?P<name>\w+)?\s*(?P<array>\[\s*\w*\s*\])?$')
+
+
+def parse_param(text):
+    m = _PARAM.match(' '.join(text.split()))
+    if not m:
+        raise ValueError('cannot read parameter %r' % text)
+    ctype = m.group('type').replace(' ', '')
+    name = m.group('name')
+    if ctype == 'constViChar*':  # const ViChar *: read-only text
+        ctype = 'ViConstString'
+    if m.group('array'):
+        ctype += '*'
+    return Param(ctype, name)
+
+
+def driver_declarations(root=ROOT):
+    decls = {}
+    headers = sorted(glob.glob(os.path.join(root, 'drivers', '*.h')) +
+                     glob.glob(os.path.join(root, 'drivers', '*', '*.h')))
+    for path in headers:
+        with open(path) as f:
+            text = strip_comments(f.read())
+        text = '\n'.join(l for l in text.splitlines() if not l.lstrip().startswith('#'))
+        for m in _DECL.finditer(text):
+            args = [a for a in split_top(m.group(3)) if a and a != 'void']
+            decls[m.group(2)] = Decl(m.group(1), m.group(2), [parse_param(a) for a in args],
+                                     os.path.relpath(path, root))
+    return decls
+
+
+# ---- module registrations -----------------------------------------------------------
+
+class _Sources(object):
+    def __init__(self, directory, root):
+        self.files = []
+        for path in sorted(glob.glob(os.path.join(root, 'modules', directory, '*.[ch]pp'))):
+            with open(path) as f:
+                self.files.append((os.path.relpath(path, root), strip_comments(f.read())))
+
+    def definition(self, name):
+        """(file, parameter text, body text) of the function `name` defined in the sources."""
+        pattern = re.compile(r'\b%s\s*\(' % re.escape(name))
+        for rel, text in self.files:
+            for m in pattern.finditer(text):
+                open_paren = m.end() - 1
+                try:
+                    close = matching(text, open_paren)
+                except ValueError:
+                    continue
+                rest = re.match(r'\s*(?:const\s*)?(?:noexcept\s*)?\{', text[close:])
+                if not rest:
+                    continue
+                # A definition, not a call: the name follows its result type.
+                before = text[:m.start()].rstrip()
+                if not before or not (before[-1].isalnum() or before[-1] in '_>*&:') or \
+                        re.search(r'\b(return|else|do)$', before):
+                    continue
+                brace = close + rest.end() - 1
+                return rel, text[open_paren + 1:close - 1], text[brace + 1:matching(text, brace) - 1]
+        return None
+
+
+_DEF = re.compile(r'\bm\.def\s*\(')
+_CALL = re.compile(r'\b(\w+)\s*\(\s*m\s*\)\s*;')
+_QUERY = re.compile(r'^Q::(out|unchecked)\s*<\s*(\d+)\s*,\s*(\w+)\s*>$')
+_OPENER = re.compile(r'^Q::opener\s*<\s*(\w+)\s*>$')
+_FIRST = re.compile(r'^Q::first_element\s*<\s*(\w+)\s*>$')
+_TEMPLATE = re.compile(r'^(\w+)\s*<\s*(\w+)\s*>$')
+_LAMBDA = re.compile(r'^\[\s*\]\s*\(', re.S)
+
+
+def _param_names(text):
+    names = []
+    for p in split_top(text):
+        m = re.search(r'(\w+)\s*$', p)
+        names.append(m.group(1) if m else None)
+    return names
+
+
+def _strip_cast(arg):
+    arg = arg.strip()
+    m = re.match(r'^\(\s*\w+\s*\)\s*(\w+)$', arg) or re.match(r'^static_cast\s*<[^>]*>\s*\(\s*(\w+)\s*\)$', arg)
+    return m.group(1) if m else arg
+
+
+def _leading_inputs(params, body, callee):
+    """How many leading arguments of the call `callee(...)` in `body` are the
+    wrapper's own parameters, one for one; None unless that is all of them."""
+    m = re.search(r'\b%s\s*\(' % re.escape(callee), body)
+    if not m:
+        return None
+    args = split_top(body[m.end():matching(body, m.end() - 1) - 1], angles=False)
+    names = _param_names(params)
+    if len(args) < len(names) or [_strip_cast(a) for a in args[:len(names)]] != names:
+        return None
+    return len(names)
+
+
+def registrations(directory, decls, module=None, prefix=None, root=ROOT):
+    """The module's m.def entries in registration order, each resolved."""
+    for mod, d, pfx, _ in MODULES:
+        if d == directory:
+            module, prefix = module or mod, prefix or pfx
+    src = _Sources(directory, root)
+    entry = None
+    for rel, text in src.files:
+        m = re.search(r'\bBIND_MODULE\s*\(\s*%s\s*,\s*m\s*\)\s*\{' % re.escape(module), text)
+        if m:
+            entry = (rel, text[m.end():matching(text, m.end() - 1) - 1])
+    if entry is None:
+        raise ValueError('no BIND_MODULE(%s, m) in modules/%s' % (module, directory))
+    regs = []
+    _walk(src, entry[0], entry[1], regs, set())
+    for r in regs:
+        _resolve(r, src, decls, module, prefix)
+    return regs
+
+
+def _walk(src, rel, body, regs, seen):
+    pos = 0
+    while True:
+        d, c = _DEF.search(body, pos), _CALL.search(body, pos)
+        if d and (not c or d.start() < c.start()):
+            end = matching(body, d.end() - 1)
+            inner = body[d.end():end - 1]
+            name_m = re.match(r'\s*"([^"]*)"\s*,', inner)
+            if not name_m:
+                raise ValueError('%s: cannot read %r' % (rel, inner[:60]))
+            regs.append(Registration(name_m.group(1), inner[name_m.end():].strip(), rel))
+            pos = end
+        elif c:
+            pos = c.end()
+            name = c.group(1)
+            if name in seen:
+                continue
+            found = src.definition(name)
+            if found:
+                seen.add(name)
+                _walk(src, found[0], found[2], regs, seen)
+        else:
+            return
+
+
+def _resolve(r, src, decls, module, prefix):
+    rule = IRREGULAR.get((module, r.name), prefix + r.name)
+    r.driver = rule if rule in decls else None
+    expr = ' '.join(r.expr.split())
+    named = None  # the driver function the expression names itself
+    if re.match(r'^\w+$', expr) and expr in decls:
+        named, r.passthrough = expr, True
+        r.inputs = len(decls[expr].params)
+    elif _QUERY.match(expr):
+        m = _QUERY.match(expr)
+        named = m.group(3)
+        r.inputs = len(decls[named].params) - int(m.group(2)) if named in decls else None
+    elif _OPENER.match(expr):
+        named = _OPENER.match(expr).group(1)
+        r.inputs = len(decls[named].params) - 1 if named in decls else None
+    elif _FIRST.match(expr):
+        named = _FIRST.match(expr).group(1)
+        r.inputs = 3
+    elif _LAMBDA.match(r.expr.strip()):
+        text = r.expr.strip()
+        open_paren = text.index('(')
+        close = matching(text, open_paren)
+        brace = text.index('{', close)
+        body = text[brace + 1:matching(text, brace) - 1]
+        if r.driver:
+            r.inputs = _leading_inputs(text[open_paren + 1:close - 1], body, r.driver)
+        else:
+            r.own_names = _param_names(text[open_paren + 1:close - 1])
+    else:
+        template = _TEMPLATE.match(expr)
+        fname = template.group(1) if template else (expr if re.match(r'^\w+$', expr) else None)
+        found = src.definition(fname) if fname else None
+        if template:
+            named = template.group(2)
+        if found and not r.driver:
+            r.own_names = _param_names(found[1])
+        if found and r.driver:
+            callee = 'F' if template else r.driver
+            r.inputs = _leading_inputs(found[1], found[2], callee)
+            if not template and r.inputs is not None and not re.search(r'\b%s\s*\(' % r.driver, found[2]):
+                r.inputs = None
+    if named is not None and named != r.driver:
+        raise ValueError('%s: %s is registered with %s, but its driver function is %s'
+                         % (r.source, r.name, named, r.driver))
