@@ -156,9 +156,10 @@ def _driver(fn):
 # ---- scripting ---------------------------------------------------------------------------
 
 def reset():
-    """Start afresh: close every session, empty the journal and the error
-    queues, forget every script, leave hostile mode, and put the instruments
-    back to their power-on settings (measurements repeat after a reset)."""
+    """Start afresh: forget every session (their numbers become invalid),
+    empty the journal and the error queues, forget every script, leave
+    hostile mode, turn the journal on, and put the instruments back to their
+    power-on settings (measurements repeat after a reset)."""
     library().sim_reset()
 
 
@@ -224,7 +225,7 @@ def hostile(on=True):
 
 def journaling(on=True):
     """Journal on (default) or off; off makes driver calls nearly free
-    (benchmarks).  reset() does not change it."""
+    (benchmarks).  reset() turns it back on."""
     library().sim_set_journal(1 if on else 0)
 
 

@@ -67,7 +67,8 @@ COUNTED = set([('_smeter', 'ReadMultiPoint'), ('_smeter', 'FetchMultiPoint'),
 # Fixed-size arrays: every vector of the result has this many elements.
 FIXED_ARRAYS = {('_photonbay', 'PWM_readAll'): 34}
 
-# Argument values beyond the generic ones (by Python parameter index).
+# Argument values beyond the generic ones (by Python parameter index; a
+# list: one call with each).
 ARGS = {
     ('_smeter', 'GetAttributeViString'): {1: '', 2: 1050512},   # instrument model
     ('_smeter', 'GetAttributeViInt32'): {1: '', 2: 1150003},    # source function
@@ -75,7 +76,8 @@ ARGS = {
     ('_smeter', 'GetAttributeViSession'): {1: '', 2: 1050322},  # I/O session
     ('_smeter', 'GetAttributeViBoolean'): {1: '', 2: 1150001},  # output enabled
     ('_smeter', 'InitWithOptions'): {3: ''},
-    ('_instrbus', 'GetAttribute'): {1: 0xBFFF0002},             # resource name (text)
+    ('_instrbus', 'GetAttribute'): {1: [0xBFFF0002, 0x3FFF001A]},  # resource name (text), time-out
+    ('_smeter', 'FetchBufferData'): {2: 0},                         # from the first stored reading
     ('_photonbay', 'getLambdaScanResult'): {1: 0},
 }
 NO_SESSION = set([('_photonbay', 'listVisa_Q'), ('_photonbay', 'trigOutConfiguration'),
@@ -138,14 +140,15 @@ def argument_sets(module, name, params, session):
             base.append(F.RESOURCE[module] if name in OPENERS else QUERY[module])
         else:  # numeric buffers
             base.append(None)
-    for i, v in ARGS.get(key, {}).items():
-        base[i] = v
     if module == '_instrbus' and name == 'FindNext':
         base[0] = F.load(module).FindRsrc(rm, '?*INSTR')[0]
+    choices = dict(ARGS.get(key, {}))
     if key in SIZED:
-        at, sizes = SIZED[key]
-        return [tuple(base[:at] + [n] + base[at + 1:]) for n in sizes]
-    return [tuple(base)]
+        choices[SIZED[key][0]] = SIZED[key][1]
+    sets = [base]
+    for i, v in sorted(choices.items()):
+        sets = [a[:i] + [x] + a[i + 1:] for a in sets for x in (v if isinstance(v, list) else [v])]
+    return [tuple(a) for a in sets]
 
 
 class Outcome(object):
@@ -257,6 +260,23 @@ class HostileDrivers(SimTestCase):
 
     def test_instrbus(self):
         self.run_module('_instrbus')
+
+
+class OneElementQueryCounts(SimTestCase):
+    """A one-element array query hands back the count the driver reported,
+    clamped to the array the caller asked for: a hostile driver reporting
+    2 * size + 7 must not make a query of `size` elements claim more."""
+
+    def test_count_within_the_size_asked_for(self):
+        for module, name in sorted(ONE_ELEMENT):
+            mod = F.load(module)
+            for size in (0, 1, 4, 15, 16, 40):
+                sim.reset()
+                s = F.open_session(module)
+                sim.hostile(True)
+                first, count = getattr(mod, name)(s, text_arg('*OPC?'), size)
+                self.assertTrue(0 <= count <= size, '%s.%s(size %d): count %d'
+                                % (module, name, size, count))
 
 
 if __name__ == '__main__':

@@ -5,10 +5,12 @@ alone and do not pile up; function objects and vector types stay stable."""
 import array
 import ctypes
 import gc
+import os
+import subprocess
 import sys
 import unittest
 
-from support import PY2, SimTestCase, sim
+from support import BUILD, PY2, ROOT, SANITIZED, SimTestCase, sim
 import _instrbus as ib
 import _photonbay as pb
 import _polshaper as ps
@@ -371,6 +373,24 @@ class Results(RefcountCase):
         self.assertKept(doubled, v)
         self.assertKept(lambda: v.__setitem__(slice(0, len(v)), v), v)
         self.assertEqual(list(v), [1.0, 2.0, 3.0, 1.0, 2.0, 3.0])
+
+
+class SoakScript(unittest.TestCase):
+    def test_short_soak_runs_every_shape_and_stays_flat(self):
+        env = dict(os.environ, INSTR_BUILD=BUILD)
+        if SANITIZED:  # freed memory must be reused at once for the figures to mean anything
+            env['ASAN_OPTIONS'] = (env.get('ASAN_OPTIONS', '') +
+                                   ':quarantine_size_mb=0:thread_local_quarantine_size_kb=0')
+        p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'benchmarks', 'soak.py'), '-n', '3000'],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        out, err = p.communicate()
+        out = out.decode('latin-1')
+        self.assertEqual(p.returncode, 0, out + err.decode('latin-1'))
+        shapes = [line.split()[0] for line in out.splitlines() if '== shape' in line]
+        for shape in ('tuple', 'text', 'raw', 'vector', 'one-element', 'handle', 'in-place', 'numeric',
+                      'refusal'):
+            self.assertIn(shape, shapes)
+        self.assertIn('flat:', out)
 
 
 if __name__ == '__main__':

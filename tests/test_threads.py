@@ -42,6 +42,11 @@ def numbers(code, values):
     return (kind * len(values))(*values)
 
 
+def text_of(reply):
+    """The text a driver wrote into a bytearray, up to its zero byte."""
+    return bytes(reply[:reply.index(b'\0')])
+
+
 class Worker(threading.Thread):
     """One thread: its own sessions on every module, a seeded mix of shapes."""
 
@@ -165,7 +170,7 @@ class Worker(threading.Thread):
         reply = bytearray(256)
         self.expect(pb.cmdString_Q(self.s, '*IDN?', 256, reply) == 0, 'cmdString_Q status')
         self.made('hp816x_cmdString_Q', self.s)
-        self.expect(bytes(reply[:reply.index(b'\0')]) == self.ref['idn'][self.index % 2], 'cmdString_Q %r' % reply[:40])
+        self.expect(text_of(reply) == self.ref['idn'][self.index % 2], 'cmdString_Q %r' % reply[:40])
 
     def numeric_buffer(self):
         slots = numbers('i', [0] * 8)
@@ -197,7 +202,7 @@ class Worker(threading.Thread):
         reply = bytearray(256)
         self.expect(ps.cmdString_Q(self.h, '*IDN?', 256, reply) == 0, 'hp8169 cmdString_Q status')
         self.made('hp8169_cmdString_Q', self.h)
-        self.expect(bytes(reply[:reply.index(b'\0')]) == self.ref['polidn'][self.index % 2], 'hp8169 IDN %r' % reply[:40])
+        self.expect(text_of(reply) == self.ref['polidn'][self.index % 2], 'hp8169 IDN %r' % reply[:40])
         got = ps.cmdInt32Arr_Q(self.h, '*OPC?', 1)
         self.made('hp8169_cmdInt32Arr_Q', self.h)
         self.expect(got == (1, 1), 'hp8169 cmdInt32Arr_Q %r' % (got,))
@@ -292,13 +297,13 @@ class Threads(SimTestCase):
         for session in (s2, s):
             reply = bytearray(256)
             pb.cmdString_Q(session, '*IDN?', 256, reply)
-            idn.append(bytes(reply[:reply.index(b'\0')]))
+            idn.append(text_of(reply))
         polidn = []
         for resource in ('ASRL1::INSTR', 'GPIB0::9::INSTR'):
             h = ps.init(resource, 0, 0)
             reply = bytearray(256)
             ps.cmdString_Q(h, '*IDN?', 256, reply)
-            polidn.append(bytes(reply[:reply.index(b'\0')]))
+            polidn.append(text_of(reply))
         p = pp.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
         rm = ib.OpenDefaultRM()
         found, count, first = ib.FindRsrc(rm, '?*INSTR')
