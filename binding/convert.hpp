@@ -7,9 +7,12 @@
 #define BIND_CONVERT_HPP
 
 #include <cstdint>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -102,9 +105,11 @@ template <> struct arg<char*> {
     static constexpr const char* name = "ViString";
     static constexpr size_t stack_size = 256;
     char* p = nullptr;
+    size_t cap = 0;        // bytes the driver may write at p
+    bool private_copy = false;
     held_buffer buf;
     char small[stack_size];
-    std::unique_ptr<char[]> big;
+    std::unique_ptr<char, void (*)(void*)> big{nullptr, std::free};
 
     bool match(PyObject* o) {
         if (o == Py_None || PyBytes_Check(o)) return true;
@@ -113,23 +118,34 @@ template <> struct arg<char*> {
 #endif
         return buf.acquire(o) && buf.text_ok(o);
     }
-    char* copy(const char* src, size_t n) {
+    char* copy(const char* src, size_t n, size_t room = 0) {
+        room = std::max({room, n + 1, stack_size});
         char* dst = small;
-        if (n + 1 > stack_size) {
-            big.reset(new char[n + 1]);
-            dst = big.get();
+        std::unique_ptr<char, void (*)(void*)> grown(nullptr, std::free);
+        if (room > stack_size) {
+            grown.reset(static_cast<char*>(std::calloc(room, 1)));  // zero pages stay untouched
+            if (!grown) throw std::bad_alloc();
+            dst = grown.get();
         } else {
             std::memset(small + n, 0, stack_size - n);
         }
-        std::memcpy(dst, src, n);
+        std::memmove(dst, src, n);  // src may be the old copy, freed only below
         dst[n] = 0;
+        if (grown) big = std::move(grown);
+        cap = room;
+        private_copy = true;
         return dst;
     }
     bool load(PyObject* o) {
         if (o == Py_None) return true;
         if (buf.held) {
             // An empty buffer has no room for even the zero byte: the driver gets a private one.
-            p = buf.view.len > 0 ? static_cast<char*>(buf.view.buf) : copy("", 0);
+            if (buf.view.len > 0) {
+                p = static_cast<char*>(buf.view.buf);
+                cap = (size_t)buf.view.len;
+            } else {
+                p = copy("", 0);
+            }
             return true;
         }
 #if BIND_PY3
@@ -145,10 +161,39 @@ template <> struct arg<char*> {
         p = copy(PyBytes_AS_STRING(o), (size_t)PyBytes_GET_SIZE(o));
 #else
         p = PyString_AS_STRING(o);
+        cap = (size_t)PyString_GET_SIZE(o) + 1;
 #endif
         return true;
     }
     char* get() { return p; }
+};
+
+// A ViChar[] reply buffer whose size the driver is told separately
+// (cmdString_Q): the same conversions as char*, plus the buffer's capacity,
+// so the wrapper can make sure the driver's size fits before the call.
+class Reply {
+public:
+    explicit Reply(arg<char*>* a) : a_(a) {}
+    char* data() const { return a_->p; }
+    // Room for `size` bytes: a private copy grows; a caller's buffer that is
+    // smaller raises ValueError (the call must not go to the driver).
+    void reserve(long long size) {
+        if (!a_->p || size <= 0 || (unsigned long long)size <= a_->cap) return;
+        if (a_->private_copy) {
+            a_->p = a_->copy(a_->p, strnlen(a_->p, a_->cap), (size_t)size);
+            return;
+        }
+        PyErr_Format(PyExc_ValueError, "reply buffer of %zu bytes is smaller than the size %lld given for it",
+                     a_->cap, size);
+        throw error();
+    }
+
+private:
+    arg<char*>* a_;
+};
+template <> struct arg<Reply> : arg<char*> {
+    static constexpr const char* name = "ViChar[]";
+    Reply get() { return Reply(this); }
 };
 
 // ---- const char* : ViConstString (read only, no copy) --------------------------------------
@@ -223,7 +268,9 @@ class Bytes {
 public:
     explicit Bytes(size_t cap = 256) : cap_(cap < 256 ? 256 : cap) {
         if (cap_ > sizeof small_) {
-            big_.reset(new char[cap_]);
+            // calloc: a large count costs only the pages the driver writes.
+            big_.reset(static_cast<char*>(std::calloc(cap_, 1)));
+            if (!big_) throw std::bad_alloc();
             p_ = big_.get();
         }
         p_[0] = 0;
@@ -238,15 +285,18 @@ public:
 
     char* data() { return p_; }
     size_t capacity() const { return cap_; }
-    // Presets every byte, for drivers that write values shorter than a text.
-    void clear() { std::memset(p_, 0, cap_); }
+    // Presets every byte, for drivers that write values shorter than a text
+    // (a heap buffer comes zeroed).
+    void clear() {
+        if (!big_) std::memset(small_, 0, sizeof small_);
+    }
     PyObject* to_python() const { return py::raw(p_, (Py_ssize_t)strnlen(p_, cap_)); }
 
 private:
     size_t cap_;
     char small_[257];
     char* p_ = small_;
-    std::unique_ptr<char[]> big_;
+    std::unique_ptr<char, void (*)(void*)> big_{nullptr, std::free};
 };
 
 template <class T> constexpr T clamp(T v, T lo, T hi) { return v < lo ? lo : (v > hi ? hi : v); }

@@ -19,6 +19,7 @@ template <> struct py<uint16_t> { static std::string name() { return "int"; } };
 template <> struct py<int16_t> { static std::string name() { return "int"; } };
 template <> struct py<double> { static std::string name() { return "float"; } };
 template <> struct py<char*> { static std::string name() { return "ViString"; } };
+template <> struct py<Reply> { static std::string name() { return "ViString"; } };
 template <> struct py<const char*> { static std::string name() { return "ViConstString"; } };
 template <> struct py<double*> { static std::string name() { return "ViReal64Buffer"; } };
 template <> struct py<int32_t*> { static std::string name() { return "ViInt32Buffer"; } };

@@ -80,7 +80,8 @@ template <auto Check, auto F, class R, class... A> struct opener<Check, F, R (*)
 
 // One-element array query: (session, command, size) -> (first element, count).
 // The driver is told the caller's size unchanged and gets room for
-// max(size, 1) elements, so no size lets it write past the storage.
+// max(size, 1) elements, so no size lets it write past the storage; the
+// count it reports is clamped to the size asked for.
 template <auto Check, auto F, class Fp = decltype(F)> struct first_element;
 template <auto Check, auto F, class R, class T>
 struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)> {
@@ -89,7 +90,6 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
         T small[stack_elements] = {};
         std::unique_ptr<T, void (*)(void*)> big(nullptr, std::free);
         T* room = small;
-        ViInt32 cap = size > stack_elements ? size : stack_elements;
         if (size > stack_elements) {
             // calloc: zeroed pages are only touched where the driver writes.
             big.reset(static_cast<T*>(std::calloc((size_t)size, sizeof(T))));
@@ -99,7 +99,7 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
         ViInt32 count = 0;
         ViStatus status = F(session, command, size, room, &count);
         Check(session, status);
-        return std::tuple<T, ViInt32>(room[0], clamp<ViInt32>(count, 0, cap));
+        return std::tuple<T, ViInt32>(room[0], clamp<ViInt32>(count, 0, size > 0 ? size : 0));
     }
 };
 

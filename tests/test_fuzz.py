@@ -55,9 +55,11 @@ READ_ARRAYS = {('_photonbay', 'spectralCalibration'): (2, (3, 4)),
 # (the prepared scan, the response table).  Fuzzed from a fresh driver, whose
 # scans hold no points; the table has 9.
 UNTOLD = {('_photonbay', 'readWlRespTable'): (2, 9), ('_photonbay', 'readWlRespTableEx'): (3, 9)}
-# Raw reads: a buffer of count + 1 bytes from the C++ heap, which the sanitizer
-# cannot refuse without aborting; their counts stay below its limit there.
-RAW_READS = {('_smeter', 'ReadInstrData'): 1, ('_powerprobe', 'readRaw'): 1}
+# Buffers of a caller's size from C++ new (raw reads, the reply of
+# cmdString_Q): the sanitizer cannot refuse them without aborting the
+# process, so there their sizes stay below its limit.
+NEW_SIZED = {('_smeter', 'ReadInstrData'): 1, ('_powerprobe', 'readRaw'): 1,
+             ('_photonbay', 'cmdString_Q'): 2, ('_polshaper', 'cmdString_Q'): 2}
 
 EDGES = [0, 1, -1, 2, 4, 127, 128, 255, 256, 257, 32767, 32768, -32768, -32769, 65535, 65536,
          2 ** 31 - 1, 2 ** 31, -2 ** 31, -2 ** 31 - 1, 2 ** 32 - 1, 2 ** 32, -2 ** 32,
@@ -145,8 +147,8 @@ def strategies(module, sessions):
     import array
     mod = F.load(module)
 
-    ints = st.one_of(st.sampled_from(EDGES), st.integers(-300, 300), st.integers(0, 8), st.integers(0, 8),
-                     st.integers(-2 ** 34, 2 ** 34), st.integers(), st.sampled_from(sessions))
+    ints = weighted((3, st.sampled_from(EDGES)), (1, st.integers(-300, 300)), (2, st.integers(0, 8)),
+                    (1, st.integers(-2 ** 34, 2 ** 34)), (1, st.integers()), (1, st.sampled_from(sessions)))
     floats = st.one_of(st.floats(), st.sampled_from([float('nan'), float('inf'), -float('inf'), 0.0, -0.0,
                                                        1e308, 5e-324, 1550e-9, -1.0]))
     texts = st.one_of(st.text(max_size=20), st.text(st.characters(max_codepoint=255), max_size=300),
@@ -162,39 +164,51 @@ def strategies(module, sessions):
     # expected, and not given there (the driver may write more than they hold)
     wrong = st.one_of(scalar_wrong, st.builds(mod.ViReal64Vec), st.builds(mod.ViInt32Vec),
                       st.builds(small_array, st.sampled_from('di')))
-    integral = st.one_of(ints, st.booleans(), st.builds(SubInt, ints))
-    real = st.one_of(floats, integral, st.builds(SubFloat, floats))
+    integral = weighted((8, ints), (1, st.booleans()), (1, st.builds(SubInt, ints)))
+    real = weighted((6, floats), (3, integral), (1, st.builds(SubFloat, floats)))
     # writable byte buffers: BIG (the driver may write), or small with a zero byte
     big_bytes = st.one_of(raw.map(padded), raw.map(big_view), raw.map(big_bytes_array))
     small_bytes = st.one_of(raw.map(bytearray), raw.map(small_view), raw.map(small_view_ended))
 
+    long_texts = st.one_of(st.text(st.characters(max_codepoint=255), min_size=250, max_size=600),
+                           st.binary(min_size=250, max_size=600))  # private copies on the heap
+
     def text_kind(written):
-        good = [texts, texts, raw, big_bytes, st.none()] + ([] if written else [small_bytes])
-        return st.one_of(*(good * 2 + [integral, floats, wrong]))
+        return weighted((5, texts), (3, raw), (2, big_bytes), (2, st.none()),
+                        (2, long_texts if written else small_bytes), (1, integral), (1, floats), (1, wrong))
 
     def buffer_kind(code, vec):
         good = [st.builds(big_array, st.just(code))]
         if vec is not None:
             good.append(st.builds(big_vector, st.just(vec)))
         others = st.builds(big_array, st.sampled_from([c for c in 'bBhHiIlqfd' if c != code]))
-        return st.one_of(st.none(), st.none(), st.none(), others, st.builds(bytearray, st.just(BIG * 8)),
-                         st.builds(big_readonly_view, st.just(code)), integral, floats,
-                         texts, raw, scalar_wrong, *(good * 2))
+        return weighted((4, st.none()), (4, st.one_of(*good)), (1, others), (1, st.builds(bytearray, st.just(BIG * 8))),
+                        (1, st.builds(big_readonly_view, st.just(code))), (1, integral), (1, floats),
+                        (1, st.one_of(texts, raw)), (1, scalar_wrong))
 
     kinds = {
-        'int': st.one_of(*([integral] * 8 + [real, texts, raw, wrong])),
-        'float': st.one_of(*([real] * 8 + [texts, raw, wrong])),
+        'int': weighted((10, integral), (1, real), (1, texts), (1, raw), (1, wrong)),
+        'float': weighted((10, real), (1, texts), (1, raw), (1, wrong)),
         'ViString': text_kind(False), 'ViString*': text_kind(True), 'ViConstString': text_kind(False),
         'ViReal64Buffer': buffer_kind('d', mod.ViReal64Vec), 'ViInt32Buffer': buffer_kind('i', mod.ViInt32Vec),
         'ViUInt16Buffer': buffer_kind('H', None), 'ViInt16Buffer': buffer_kind('h', None),
     }
-    kinds['session'] = st.one_of(st.sampled_from(sessions), st.sampled_from(sessions), st.sampled_from(sessions),
-                                 kinds['int'])
+    kinds['session'] = weighted((3, st.sampled_from(sessions)), (1, kinds['int']))
     anything = st.one_of(*kinds.values())
     return kinds, anything
 
 
 if hypothesis is not None:
+    @st.composite
+    def weighted(draw, *choices):
+        """One of (weight, strategy) pairs, by weight (one_of would take each
+        distinct strategy once, whatever its weight)."""
+        r = draw(st.integers(0, sum(w for w, _ in choices) - 1))
+        for w, strategy in choices:
+            if r < w:
+                return draw(strategy)
+            r -= w
+
     @st.composite
     def call(draw, arguments, keywords):
         """(arguments, keywords) of one call; a composite, so that hypothesis
@@ -233,8 +247,8 @@ def keep_contracts(module, name, args):
         at, held = UNTOLD[key]
         if at < len(args) and in_range(args[at]) and args[at] < held:
             args[at] = type(args[at])(held) if type(args[at]) is not bool else held
-    if key in RAW_READS and SANITIZED:
-        at = RAW_READS[key]
+    if key in NEW_SIZED and SANITIZED:
+        at = NEW_SIZED[key]
         if at < len(args) and in_range(args[at]) and args[at] > 1 << 26:
             args[at] = 1 << 26
     if name == 'CheckError' and len(args) > 1 and isinstance(args[1], int) and -2 ** 31 <= args[1] < 0:
@@ -280,9 +294,9 @@ def child(module, calls, seed):
             params[0] = 'session'  # the first integer is nearly always the session
         right = st.tuples(*[kinds[p] for p in params])
         wrong_count = st.lists(anything, max_size=len(params) + 3).filter(Arity(len(params))).map(tuple)
-        shape = st.one_of(right, right, right, right, right, right, wrong_count)
-        keywords = st.one_of(st.just({}), st.just({}), st.just({}), st.just({}), st.just({}),
-                             st.dictionaries(st.sampled_from(['s', 'session', 'x']), anything, min_size=1, max_size=2))
+        shape = weighted((8, right), (1, wrong_count))
+        keywords = weighted((10, st.just({})), (1, st.dictionaries(st.sampled_from(['s', 'session', 'x']), anything,
+                                                                  min_size=1, max_size=2)))
         counter = [0]
         driver = F.driver_name(module, name)
         own = (module, name) in F.OWN

@@ -154,6 +154,19 @@ class Queries(SimTestCase):
             pb.cmdString_Q(self.s, '*IDN?', 80, text)  # a str is input only on Python 3
             self.assertTrue(text.startswith('untouched'))
 
+    def test_cmd_string_query_keeps_the_driver_within_the_reply_buffer(self):
+        short = bytearray(10)
+        self.assertRaises(ValueError, pb.cmdString_Q, self.s, '*IDN?', 11, short)
+        self.assertNotCalled('hp816x_cmdString_Q')
+        self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 10, short), 0)
+        self.assertEqual(bytes(short[:9]), b'Agilent T')
+        sim.hostile()  # the driver fills all `size` bytes
+        if not PY2:  # a str goes as a private copy, grown to the size
+            self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 1000, 'x'), 0)
+        big = bytearray(1000)
+        self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 1000, big), 0)
+        self.assertNotIn(0, big)
+
     def test_one_element_array_queries(self):
         sim.set_output('hp816x_cmdInt32Arr_Q', 4, 1)
         pb.cmd(self.s, 'TEST:ARR 7,8,9')

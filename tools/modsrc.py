@@ -256,7 +256,8 @@ def _param_names(text):
 
 def _strip_cast(arg):
     arg = arg.strip()
-    m = re.match(r'^\(\s*\w+\s*\)\s*(\w+)$', arg) or re.match(r'^static_cast\s*<[^>]*>\s*\(\s*(\w+)\s*\)$', arg)
+    m = (re.match(r'^\(\s*\w+\s*\)\s*(\w+)$', arg) or re.match(r'^static_cast\s*<[^>]*>\s*\(\s*(\w+)\s*\)$', arg)
+         or re.match(r'^(\w+)\.data\(\)$', arg))  # a frame buffer argument handed on
     return m.group(1) if m else arg
 
 
