@@ -103,7 +103,21 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
     }
 };
 
+template <auto F, class Fp = decltype(F)> struct sized_reply;
+template <auto F, class R> struct sized_reply<F, R (*)(ViSession, ViChar*, ViInt32, ViChar*)> {
+    static R call(ViSession session, ViChar* query, ViInt32 size, Reply reply) {
+        reply.reserve(size);  // the driver writes up to `size` bytes
+        return F(session, query, size, reply.data());
+    }
+};
+
 }  // namespace detail
+
+// A query whose reply goes into the caller's ViChar[] buffer of a size the
+// caller states (cmdString_Q): returns the status unchecked, like a
+// pass-through, but refuses a buffer smaller than that size (ValueError)
+// and grows a private copy to it.
+template <auto F> constexpr auto sized_reply = detail::sized_reply<F>::call;
 
 template <void (*Check)(ViSession, ViStatus)> struct Queries {
     // Checked output query: the last N parameters of F are outputs.

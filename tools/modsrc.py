@@ -242,6 +242,7 @@ _CALL = re.compile(r'\b(\w+)\s*\(\s*m\s*\)\s*;')
 _QUERY = re.compile(r'^Q::(out|unchecked)\s*<\s*(\d+)\s*,\s*(\w+)\s*>$')
 _OPENER = re.compile(r'^Q::opener\s*<\s*(\w+)\s*>$')
 _FIRST = re.compile(r'^Q::first_element\s*<\s*(\w+)\s*>$')
+_REPLY = re.compile(r'^bind::sized_reply\s*<\s*(\w+)\s*>$')
 _TEMPLATE = re.compile(r'^(\w+)\s*<\s*(\w+)\s*>$')
 _LAMBDA = re.compile(r'^\[\s*\]\s*\(', re.S)
 
@@ -337,6 +338,9 @@ def _resolve(r, src, decls, module, prefix):
     elif _FIRST.match(expr):
         named = _FIRST.match(expr).group(1)
         r.inputs = 3
+    elif _REPLY.match(expr):
+        named = _REPLY.match(expr).group(1)
+        r.inputs = 4
     elif _LAMBDA.match(r.expr.strip()):
         text = r.expr.strip()
         open_paren = text.index('(')

@@ -42,10 +42,7 @@ void add_session_functions(bind::Module& m) {
     m.def("quesEvent_Q", Q::out<1, hp816x_quesEvent_Q>);
     m.def("quesCond_Q", Q::out<1, hp816x_quesCond_Q>);
     m.def("cmd", hp816x_cmd);
-    m.def("cmdString_Q", [](ViSession s, ViString query, ViInt32 size, bind::Reply reply) {
-        reply.reserve(size);  // the driver writes up to `size` bytes
-        return hp816x_cmdString_Q(s, query, size, reply.data());
-    });
+    m.def("cmdString_Q", bind::sized_reply<hp816x_cmdString_Q>);
     m.def("cmdInt", hp816x_cmdInt);
     m.def("cmdInt16_Q", Q::out<1, hp816x_cmdInt16_Q>);
     m.def("cmdInt32_Q", Q::out<1, hp816x_cmdInt32_Q>);

@@ -41,10 +41,7 @@ BIND_MODULE(_polshaper, m) {
     m.def("quesEvent_Q", Q::out<1, hp8169_quesEvent_Q>);
     m.def("quesCond_Q", Q::out<1, hp8169_quesCond_Q>);
     m.def("cmd", hp8169_cmd);
-    m.def("cmdString_Q", [](ViSession s, ViString query, ViInt32 size, bind::Reply reply) {
-        reply.reserve(size);  // the driver writes up to `size` bytes
-        return hp8169_cmdString_Q(s, query, size, reply.data());
-    });
+    m.def("cmdString_Q", bind::sized_reply<hp8169_cmdString_Q>);
     m.def("cmdInt", hp8169_cmdInt);
     m.def("cmdInt16_Q", Q::out<1, hp8169_cmdInt16_Q>);
     m.def("cmdInt32_Q", Q::out<1, hp8169_cmdInt32_Q>);
