@@ -275,6 +275,13 @@ public:
         }
         p_[0] = 0;
     }
+    // For a raw read of `count` bytes the driver adds no zero byte to: at least
+    // 256 bytes and always one more than the count, every byte preset.
+    static Bytes for_count(long long count) {
+        Bytes b(count > 255 ? (size_t)count + 1 : 256);
+        b.clear();
+        return b;
+    }
     Bytes(Bytes&& o) noexcept : cap_(o.cap_), big_(std::move(o.big_)) {
         if (big_) p_ = big_.get();
         else std::memcpy(small_, o.small_, sizeof small_);
@@ -297,6 +304,25 @@ private:
     char small_[257];
     char* p_ = small_;
     std::unique_ptr<char, void (*)(void*)> big_{nullptr, std::free};
+};
+
+// Caller-sized text: exactly `size` bytes, zeroed; a size of zero or below
+// gets one byte, and the driver is told 0 (`size`) -- IVI drivers read a
+// negative size as "the buffer is large enough for any text".  The result is
+// the str before the first zero byte, never more than the buffer.
+class SizedText {
+public:
+    explicit SizedText(int32_t size)
+        : size(size > 0 ? size : 0), cap_(size > 0 ? (size_t)size : 1), p_(static_cast<char*>(std::calloc(cap_, 1)), std::free) {
+        if (!p_) throw std::bad_alloc();
+    }
+    char* data() { return p_.get(); }
+    PyObject* to_python() const { return py::text(p_.get(), (Py_ssize_t)strnlen(p_.get(), cap_)); }
+    int32_t size;  // what the driver is told
+
+private:
+    size_t cap_;
+    std::unique_ptr<char, void (*)(void*)> p_;
 };
 
 template <class T> constexpr T clamp(T v, T lo, T hi) { return v < lo ? lo : (v > hi ? hi : v); }
@@ -324,6 +350,9 @@ template <> struct result<const char*> {
 };
 template <size_t N> struct result<Text<N>> {
     static PyObject* cast(const Text<N>& t) { return py::text(t.buf, (Py_ssize_t)strnlen(t.buf, N)); }
+};
+template <> struct result<SizedText> {
+    static PyObject* cast(const SizedText& t) { return t.to_python(); }
 };
 template <> struct result<Bytes> {
     static PyObject* cast(const Bytes& b) { return b.to_python(); }

@@ -30,6 +30,7 @@ template <class R> struct ret { static std::string name() { return py<R>::name()
 template <> struct ret<void> { static std::string name() { return "None"; } };
 template <> struct ret<const char*> { static std::string name() { return "str"; } };
 template <size_t N> struct ret<Text<N>> { static std::string name() { return "str"; } };
+template <> struct ret<SizedText> { static std::string name() { return "str"; } };
 template <> struct ret<Bytes> { static std::string name() { return "bytes"; } };
 template <> struct ret<RealVec> { static std::string name() { return "ViReal64Vec"; } };
 template <> struct ret<IntVec> { static std::string name() { return "ViInt32Vec"; } };

@@ -22,12 +22,9 @@ std::tuple<bind::Text<256>, ViInt32> error_query(ViSession s) {
     return std::make_tuple(message, code);
 }
 
-// (data, count read).  The driver may fill all the bytes it is told of and
-// adds no zero byte: the buffer is zeroed first and holds one byte more than
-// the count whenever the count exceeds 256, so the data always ends inside it.
+// (data, count read): the data always ends inside its buffer.
 std::tuple<bind::Bytes, ViUInt32> read_raw(ViSession s, ViUInt32 count) {
-    bind::Bytes data(count < 256 ? 256 : (size_t)count + 1);
-    data.clear();
+    bind::Bytes data = bind::Bytes::for_count(count);
     ViUInt32 read = 0;
     check(s, PM100D_readRaw(s, data.data(), count, &read));
     return std::make_tuple(std::move(data), bind::clamp<ViUInt32>(read, 0, count));

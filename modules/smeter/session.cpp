@@ -28,12 +28,10 @@ SizedText attribute_string(ViSession s, ViConstString channel, ViAttr id, ViInt3
     return text;
 }
 
-// The driver is told the caller's count; the buffer holds at least 256 bytes
-// and always one more than the count, so whatever the driver reads stays
-// inside it and a zero byte follows.  The count read is kept to the count asked.
+// The driver is told the caller's count; whatever it reads stays inside the
+// buffer and a zero byte follows.  The count read is kept to the count asked.
 std::tuple<bind::Bytes, ViInt32> read_instr_data(ViSession s, ViInt32 count) {
-    bind::Bytes data(count > 255 ? (size_t)count + 1 : 256);
-    data.clear();
+    bind::Bytes data = bind::Bytes::for_count(count);
     ViInt32 read = 0;
     KE2400_ReadInstrData(s, count, data.data(), &read);
     read = bind::clamp<ViInt32>(read, 0, count > 0 ? count : 0);
