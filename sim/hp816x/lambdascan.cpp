@@ -140,7 +140,7 @@ const int table_size = 9;
 double table_wl(int i) { return (1250 + 50 * i) * 1e-9; }
 double table_factor(int slot, int ch, int i) {
     double u = (table_wl(i) - 1550e-9) / 400e-9;
-    return 1 - 0.8 * u * u + 0.002 * (slot * 2 + ch) * u;
+    return 1 - 0.8 * u * u + 0.002 * (2.0 * slot + ch) * u;  // any slot number, no int overflow
 }
 std::string table_csv(int slot, int ch) {
     std::string out;
