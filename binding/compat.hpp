@@ -73,6 +73,15 @@ inline PyObject* raw(const char* p, Py_ssize_t n) {
 #endif
 }
 
+// The characters of a str (2.7: byte string; 3: UTF-8), or null with an error set.
+inline const char* c_str(PyObject* s) {
+#if BIND_PY2
+    return PyString_AsString(s);
+#else
+    return PyUnicode_AsUTF8(s);
+#endif
+}
+
 }  // namespace py
 }  // namespace bind
 

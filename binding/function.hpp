@@ -30,10 +30,17 @@ template <class R, class... A> struct fn_traits<R(__stdcall*)(A...)> {
 
 using erased_fn = void (*)();
 
+// How a call of one overload went: a kind mismatch (try the next overload),
+// or matched, and if it failed then, in which argument's conversion (1-based;
+// 0: in the call itself).
+struct Outcome {
+    bool matched = false;
+    int argument = 0;
+};
+
 struct Overload {
-    // Returns the result, or null with an error set; `matched` tells a kind
-    // mismatch (try the next overload) from a final failure.
-    PyObject* (*invoke)(erased_fn fn, PyObject* const* args, Py_ssize_t n, bool& matched);
+    // Returns the result, or null with an error set.
+    PyObject* (*invoke)(erased_fn fn, PyObject* const* args, Py_ssize_t n, Outcome& out);
     erased_fn fn;
     std::string signature;  // C types, for the mismatch message
     std::string stub;       // Python types, for type stubs
@@ -50,12 +57,12 @@ namespace detail {
 template <class R> PyObject* to_python(R&& r) { return result<typename std::decay<R>::type>::cast(r); }
 
 template <class F, class R, class... A, size_t... I>
-PyObject* invoke(erased_fn fn, PyObject* const* args, bool& matched, std::index_sequence<I...>) {
+PyObject* invoke(erased_fn fn, PyObject* const* args, Outcome& out, std::index_sequence<I...>) {
     std::tuple<arg<A>...> c;
     (void)args;
     if (!(true && ... && std::get<I>(c).match(args[I]))) return nullptr;
-    matched = true;
-    if (!(true && ... && std::get<I>(c).load(args[I]))) return nullptr;
+    out.matched = true;
+    if (!(true && ... && (std::get<I>(c).load(args[I]) || (out.argument = (int)I + 1, false)))) return nullptr;
     try {
         F f = reinterpret_cast<F>(fn);
         if constexpr (std::is_void<R>::value) {
@@ -73,9 +80,9 @@ PyObject* invoke(erased_fn fn, PyObject* const* args, bool& matched, std::index_
 
 template <class F, class Args> struct caller;
 template <class F, class... A> struct caller<F, std::tuple<A...>> {
-    static PyObject* call(erased_fn fn, PyObject* const* args, Py_ssize_t n, bool& matched) {
+    static PyObject* call(erased_fn fn, PyObject* const* args, Py_ssize_t n, Outcome& out) {
         if (n != (Py_ssize_t)sizeof...(A)) return nullptr;
-        return invoke<F, typename fn_traits<F>::ret, A...>(fn, args, matched, std::index_sequence_for<A...>{});
+        return invoke<F, typename fn_traits<F>::ret, A...>(fn, args, out, std::index_sequence_for<A...>{});
     }
     static std::string stub() { return describe::signature<typename fn_traits<F>::ret, A...>(); }
     static std::string signature(const std::string& name) {
@@ -96,13 +103,54 @@ inline PyObject* mismatch(Function* f, PyObject* const* args, Py_ssize_t n) {
     return nullptr;
 }
 
-inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n, bool keywords) {
-    if (!keywords)
-        for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
-            bool matched = false;
-            PyObject* r = it->invoke(it->fn, args, n, matched);
-            if (matched || r) return r;
+// A range or size refused (OverflowError, ValueError) keeps its text and
+// gains the function and, when it came from converting one, the argument:
+// "timeOut() argument 2: bad numeric conversion: negative overflow".
+inline void add_context(const Function* f, int argument) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (type != PyExc_OverflowError && type != PyExc_ValueError) {
+        PyErr_Restore(type, value, tb);
+        return;
+    }
+    PyErr_NormalizeException(&type, &value, &tb);
+    PyObject* text = value ? PyObject_Str(value) : nullptr;
+    const char* message = text ? py::c_str(text) : nullptr;
+    if (!message) {
+        PyErr_Clear();
+        message = "";
+    }
+    if (argument > 0) PyErr_Format(type, "%s() argument %d: %s", f->name.c_str(), argument, message);
+    else PyErr_Format(type, "%s(): %s", f->name.c_str(), message);
+    Py_XDECREF(text);
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(tb);
+}
+
+// Keywords are never accepted: say so, naming them.
+inline PyObject* keywords_refused(const Function* f, PyObject* names) {
+    PyObject* list = PySequence_List(names);  // kwnames tuple, or the dict's keys
+    PyObject* shown = list ? PyObject_Repr(list) : nullptr;
+    const char* text = shown ? py::c_str(shown) : nullptr;
+    if (text)
+        PyErr_Format(PyExc_TypeError, "%s() takes positional arguments only; keyword arguments given: %s",
+                     f->name.c_str(), text);
+    Py_XDECREF(shown);
+    Py_XDECREF(list);
+    return nullptr;
+}
+
+inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
+    for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
+        Outcome out;
+        PyObject* r = it->invoke(it->fn, args, n, out);
+        if (r) return r;
+        if (out.matched) {
+            add_context(f, out.argument);
+            return nullptr;
         }
+    }
     return mismatch(f, args, n);
 }
 
@@ -113,12 +161,14 @@ inline Function* function_of(PyObject* self) {
 
 #if BIND_FASTCALL
 inline PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
-    return dispatch(function_of(self), args, n, kwnames && PyTuple_GET_SIZE(kwnames) > 0);
+    if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) return keywords_refused(function_of(self), kwnames);
+    return dispatch(function_of(self), args, n);
 }
 constexpr int entry_flags = METH_FASTCALL | METH_KEYWORDS;
 #else
 inline PyObject* entry(PyObject* self, PyObject* args, PyObject* kw) {
-    return dispatch(function_of(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw && PyDict_Size(kw) > 0);
+    if (kw && PyDict_Size(kw) > 0) return keywords_refused(function_of(self), kw);
+    return dispatch(function_of(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
 }
 constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
 #endif

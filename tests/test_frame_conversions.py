@@ -56,17 +56,19 @@ class Conversions(SimTestCase):
     def test_uint16(self):
         self.check_integer(lambda v: pb.errorQueryDetect(self.s, v), 'hp816x_errorQueryDetect', 1, 0, 65535)
 
-    def test_overflow_messages(self):
-        for value, text in ((65536, 'bad numeric conversion: positive overflow'),
-                            (-1, "can't convert negative value to unsigned int")):
-            try:
-                pb.errorQueryDetect(self.s, value)
-            except OverflowError as e:
-                self.assertEqual(str(e), text)
-        try:
-            pb.timeOut(self.s, -2 ** 31 - 1)
-        except OverflowError as e:
-            self.assertEqual(str(e), 'bad numeric conversion: negative overflow')
+    def test_overflow_messages_keep_the_text_and_name_function_and_argument(self):
+        for call, text in ((lambda: pb.errorQueryDetect(self.s, 65536),
+                            'errorQueryDetect() argument 2: bad numeric conversion: positive overflow'),
+                           (lambda: pb.errorQueryDetect(self.s, -1),
+                            "errorQueryDetect() argument 2: can't convert negative value to unsigned int"),
+                           (lambda: pb.timeOut(self.s, -2 ** 31 - 1),
+                            'timeOut() argument 2: bad numeric conversion: negative overflow'),
+                           (lambda: pb.close(2 ** 32), 'close() argument 1: bad numeric conversion: positive overflow'),
+                           (lambda: pb.dbmToWatt(self.s, 10 ** 400), 'dbmToWatt() argument 2: ' + ('long ' if PY2 else '') + 'int too large to convert to float')):
+            with self.assertRaises(OverflowError) as cm:
+                call()
+            self.assertEqual(str(cm.exception), text)
+        self.assertEqual(sim.journal(), [])
 
     def test_real64(self):
         call = lambda v: pb.dbmToWatt(self.s, v)
@@ -114,6 +116,14 @@ class Conversions(SimTestCase):
                      lambda: pb.timeOut(self.s, timeout=1), lambda: pb.timeOut(ihandle=self.s, timeout=1)):
             self.assertRaises(TypeError, call)
         self.assertNotCalled('hp816x_timeOut')
+
+    def test_keywords_are_refused_by_name(self):
+        with self.assertRaises(TypeError) as cm:
+            pb.set_TLS_wavelength(self.s, 0, 0, wavelength=1.55e-6)
+        self.assertEqual(str(cm.exception), "set_TLS_wavelength() takes positional arguments only; "
+                                            "keyword arguments given: ['wavelength']")
+        self.assertNotCalled('hp816x_set_TLS_wavelength')
+        self.assertEqual(pb.timeOut(self.s, 1, **{}), 0)  # an empty keyword set is no keyword
 
     def test_mismatch_message_names_function_given_types_and_signature(self):
         try:
