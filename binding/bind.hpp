@@ -31,6 +31,7 @@ inline PyObject* init_module(const char* name, Register body) {
     Py_XINCREF(m);  // borrowed on 2.7
 #endif
     if (!m) return nullptr;
+    detail::importing_thread() = (unsigned long)PyThread_get_thread_ident();
     try {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
         Module module(m, name);

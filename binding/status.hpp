@@ -4,13 +4,24 @@
 // error and print the "Inst. Error" line; any other negative status: print
 // the "Driver Error" line with the driver's text.  Then close the session and
 // end the process with the status -- except for the exempt instrument code.
+//
+// The process ends the way sys.exit(code) ends it: SystemExit is raised in
+// the calling thread, so the script's finally blocks, with exits and atexit
+// handlers run and its files are flushed.  A check on another thread unwinds
+// that thread, then raises the same SystemExit in the main thread; the exit
+// code is kept whatever the main thread does with it (see end_process).
 #ifndef BIND_STATUS_HPP
 #define BIND_STATUS_HPP
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "compat.hpp"
+#include "pythread.h"
+#include "vector.hpp"
 #include "visatypes.h"
 
 namespace bind {
@@ -23,7 +34,27 @@ struct CheckPolicy {
     bool exempt_261;                             // instrument code -261 lets the call go on
 };
 
+// The process exit code for a failing status: the status itself, except
+// where the platform would show it as success (POSIX keeps the low 8 bits,
+// and a status such as 0xBFFC0800 would read as 0): then 1.
+inline int exit_code(ViStatus status) {
+#if defined(_WIN32)
+    return status;
+#else
+    return (status & 0xFF) ? status : 1;
+#endif
+}
+
 namespace detail {
+
+inline void call_method(const char* module, const char* method) {
+    PyObject* m = PyImport_ImportModule(const_cast<char*>(module));
+    PyObject* r = m ? PyObject_CallMethod(m, const_cast<char*>(method), nullptr) : nullptr;
+    Py_XDECREF(r);
+    Py_XDECREF(m);
+    PyErr_Clear();
+}
+
 // What the script printed through Python's own streams goes out first.
 inline void flush_python_streams() {
     PyObject *type, *value, *tb;
@@ -39,6 +70,115 @@ inline void flush_python_streams() {
     }
     PyErr_Restore(type, value, tb);
 }
+
+// The thread that imported the module: the main thread unless told otherwise.
+inline unsigned long& importing_thread() {
+    static unsigned long ident = 0;
+    return ident;
+}
+
+inline bool on_main_thread() {
+    PyObject* threading = PyDict_GetItemString(PyImport_GetModuleDict(), "threading");  // borrowed
+    if (!threading) return (unsigned long)PyThread_get_thread_ident() == importing_thread();
+    PyObject* current = PyObject_CallMethod(threading, const_cast<char*>("current_thread"), nullptr);
+#if BIND_PY3
+    PyObject* main = PyObject_CallMethod(threading, const_cast<char*>("main_thread"), nullptr);
+    bool is_main = current && current == main;
+    Py_XDECREF(main);
+#else
+    PyObject* main_class = PyObject_GetAttrString(threading, "_MainThread");
+    bool is_main = current && main_class && PyObject_IsInstance(current, main_class) == 1;
+    Py_XDECREF(main_class);
+#endif
+    Py_XDECREF(current);
+    PyErr_Clear();
+    return is_main;
+}
+
+// A check that fired on another thread: the main thread owes the exit.
+struct OwedExit {
+    enum { none, pending, taken, forced };
+    std::atomic<int> state{none};
+    int code = 0;
+    unsigned long thread = 0;  // the thread the check fired on
+};
+inline OwedExit& owed() {
+    static OwedExit o;
+    return o;
+}
+
+// Runs in the main thread at its next Python step (a join() on the failed
+// thread returns first).
+inline int raise_in_main(void*) {
+    int expected = OwedExit::pending;
+    if (!owed().state.compare_exchange_strong(expected, OwedExit::taken)) return 0;
+    PyObject* code = PyLong_FromLong(owed().code);
+    PyErr_SetObject(PyExc_SystemExit, code);
+    Py_XDECREF(code);
+    return -1;
+}
+
+// Last step of the interpreter's shutdown: a script that caught the
+// SystemExit, or had finished before the thread failed, still ends with the
+// status's code, never with 0.
+inline void keep_exit_code() {
+    std::fflush(nullptr);
+    std::exit(owed().code);
+}
+
+inline bool thread_alive(unsigned long ident) {
+    PyObject* frames = PySys_GetObject(const_cast<char*>("_current_frames"));  // borrowed
+    PyObject* all = frames ? PyObject_CallObject(frames, nullptr) : nullptr;
+    PyObject* key = PyLong_FromUnsignedLong(ident);
+    bool alive = all && key && PyDict_GetItem(all, key) != nullptr;
+    Py_XDECREF(key);
+    Py_XDECREF(all);
+    PyErr_Clear();
+    return alive;
+}
+
+// If the main thread never takes the exit (blocked in a wait that the failed
+// thread would have ended), the process ends anyway, five seconds after the
+// failed thread is gone: atexit handlers run and the streams are flushed.
+// A Python thread, which holds the interpreter lock except while it sleeps.
+inline void watchdog(void*) {
+    using namespace std::chrono;
+    PyGILState_STATE gil = PyGILState_Ensure();
+    auto since = steady_clock::now();
+    for (;;) {
+        Py_BEGIN_ALLOW_THREADS
+        std::this_thread::sleep_for(milliseconds(50));
+        Py_END_ALLOW_THREADS
+        if (owed().state.load() != OwedExit::pending) break;  // the main thread has it
+        if (thread_alive(owed().thread)) since = steady_clock::now();
+        else if (steady_clock::now() - since > seconds(5)) break;
+    }
+    int expected = OwedExit::pending;
+    if (!owed().state.compare_exchange_strong(expected, OwedExit::forced)) {
+        PyGILState_Release(gil);
+        return;
+    }
+    call_method("atexit", "_run_exitfuncs");
+    flush_python_streams();
+    keep_exit_code();
+}
+
+[[noreturn]] inline void end_process(ViStatus status) {
+    int code = exit_code(status);
+    int expected = OwedExit::none;
+    if (!on_main_thread() && owed().state.compare_exchange_strong(expected, OwedExit::pending)) {
+        owed().code = code;
+        owed().thread = (unsigned long)PyThread_get_thread_ident();
+        Py_AtExit(keep_exit_code);
+        Py_AddPendingCall(raise_in_main, nullptr);
+        PyThread_start_new_thread(watchdog, nullptr);
+    }
+    PyObject* value = PyLong_FromLong(code);
+    PyErr_SetObject(PyExc_SystemExit, value);
+    Py_XDECREF(value);
+    throw error();
+}
+
 }  // namespace detail
 
 inline void check_status(const CheckPolicy& p, ViSession session, ViStatus status) {
@@ -60,7 +200,7 @@ inline void check_status(const CheckPolicy& p, ViSession session, ViStatus statu
         std::fflush(stdout);
     }
     p.close(session);
-    std::exit(status);
+    detail::end_process(status);
 }
 
 }  // namespace bind

@@ -348,8 +348,12 @@ def run_python(code, env=None):
 
 def exit_code(status):
     """The exit code a process shows after the status check ended it with
-    `status`: POSIX keeps the low 8 bits (INSTR_ERROR -> 7)."""
-    return status & 0xFF if os.name == 'posix' else _signed32(status)
+    `status`: POSIX keeps the low 8 bits (INSTR_ERROR -> 7), and a status
+    whose low 8 bits are zero (0xBFFC0800) ends with 1, never 0; elsewhere
+    the whole status."""
+    if os.name != 'posix':
+        return _signed32(status)
+    return status & 0xFF or 1
 
 
 # ---- unittest ---------------------------------------------------------------------------

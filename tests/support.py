@@ -84,9 +84,7 @@ def run_example(name, *args, **kw):
     return p.returncode, out.decode('latin-1'), err.decode('latin-1')
 
 
-def exit_code(status):
-    """The exit code a process shows after exit(status) on this platform."""
-    return status & 0xFF
+exit_code = sim.exit_code
 
 
 def public_names(module):

@@ -45,7 +45,7 @@ class CheckError(unittest.TestCase):
         self.assertEqual(rc, 255)
         session, line = out.splitlines()[:2]
         self.assertTrue(line.startswith('        Driver Error : ffffffff, '))
-        self.assertNotIn('python exit handlers run', out)
+        self.assertEqual(out.splitlines()[-1], 'python exit handlers run')
         names = [c[0] for c in calls]
         self.assertEqual(names[-2:], ['hp816x_error_message', 'hp816x_close'])
         self.assertEqual(calls[-2][1][:2], (int(session), -1))
@@ -101,6 +101,121 @@ class CheckError(unittest.TestCase):
                 print('refused')
         ''')
         self.assertEqual((rc, out), (0, 'refused\n'))
+
+
+# A lab script: a CSV written inside `with`, the laser switched on inside
+# try/finally, an atexit handler; the fourth reading fails.
+SWEEP = PRELUDE + '''
+import atexit, threading
+atexit.register(lambda: print('atexit handler ran'))
+
+def sweep():
+    with open(%(path)r, 'w') as f:
+        f.write('point,power\\n')
+        try:
+            pb.set_TLS_laserState(s, 0, 1)
+            for i in range(4):
+                if i == 3:
+                    sim.fail('hp816x_PWM_readValue', %(status)d)
+                f.write('%%d,%%r\\n' %% (i, pb.PWM_readValue(s, 1, 0)))
+        finally:
+            pb.set_TLS_laserState(s, 0, 0)
+            print('laser off')
+'''
+
+
+class OrderlyEnd(unittest.TestCase):
+    """The check ends the process as sys.exit would: the script's clean-up runs."""
+
+    def run_sweep(self, main, status=-1073807339):
+        import os, tempfile
+        fd, path = tempfile.mkstemp(suffix='.csv')
+        os.close(fd)
+        try:
+            rc, out, err, calls = exit_journal(SWEEP % {'path': path, 'status': status} + textwrap.dedent(main),
+                                               watch=('hp816x_close', 'hp816x_set_TLS_laserState'))
+            with open(path) as f:
+                data = f.read()
+        finally:
+            os.remove(path)
+        return rc, out, err, calls, data
+
+    def assertCleanedUp(self, rc, out, calls, data, status=-1073807339):
+        self.assertNotEqual(rc, 0)
+        self.assertEqual(rc, exit_code(status))
+        self.assertEqual(data.count('\n'), 4)  # header and three readings, flushed
+        self.assertTrue(data.startswith('point,power\n0,'))
+        self.assertEqual(out.count('Driver Error'), 1)
+        self.assertEqual(out.index('Driver Error') < out.index('laser off') < out.index('atexit handler ran'), True)
+        self.assertEqual([c[0] for c in calls], ['hp816x_set_TLS_laserState', 'hp816x_close',
+                                                 'hp816x_set_TLS_laserState'])
+        self.assertEqual((calls[0][1][-1], calls[2][1][-1]), (1, 0))  # on, then off after the close
+
+    def test_on_the_main_thread(self):
+        rc, out, err, calls, data = self.run_sweep('''
+            try:
+                sweep()
+            finally:
+                print('script finally')
+            print('not reached')
+        ''')
+        self.assertCleanedUp(rc, out, calls, data)
+        self.assertIn('script finally', out)
+        self.assertNotIn('not reached', out)
+        self.assertNotIn('Traceback', err)
+
+    def test_on_a_worker_thread_joined_by_the_main_thread(self):
+        rc, out, err, calls, data = self.run_sweep('''
+            t = threading.Thread(target=sweep)
+            try:
+                t.start()
+                t.join()
+                print('main went on')
+            finally:
+                print('main finally')
+        ''')
+        self.assertCleanedUp(rc, out, calls, data)
+        self.assertIn('main finally', out)
+        self.assertNotIn('main went on', out)
+        self.assertNotIn('Traceback', err)
+
+    def test_on_a_worker_thread_while_the_main_thread_waits_forever(self):
+        rc, out, err, calls, data = self.run_sweep('''
+            try:
+                import queue
+            except ImportError:
+                import Queue as queue
+            results = queue.Queue()
+            threading.Thread(target=sweep).start()
+            results.get()  # the worker never delivers
+        ''')
+        self.assertCleanedUp(rc, out, calls, data)
+
+    def test_a_script_that_swallows_the_exit_still_fails(self):
+        rc, out, err, calls, data = self.run_sweep('''
+            t = threading.Thread(target=sweep)
+            try:
+                t.start()
+                t.join()
+            except SystemExit as e:
+                print('caught %d' % e.code)
+        ''')
+        self.assertCleanedUp(rc, out, calls, data)
+        self.assertIn('caught -1073807339', out)
+
+    def test_exit_codes_never_read_as_success(self):
+        rc, out, _ = run('''
+            try:
+                pb.CheckError(s, -1073807339)
+            except SystemExit as e:
+                print(e.code)
+                raise
+        ''')
+        self.assertEqual((rc, out.splitlines()[-1]), (exit_code(-1073807339), '-1073807339'))
+        for status in (-1073807360, -1073999872):  # 0xBFFF0000, 0xBFFC0800: low byte zero
+            rc, out, _ = run('pb.CheckError(s, %d)' % status)
+            self.assertEqual(rc, 1)
+            self.assertEqual(out.count('Error :'), 1)
 
 
 if __name__ == '__main__':
