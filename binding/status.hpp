@@ -8,8 +8,8 @@
 // The process ends the way sys.exit(code) ends it: SystemExit is raised in
 // the calling thread, so the script's finally blocks, with exits and atexit
 // handlers run and its files are flushed.  A check on another thread unwinds
-// that thread, then raises the same SystemExit in the main thread; the exit
-// code is kept whatever the main thread does with it (see end_process).
+// that thread, then raises the same SystemExit in the main thread.  The
+// first failure's exit code is kept whatever the script does with it.
 #ifndef BIND_STATUS_HPP
 #define BIND_STATUS_HPP
 
@@ -95,7 +95,8 @@ inline bool on_main_thread() {
     return is_main;
 }
 
-// A check that fired on another thread: the main thread owes the exit.
+// The exit the process owes since a check fired; `pending` while a check on
+// another thread waits for the main thread to take it.
 struct OwedExit {
     enum { none, pending, taken, forced };
     std::atomic<int> state{none};
@@ -119,7 +120,7 @@ inline int raise_in_main(void*) {
 }
 
 // Last step of the interpreter's shutdown: a script that caught the
-// SystemExit, or had finished before the thread failed, still ends with the
+// SystemExit, or had finished before a thread failed, still ends with the
 // status's code, never with 0.
 inline void keep_exit_code() {
     std::fflush(nullptr);
@@ -165,13 +166,16 @@ inline void watchdog(void*) {
 
 [[noreturn]] inline void end_process(ViStatus status) {
     int code = exit_code(status);
+    bool main = on_main_thread();
     int expected = OwedExit::none;
-    if (!on_main_thread() && owed().state.compare_exchange_strong(expected, OwedExit::pending)) {
-        owed().code = code;
+    if (owed().state.compare_exchange_strong(expected, main ? OwedExit::taken : OwedExit::pending)) {
+        owed().code = code;  // read by the others only under the interpreter lock we hold
         owed().thread = (unsigned long)PyThread_get_thread_ident();
         Py_AtExit(keep_exit_code);
-        Py_AddPendingCall(raise_in_main, nullptr);
-        PyThread_start_new_thread(watchdog, nullptr);
+        if (!main) {
+            Py_AddPendingCall(raise_in_main, nullptr);
+            PyThread_start_new_thread(watchdog, nullptr);
+        }
     }
     PyObject* value = PyLong_FromLong(code);
     PyErr_SetObject(PyExc_SystemExit, value);

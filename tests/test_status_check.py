@@ -192,16 +192,29 @@ class OrderlyEnd(unittest.TestCase):
         self.assertCleanedUp(rc, out, calls, data)
 
     def test_a_script_that_swallows_the_exit_still_fails(self):
-        rc, out, err, calls, data = self.run_sweep('''
+        on_main = '''
+            try:
+                sweep()
+            except:
+                print('swallowed')
+            try:
+                pb.PWM_readValue(s, 1, 0)  # the session is closed: fails again
+            except SystemExit as e:
+                print('again %d' % e.code)
+        '''
+        on_worker = '''
             t = threading.Thread(target=sweep)
             try:
                 t.start()
                 t.join()
             except SystemExit as e:
                 print('caught %d' % e.code)
-        ''')
-        self.assertCleanedUp(rc, out, calls, data)
-        self.assertIn('caught -1073807339', out)
+        '''
+        for main, seen in ((on_main, 'again -1073807346'), (on_worker, 'caught -1073807339')):
+            rc, out, err, calls, data = self.run_sweep(main)
+            self.assertEqual(rc, exit_code(-1073807339))  # the first failure's code
+            self.assertIn(seen, out)
+            self.assertEqual(data.count('\n'), 4)
 
     def test_exit_codes_never_read_as_success(self):
         rc, out, _ = run('''
