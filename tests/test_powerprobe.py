@@ -213,6 +213,15 @@ class StatusCheck(SimTestCase):
             self.assertEqual(out, 'before\n        Inst. Error : ffffff22, Data out of range\n')
             self.assertEqual(calls, [('PM100D_errorQuery', (4097, sim.PTR, sim.PTR)), ('PM100D_close', (4097,))])
 
+    def test_instrument_errors_never_exit_with_success(self):
+        rc, out, _, calls = run_ending('''
+            sim.instrument_error('PM100D_measPower', -113, 'Undefined header')
+            pp.measPower(s)
+        ''')
+        self.assertEqual(out, '        Inst. Error : ffffff8f, Undefined header\n')
+        self.assertEqual(rc, 1)  # 0xBFFC0800: its low 8 bits would read as success
+        self.assertEqual(calls[-1], ('PM100D_close', (4097,)))
+
     def test_just_outside_the_block_is_a_driver_error(self):
         for status in (0xBFFC06FF, 0xBFFC0D00):
             rc, out, _, calls = run_ending('''
