@@ -39,6 +39,31 @@ inline bool is_int(PyObject* o) {
 }
 
 // Value of a 2.7 int (only called when not a long; plain PyLong_AsLong on 3).
+// Python 3: a non-int object that implements __index__ (numpy integers), by
+// its type slot as operator.index() checks it; never float, str, bytes.
+inline bool has_index(PyObject* o) {
+#if BIND_PY2
+    (void)o;
+    return false;
+#else
+    PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+    return nb && nb->nb_index;
+#endif
+}
+
+// Python 3: a non-float object that implements __float__ or __index__
+// (numpy floating and integer scalars), as float() takes it; str and bytes
+// have neither slot.
+inline bool has_float(PyObject* o) {
+#if BIND_PY2
+    (void)o;
+    return false;
+#else
+    PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+    return nb && (nb->nb_float || nb->nb_index);
+#endif
+}
+
 inline long small_int(PyObject* o) {
 #if BIND_PY2
     return PyInt_AsLong(o);
