@@ -193,7 +193,7 @@ def cmake_install(config, prefix):
         _run(['cmake', '-S', ROOT, '-B', build_dir, '-DPYTHON=' + sys.executable,
               '-DCMAKE_BUILD_TYPE=Release'] + extra, 'configuring')
         _run(['cmake', '--build', build_dir, '--parallel', jobs],
-             'building with %s jobs (a few minutes on one core)' % jobs)
+             'compiling (%s parallel jobs; about 2 minutes on one core)' % jobs)
         _run(['cmake', '--install', build_dir, '--prefix', prefix], 'installing')
         files = sorted(os.listdir(prefix))
         _check(prefix, files, build_dir)
