@@ -64,6 +64,26 @@ inline bool has_float(PyObject* o) {
 #endif
 }
 
+// Whether __index__ / __float__ takes the object: false on a TypeError (a
+// mismatch); true otherwise, also on another error, which load() meets again.
+inline bool index_matches(PyObject* o) {
+    PyObject* i = PyNumber_Index(o);
+    if (i) {
+        Py_DECREF(i);
+        return true;
+    }
+    bool mismatch = PyErr_ExceptionMatches(PyExc_TypeError);
+    PyErr_Clear();
+    return !mismatch;
+}
+
+inline bool float_matches(PyObject* o) {
+    if (!(PyFloat_AsDouble(o) == -1.0 && PyErr_Occurred())) return true;
+    bool mismatch = PyErr_ExceptionMatches(PyExc_TypeError);
+    PyErr_Clear();
+    return !mismatch;
+}
+
 inline long small_int(PyObject* o) {
 #if BIND_PY2
     return PyInt_AsLong(o);

@@ -25,28 +25,11 @@ namespace bind {
 // ---- integers ------------------------------------------------------------------
 // int (and bool) first; on Python 3 also an object with __index__ (numpy
 // integers), range-checked as an int.  An __index__ that refuses the object
-// (a TypeError) makes it a mismatch, like a float.
+// (a TypeError) makes it a mismatch, like a float.  The fallback converts
+// twice (match, load) so that the int path keeps its one-member state.
 template <class T> struct int_arg {
     T value = 0;
-    long long index_ = 0;
-    int index_overflow_ = 0;
-    bool indexed_ = false;  // index_ holds the object's __index__
-    bool match(PyObject* o) { return py::is_int(o) || (py::has_index(o) && by_index(o)); }
-    bool by_index(PyObject* o) {
-        PyObject* i = PyNumber_Index(o);
-        if (!i) {
-            if (!PyErr_ExceptionMatches(PyExc_TypeError)) {
-                PyErr_Clear();
-                return true;  // load() calls it again and reports that error
-            }
-            PyErr_Clear();
-            return false;
-        }
-        index_ = PyLong_AsLongLongAndOverflow(i, &index_overflow_);
-        Py_DECREF(i);
-        indexed_ = true;
-        return true;
-    }
+    bool match(PyObject* o) { return py::is_int(o) || (py::has_index(o) && py::index_matches(o)); }
     bool load(PyObject* o) {
         int overflow = 0;
         long long v;
@@ -54,11 +37,8 @@ template <class T> struct int_arg {
             v = PyLong_AsLongLongAndOverflow(o, &overflow);
         } else if (py::is_int(o)) {
             v = py::small_int(o);
-        } else if (indexed_) {
-            v = index_;
-            overflow = index_overflow_;
         } else {
-            PyObject* i = PyNumber_Index(o);  // failed in match(): raises again
+            PyObject* i = PyNumber_Index(o);
             if (!i) return false;
             v = PyLong_AsLongLongAndOverflow(i, &overflow);
             Py_DECREF(i);
@@ -93,24 +73,12 @@ template <> struct arg<double> {
     static constexpr const char* name = "ViReal64";
     double value = 0;
     // float and int first; on Python 3 also an object with __float__ or
-    // __index__ (numpy scalars), as float() converts it.
-    // __float__ or __index__ refusing the object (a TypeError) is a mismatch.
-    bool converted_ = false;
-    bool match(PyObject* o) { return PyFloat_Check(o) || py::is_int(o) || (py::has_float(o) && by_float(o)); }
-    bool by_float(PyObject* o) {
-        value = PyFloat_AsDouble(o);
-        if (value == -1.0 && PyErr_Occurred()) {
-            bool type = PyErr_ExceptionMatches(PyExc_TypeError);
-            PyErr_Clear();
-            return !type;  // another error: load() converts again and reports it
-        }
-        converted_ = true;
-        return true;
-    }
+    // __index__ (numpy scalars), as float() converts it; one they refuse (a
+    // TypeError) is a mismatch.
+    bool match(PyObject* o) { return PyFloat_Check(o) || py::is_int(o) || (py::has_float(o) && py::float_matches(o)); }
     bool load(PyObject* o) {
-        if (converted_) return true;
         if (PyFloat_Check(o) || py::is_int(o)) return elem<double>::convert(o, value) > 0;
-        value = PyFloat_AsDouble(o);  // failed in match(): raises again
+        value = PyFloat_AsDouble(o);
         return !(value == -1.0 && PyErr_Occurred());
     }
     double get() { return value; }
