@@ -123,6 +123,13 @@ class Wheel(unittest.TestCase):
                            [m + '.cpython-20-x.so' for m in backend.MODULES], self.tmp)
         self.assertIn('no module', str(e.exception))
 
+    @unittest.skipUnless(os.path.exists(os.path.join(BUILD, 'build.log')), 'not built by ./run')
+    def test_the_build_compiles_without_warnings(self):
+        # ./run keeps the compiler's output of the last build here
+        with open(os.path.join(BUILD, 'build.log'), 'rb') as f:
+            log = f.read().decode('utf-8', 'replace')
+        self.assertEqual([l for l in log.splitlines() if 'warning:' in l], [])
+
     def test_a_library_that_still_points_at_the_build_is_refused(self):
         build = os.path.join(self.tmp, 'build')
         with open(os.path.join(self.prefix, 'libinstrsim.so'), 'wb') as f:
