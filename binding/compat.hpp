@@ -39,6 +39,51 @@ inline bool is_int(PyObject* o) {
 }
 
 // Value of a 2.7 int (only called when not a long; plain PyLong_AsLong on 3).
+// Python 3: a non-int object that implements __index__ (numpy integers), by
+// its type slot as operator.index() checks it; never float, str, bytes.
+inline bool has_index(PyObject* o) {
+#if BIND_PY2
+    (void)o;
+    return false;
+#else
+    PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+    return nb && nb->nb_index;
+#endif
+}
+
+// Python 3: a non-float object that implements __float__ or __index__
+// (numpy floating and integer scalars), as float() takes it; str and bytes
+// have neither slot.
+inline bool has_float(PyObject* o) {
+#if BIND_PY2
+    (void)o;
+    return false;
+#else
+    PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+    return nb && (nb->nb_float || nb->nb_index);
+#endif
+}
+
+// Whether __index__ / __float__ takes the object: false on a TypeError (a
+// mismatch); true otherwise, also on another error, which load() meets again.
+inline bool index_matches(PyObject* o) {
+    PyObject* i = PyNumber_Index(o);
+    if (i) {
+        Py_DECREF(i);
+        return true;
+    }
+    bool mismatch = PyErr_ExceptionMatches(PyExc_TypeError);
+    PyErr_Clear();
+    return !mismatch;
+}
+
+inline bool float_matches(PyObject* o) {
+    if (!(PyFloat_AsDouble(o) == -1.0 && PyErr_Occurred())) return true;
+    bool mismatch = PyErr_ExceptionMatches(PyExc_TypeError);
+    PyErr_Clear();
+    return !mismatch;
+}
+
 inline long small_int(PyObject* o) {
 #if BIND_PY2
     return PyInt_AsLong(o);

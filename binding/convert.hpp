@@ -23,12 +23,26 @@
 namespace bind {
 
 // ---- integers ------------------------------------------------------------------
+// int (and bool) first; on Python 3 also an object with __index__ (numpy
+// integers), range-checked as an int.  An __index__ that refuses the object
+// (a TypeError) makes it a mismatch, like a float.  The fallback converts
+// twice (match, load) so that the int path keeps its one-member state.
 template <class T> struct int_arg {
     T value = 0;
-    bool match(PyObject* o) { return py::is_int(o); }
+    bool match(PyObject* o) { return py::is_int(o) || (py::has_index(o) && py::index_matches(o)); }
     bool load(PyObject* o) {
         int overflow = 0;
-        long long v = PyLong_Check(o) ? PyLong_AsLongLongAndOverflow(o, &overflow) : py::small_int(o);
+        long long v;
+        if (PyLong_Check(o)) {
+            v = PyLong_AsLongLongAndOverflow(o, &overflow);
+        } else if (py::is_int(o)) {
+            v = py::small_int(o);
+        } else {
+            PyObject* i = PyNumber_Index(o);
+            if (!i) return false;
+            v = PyLong_AsLongLongAndOverflow(i, &overflow);
+            Py_DECREF(i);
+        }
         if (v == -1 && PyErr_Occurred()) return false;
         if (std::is_unsigned<T>::value && (overflow < 0 || v < 0)) {
             PyErr_SetString(PyExc_OverflowError, "can't convert negative value to unsigned int");
@@ -58,8 +72,15 @@ template <> struct arg<int16_t> : int_arg<int16_t> { static constexpr const char
 template <> struct arg<double> {
     static constexpr const char* name = "ViReal64";
     double value = 0;
-    bool match(PyObject* o) { return PyFloat_Check(o) || py::is_int(o); }
-    bool load(PyObject* o) { return elem<double>::convert(o, value) > 0; }
+    // float and int first; on Python 3 also an object with __float__ or
+    // __index__ (numpy scalars), as float() converts it; one they refuse (a
+    // TypeError) is a mismatch.
+    bool match(PyObject* o) { return PyFloat_Check(o) || py::is_int(o) || (py::has_float(o) && py::float_matches(o)); }
+    bool load(PyObject* o) {
+        if (PyFloat_Check(o) || py::is_int(o)) return elem<double>::convert(o, value) > 0;
+        value = PyFloat_AsDouble(o);
+        return !(value == -1.0 && PyErr_Occurred());
+    }
     double get() { return value; }
 };
 

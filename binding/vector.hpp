@@ -380,8 +380,9 @@ template <class T> struct Vector {
         iter_type.tp_iter = PyObject_SelfIter;
         iter_type.tp_iternext = iter_next;
         if (PyType_Ready(&type) < 0 || PyType_Ready(&iter_type) < 0) return false;
-        Py_INCREF(&type);
-        return PyModule_AddObject(module, elem<T>::name, reinterpret_cast<PyObject*>(&type)) == 0;
+        PyObject* cls = reinterpret_cast<PyObject*>(&type);  // its header, as a PyObject (2.7's macros cast)
+        Py_INCREF(cls);
+        return PyModule_AddObject(module, elem<T>::name, cls) == 0;
     }
 };
 

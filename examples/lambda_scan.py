@@ -85,11 +85,14 @@ def main(argv):
     print('Wavelength range: %.3f nm to %.3f nm in %.1f pm steps'
           % (wavelengths[0] * 1e9, wavelengths[-1] * 1e9, STEP * 1e12))
     print('Minimum transmission: %.2f dB at %.3f nm' % (transmission[i_min], wavelengths[i_min] * 1e9))
+    path = os.path.abspath(path)
     write_csv(path, wavelengths, powers)
-    print('Wrote %s' % path)
+    print('Scan data (CSV): %s' % path)
     png = plot(path, wavelengths, transmission)
     if png:
-        print('Wrote %s' % png)
+        print('Plot (PNG):      %s' % png)
+    else:
+        print('Plot (PNG):      none, matplotlib is not installed (Debian: apt-get install python3-matplotlib)')
     return 0
 
 

@@ -22,7 +22,9 @@ Names and positions
     ``'hp816x_PWM_readValue'``, ``'KE2400_Read'``, ``'PM100D_measPower'``,
     ``'hp8169_setPolPos'``, ``'viOpen'``.  Parameter positions count every
     parameter of the C function from 0 (the session is 0).  Statuses may be
-    given signed (-1074000633) or unsigned (0xBFFC0D07).
+    given signed (-1074000633) or unsigned (0xBFFC0D07).  A name no
+    simulated driver exports raises ValueError naming the closest ones
+    (``functions()`` lists them all).
 
 What scripting changes
     A scripted call is still carried out by the simulated instrument (a setting
@@ -63,7 +65,7 @@ __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 
            'INSTR_ERROR_STATUS', 'reset', 'fail', 'instrument_error', 'set_output',
            'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
            'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
-           'SimulatorTestCase', 'library']
+           'SimulatorTestCase', 'library', 'functions']
 
 
 class _Marker(object):
@@ -132,6 +134,8 @@ def library():
         lib.sim_set_hostile.argtypes = [ctypes.c_int]
         lib.sim_set_journal.argtypes = [ctypes.c_int]
         lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        if hasattr(lib, 'sim_function_names'):
+            lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
         _lib = lib
     return _lib
 
@@ -143,6 +147,43 @@ def _b(text):
 def _signed32(status):
     status &= 0xFFFFFFFF
     return status - 0x100000000 if status & 0x80000000 else status
+
+
+_known = None
+
+
+def functions():
+    """The driver functions the simulated libraries export (a frozenset),
+    read from their own symbol tables; empty where that is not possible."""
+    global _known
+    if _known is None:
+        lib = library()
+        names = b''
+        if hasattr(lib, 'sim_function_names'):
+            n = lib.sim_function_names(None, 0)
+            buf = ctypes.create_string_buffer(n + 1)
+            lib.sim_function_names(buf, n + 1)
+            names = buf.value
+        _known = frozenset(names.decode('latin-1').split())
+    return _known
+
+
+_PREFIXES = ('hp816x_', 'KE2400_', 'PM100D_', 'hp8169_', 'vi')
+
+
+def _function(fn):
+    """`fn` if a simulated driver exports it, else ValueError naming the
+    closest names (a Python name such as 'PWM_readValue' finds its driver's)."""
+    known = functions()
+    if not known or fn in known:
+        return fn
+    import difflib
+    text = fn if isinstance(fn, str) else repr(fn)
+    close = [p + text for p in _PREFIXES if p + text in known]
+    close += [n for n in difflib.get_close_matches(text, known, 5, 0.6) if n not in close]
+    raise ValueError('%r is not a function of the simulated drivers%s' % (
+        fn, '; closest: ' + ', '.join(close[:5]) if close else
+        ' (names carry the driver prefix: hp816x_, KE2400_, PM100D_, hp8169_, vi)'))
 
 
 def _driver(fn):
@@ -172,7 +213,7 @@ def fail(fn, status, times=1):
     warning) or 0: ``fail(fn, 0, -1)`` forces `fn` to succeed, e.g. to keep
     the status check quiet while a test looks at something else.
     The KE2400 driver also queues the failure for ``_smeter.GetError``."""
-    library().sim_fail(_b(fn), _signed32(status), int(times))
+    library().sim_fail(_b(_function(fn)), _signed32(status), int(times))
 
 
 def instrument_error(fn, code, message='', times=1):
@@ -182,7 +223,7 @@ def instrument_error(fn, code, message='', times=1):
     driver's instrument error queue, where the status check (or the script's
     own ``error_query``) reads it.  One error is queued per failing call
     (one for times=-1)."""
-    driver = _driver(fn)
+    driver = _driver(_function(fn))
     fail(fn, INSTR_ERROR_STATUS[driver], times)
     for _ in range(max(int(times), 1)):
         push_error(driver, code, message)
@@ -196,6 +237,7 @@ def set_output(fn, param, value):
     text outputs; arrays get their first element.  Texts must fit the buffer
     the caller gives the driver (255 characters for the fixed texts)."""
     lib = library()
+    fn = _function(fn)
     if isinstance(value, float):
         lib.sim_set_output_real(_b(fn), param, value)
     elif isinstance(value, (str, bytes)) or type(value).__name__ == 'unicode':
@@ -268,6 +310,7 @@ def journal(start=0):
 def calls(fn):
     """The argument tuples of every journaled call of driver function `fn`:
     ``calls('hp816x_init')`` -> ``[('GPIB0::20::INSTR', 1, 0, PTR)]``."""
+    _function(fn)
     return [args for name, args in journal() if name == fn]
 
 
@@ -306,6 +349,7 @@ class recording(object):
         return False
 
     def calls(self, fn):
+        _function(fn)
         return [args for name, args in self.journal if name == fn]
 
     def names(self):
@@ -381,4 +425,5 @@ class SimulatorTestCase(unittest.TestCase):
         return made[-1]
 
     def assertNotCalled(self, fn):
+        """`fn` (a name the simulated drivers export) did not reach the driver."""
         self.assertEqual(calls(fn), [], '%s reached the driver' % fn)

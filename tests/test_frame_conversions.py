@@ -10,12 +10,38 @@ import _photonbay as pb
 MAINFRAME = 'GPIB0::20::INSTR'
 
 
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+
 class Index(object):
+    def __init__(self, v=1):
+        self.v = v
+
     def __index__(self):
-        return 1
+        return self.v
 
     def __int__(self):
-        return 1
+        return self.v
+
+
+class Float(object):
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
+class Refusing(object):
+    """__index__ and __float__ that refuse, as numpy does for arrays."""
+    def __index__(self):
+        raise TypeError('no index')
+
+    def __float__(self):
+        raise TypeError('no float')
 
 
 class Conversions(SimTestCase):
@@ -40,8 +66,15 @@ class Conversions(SimTestCase):
             self.accepts(call, fn, long(hi), hi, pos)  # noqa: F821
         for v in (lo - 1, hi + 1, 2 ** 64, -2 ** 64):
             self.refuses(call, fn, v, OverflowError)
-        for v in (1.0, None, '1', b'1', Index(), [1], decimal.Decimal(1)):
+        for v in (1.0, None, '1', b'1', [1], decimal.Decimal(1), Float(1.0), Refusing()):
             self.refuses(call, fn, v, TypeError)
+        if PY2:
+            self.refuses(call, fn, Index(), TypeError)
+        else:  # __index__ as for int, with the same range checks
+            for v in (lo, hi):
+                self.accepts(call, fn, Index(v), v, pos)
+            for v in (lo - 1, hi + 1, 2 ** 64):
+                self.refuses(call, fn, Index(v), OverflowError)
 
     def test_uint32(self):
         self.check_integer(lambda v: pb.setBaudrate('ASRL1', v),
@@ -78,8 +111,48 @@ class Conversions(SimTestCase):
         self.assertTrue(math.isnan(self.last_call('hp816x_dbmToWatt')[1]))
         sim.clear_journal()
         self.refuses(call, 'hp816x_dbmToWatt', 10 ** 400, OverflowError)
-        for v in ('1', None, decimal.Decimal(1), 1j, [1.0]):
+        for v in ('1', b'1', None, 1j, [1.0], Refusing()):
             self.refuses(call, 'hp816x_dbmToWatt', v, TypeError)
+        if PY2:
+            for v in (Float(2.5), Index(2), decimal.Decimal(1)):
+                self.refuses(call, 'hp816x_dbmToWatt', v, TypeError)
+        else:  # __float__ or __index__, as float() takes them
+            for v, seen in ((Float(2.5), 2.5), (Index(-7), -7.0), (decimal.Decimal('0.5'), 0.5)):
+                self.accepts(call, 'hp816x_dbmToWatt', v, seen, 1)
+            self.refuses(call, 'hp816x_dbmToWatt', Index(10 ** 400), OverflowError)
+
+    @unittest.skipIf(numpy is None, 'needs numpy')
+    def test_numpy_scalars(self):
+        if PY2:
+            self.refuses(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', numpy.int64(5), TypeError)
+            return
+        for t in (numpy.int64, numpy.int32, numpy.int16, numpy.uint8, numpy.uint32):
+            self.accepts(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', t(5), 5, 1)
+            self.accepts(lambda v: pb.dbmToWatt(self.s, v), 'hp816x_dbmToWatt', t(3), 3.0, 1)
+        self.accepts(lambda v: pb.setBaudrate('ASRL1', v), 'hp816x_setBaudrate', numpy.uint64(4294967295),
+                     4294967295, 1)
+        self.refuses(lambda v: pb.setBaudrate('ASRL1', v), 'hp816x_setBaudrate', numpy.int64(-1), OverflowError)
+        self.refuses(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', numpy.int64(2 ** 31), OverflowError)
+        for v in (numpy.float32(0.5), numpy.float16(0.5), numpy.float64(0.5)):
+            self.accepts(lambda v: pb.dbmToWatt(self.s, v), 'hp816x_dbmToWatt', v, 0.5, 1)
+            self.refuses(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', v, TypeError)
+        # a numpy array is not a number, and a float array has no __index__
+        self.refuses(lambda v: pb.timeOut(self.s, v), 'hp816x_timeOut', numpy.zeros(3), TypeError)
+        with self.assertRaises(TypeError) as cm:
+            pb.timeOut(self.s, numpy.float32(1.0))
+        self.assertIn('did not match C++ signature', str(cm.exception))
+
+    def test_overloads_still_resolve_by_kind(self):
+        # ConfigureDO is registered twice: an __index__ object is an integer
+        # for both, a text refused by both, nothing reaches the driver then
+        import _smeter as smu
+        s = smu.init('GPIB0::24::INSTR', 0, 0)
+        sim.clear_journal()
+        self.assertRaises(TypeError, smu.ConfigureDO, s, '1', 0.5, 0, 0)
+        self.assertNotCalled('KE2400_ConfigureDO')
+        if not PY2:
+            smu.ConfigureDO(s, Index(3), Float(0.5), Index(1), Index(0))
+            self.assertEqual(self.last_call('KE2400_ConfigureDO')[1:], (3, 0.5, 1, 0))
 
     def test_text_inputs(self):
         call = lambda v: pb.cmd(self.s, v)

@@ -1,7 +1,7 @@
 """Argument fuzzing: every function of every module called with random Python
 values for each parameter (integers at and beyond every range edge, floats,
 nan, huge integers, str, bytes, byte buffers, memoryviews, None, lists,
-vectors, objects with __int__ / __index__, wrong argument counts, keywords).
+vectors, objects with __int__ / __index__ / __float__, wrong argument counts, keywords).
 
 Only TypeError, OverflowError, ValueError, UnicodeEncodeError or MemoryError
 may come out, a refused call must reach no driver function, and nothing may
@@ -235,6 +235,10 @@ def keep_contracts(module, name, args):
     within what the caller promises the driver (see the tables above)."""
     key = (module, name)
     args = list(args)
+    sizes = [t[key][0] for t in (READ_ARRAYS, UNTOLD) if key in t] + [NEW_SIZED.get(key, -1)]
+    for at in sizes:
+        if 0 <= at < len(args) and isinstance(args[at], Index):
+            args[at] = args[at].v  # a size given by __index__ is that int
     if key in READ_ARRAYS:
         at, arrays = READ_ARRAYS[key]
         if at < len(args) and in_range(args[at]):
@@ -262,9 +266,10 @@ def child(module, calls, seed):
     from hypothesis import given, settings, HealthCheck
     mod = F.load(module)
     funcs = F.functions(module)
-    drivers = sorted(set(F.driver_name(module, n) for n, _ in funcs)
-                     | set(F.PREFIX[module] + n for n in ('error_query', 'error_message', 'close',
-                                                           'errorQuery', 'errorMessage')))
+    drivers = sorted((set(F.driver_name(module, n) for n, _ in funcs)
+                      | set(F.PREFIX[module] + n for n in ('error_query', 'error_message', 'close',
+                                                            'errorQuery', 'errorMessage')))
+                     & sim.functions())
     per_function = max(1, -(-calls // F.count()))
     if not SANITIZED:
         import resource

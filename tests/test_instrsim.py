@@ -127,6 +127,42 @@ class Processes(SimTestCase):
         self.assertEqual((r.returncode, r.stdout.strip()), (0, "['hp816x_init']"), r.stderr)
 
 
+class FunctionNames(SimTestCase):
+    def test_unknown_names_are_refused_naming_the_closest(self):
+        rec = sim.recording()
+        with rec:
+            pass
+        for call in (lambda fn: sim.fail(fn, sim.TMO), lambda fn: sim.instrument_error(fn, -1, 'x'),
+                     lambda fn: sim.set_output(fn, 3, 1.0), sim.calls, rec.calls,
+                     lambda fn: sim.SimulatorTestCase('setUp').assertNotCalled(fn),
+                     lambda fn: sim.SimulatorTestCase('setUp').assertCalled(fn)):
+            with self.assertRaises(ValueError) as cm:
+                call('PWM_readValue')       # the module's name, not the driver's
+            self.assertIn('hp816x_PWM_readValue', str(cm.exception))
+            with self.assertRaises(ValueError) as cm:
+                call('KE2400_Raed')
+            self.assertIn('closest: KE2400_Read', str(cm.exception))
+        self.assertRaises(ValueError, sim.fail, 'nothing_like_it', sim.TMO)
+        s = pb.init(MAINFRAME, 1, 0)
+        self.assertEqual(pb.timeOut(s, 5), 0)  # nothing was scripted by the refused calls
+
+    def test_the_names_are_the_drivers_exports(self):
+        known = sim.functions()
+        for fn in ('hp816x_PWM_readValue', 'KE2400_ConfigureDO', 'PM100D_measPower', 'hp8169_setPolPos',
+                   'viOpenDefaultRM', 'hp816x_error_query'):
+            self.assertIn(fn, known)
+        self.assertFalse([n for n in known if not n.startswith(('hp816x_', 'KE2400_', 'PM100D_',
+                                                                  'hp8169_', 'vi'))])
+        self.assertNotIn('sim_reset', known)
+        sim.fail('KE2400_Read', sim.TMO)   # a driver not loaded by this test is known too
+        sim.reset()
+
+    def test_instrsim_sits_beside_the_modules_and_is_current(self):
+        with open(os.path.join(BUILD, 'instrsim.py'), 'rb') as a:
+            with open(os.path.join(ROOT, 'sim', 'instrsim.py'), 'rb') as b:
+                self.assertEqual(a.read(), b.read())
+
+
 class TestCaseHelpers(unittest.TestCase):
     def run_case(self, body):
         class Case(sim.SimulatorTestCase):

@@ -14,7 +14,7 @@ import tempfile
 import unittest
 import zipfile
 
-from support import ROOT
+from support import BUILD, ROOT
 
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
 import build_backend as backend  # noqa: E402
@@ -75,7 +75,7 @@ class Wheel(unittest.TestCase):
         self.tmp = tempfile.mkdtemp()
         self.prefix = os.path.join(self.tmp, 'prefix')
         os.mkdir(self.prefix)
-        self.files = dict((m + '.so', b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
+        self.files = dict((m + backend.ext_suffix(), b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
         self.files.update({'instrsim.py': b'x = 1\n', '_photonbay.pyi': b'def f() -> int: ...\n'})
         for name, data in self.files.items():
             with open(os.path.join(self.prefix, name), 'wb') as f:
@@ -110,6 +110,25 @@ class Wheel(unittest.TestCase):
             wheel = z.read(dist_info + '/WHEEL').decode('utf-8')
         self.assertIn('Root-Is-Purelib: false\n', wheel)
         self.assertIn('Tag: cp311-cp311-linux_x86_64\n', wheel)
+
+    def test_modules_are_named_for_this_interpreter_only(self):
+        suffix = backend.ext_suffix()
+        if sys.version_info[0] >= 3:
+            self.assertIn('cpython-%d%d' % sys.version_info[:2], suffix)
+        self.assertEqual(sysconfig.get_config_var('EXT_SUFFIX') or sysconfig.get_config_var('SO'), suffix)
+        for m in backend.MODULES:
+            self.assertTrue(os.path.isfile(os.path.join(BUILD, m + suffix)), m + suffix)
+        with self.assertRaises(backend.BuildError) as e:   # modules of another interpreter
+            backend._check(self.prefix, ['instrsim.py', 'libinstrsim.so'] +
+                           [m + '.cpython-20-x.so' for m in backend.MODULES], self.tmp)
+        self.assertIn('no module', str(e.exception))
+
+    @unittest.skipUnless(os.path.exists(os.path.join(BUILD, 'build.log')), 'not built by ./run')
+    def test_the_build_compiles_without_warnings(self):
+        # ./run keeps the compiler's output of the last build here
+        with open(os.path.join(BUILD, 'build.log'), 'rb') as f:
+            log = f.read().decode('utf-8', 'replace')
+        self.assertEqual([l for l in log.splitlines() if 'warning:' in l], [])
 
     def test_a_library_that_still_points_at_the_build_is_refused(self):
         build = os.path.join(self.tmp, 'build')

@@ -220,6 +220,14 @@ class Example(unittest.TestCase):
             self.assertEqual(rows[0].split(',')[0], 'wavelength_nm')
             self.assertEqual(len(rows) - 1, points)
             self.assertEqual(points, 10001)
+            self.assertEqual(lines[3], 'Scan data (CSV): ' + path)   # where to find it, in full
+            try:
+                import matplotlib  # noqa: F401
+            except ImportError:
+                self.assertIn('matplotlib is not installed', lines[4])
+            else:
+                self.assertEqual(lines[4], 'Plot (PNG):      ' + os.path.join(tmp, 'scan.png'))
+                self.assertGreater(os.path.getsize(os.path.join(tmp, 'scan.png')), 1000)
         finally:
             shutil.rmtree(tmp)
 

@@ -40,6 +40,11 @@ import zipfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GENERATOR = 'instrbind build_backend'
 MODULES = ['_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus']
+
+
+def ext_suffix():
+    """This interpreter's extension module suffix (.cpython-311-x86_64-linux-gnu.so; .so on 2.7)."""
+    return sysconfig.get_config_var('EXT_SUFFIX') or sysconfig.get_config_var('SO')
 SKIP_DIRS = {'.git', 'build', 'dist', '__pycache__', '.hypothesis', '.pytest_cache', '.mypy_cache'}
 
 
@@ -159,7 +164,9 @@ def _setting(config, key, env):
     return value if value not in (None, '') else os.environ.get(env) or None
 
 
-def _run(cmd):
+def _run(cmd, stage):
+    # pip -v shows the hook's output as it comes: one line per stage, then CMake's own progress.
+    print('instrbind: %s for Python %d.%d ...' % ((stage,) + sys.version_info[:2]), file=sys.stderr)
     print('+ ' + ' '.join(cmd), file=sys.stderr)
     sys.stderr.flush()
     try:
@@ -184,9 +191,10 @@ def cmake_install(config, prefix):
     extra = shlex.split(_setting(config, 'cmake-args', 'INSTRBIND_CMAKE_ARGS') or '')
     try:
         _run(['cmake', '-S', ROOT, '-B', build_dir, '-DPYTHON=' + sys.executable,
-              '-DCMAKE_BUILD_TYPE=Release'] + extra)
-        _run(['cmake', '--build', build_dir, '--parallel', jobs])
-        _run(['cmake', '--install', build_dir, '--prefix', prefix])
+              '-DCMAKE_BUILD_TYPE=Release'] + extra, 'configuring')
+        _run(['cmake', '--build', build_dir, '--parallel', jobs],
+             'compiling (%s parallel jobs; about 2 minutes on one core)' % jobs)
+        _run(['cmake', '--install', build_dir, '--prefix', prefix], 'installing')
         files = sorted(os.listdir(prefix))
         _check(prefix, files, build_dir)
         return files
@@ -207,7 +215,7 @@ def _check(prefix, files, build_dir):
     for name in ('instrsim.py', 'libinstrsim.so'):
         if name not in files:
             raise BuildError('%s was not installed' % name)
-    built = [m for m in MODULES if m + '.so' in files]
+    built = [m for m in MODULES if m + ext_suffix() in files]
     if not built:
         raise BuildError('no module was built')
     missing = [m for m in MODULES if m not in built]

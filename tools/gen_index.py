@@ -12,11 +12,12 @@ around one driver call, and the frame functions (foo, CheckError) call none.
 """
 import importlib
 import os
+import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import modsrc  # noqa: E402
-from gen_stubs import BUILD, paired, parse_signature, safe_names  # noqa: E402
+from gen_stubs import BUILD, paired, parse_signature, positional_lines, safe_names  # noqa: E402
 
 ROOT = modsrc.ROOT
 
@@ -52,7 +53,7 @@ def cell(text):
 def module_section(module_name, what, module, regs, decls):
     funcs = paired(module_name, module, regs)
     counts = {'pass-through': 0, 'wrapper': 0, 'frame': 0}
-    rows = []
+    rows, positional = [], []
     for pos, (name, overloads) in enumerate(funcs, 1):
         entries = [r for _, r in overloads]
         params_cells, result_cells, seen = [], [], []
@@ -62,6 +63,8 @@ def module_section(module_name, what, module, regs, decls):
             seen.append(sig)
             params, result = parse_signature(sig)
             names = reg.param_names(decls, params) or ['a%d' % i for i in range(len(params))]
+            if params and names[0] == 'a0':
+                positional.append('- `%s`: %s.' % (name, '; '.join(positional_lines(module_name, name, len(params)))))
             params_cells.append(', '.join('%s: %s' % (n, t) for n, t in zip(safe_names(names), params)) or '--')
             result_cells.append(result)
         k = kind(entries)
@@ -80,7 +83,36 @@ def module_section(module_name, what, module, regs, decls):
             '',
             '| # | Python name | parameters | result | driver function | kind |',
             '|---:|---|---|---|---|---|']
-    return '\n'.join(head + rows) + '\n'
+    tail = []
+    if positional:
+        tail += ['', 'Parameters named by position (`a0` is the first):', ''] + positional
+    orders = family_orders(regs, decls)
+    if orders:
+        tail += ['', 'Tuple results whose order differs between instrument families, element by element:', '']
+        tail += orders
+    return '\n'.join(head + rows + tail) + '\n'
+
+
+FAMILY = re.compile(r'_(TLS|ATT|PWM|FLS|RLM|SWT)_')
+OUTPUTS = re.compile(r'Q::out<(\d+),\s*(\w+)>$')
+
+
+def family_orders(regs, decls):
+    """A line per tuple query that more than one family has, when their
+    elements (the driver's output parameters, in order) differ."""
+    groups = {}
+    for r in regs:
+        m = OUTPUTS.match(r.expr.strip())
+        if not m or int(m.group(1)) < 2 or not FAMILY.search(r.name) or m.group(2) not in decls:
+            continue
+        outputs = [p.name for p in decls[m.group(2)].params[-int(m.group(1)):]]
+        groups.setdefault(FAMILY.sub('_*_', r.name), []).append((r.name, outputs))
+    lines = []
+    for key in sorted(groups):
+        members = groups[key]
+        if len(members) > 1 and len(set(tuple(o) for _, o in members)) > 1:
+            lines += ['- `%s` returns (%s).' % (name, ', '.join(outputs)) for name, outputs in members]
+    return lines
 
 
 def index_text():

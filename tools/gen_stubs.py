@@ -141,6 +141,15 @@ def paired(module_name, module, regs):
     return out
 
 
+def positional_lines(module_name, name, count):
+    """'a0: session', ... for a function whose parameters are named by position."""
+    notes = modsrc.POSITIONAL.get((module_name, name))
+    if not notes or len(notes) != count:
+        raise SystemExit('%s.%s: parameters a0..a%d are not described in tools/modsrc.py POSITIONAL'
+                         % (module_name, name, count - 1))
+    return ['a%d: %s' % (i, n) for i, n in enumerate(notes)]
+
+
 def stub_text(module_name, what, module, regs, decls):
     lines = [HEADER.format(module=module_name, what=what)]
     for cls, desc, fmt, item in VECTORS:
@@ -153,8 +162,11 @@ def stub_text(module_name, what, module, regs, decls):
         defs = []
         for sig, reg in entries:
             params, result = parse_signature(sig)
-            names = reg.param_names(decls, params) or ['a%d' % i for i in range(len(params))]
-            defs.append(render_def(name, params, result, safe_names(names)))
+            names = reg.param_names(decls, params)
+            d = render_def(name, params, result, safe_names(names or ['a%d' % i for i in range(len(params))]))
+            if params and not names:  # what a0, a1, ... are
+                d = '\n'.join(['# %s' % line for line in positional_lines(module_name, name, len(params))] + [d])
+            defs.append(d)
         if len(defs) == 1:
             if len(overloads) > 1:
                 lines.append('# registered %d times with the same signature\n' % len(overloads))

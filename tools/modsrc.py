@@ -367,3 +367,61 @@ def _resolve(r, src, decls, module, prefix):
     if named is not None and named != r.driver:
         raise ValueError('%s: %s is registered with %s, but its driver function is %s'
                          % (r.source, r.name, named, r.driver))
+
+
+# What the parameters named a0, a1, ... are: wrappers whose Python parameters
+# are not the driver function's leading inputs (reordered, or a count that
+# only sizes the result).  One entry per parameter, in order.
+_SCAN_N = 'N: values per result vector (not passed on; must cover the points of the prepared scan)'
+_RESULTS_N = ('N: values in the result vector (not passed on; must cover the points set up before, '
+              'at most the driver\'s maximum)')
+POSITIONAL = {
+    ('_photonbay', 'get_ATT_operStatus'): [
+        'session', 'attenuator slot',
+        'text buffer the driver writes the status text into, without being told its size: a bytearray '
+        'of at least 64 bytes (2.7: a str of that length, written in place)'],
+    ('_photonbay', 'get_PWM_loggingResults_Q'): [
+        'session', 'power meter slot', 'channel of the slot (0 or 1)',
+        'wait for completion: 1 wait until logging ends, 0 return at once', 'result unit: 0 dBm, 1 W',
+        'dataPoints: values in the result vector, as given to set_PWM_logging (not passed on)'],
+    ('_photonbay', 'get_PWM_stabilityResults_Q'): [
+        'session', 'power meter slot', 'channel of the slot (0 or 1)',
+        'wait for completion: 1 wait until the run ends, 0 return at once', 'result unit: 0 dBm, 1 W',
+        'dataPoints: values in the result vector, as set_PWM_stability reported (not passed on)'],
+    ('_photonbay', 'get_RLM_loggingResults_Q'): [
+        'session', 'return-loss module slot', 'wait for completion: 1 wait, 0 return at once',
+        'unit: 0 dB(m), 1 W (linear reflectance for return loss)',
+        'value: 0 return loss, 1 monitor power, 2 return power', _RESULTS_N],
+    ('_photonbay', 'get_RLM_stabilityResults_Q'): [
+        'session', 'return-loss module slot', 'wait for completion: 1 wait, 0 return at once',
+        'unit: 0 dB, 1 linear reflectance', _RESULTS_N],
+    ('_photonbay', 'get_TLS_wavelengthDataEx_Q'): [
+        'session', 'tunable laser slot (passed to the driver after the count)',
+        'N: wavelengths logged, the size of the result (passed to the driver first)'],
+    ('_photonbay', 'executeLambdaScan'): ['session', _SCAN_N],
+    ('_photonbay', 'executeMfLambdaScan'): ['session', _SCAN_N],
+    ('_photonbay', 'getLambdaScanResult'): [
+        'session', 'power meter channel of the multi-frame scan (0-based registration order)',
+        'clip to limit: 1 replace readings below the limit by it, 0 keep them',
+        'clipping limit, in the scan\'s power unit', _SCAN_N],
+    ('_photonbay', 'readWlRespTable'): [
+        'session', 'power meter slot',
+        'N: entries per result vector (not passed on; must cover the size getWlRespTblSize reports)'],
+    ('_photonbay', 'readWlRespTableEx'): [
+        'session', 'power meter slot', 'channel of the slot',
+        'N: entries per result vector (not passed on; must cover the size getWlRespTblSizeEx reports)'],
+    ('_smeter', 'GetError'): ['session', 'size in bytes of the description buffer the driver fills'],
+    ('_smeter', 'GetNextCoercionRecord'): ['session', 'size in bytes of the record buffer the driver fills'],
+    ('_smeter', 'GetNextInterchangeWarning'): ['session', 'size in bytes of the warning buffer the driver fills'],
+    ('_smeter', 'ReadMultiPointChar'): [
+        'session', 'measurement function: 0 voltage, 1 current, 2 resistance',
+        'size in bytes of the text buffer the readings are written into'],
+    ('_smeter', 'FetchMultiPointChar'): [
+        'session', 'measurement function: 0 voltage, 1 current, 2 resistance',
+        'size in bytes of the text buffer the readings are written into'],
+    ('_smeter', 'GetAttributeViString'): [
+        'session', 'channel name (None or \'\' for the instrument)', 'attribute id',
+        'size in bytes of the buffer the value is written into'],
+    ('_powerprobe', 'readRaw'): [
+        'session', 'bytes to read at most (the buffer holds at least 256)'],
+}

@@ -1,6 +1,10 @@
 #include "sim.hpp"
 
 #include <strings.h>
+#if defined(__linux__)
+#include <dlfcn.h>
+#include <link.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -251,6 +255,65 @@ double noise() {
     return (double)((x * 2685821657736338717ull) >> 11) / 4503599627370496.0 - 1.0;
 }
 
+#if defined(__linux__)
+// Appends the defined global functions in a loaded library's dynamic symbol
+// table, one per line.
+void append_functions(const struct link_map* map, std::string& out) {
+    auto at = [map](ElfW(Addr) p) { return p < map->l_addr ? p + map->l_addr : p; };
+    const ElfW(Sym)* symtab = nullptr;
+    const char* strtab = nullptr;
+    const uint32_t* gnu_hash = nullptr;
+    const ElfW(Word)* hash = nullptr;
+    for (const ElfW(Dyn)* d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        if (d->d_tag == DT_SYMTAB) symtab = (const ElfW(Sym)*)at(d->d_un.d_ptr);
+        else if (d->d_tag == DT_STRTAB) strtab = (const char*)at(d->d_un.d_ptr);
+        else if (d->d_tag == DT_GNU_HASH) gnu_hash = (const uint32_t*)at(d->d_un.d_ptr);
+        else if (d->d_tag == DT_HASH) hash = (const ElfW(Word)*)at(d->d_un.d_ptr);
+    }
+    if (!symtab || !strtab) return;
+    size_t count = 0;
+    if (hash) {
+        count = hash[1];  // nchain: one per symbol
+    } else if (gnu_hash) {  // the last symbol ends the longest-reaching chain
+        uint32_t buckets = gnu_hash[0], first = gnu_hash[1], bloom = gnu_hash[2];
+        const uint32_t* bucket = (const uint32_t*)((const ElfW(Addr)*)(gnu_hash + 4) + bloom);
+        const uint32_t* chain = bucket + buckets;
+        uint32_t last = 0;
+        for (uint32_t b = 0; b < buckets; ++b) last = bucket[b] > last ? bucket[b] : last;
+        if (last >= first) {
+            while (!(chain[last - first] & 1)) ++last;
+            count = last + 1;
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const ElfW(Sym)& sym = symtab[i];
+        if (ELF64_ST_TYPE(sym.st_info) == STT_FUNC && ELF64_ST_BIND(sym.st_info) == STB_GLOBAL &&
+            sym.st_shndx != SHN_UNDEF)
+            out.append(strtab + sym.st_name).push_back('\n');
+    }
+}
+#endif
+
+// The functions the simulated driver libraries beside this core export.
+std::string driver_functions() {
+    std::string out;
+#if defined(__linux__)
+    Dl_info self;
+    if (!dladdr((void*)&noise, &self) || !self.dli_fname) return out;
+    std::string dir = self.dli_fname;
+    dir.erase(dir.rfind('/') + 1);  // all of it when there is no '/'
+    for (const char* lib : {"libhp816x_32.so", "libKE2400_32.so", "libPM100D_Drv_32.so", "libhp8169_32.so",
+                            "libvisa32.so"}) {
+        void* h = dlopen((dir + lib).c_str(), RTLD_LAZY | RTLD_LOCAL);
+        if (!h) continue;
+        struct link_map* map = nullptr;
+        if (dlinfo(h, RTLD_DI_LINKMAP, &map) == 0 && map) append_functions(map, out);
+        dlclose(h);
+    }
+#endif
+    return out;
+}
+
 }  // namespace sim
 
 using namespace sim;
@@ -337,5 +400,15 @@ int sim_journal_entry(int index, char* buf, int size) {
 void sim_journal_clear(void) {
     std::lock_guard<std::mutex> g(st().lock);
     st().journal.clear();
+}
+
+int sim_function_names(char* buf, int size) {
+    static const std::string names = driver_functions();
+    if (buf && size > 0) {
+        size_t n = names.size() < (size_t)size - 1 ? names.size() : (size_t)size - 1;
+        std::memcpy(buf, names.data(), n);
+        buf[n] = 0;
+    }
+    return (int)names.size();
 }
 }

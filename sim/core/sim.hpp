@@ -189,6 +189,9 @@ SIM_CORE_API int sim_session_count(void);
 SIM_CORE_API int sim_journal_size(void);
 SIM_CORE_API int sim_journal_entry(int index, char* buf, int size);
 SIM_CORE_API void sim_journal_clear(void);
+// The functions the simulated driver libraries export, one per line (empty
+// where their symbol tables cannot be read); the length, as sim_journal_entry.
+SIM_CORE_API int sim_function_names(char* buf, int size);
 }
 
 #endif

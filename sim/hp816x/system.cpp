@@ -371,7 +371,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select
         bool gpib = std::strncmp(in.resource, "GPIB", 4) == 0, lan = std::strncmp(in.resource, "TCPIP", 5) == 0;
         if ((intf == 0 && !gpib) || (intf == 1 && !lan) || (intf != 2 && !gpib && !lan)) continue;
         if (select && std::strcmp(in.driver, driver) != 0) continue;
-        text += (count++ ? "," : "") + std::string(in.resource);
+        if (count++) text += ',';
+        text += in.resource;
     }
     *n = count;
     sim::put_text(list, 256, text);
