@@ -71,7 +71,7 @@ def photonbay():
 
 def powerprobe():
     import _powerprobe as m
-    s = m.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
+    s = m.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)
     lib = 'libPM100D_Drv_32.so'
     return [
         ('pass-through', 'setWavelength', (s, 1550.0), ctypes_call(lib, 'PM100D_setWavelength', [u32, f64])),

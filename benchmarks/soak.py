@@ -64,7 +64,7 @@ def quarantined():
 
 def open_sessions():
     s = {'pb': pb.init('GPIB0::20::INSTR', 0, 0),
-         'pp': pp.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0),
+         'pp': pp.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0),
          'ps': ps.init('GPIB0::9::INSTR', 0, 0),
          'rm': ib.OpenDefaultRM()}
     if sm:

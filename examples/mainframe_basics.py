@@ -1,7 +1,7 @@
 """First steps with the optical mainframe: open it, identify it, read its
 errors, send a command and a query, close.
 
-    python mainframe_basics.py [resource]      (default: the simulated 8164B)
+    python mainframe_basics.py [resource]      (default: the simulated QBM-70)
 
 Works on Python 2.7 and 3.
 """

@@ -21,7 +21,7 @@ import _polshaper as ps  # noqa: E402
 import _powerprobe as pp  # noqa: E402
 
 CONTROLLER = 'GPIB0::9::INSTR'
-METER = 'USB0::0x1313::0x8078::P0012345::INSTR'
+METER = 'USB0::0x3A5C::0x0207::P0012345::INSTR'
 VALUE = 0                    # setter selector: the value given
 WAVELENGTH = 1550.0          # nm, the laser on the bench
 BAR = 50

@@ -2,7 +2,7 @@
 
     python examples/power_vs_wavelength.py [start_nm stop_nm step_nm]
 
-Opens the PM100D, zeroes the dark current, then sets the sensor's
+Opens the power meter, zeroes the dark current, then sets the sensor's
 correction wavelength step by step and reads the power in W and dBm
 with the responsivity the meter uses. Works on Python 2.7 and 3.
 """
@@ -18,7 +18,7 @@ sys.path.insert(0, os.path.abspath(os.environ.get('INSTR_BUILD') or
 
 import _powerprobe as pp  # noqa: E402
 
-RESOURCE = 'USB0::0x1313::0x8078::P0012345::INSTR'
+RESOURCE = 'USB0::0x3A5C::0x0207::P0012345::INSTR'
 SET, MIN, MAX = 0, 1, 2       # range query attributes
 WATT = 0
 

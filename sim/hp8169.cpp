@@ -1,4 +1,4 @@
-// Simulated 8169A polarization controller: a polarizer, then a quarter-wave
+// Simulated TW-PC3 polarization controller: a polarizer, then a quarter-wave
 // and a half-wave plate, each rotated to a position in degrees (0-180).
 // The output state of polarization is ellipticity epsilon (-45..45 deg) and
 // azimuth theta (0..180 deg); setting either turns the plates. The power

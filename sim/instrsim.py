@@ -35,7 +35,7 @@ What scripting changes
 The simulated instruments (resource names for ``init`` / ``Open``)
     ``GPIB0::20::INSTR`` and ``TCPIP0::192.168.1.20::inst0::INSTR``: optical
     mainframes (hp816x); ``GPIB0::24::INSTR``: source-measure unit (KE2400);
-    ``USB0::0x1313::0x8078::P0012345::INSTR``: optical power meter (PM100D);
+    ``USB0::0x3A5C::0x0207::P0012345::INSTR``: optical power meter (PM100D);
     ``GPIB0::9::INSTR`` and ``ASRL1::INSTR``: polarization controllers (hp8169).
 
 One simulator per process

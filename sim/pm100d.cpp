@@ -1,4 +1,4 @@
-// Simulated PM100D optical power meter with an S122C germanium photodiode
+// Simulated LQ-PM5 optical power meter with an LQ-G12 germanium photodiode
 // sensor (700-1800 nm). The bench: a 1550 nm laser of 0.75 mW, through the
 // polarization controller on GPIB0::9 (1 dB insertion loss, its polarizer
 // against light polarized at 20 degrees), into the sensor.
@@ -363,7 +363,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispContrast(ViSession s, ViReal64* v)
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg[]) {
     SESSION(s, sim::out(msg));
-    sim::put_text(msg, 256, "Cal. 12-Mar-2023, S122C P0012345");
+    sim::put_text(msg, 256, "Cal. 12-Mar-2023, LQ-G12 P0012345");
     return c.done();
 }
 
@@ -511,8 +511,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergyDens(ViSession s, ViReal64* v) 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[], ViChar serial[], ViChar cal[],
                                                      ViInt16* type, ViInt16* subtype, ViInt16* flags) {
     SESSION(s, sim::out(name), sim::out(serial), sim::out(cal), type, subtype, flags);
-    sim::put_text(name, 256, "S122C");
-    sim::put_text(serial, 256, "18120517");
+    sim::put_text(name, 256, "LQ-G12");
+    sim::put_text(serial, 256, "G12-04417");
     sim::put_text(cal, 256, "12-Mar-2023");
     if (type) *type = 1;       // photodiode
     if (subtype) *subtype = 2;  // with temperature sensor

@@ -12,7 +12,7 @@ import support  # noqa: F401  (build directory on sys.path)
 MODULES = [
     ('_photonbay', 'hp816x_', 'GPIB0::20::INSTR', 284),
     ('_smeter', 'KE2400_', 'GPIB0::24::INSTR', 123),
-    ('_powerprobe', 'PM100D_', 'USB0::0x1313::0x8078::P0012345::INSTR', 76),
+    ('_powerprobe', 'PM100D_', 'USB0::0x3A5C::0x0207::P0012345::INSTR', 76),
     ('_polshaper', 'hp8169_', 'GPIB0::9::INSTR', 47),
     ('_instrbus', 'vi', 'GPIB0::20::INSTR', 7),
 ]

@@ -8,7 +8,7 @@ ORDER = ['ViReal64Vec', 'ViInt32Vec', 'OpenDefaultRM', 'FindRsrc', 'Close', 'Fin
          'GetAttribute', 'SetAttribute']
 
 RESOURCES = ['GPIB0::20::INSTR', 'TCPIP0::192.168.1.20::inst0::INSTR', 'GPIB0::24::INSTR',
-             'USB0::0x1313::0x8078::P0012345::INSTR', 'GPIB0::9::INSTR', 'ASRL1::INSTR']
+             'USB0::0x3A5C::0x0207::P0012345::INSTR', 'GPIB0::9::INSTR', 'ASRL1::INSTR']
 
 RSRC_NAME = 0xBFFF0002
 MANF_NAME = 0xBFFF0072
@@ -86,7 +86,7 @@ class Search(BusTestCase):
             ('GPIB?*INSTR', ['GPIB0::20::INSTR', 'GPIB0::24::INSTR', 'GPIB0::9::INSTR']),
             ('TCPIP?*', ['TCPIP0::192.168.1.20::inst0::INSTR']),
             ('gpib0::?*', ['GPIB0::20::INSTR', 'GPIB0::24::INSTR', 'GPIB0::9::INSTR']),
-            ('?*::0X1313::?*', ['USB0::0x1313::0x8078::P0012345::INSTR']),
+            ('?*::0X3A5C::?*', ['USB0::0x3A5C::0x0207::P0012345::INSTR']),
             ('GPIB0::(9|24)::INSTR', ['GPIB0::24::INSTR', 'GPIB0::9::INSTR']),
             ('ASRL[0-9]+::INSTR', ['ASRL1::INSTR']),
             ('GPIB0::2?::INSTR', ['GPIB0::20::INSTR', 'GPIB0::24::INSTR']),
@@ -144,7 +144,7 @@ class Sessions(BusTestCase):
     def test_short_resource_names(self):
         for name, full in (('gpib::20', 'GPIB0::20::INSTR'), ('GPIB0::9', 'GPIB0::9::INSTR'),
                            ('TCPIP::192.168.1.20::INSTR', RESOURCES[1]),
-                           ('usb0::0x1313::0x8078::p0012345', RESOURCES[3])):
+                           ('usb0::0x3a5c::0x0207::p0012345', RESOURCES[3])):
             s = self.open(name)
             self.assertEqual(bus.GetAttribute(s, RSRC_NAME), full.encode('ascii'), name)
 
@@ -172,8 +172,8 @@ class Attributes(BusTestCase):
         name = bus.GetAttribute(s, RSRC_NAME)
         self.assertIs(type(name), bytes)  # str on 2.7
         self.assertEqual(name, b'TCPIP0::192.168.1.20::inst0::INSTR')
-        self.assertEqual(bus.GetAttribute(s, MANF_NAME), b'Agilent Technologies')
-        self.assertEqual(bus.GetAttribute(s, MODEL_NAME), b'8163B')
+        self.assertEqual(bus.GetAttribute(s, MANF_NAME), b'Quellbright Photonics')
+        self.assertEqual(bus.GetAttribute(s, MODEL_NAME), b'QBM-30')
         self.assertEqual(self.last_call('viGetAttribute'), (s, MODEL_NAME, sim.PTR))
         sim.set_output('viGetAttribute', 2, b'\xb0\xff' * 100)
         self.assertEqual(bus.GetAttribute(s, RSRC_NAME), b'\xb0\xff' * 100)
@@ -240,8 +240,8 @@ class Example(unittest.TestCase):
         lines = out.splitlines()
         self.assertEqual(lines[0], '6 instrument(s) match ?*INSTR')
         self.assertEqual([l.split()[0] for l in lines[1:]], RESOURCES)
-        self.assertIn('KEITHLEY INSTRUMENTS INC. MODEL 2400', out)
-        self.assertIn('ASRL   HEWLETT-PACKARD 8169A', out)
+        self.assertIn('MARROWICK INSTRUMENTS INC. MW-SX20', out)
+        self.assertIn('ASRL   TARNWELL PHOTONICS TW-PC3', out)
 
 
 if __name__ == '__main__':

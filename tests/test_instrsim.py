@@ -26,7 +26,7 @@ class InstrumentErrors(SimTestCase):
     def test_the_status_check_of_each_module_takes_it_as_an_instrument_error(self):
         cases = [('_photonbay', 'hp816x_PWM_readValue', "init('GPIB0::20::INSTR', 1, 0)",
                   'PWM_readValue(s, 1, 0)'),
-                 ('_powerprobe', 'PM100D_measPower', "init('USB0::0x1313::0x8078::P0012345::INSTR', 1, 0)",
+                 ('_powerprobe', 'PM100D_measPower', "init('USB0::0x3A5C::0x0207::P0012345::INSTR', 1, 0)",
                   'measPower(s)'),
                  ('_polshaper', 'hp8169_getPolPos_Q', "init('GPIB0::9::INSTR', 1, 0)", 'getPolPos_Q(s)')]
         for module, fn, opener, call in cases:

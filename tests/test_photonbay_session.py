@@ -141,14 +141,14 @@ class Queries(SimTestCase):
     def test_cmd_string_query_writes_the_callers_buffer(self):
         reply = bytearray(80)
         self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 80, reply), 0)
-        self.assertTrue(reply.startswith(b'Agilent Technologies,8164B'))
+        self.assertTrue(reply.startswith(b'Quellbright Photonics,QBM-70'))
         self.assertEqual(self.last_call('hp816x_cmdString_Q'), (self.s, '*IDN?', 80, sim.PTR))
         self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 0, None), 0)
         self.assertIsNone(self.last_call('hp816x_cmdString_Q')[3])
         if PY2:
             made = ''.join(['\0'] * 80)
             pb.cmdString_Q(self.s, '*IDN?', 80, made)
-            self.assertTrue(made.startswith('Agilent'))
+            self.assertTrue(made.startswith('Quellbright'))
         else:
             text = 'untouched' + ' ' * 80
             pb.cmdString_Q(self.s, '*IDN?', 80, text)  # a str is input only on Python 3
@@ -159,7 +159,7 @@ class Queries(SimTestCase):
         self.assertRaises(ValueError, pb.cmdString_Q, self.s, '*IDN?', 11, short)
         self.assertNotCalled('hp816x_cmdString_Q')
         self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 10, short), 0)
-        self.assertEqual(bytes(short[:9]), b'Agilent T')
+        self.assertEqual(bytes(short[:9]), b'Quellbrig')
         sim.hostile()  # the driver fills all `size` bytes
         if not PY2:  # a str goes as a private copy, grown to the size
             self.assertEqual(pb.cmdString_Q(self.s, '*IDN?', 1000, 'x'), 0)
@@ -205,7 +205,7 @@ class Queries(SimTestCase):
         n, text = pb.listVisa_Q(0, 1)
         self.assertEqual(n, 1)
         self.assertEqual(text, MAINFRAME)
-        self.assertEqual(pb.getInstrumentId_Q(MAINFRAME), 'Agilent Technologies,8164B,MY48101234,V5.25(72637)')
+        self.assertEqual(pb.getInstrumentId_Q(MAINFRAME), 'Quellbright Photonics,QBM-70,QB7A00412,R4.07(1182)')
         self.assertEqual(pb.getInstrumentId_Q('GPIB0::1::INSTR'), '')  # fails, unchecked
         sim.fail('hp816x_trigOutConfiguration', -1)
         self.assertEqual(pb.trigOutConfiguration(1, 0, 1, 0, 0, 1), 0b100101)

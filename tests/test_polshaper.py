@@ -131,7 +131,7 @@ class Controller(SimTestCase):
     def test_string_query_fills_the_callers_buffer(self):
         reply = bytearray(64)
         self.assertEqual(ps.cmdString_Q(self.s, '*IDN?', 64, reply), 0)
-        self.assertTrue(reply.startswith(b'HEWLETT-PACKARD,8169A,DE11100123'))
+        self.assertTrue(reply.startswith(b'TARNWELL PHOTONICS,TW-PC3,TW04100123'))
         self.assertEqual(self.last_call('hp8169_cmdString_Q'), (self.s, '*IDN?', 64, sim.PTR))
         self.assertEqual(ps.cmdString_Q(self.s, '*IDN?', 64, None), -1074003964)  # null reply refused
 

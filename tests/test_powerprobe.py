@@ -6,7 +6,7 @@ import unittest
 from support import sim, SimTestCase, TestCase, PY2, RSRC_NFOUND, TIMEOUT, run_script, exit_journal, exit_code
 import _powerprobe as pp
 
-METER = 'USB0::0x1313::0x8078::P0012345::INSTR'
+METER = 'USB0::0x3A5C::0x0207::P0012345::INSTR'
 
 ORDER = [
     'ViReal64Vec', 'ViInt32Vec', 'CheckError', 'init', 'close', 'setTime', 'getTime',
@@ -131,12 +131,12 @@ class Settings(SimTestCase):
     def test_sensor_info_three_texts_then_three_integers(self):
         sim.set_output('PM100D_getSensorInfo', 6, 0xFFFE)
         info = pp.getSensorInfo(self.s)
-        self.assertEqual(info, ('S122C', '18120517', '12-Mar-2023', 1, 2, -2))
+        self.assertEqual(info, ('LQ-G12', 'G12-04417', '12-Mar-2023', 1, 2, -2))
         for text in info[:3]:
             self.assertIs(type(text), str)
 
     def test_texts(self):
-        self.assertEqual(pp.identificationQuery(self.s), ('Thorlabs', 'PM100D', 'P0012345', '2.4.0'))
+        self.assertEqual(pp.identificationQuery(self.s), ('Lindqvar Optics', 'LQ-PM5', 'P0012345', '3.1.2'))
         sim.set_output('PM100D_revisionQuery', 1, 'drv')
         sim.set_output('PM100D_revisionQuery', 2, 'fw')
         self.assertEqual(pp.revisionQuery(self.s), ('drv', 'fw'))
@@ -168,7 +168,7 @@ class RawIO(SimTestCase):
         self.assertEqual(pp.writeRaw(self.s, '*IDN?'), 0)
         data, n = pp.readRaw(self.s, 256)
         self.assertIs(type(data), str if PY2 else bytes)
-        self.assertEqual((data, n), (b'Thorlabs,PM100D,P0012345,2.4.0\n', 31))
+        self.assertEqual((data, n), (b'Lindqvar Optics,LQ-PM5,P0012345,3.1.2\n', 38))
         pp.writeRaw(self.s, 'SENS:CORR:WAV?')
         self.assertEqual(pp.readRaw(self.s, 4), (b'1.55', 4))
         self.assertEqual(self.last_call('PM100D_readRaw'), (self.s, sim.PTR, 4, sim.PTR))
@@ -237,7 +237,7 @@ class StatusCheck(SimTestCase):
         rc, out, _ = run_script('''
             import _powerprobe as pp
             sim.set_output('PM100D_init', 3, 77)
-            pp.init('USB0::0x1313::0x8078::NOPE::INSTR', 0, 0)
+            pp.init('USB0::0x3A5C::0x0207::NOPE::INSTR', 0, 0)
         ''')
         self.assertEqual(rc, exit_code(RSRC_NFOUND))
         self.assertEqual(out, '        Driver Error : bfff0011, Insufficient location information '

@@ -67,7 +67,7 @@ class RefcountCase(SimTestCase):
         SimTestCase.setUp(self)
         sim.journaling(False)  # many calls; nothing here reads the journal
         self.s = pb.init('GPIB0::20::INSTR', 0, 0)
-        self.p = pp.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
+        self.p = pp.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)
         self.h = ps.init('GPIB0::9::INSTR', 0, 0)
         self.rm = ib.OpenDefaultRM()
         self.bus = ib.Open(self.rm, 'GPIB0::9::INSTR', 0, 0)
@@ -160,13 +160,13 @@ class Arguments(RefcountCase):
         else:
             reply = new_text(' ' * 300)  # written in place on 2.7: made for the purpose
             self.assertKept(lambda: pb.cmdString_Q(s, query, 256, reply), query, reply)
-            self.assertTrue(reply.startswith('Agilent Technologies'))
+            self.assertTrue(reply.startswith('Quellbright Photonics'))
 
     def test_writable_byte_buffers(self):
         s, h = self.s, self.h
         reply, command = bytearray(256), bytearray(b'*IDN?\0')
         self.assertKept(lambda: pb.cmdString_Q(s, command, 256, reply), command, reply)
-        self.assertTrue(reply.startswith(b'Agilent Technologies'))
+        self.assertTrue(reply.startswith(b'Quellbright Photonics'))
         self.assertResizable(reply)
         self.assertResizable(command)
         if not PY2:
@@ -174,7 +174,7 @@ class Arguments(RefcountCase):
             self.assertKept(lambda: ps.cmdString_Q(h, '*IDN?', 256, view), view, reply)
             view.release()
             self.assertResizable(reply)
-            self.assertTrue(reply.startswith(b'HEWLETT-PACKARD'))
+            self.assertTrue(reply.startswith(b'TARNWELL PHOTONICS'))
 
     def test_numeric_buffers_and_vectors(self):
         s = self.s

@@ -203,7 +203,7 @@ class Errors(SimTestCase):
         self.assertEqual(sm.self_test(self.s), (0, 'Self test passed'))
         sim.set_output('KE2400_self_test', 1, 0x8001)
         self.assertEqual(sm.self_test(self.s)[0], -32767)
-        self.assertEqual(sm.revision_query(self.s), ('2.1.0', 'C32   Oct  4 2010 14:20:11/A02  /S/K'))
+        self.assertEqual(sm.revision_query(self.s), ('2.1.0', 'F2.14 2019-06-11/B03  /M/X'))
 
 
 class RawIO(SimTestCase):
@@ -214,10 +214,10 @@ class RawIO(SimTestCase):
     def test_text_first_then_count(self):
         self.assertEqual(sm.WriteInstrData(self.s, '*IDN?'), 0)
         data, n = sm.ReadInstrData(self.s, 20)
-        self.assertEqual((data, n), (b'KEITHLEY INSTRUMENTS', 20))
+        self.assertEqual((data, n), (b'MARROWICK INSTRUMENT', 20))
         self.assertEqual(self.last_call('KE2400_ReadInstrData'), (self.s, 20, sim.PTR, sim.PTR))
         data, n = sm.ReadInstrData(self.s, 1000)
-        self.assertTrue(data.startswith(b' INC.,MODEL 2400') and data.endswith(b'/S/K\n'))
+        self.assertTrue(data.startswith(b'S INC.,MW-SX20') and data.endswith(b'/M/X\n'))
         self.assertEqual(n, len(data))
         self.assertEqual(sm.ReadInstrData(self.s, 10), (b'', 0))  # nothing waiting: timeout
         self.assertEqual(sm.GetError(self.s, 256)[0], TIMEOUT)

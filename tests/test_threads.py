@@ -92,7 +92,7 @@ class Worker(threading.Thread):
     def open(self):
         self.s = pb.init('GPIB0::20::INSTR' if self.index % 2 else 'TCPIP0::192.168.1.20::inst0::INSTR', 0, 0)
         self.made('hp816x_init')
-        self.p = pp.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
+        self.p = pp.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)
         self.made('PM100D_init')
         self.h = ps.init('GPIB0::9::INSTR' if self.index % 2 else 'ASRL1::INSTR', 0, 0)
         self.made('hp8169_init')
@@ -245,7 +245,7 @@ class Worker(threading.Thread):
         self.made('KE2400_WriteInstrData', self.k)
         data, n = sm.ReadInstrData(self.k, 300)
         self.made('KE2400_ReadInstrData', self.k)
-        self.expect(data.startswith(b'KEITHLEY') and n == len(data), 'ReadInstrData %r %r' % (data[:20], n))
+        self.expect(data.startswith(b'MARROWICK') and n == len(data), 'ReadInstrData %r %r' % (data[:20], n))
 
     def smeter_vector(self):
         n = self.rng.randint(0, 50)
@@ -304,7 +304,7 @@ class Threads(SimTestCase):
             reply = bytearray(256)
             ps.cmdString_Q(h, '*IDN?', 256, reply)
             polidn.append(text_of(reply))
-        p = pp.init('USB0::0x1313::0x8078::P0012345::INSTR', 0, 0)
+        p = pp.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)
         rm = ib.OpenDefaultRM()
         found, count, first = ib.FindRsrc(rm, '?*INSTR')
         ref = {'slots': list(slots), 'idn': idn, 'polidn': polidn, 'date': pb.getDate(s),

@@ -68,12 +68,13 @@ const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::ate
 
 const std::vector<Instrument>& instruments() {
     static const std::vector<Instrument> table = {
-        {"GPIB0::20::INSTR", "hp816x", "Agilent Technologies,8164B,MY48101234,V5.25(72637)"},
-        {"TCPIP0::192.168.1.20::inst0::INSTR", "hp816x", "Agilent Technologies,8163B,DE43201567,V5.25(72637)"},
-        {"GPIB0::24::INSTR", "KE2400", "KEITHLEY INSTRUMENTS INC.,MODEL 2400,4101234,C32   Oct  4 2010 14:20:11/A02  /S/K"},
-        {"USB0::0x1313::0x8078::P0012345::INSTR", "PM100D", "Thorlabs,PM100D,P0012345,2.4.0"},
-        {"GPIB0::9::INSTR", "hp8169", "HEWLETT-PACKARD,8169A,DE11100123,1.2"},
-        {"ASRL1::INSTR", "hp8169", "HEWLETT-PACKARD,8169A,DE11100456,1.2"},
+        {"GPIB0::20::INSTR", "hp816x", "Quellbright Photonics,QBM-70,QB7A00412,R4.07(1182)"},
+        {"TCPIP0::192.168.1.20::inst0::INSTR", "hp816x", "Quellbright Photonics,QBM-30,QB3A00958,R4.07(1182)"},
+        {"GPIB0::24::INSTR", "KE2400", "MARROWICK INSTRUMENTS INC.,MW-SX20,5502311,F2.14 2019-06-11/B03  /M/X"},
+        // USB vendor 0x3A5C, product 0x0207: a made-up pair, no registered device
+        {"USB0::0x3A5C::0x0207::P0012345::INSTR", "PM100D", "Lindqvar Optics,LQ-PM5,P0012345,3.1.2"},
+        {"GPIB0::9::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100123,1.2"},
+        {"ASRL1::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100456,1.2"},
     };
     return table;
 }

@@ -194,7 +194,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_type(ViSession s, ViInt32 slot, V
     sim::Call c(__func__, s, slot, type, sim::out(text));
     if (!ready(c, s, slot)) return c.done();
     if (type) *type = 3;
-    sim::put_text(text, 256, "1x4 single-mode switch 81595B, input A, outputs B1-B4");
+    sim::put_text(text, 256, "1x4 single-mode switch QB-SW4, input A, outputs B1-B4");
     return c.done();
 }
 

@@ -14,9 +14,9 @@ constexpr const char* driver = "hp816x";
 
 // Slot layout of both simulated mainframes (slots do not enforce their module
 // type: every family answers on every slot, so scripts can address any).
-//   0: tunable laser 81600B      1: dual power meter 81635A (channels 1, 2)
-//   2: power meter 81634B        3: attenuator 81577A
-//   4: return-loss module 81610A 5: fixed laser 81654A   6: switch 81595B
+//   0: tunable laser QB-TL9      1: dual power meter QB-PD2 (channels 1, 2)
+//   2: power meter QB-PD1        3: attenuator QB-VA4
+//   4: return-loss module QB-RL1 5: fixed laser QB-FL5   6: switch QB-SW4
 constexpr int slots = 7;
 
 // Laser state (wavelength in m, power in dBm, output 0/1) as the TLS

@@ -15,7 +15,7 @@ using namespace hp816x;
 namespace {
 
 const char* driver_revision = "4.7.2";
-const char* firmware_revision = "V5.25(72637)";
+const char* firmware_revision = "R4.07(1182)";
 
 // Text of a driver status (error_message and the check's Driver Error line).
 std::string status_text(ViStatus st) {

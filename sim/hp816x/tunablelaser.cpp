@@ -1,6 +1,6 @@
 // Simulated hp816x driver functions of this family: the tunable laser sources.
 //
-// Model of an 81600B-like laser on every slot:
+// Model of a QB-TL9-like laser on every slot:
 //   wavelength 1440..1640 nm (default 1550 nm), power -10 dBm up to a gain
 //   curve peaking at +8 dBm at 1550 nm, units 0 = dBm, 1 = W;
 //   selections 0 = the given value, 1 = minimum, 2 = default, 3 = maximum;

@@ -23,8 +23,8 @@ ViStatus open_with(Call& c, const char* rsrc, ViBoolean idq, ViBoolean rst, cons
     *vi = s;
     c.adopt(s);
     bool simulate = num(*state(s), KE2400_ATTR_SIMULATE) != 0;
-    if (idq && !simulate && !std::strstr(sim::instrument(s)->idn, "MODEL 24"))
-        c.fail(KE2400_ERROR_ID_QUERY_FAILED, "the instrument is not a 2400 series source-measure unit");
+    if (idq && !simulate && !std::strstr(sim::instrument(s)->idn, ",MW-SX2"))
+        c.fail(KE2400_ERROR_ID_QUERY_FAILED, "the instrument is not an MW-SX20 series source-measure unit");
     return c.done();
 }
 
@@ -50,7 +50,7 @@ void scpi(State& st, const std::string& cmd) {
     std::string arg = cmd.size() > head.size() ? upper_trim(cmd.substr(head.size() + 1)) : "";
     std::string answer;
     bool query = !head.empty() && head.back() == '?';
-    if (head == "*IDN?") answer = "KEITHLEY INSTRUMENTS INC.,MODEL 2400,4101234,C32   Oct  4 2010 14:20:11/A02  /S/K";
+    if (head == "*IDN?") answer = "MARROWICK INSTRUMENTS INC.,MW-SX20,5502311,F2.14 2019-06-11/B03  /M/X";
     else if (head == "*OPC?") answer = "1";
     else if (head == "*RST") reset_settings(st);
     else if (head == "*CLS") while (sim::error_count(driver)) sim::pop_error(driver);
