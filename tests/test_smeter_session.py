@@ -165,7 +165,7 @@ class Errors(SimTestCase):
             self.assertEqual(self.last_call('KE2400_GetError')[2], 0)  # never a negative size
             self.assertEqual(sm.GetAttributeViString(self.s, '', MODEL, size), '')
             self.assertEqual(self.last_call('KE2400_GetAttributeViString'), (self.s, '', MODEL, 0, sim.PTR))
-        self.assertEqual(sm.GetAttributeViString(self.s, '1', MODEL, 6), 'MODEL')
+        self.assertEqual(sm.GetAttributeViString(self.s, '1', MODEL, 6), 'MW-SX')
 
     def test_coercion_records_and_interchange_warnings(self):
         sm.SetAttributeViBoolean(self.s, '', RECORD_COERCIONS, 1)
