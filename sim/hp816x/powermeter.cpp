@@ -317,7 +317,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
     sim::Call c(__func__, s, slot, ch, avg, dataPoints, timeout);
     if (!c.session(s)) return c.done();
     if (!(avg > 0)) return c.status(param(4)), c.done();
-    if (dataPoints < 0) return c.status(param(5)), c.done();
+    if (dataPoints < 0 || dataPoints > 10000000) return c.status(param(5)), c.done();  // the instrument's most
     I(slot, ch, "function") = fn_logging;
     I(slot, ch, "points") = dataPoints;
     averaging(slot, ch) = avg;
