@@ -176,6 +176,61 @@ class CallerBuffers(RoomTestCase):
         self.assertNotEqual(bytes(reply[:5]), b'\0' * 5)
 
 
+class SizeWalk(RoomTestCase):
+    """Every buffer-taking or unsized-array function with sizes 0, 1, one
+    below what the driver needs and far above: a result or a clean
+    ValueError (run under the sanitizer build too)."""
+
+    def cases(self):
+        s = self.s
+        k = sm.init(SMU, 0, 1)
+        pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 0, 1550e-9, 1550.5e-9, 1e-12)   # 501 points
+        pb.registerMainframe(s)
+        pb.prepareMfLambdaScan(s, 0, 0.0, 0, 1, 0, 1550e-9, 1550.1e-9, 1e-12)  # 101 points
+        pb.set_PWM_logging(s, 1, 1, 0.001, 50)
+        for wl in (1310e-9, 1550e-9):
+            pb.set_ATT_wavelengthOffset(s, ATT, wl, 0, 0.1)
+        # (function, arguments for a size n, the size the driver needs, whether too little is refused)
+        return [
+            (pb.getSlotInformation_Q, lambda n: (s, 7, ints(n)), 7, True),
+            (pb.getModuleStatus_Q, lambda n: (s, None, ints(n)), 18, True),
+            (pb.get_ATT_offsetTable_Q, lambda n: (s, ATT, reals(n), reals(n)), 2, True),
+            (pb.spectralCalibration, lambda n: (s, 1, 5, reals(n), reals(n), reals(1), None), 5, True),
+            (pb.spectralCalibrationEx, lambda n: (s, 1, 1, 5, reals(n), reals(n), None, None), 5, True),
+            (sm.Configure_List_IV, lambda n: (k, 4, reals(n, 0.001), 1.0, 1.0, 0.0), 4, True),
+            (sm.Configure_List_VI, lambda n: (k, 4, reals(n, 0.5), 0.1, 0.1, 1.0, 0.0), 4, True),
+            (sm.ConfigureSourceCustom, lambda n: (k, 0, 0.0, 4, reals(n), 1, 0.1, 4), 4, True),
+            (pb.cmdString_Q, lambda n: (s, '*IDN?', 100, bytearray(n)), 100, True),
+            (pb.get_ATT_operStatus, lambda n: (s, ATT, bytearray(n)), 64, True),
+            (pb.executeLambdaScan, lambda n: (s, n), 501, False),
+            (pb.executeMfLambdaScan, lambda n: (s, n), 101, False),
+            (pb.getLambdaScanResult, lambda n: (s, 0, 0, -100.0, n), 101, False),
+            (pb.readWlRespTable, lambda n: (s, 1, n), 9, False),
+            (pb.readWlRespTableEx, lambda n: (s, 1, 1, n), 9, False),
+            (pb.get_PWM_loggingResults_Q, lambda n: (s, 1, 1, 1, 0, n), 50, False),
+            (pb.get_PWM_stabilityResults_Q, lambda n: (s, 1, 1, 1, 0, n), 1, False),
+            (sm.ReadMultiPoint, lambda n: (k, 0, n), 1, False),
+            (sm.FetchMultiPoint, lambda n: (k, 0, n), 1, False),
+        ]
+
+    def test_sizes_0_1_one_below_and_far_above(self):
+        for fn, args, need, refused in self.cases():
+            for n in sorted(set([0, 1, need - 1, need, need * 100])):
+                where = '%s size %d' % (fn.__name__, n)
+                if refused and n < need:
+                    self.assertRaises(ValueError, fn, *args(n))
+                    continue
+                result = fn(*args(n))
+                if not refused:
+                    arrays = [a for a in (result if isinstance(result, tuple) else (result,))
+                              if type(a).__name__ == 'ViReal64Vec']
+                    self.assertTrue(arrays, where)
+                    if fn.__module__ == '_smeter':   # the readings delivered, never more than asked
+                        self.assertLessEqual(len(arrays[0]), n, where)
+                    else:
+                        self.assertEqual(set(len(a) for a in arrays), set([n]), where)
+
+
 class FailedReads(SimTestCase):
     def test_smeter_multi_point_reads_of_a_dead_session_return_nothing(self):
         k = sm.init(SMU, 0, 1)
