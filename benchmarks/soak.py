@@ -129,7 +129,7 @@ def cases(s):
         ('numeric buffer', 'pb.getSlotInformation_Q int32 array', pb.getSlotInformation_Q,
          (P, 8, numbers('i', [0] * 8)), None),
         ('numeric buffer', 'pb.getModuleStatus_Q uint16+int32', pb.getModuleStatus_Q,
-         (P, numbers('H', [0] * 8), numbers('i', [0] * 8)), None),
+         (P, numbers('H', [0]), numbers('i', [0] * 18)), None),
         ('numeric buffer', 'pb.getSlotInformation_Q ViInt32Vec', pb.getSlotInformation_Q,
          (P, 8, _filled(pb.ViInt32Vec, 8)), None),
         ('refusal', 'pb.timeOut overflow', pb.timeOut, (P, 2 ** 40), OverflowError),

@@ -15,6 +15,7 @@
 #include "convert.hpp"
 #include "function.hpp"
 #include "queries.hpp"
+#include "room.hpp"
 #include "status.hpp"
 #include "vector.hpp"
 

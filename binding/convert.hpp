@@ -128,6 +128,7 @@ template <> struct arg<char*> {
     char* p = nullptr;
     size_t cap = 0;        // bytes the driver may write at p
     bool private_copy = false;
+    bool shared = false;   // 2.7: an interned or otherwise shared str, never to be written
     held_buffer buf;
     char small[stack_size];
     std::unique_ptr<char, void (*)(void*)> big{nullptr, std::free};
@@ -160,7 +161,8 @@ template <> struct arg<char*> {
     bool load(PyObject* o) {
         if (o == Py_None) return true;
         if (buf.held) {
-            // An empty buffer has no room for even the zero byte: the driver gets a private one.
+            // An empty buffer has no room for even the zero byte: the driver
+            // reads a private one; one it writes refuses it (Reply, Buffer).
             if (buf.view.len > 0) {
                 p = static_cast<char*>(buf.view.buf);
                 cap = (size_t)buf.view.len;
@@ -183,10 +185,32 @@ template <> struct arg<char*> {
 #else
         p = PyString_AS_STRING(o);
         cap = (size_t)PyString_GET_SIZE(o) + 1;
+        shared = PyString_CHECK_INTERNED(o) || PyString_GET_SIZE(o) < 2;  // 2.7 shares '' and 1-char strs
 #endif
         return true;
     }
     char* get() { return p; }
+
+    // Room for `size` bytes the driver writes at p: a private copy grows; the
+    // caller's own storage that is smaller (an empty buffer included) or a
+    // shared 2.7 str raises ValueError naming `what`, before the call.
+    void reserve(long long size, const char* what) {
+        if (!p || size <= 0) return;
+        if (private_copy && !buf.held) {
+            if ((unsigned long long)size > cap) p = copy(p, strnlen(p, cap), (size_t)size);
+            return;
+        }
+        size_t room = buf.held ? (size_t)buf.view.len : cap;
+        if (shared) {
+            PyErr_Format(PyExc_ValueError, "%s is a shared str the driver must not write into; give a "
+                         "bytearray of %lld bytes", what, size);
+            throw error();
+        }
+        if ((unsigned long long)size <= room) return;
+        PyErr_Format(PyExc_ValueError, "%s of %zu bytes is smaller than the %lld bytes the driver may write", what,
+                     room, size);
+        throw error();
+    }
 };
 
 // A ViChar[] reply buffer whose size the driver is told separately
@@ -198,16 +222,7 @@ public:
     char* data() const { return a_->p; }
     // Room for `size` bytes: a private copy grows; a caller's buffer that is
     // smaller raises ValueError (the call must not go to the driver).
-    void reserve(long long size) {
-        if (!a_->p || size <= 0 || (unsigned long long)size <= a_->cap) return;
-        if (a_->private_copy) {
-            a_->p = a_->copy(a_->p, strnlen(a_->p, a_->cap), (size_t)size);
-            return;
-        }
-        PyErr_Format(PyExc_ValueError, "reply buffer of %zu bytes is smaller than the size %lld given for it",
-                     a_->cap, size);
-        throw error();
-    }
+    void reserve(long long size) { a_->reserve(size, "reply buffer"); }
 
 private:
     arg<char*>* a_;
@@ -258,11 +273,23 @@ template <class T> struct ptr_arg {
         if (o == Py_None) return true;
         return buf.acquire(o) && buf.view.itemsize == (Py_ssize_t)sizeof(T) && item_ok(buf.format(), buf.view.itemsize);
     }
+    // A buffer the driver gets holds at least one item and is aligned for it.
     bool load(PyObject* o) {
-        if (buf.held) p = static_cast<T*>(buf.view.buf);
+        if (!buf.held) return true;
+        if (buf.view.len < (Py_ssize_t)sizeof(T)) {
+            PyErr_SetString(PyExc_ValueError, "empty buffer: the driver needs room for at least 1 item");
+            return false;
+        }
+        if (reinterpret_cast<std::uintptr_t>(buf.view.buf) % alignof(T)) {
+            PyErr_Format(PyExc_ValueError, "buffer not aligned to the %zu bytes of its items", alignof(T));
+            return false;
+        }
+        p = static_cast<T*>(buf.view.buf);
         return true;
     }
     T* get() { return p; }
+    // Items the driver may use at p (0 for null).
+    size_t items() const { return p ? (size_t)(buf.view.len / (Py_ssize_t)sizeof(T)) : 0; }
 };
 template <> inline bool ptr_arg<double>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'd' && !f[1]; }
 template <> inline bool ptr_arg<int32_t>::item_ok(const char* f, Py_ssize_t) { return (f[0] == 'i' || f[0] == 'l') && !f[1]; }
@@ -303,7 +330,7 @@ public:
         b.clear();
         return b;
     }
-    Bytes(Bytes&& o) noexcept : cap_(o.cap_), big_(std::move(o.big_)) {
+    Bytes(Bytes&& o) noexcept : length_(o.length_), cap_(o.cap_), big_(std::move(o.big_)) {
         if (big_) p_ = big_.get();
         else std::memcpy(small_, o.small_, sizeof small_);
     }
@@ -318,9 +345,15 @@ public:
     void clear() {
         if (!big_) std::memset(small_, 0, sizeof small_);
     }
-    PyObject* to_python() const { return py::raw(p_, (Py_ssize_t)strnlen(p_, cap_)); }
+    // The result is exactly the first n bytes (binary values) instead of a text.
+    void set_length(size_t n) { length_ = std::min(n, cap_); }
+    PyObject* to_python() const {
+        return py::raw(p_, length_ != npos ? (Py_ssize_t)length_ : (Py_ssize_t)strnlen(p_, cap_));
+    }
 
 private:
+    static constexpr size_t npos = (size_t)-1;
+    size_t length_ = npos;
     size_t cap_;
     char small_[257];
     char* p_ = small_;

@@ -342,7 +342,7 @@ bool fits(const Attribute& a, ViAttrState v) {
 
 void put_numeric(void* buf, const Attribute& a) {
     unsigned char* out = (unsigned char*)buf;
-    size_t n = a.type == U8 ? 1 : a.type == U32 ? 4 : 2;
+    size_t n = sizeof(ViUInt32);  // every numeric attribute zero-extended to 32 bits
     ViUInt32 v = (ViUInt32)a.value;
     for (size_t i = 0; i < n; ++i) out[i] = (unsigned char)(v >> (8 * i));  // little-endian
     if (sim::hostile())  // the rest of the caller's buffer as if it held leftovers

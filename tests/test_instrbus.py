@@ -16,6 +16,7 @@ MODEL_NAME = 0xBFFF0077
 TMO_VALUE = 0x3FFF001A
 INTF_TYPE = 0x3FFF0171
 TERMCHAR = 0x3FFF0018
+BAUD = 0x3FFF0021
 
 NSUP_ATTR = signed(0xBFFF001D)
 NSUP_ATTR_STATE = signed(0xBFFF001E)
@@ -178,18 +179,22 @@ class Attributes(BusTestCase):
         sim.set_output('viGetAttribute', 2, b'\xb0\xff' * 100)
         self.assertEqual(bus.GetAttribute(s, RSRC_NAME), b'\xb0\xff' * 100)
 
-    def test_numeric_attributes_are_little_endian_bytes_up_to_the_first_zero(self):
+    def test_numeric_attributes_are_their_four_little_endian_bytes_whole(self):
         s = self.open()
-        self.assertEqual(bus.GetAttribute(s, TMO_VALUE), b'\xd0\x07')   # 2000
-        self.assertEqual(bus.GetAttribute(s, INTF_TYPE), b'\x01')       # GPIB
-        self.assertEqual(bus.SetAttribute(s, TMO_VALUE, 256), 0)
-        self.assertEqual(bus.GetAttribute(s, TMO_VALUE), b'')           # low byte zero
-        self.assertEqual(bus.SetAttribute(s, TMO_VALUE, 0x01020304), 0)
-        self.assertEqual(bus.GetAttribute(s, TMO_VALUE), b'\x04\x03\x02\x01')
+        self.assertEqual(bus.GetAttribute(s, TMO_VALUE), b'\xd0\x07\x00\x00')   # 2000
+        self.assertEqual(bus.GetAttribute(s, INTF_TYPE), b'\x01\x00\x00\x00')   # GPIB
+        for value, raw in [(256, b'\x00\x01\x00\x00'), (65536, b'\x00\x00\x01\x00'),
+                           (0x01000001, b'\x01\x00\x00\x01'), (0, b'\x00' * 4),
+                           (0x01020304, b'\x04\x03\x02\x01')]:
+            self.assertEqual(bus.SetAttribute(s, TMO_VALUE, value), 0)
+            self.assertEqual(bus.GetAttribute(s, TMO_VALUE), raw, value)
+        a = self.open('ASRL1::INSTR')
+        self.assertEqual(bus.SetAttribute(a, BAUD, 115200), 0)
+        self.assertEqual(bus.GetAttribute(a, BAUD), b'\x00\xc2\x01\x00')
         # A one-byte value after a long text: nothing stale follows it.
         bus.GetAttribute(s, MANF_NAME)
-        self.assertEqual(bus.GetAttribute(s, TERMCHAR), b'\n')
-        self.assertEqual(bus.GetAttribute(self.open('ASRL1::INSTR'), TMO_VALUE), b'\xd0\x07')  # per session
+        self.assertEqual(bus.GetAttribute(s, TERMCHAR), b'\n\x00\x00\x00')
+        self.assertEqual(bus.GetAttribute(self.open('GPIB0::24::INSTR'), TMO_VALUE), b'\xd0\x07\x00\x00')  # per session
 
     def test_set_attribute_passes_the_whole_32_bit_value(self):
         s = self.open()
@@ -213,12 +218,12 @@ class Attributes(BusTestCase):
         self.assertEqual(bus.SetAttribute(s, 0x3FFF0FFF, 1), NSUP_ATTR)
         self.assertEqual(bus.SetAttribute(12345, TMO_VALUE, 1), INV_OBJECT)
         self.assertEqual(bus.SetAttribute(s, TERMCHAR, 13), 0)
-        self.assertEqual(bus.GetAttribute(s, TERMCHAR), b'\r')
+        self.assertEqual(bus.GetAttribute(s, TERMCHAR), b'\r\x00\x00\x00')
 
     def test_failed_reads_give_empty(self):
         s = self.open()
         self.assertEqual(bus.GetAttribute(12345, RSRC_NAME), b'')
-        self.assertEqual(bus.GetAttribute(s, 0x3FFF0FFF), b'')
+        self.assertEqual(bus.GetAttribute(s, 0x3FFF0FFF), b'\x00' * 4)   # unsupported: the zeroed value
         sim.fail('viGetAttribute', NSUP_ATTR)
         self.assertEqual(bus.GetAttribute(s, RSRC_NAME), b'GPIB0::20::INSTR')  # status dropped
 
@@ -229,8 +234,7 @@ class Attributes(BusTestCase):
         name = bus.GetAttribute(s, RSRC_NAME)
         self.assertEqual(len(name), 256)
         self.assertNotIn(b'\0', name)
-        tmo = bus.GetAttribute(s, TMO_VALUE)
-        self.assertEqual((len(tmo), tmo[:4]), (256, b'\xff' * 4))
+        self.assertEqual(bus.GetAttribute(s, TMO_VALUE), b'\xff' * 4)   # leftovers after the value not read
 
 
 class Example(unittest.TestCase):

@@ -179,7 +179,7 @@ class Arguments(RefcountCase):
     def test_numeric_buffers_and_vectors(self):
         s = self.s
         slots = numbers('i', [0] * 8)
-        status, codes = numbers('H', [0] * 8), numbers('i', [0] * 8)
+        status, codes = numbers('H', [0] * 8), numbers('i', [0] * 18)   # a status per slot of the largest mainframe
         self.assertKept(lambda: pb.getSlotInformation_Q(s, 8, slots), slots)
         self.assertResizable(slots)
         self.assertKept(lambda: pb.getModuleStatus_Q(s, status, codes), status, codes)

@@ -31,9 +31,10 @@ buffer or None; `ViReal64Buffer` and the other `...Buffer` types take None or a
 writable buffer of matching items.  The stubs in `stubs/` carry the same
 signatures for editors and type checkers.
 
-Kinds: **pass-through** -- the driver function itself, registered unchanged;
-it returns the driver's status.  **wrapper** -- calls the driver function
-once with output storage of its own and returns the outputs.  **frame** --
+Kinds: **pass-through** -- the driver function itself, registered unchanged
+or with its buffers checked for room first; it returns the driver's status.
+**wrapper** -- calls the driver function once with output storage of its own
+and returns the outputs.  **frame** --
 the module's own (`foo`, `CheckError`).
 '''
 

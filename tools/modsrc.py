@@ -5,7 +5,7 @@ driver declarations in drivers/ and the registrations in modules/<dir>/*.cpp.
     regs = registrations('photonbay', decls)  # [Registration, ...] in order
 
 A Registration says which driver function a Python function calls, whether it
-is a pass-through (m.def("x", prefix_x)), and -- where its Python parameters
+is a pass-through (m.def("x", prefix_x) or bind::guarded<prefix_x, ...>), and -- where its Python parameters
 are the driver function's input parameters, in the driver's order -- the
 driver's parameter names for them (for the frame functions, which call no
 driver function, the names of their own definition).
@@ -243,7 +243,8 @@ _QUERY = re.compile(r'^Q::(out|unchecked)\s*<\s*(\d+)\s*,\s*(\w+)\s*>$')
 _OPENER = re.compile(r'^Q::opener\s*<\s*(\w+)\s*>$')
 _FIRST = re.compile(r'^Q::first_element\s*<\s*(\w+)\s*>$')
 _REPLY = re.compile(r'^bind::sized_reply\s*<\s*(\w+)\s*>$')
-_TEMPLATE = re.compile(r'^(\w+)\s*<\s*(\w+)\s*>$')
+_TEMPLATE = re.compile(r'^(\w+)\s*<\s*(\w+)\s*(?:,[^<>]*)?>$')
+_GUARDED = re.compile(r'^bind::guarded\s*<\s*(\w+)\s*,', re.S)
 _LAMBDA = re.compile(r'^\[\s*\]\s*\(', re.S)
 
 
@@ -258,7 +259,7 @@ def _param_names(text):
 def _strip_cast(arg):
     arg = arg.strip()
     m = (re.match(r'^\(\s*\w+\s*\)\s*(\w+)$', arg) or re.match(r'^static_cast\s*<[^>]*>\s*\(\s*(\w+)\s*\)$', arg)
-         or re.match(r'^(\w+)\.data\(\)$', arg))  # a frame buffer argument handed on
+         or re.match(r'^(\w+)\.(?:data|get)\(\)$', arg))  # a frame buffer argument handed on
     return m.group(1) if m else arg
 
 
@@ -328,6 +329,9 @@ def _resolve(r, src, decls, module, prefix):
     if re.match(r'^\w+$', expr) and expr in decls:
         named, r.passthrough = expr, True
         r.inputs = len(decls[expr].params)
+    elif _GUARDED.match(expr):  # the driver function with its buffers checked for room
+        named, r.passthrough = _GUARDED.match(expr).group(1), True
+        r.inputs = len(decls[named].params) if named in decls else None
     elif _QUERY.match(expr):
         m = _QUERY.match(expr)
         named = m.group(3)

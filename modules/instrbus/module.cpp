@@ -10,13 +10,15 @@ namespace {
 
 using Q = bind::Queries<bind::no_check>;
 
-// The attribute's bytes before the first zero byte: a text attribute as its
-// text, a numeric one as its little-endian bytes.  The whole buffer is zeroed
-// first, so a short numeric value is not followed by stale bytes.
+// VISA attribute ids with the top bit set hold texts (and other variable
+// data): returned up to the first zero byte.  The others hold numbers of at
+// most 32 bits here: returned whole as their 4 little-endian bytes (a narrower
+// value zero-extended, the buffer being zeroed first).
 bind::Bytes get_attribute(ViSession object, ViUInt32 attribute) {
     bind::Bytes value(256);
     value.clear();
     viGetAttribute(object, attribute, value.data());
+    if (!(attribute & 0x80000000u)) value.set_length(sizeof(ViUInt32));
     return value;
 }
 

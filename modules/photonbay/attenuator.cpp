@@ -1,7 +1,21 @@
 // Positions 59-106: optical attenuators.
+#include <algorithm>
+
 #include "photonbay.hpp"
 
 namespace photonbay {
+namespace {
+
+// The offset table has the entries the instrument reports just before it is
+// read (the most it holds if it does not say).
+long long offset_table_size(ViSession s, ViInt32 slot, ViReal64*, ViReal64*) {
+    const ViUInt32 most_entries = 100;
+    ViUInt32 size = 0, max_size = 0;
+    if (hp816x_get_ATT_offsetTblSize_Q(s, slot, &size, &max_size) < 0) return most_entries;
+    return size;
+}
+
+}  // namespace
 
 void add_attenuator_functions(bind::Module& m) {
     m.def("set_ATT_attenuation", hp816x_set_ATT_attenuation);
@@ -27,9 +41,10 @@ void add_attenuator_functions(bind::Module& m) {
     m.def("set_ATT_shutterAtPowerOn", hp816x_set_ATT_shutterAtPowerOn);
     m.def("get_ATT_shutterStateAtPowerOn_Q", Q::out<1, hp816x_get_ATT_shutterStateAtPowerOn_Q>);
     // The text goes into the caller's own buffer; the result is the status number.
-    m.def("get_ATT_operStatus", [](ViSession s, ViInt32 slot, ViChar* text) {
+    m.def("get_ATT_operStatus", [](ViSession s, ViInt32 slot, bind::Buffer<ViChar> text) {
+        text.need(HP816X_ATT_OPER_STATUS_LEN, 3);
         ViInt32 status = 0;
-        check(s, hp816x_get_ATT_operStatus(s, slot, &status, text));
+        check(s, hp816x_get_ATT_operStatus(s, slot, &status, text.get()));
         return status;
     });
     m.def("read_ATT_outputPower", Q::out<1, hp816x_read_ATT_outputPower>);
@@ -42,7 +57,8 @@ void add_attenuator_functions(bind::Module& m) {
     m.def("get_ATT_wavelengthOffsetIndex_Q", Q::out<2, hp816x_get_ATT_wavelengthOffsetIndex_Q>);
     m.def("get_ATT_offsetFromWavelength_Q", Q::out<1, hp816x_get_ATT_offsetFromWavelength_Q>);
     m.def("delete_ATT_offsetTblEntries", hp816x_delete_ATT_offsetTblEntries);
-    m.def("get_ATT_offsetTable_Q", hp816x_get_ATT_offsetTable_Q);
+    m.def("get_ATT_offsetTable_Q", bind::guarded<hp816x_get_ATT_offsetTable_Q, bind::room<2, bind::sized_by<offset_table_size>>,
+                                                 bind::room<3, bind::sized_by<offset_table_size>>>);
     m.def("get_ATT_offsetTblSize_Q", Q::out<2, hp816x_get_ATT_offsetTblSize_Q>);
     m.def("set_ATT_powerOffset", hp816x_set_ATT_powerOffset);
     m.def("get_ATT_powerOffset_Q", Q::out<4, hp816x_get_ATT_powerOffset_Q>);

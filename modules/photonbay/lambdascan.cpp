@@ -1,8 +1,12 @@
 // Positions 261-284: lambda scans and wavelength response tables.
 //
-// The array functions take the element count N last; it sizes each working
-// array and is never passed on (the driver writes what the prepared scan or
-// the table holds, so N must cover that).
+// The array functions take the element count N last; it is never passed on.
+// The driver writes what the prepared scan or the table holds, so each array
+// gets room for max(N, that size) and the result keeps the first N values.
+// The size is the one this process last saw for the session (prepare*,
+// getWlRespTblSize*), or the most the instrument produces when none was seen.
+#include <algorithm>
+
 #include "photonbay.hpp"
 
 namespace photonbay {
@@ -10,9 +14,62 @@ namespace {
 
 using bind::RealVec;
 
+// The most the instrument produces: points of one scan, entries of one
+// response table.  Room beyond what the driver writes stays unmapped.
+const long long most_scan_points = 10000000;
+const long long most_table_entries = 100000;
+
+// A result array of n values with room for `room`.
+RealVec result_array(ViUInt32 n, long long room) {
+    RealVec v(std::max<long long>(n, room));
+    v.resize(n);
+    return v;
+}
+
+std::tuple<ViUInt32, ViUInt32> prepare_scan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
+                                            ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
+                                            ViReal64 step) {
+    ViUInt32 points = 0, arrays = 0;
+    ViStatus status = hp816x_prepareLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &arrays);
+    check(s, status);
+    if (status >= 0) remember(Seen::scan, s, 0, 0, points);
+    return std::make_tuple(points, arrays);
+}
+
+// The multi-frame scan belongs to the driver, not to one session.
+std::tuple<ViUInt32, ViUInt32> prepare_mf_scan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
+                                               ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
+                                               ViReal64 step) {
+    ViUInt32 points = 0, count = 0;
+    ViStatus status =
+        hp816x_prepareMfLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &count);
+    check(s, status);
+    if (status >= 0) remember(Seen::mf_scan, 0, 0, 0, points);
+    return std::make_tuple(points, count);
+}
+
+std::tuple<ViUInt32, ViUInt32> table_size(ViSession s, ViInt32 slot) {
+    ViUInt32 size = 0, csv = 0;
+    ViStatus status = hp816x_getWlRespTblSize(s, slot, &size, &csv);
+    check(s, status);
+    if (status >= 0) remember(Seen::table, s, slot, 1, size);
+    return std::make_tuple(size, csv);
+}
+
+std::tuple<ViUInt32, ViUInt32> table_size_ex(ViSession s, ViInt32 slot, ViInt32 channel) {
+    ViUInt32 size = 0, csv = 0;
+    ViStatus status = hp816x_getWlRespTblSizeEx(s, slot, channel, &size, &csv);
+    check(s, status);
+    if (status >= 0) remember(Seen::table, s, slot, channel, size);
+    return std::make_tuple(size, csv);
+}
+
 std::tuple<RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec>
 execute_scan(ViSession s, ViUInt32 n) {
-    RealVec wl(n), p1(n), p2(n), p3(n), p4(n), p5(n), p6(n), p7(n), p8(n);
+    const long long r = room(Seen::scan, s, 0, 0, most_scan_points);
+    RealVec wl = result_array(n, r), p1 = result_array(n, r), p2 = result_array(n, r), p3 = result_array(n, r),
+            p4 = result_array(n, r), p5 = result_array(n, r), p6 = result_array(n, r), p7 = result_array(n, r),
+            p8 = result_array(n, r);
     check(s, hp816x_executeLambdaScan(s, wl.data(), p1.data(), p2.data(), p3.data(), p4.data(), p5.data(),
                                       p6.data(), p7.data(), p8.data()));
     return std::make_tuple(std::move(wl), std::move(p1), std::move(p2), std::move(p3), std::move(p4),
@@ -20,25 +77,28 @@ execute_scan(ViSession s, ViUInt32 n) {
 }
 
 std::tuple<RealVec> execute_mf_scan(ViSession s, ViUInt32 n) {
-    RealVec wl(n);
+    RealVec wl = result_array(n, room(Seen::mf_scan, 0, 0, 0, most_scan_points));
     check(s, hp816x_executeMfLambdaScan(s, wl.data()));
     return std::make_tuple(std::move(wl));
 }
 
 std::tuple<RealVec, RealVec> scan_result(ViSession s, ViInt32 channel, ViUInt16 clip, ViReal64 limit, ViUInt32 n) {
-    RealVec power(n), lambda(n);
+    const long long r = room(Seen::mf_scan, 0, 0, 0, most_scan_points);
+    RealVec power = result_array(n, r), lambda = result_array(n, r);
     check(s, hp816x_getLambdaScanResult(s, channel, clip, limit, power.data(), lambda.data()));
     return std::make_tuple(std::move(power), std::move(lambda));
 }
 
 std::tuple<RealVec, RealVec> response_table(ViSession s, ViInt32 slot, ViUInt32 n) {
-    RealVec wl(n), factor(n);
+    const long long r = room(Seen::table, s, slot, 1, most_table_entries);
+    RealVec wl = result_array(n, r), factor = result_array(n, r);
     check(s, hp816x_readWlRespTable(s, slot, wl.data(), factor.data()));
     return std::make_tuple(std::move(wl), std::move(factor));
 }
 
 std::tuple<RealVec, RealVec> response_table_ex(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt32 n) {
-    RealVec wl(n), factor(n);
+    const long long r = room(Seen::table, s, slot, channel, most_table_entries);
+    RealVec wl = result_array(n, r), factor = result_array(n, r);
     check(s, hp816x_readWlRespTableEx(s, slot, channel, wl.data(), factor.data()));
     return std::make_tuple(std::move(wl), std::move(factor));
 }
@@ -47,13 +107,13 @@ std::tuple<RealVec, RealVec> response_table_ex(ViSession s, ViInt32 slot, ViInt3
 
 void add_lambdascan_functions(bind::Module& m) {
     m.def("set_LambdaScan_wavelength", hp816x_set_LambdaScan_wavelength);
-    m.def("prepareLambdaScan", Q::out<2, hp816x_prepareLambdaScan>);
+    m.def("prepareLambdaScan", prepare_scan);
     m.def("getLambdaScanParameters_Q", Q::out<4, hp816x_getLambdaScanParameters_Q>);
     m.def("executeLambdaScan", execute_scan);
     m.def("registerMainframe", hp816x_registerMainframe);
     m.def("unregisterMainframe", hp816x_unregisterMainframe);
     m.def("setSweepSpeed", hp816x_setSweepSpeed);
-    m.def("prepareMfLambdaScan", Q::out<2, hp816x_prepareMfLambdaScan>);
+    m.def("prepareMfLambdaScan", prepare_mf_scan);
     m.def("executeMfLambdaScan", execute_mf_scan);
     m.def("getMFLambdaScanParameters_Q", Q::out<4, hp816x_getMFLambdaScanParameters_Q>);
     m.def("getLambdaScanResult", scan_result);
@@ -62,14 +122,19 @@ void add_lambdascan_functions(bind::Module& m) {
     m.def("excludeChannel", hp816x_excludeChannel);
     m.def("setInitialRangeParams", hp816x_setInitialRangeParams);
     m.def("setScanAttenuation", hp816x_setScanAttenuation);
-    m.def("getWlRespTblSize", Q::out<2, hp816x_getWlRespTblSize>);
-    m.def("getWlRespTblSizeEx", Q::out<2, hp816x_getWlRespTblSizeEx>);
+    m.def("getWlRespTblSize", table_size);
+    m.def("getWlRespTblSizeEx", table_size_ex);
     m.def("readWlRespTable", response_table);
     m.def("readWlRespTableEx", response_table_ex);
     m.def("readWlRepTblCSV", Q::out<1, hp816x_readWlRepTblCSV>);
     m.def("readWlRepTblCSV_Ex", Q::out<1, hp816x_readWlRepTblCSV_Ex>);
-    m.def("spectralCalibration", hp816x_spectralCalibration);
-    m.def("spectralCalibrationEx", hp816x_spectralCalibrationEx);
+    // numberOfWavelengths values read from each list; the result text written.
+    m.def("spectralCalibration",
+          bind::guarded<hp816x_spectralCalibration, bind::room<3, bind::count_at<2>>, bind::room<4, bind::count_at<2>>,
+                        bind::room<6, bind::items<bind::text_reply>>>);
+    m.def("spectralCalibrationEx",
+          bind::guarded<hp816x_spectralCalibrationEx, bind::room<4, bind::count_at<3>>,
+                        bind::room<5, bind::count_at<3>>, bind::room<7, bind::items<bind::text_reply>>>);
 }
 
 }  // namespace photonbay

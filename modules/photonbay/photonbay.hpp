@@ -2,6 +2,9 @@
 #ifndef PHOTONBAY_HPP
 #define PHOTONBAY_HPP
 
+#include <map>
+#include <tuple>
+
 #include "bind.hpp"
 #include "hp816x.h"
 
@@ -12,6 +15,24 @@ void check(ViSession session, ViStatus status);
 
 // Output-parameter wrappers built on that check (see bind.hpp).
 using Q = bind::Queries<check>;
+
+// Result arrays the driver is not told the size of: the points this process
+// last set up for them (a prepared scan, a logging run, a table size the
+// driver reported), per session and unit.  Read and written under the GIL.
+enum class Seen { scan, mf_scan, table, logging, stability };
+inline std::map<std::tuple<Seen, ViSession, ViInt32, ViInt32>, long long>& seen_sizes() {
+    static std::map<std::tuple<Seen, ViSession, ViInt32, ViInt32>, long long> sizes;
+    return sizes;
+}
+inline void remember(Seen what, ViSession s, ViInt32 unit, ViInt32 channel, long long points) {
+    seen_sizes()[std::make_tuple(what, s, unit, channel)] = points;
+}
+// Room for the driver: the size seen, or `most` (what the instrument can
+// produce at all) when nothing was seen.
+inline long long room(Seen what, ViSession s, ViInt32 unit, ViInt32 channel, long long most) {
+    auto it = seen_sizes().find(std::make_tuple(what, s, unit, channel));
+    return it == seen_sizes().end() ? most : it->second;
+}
 
 // One registration function per family, called in registration order.
 void add_session_functions(bind::Module& m);       // positions 1-58

@@ -1,15 +1,41 @@
 // Positions 107-141: power meter channels.
+#include <algorithm>
+
 #include "photonbay.hpp"
 
 namespace photonbay {
 namespace {
 
+// The most readings one logging or stability run of the instrument holds.
+const long long most_points = 10000000;
+
+// Logging and stability set-ups: the driver will later write that many
+// points into a result array it is not told the size of.
+ViInt32 set_logging(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViInt32 points) {
+    ViInt32 timeout = 0;
+    ViStatus status = hp816x_set_PWM_logging(s, slot, channel, averaging, points, &timeout);
+    check(s, status);
+    if (status >= 0) remember(Seen::logging, s, slot, channel, points);
+    return timeout;
+}
+
+ViInt32 set_stability(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViReal64 delay,
+                      ViReal64 total) {
+    ViInt32 estimated = 0;
+    ViStatus status = hp816x_set_PWM_stability(s, slot, channel, averaging, delay, total, &estimated);
+    check(s, status);
+    if (status >= 0) remember(Seen::stability, s, slot, channel, estimated);
+    return estimated;
+}
+
 // Logging and stability results: (flag, dataPoints values).  dataPoints only
-// sizes the array; the driver writes the points of the last set-up call.
-template <auto F>
+// sizes the result; the driver writes the points of the last set-up call, so
+// the array has room for those (or the most a run holds, none seen).
+template <auto F, Seen What>
 std::tuple<ViUInt16, bind::RealVec> result_array(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt16 wait,
                                                  ViUInt16 unit, ViUInt32 dataPoints) {
-    bind::RealVec values(dataPoints);
+    bind::RealVec values(std::max<long long>(dataPoints, room(What, s, slot, channel, most_points)));
+    values.resize(dataPoints);
     ViUInt16 flag = 0;
     check(s, F(s, slot, channel, wait, unit, &flag, values.data()));
     return std::make_tuple(flag, std::move(values));
@@ -57,10 +83,10 @@ void add_powermeter_functions(bind::Module& m) {
     m.def("PWM_zeroing", Q::out<1, hp816x_PWM_zeroing>);
     m.def("PWM_zeroingAll", Q::out<1, hp816x_PWM_zeroingAll>);
     m.def("PWM_ignoreError", hp816x_PWM_ignoreError);
-    m.def("set_PWM_logging", Q::out<1, hp816x_set_PWM_logging>);
-    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q>);
-    m.def("set_PWM_stability", Q::out<1, hp816x_set_PWM_stability>);
-    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q>);
+    m.def("set_PWM_logging", set_logging);
+    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q, Seen::logging>);
+    m.def("set_PWM_stability", set_stability);
+    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q, Seen::stability>);
     m.def("set_PWM_minMax", Q::out<1, hp816x_set_PWM_minMax>);
     m.def("get_PWM_minMaxResults_Q", Q::out<3, hp816x_get_PWM_minMaxResults_Q>);
     m.def("PWM_functionStop", hp816x_PWM_functionStop);

@@ -9,6 +9,21 @@ void check(ViSession session, ViStatus status) {
     bind::check_status(policy, session, status);
 }
 
+namespace {
+
+// Module status: the summary flag and one entry per slot of the largest
+// mainframe the driver serves (18 slots), into the caller's buffers; the
+// result is the longest status message.
+ViInt32 module_status(ViSession s, bind::Buffer<ViBoolean> statusSummary, bind::Buffer<ViInt32> moduleStatusArray) {
+    const long long most_slots = 18;
+    moduleStatusArray.need(most_slots, 3);
+    ViInt32 longest = 0;
+    check(s, hp816x_getModuleStatus_Q(s, statusSummary.get(), moduleStatusArray.get(), &longest));
+    return longest;
+}
+
+}  // namespace
+
 void add_session_functions(bind::Module& m) {
     m.def("foo", [] { return "bar"; });
     m.def("CheckError", check);
@@ -61,8 +76,8 @@ void add_session_functions(bind::Module& m) {
     m.def("lockUnlockInstument", hp816x_lockUnlockInstument);
     m.def("getLockState", Q::out<2, hp816x_getLockState>);
     m.def("enableDisableDisplay", hp816x_enableDisableDisplay);
-    m.def("getSlotInformation_Q", hp816x_getSlotInformation_Q);
-    m.def("getModuleStatus_Q", Q::out<1, hp816x_getModuleStatus_Q>);
+    m.def("getSlotInformation_Q", bind::guarded<hp816x_getSlotInformation_Q, bind::room<2, bind::count_at<1>>>);
+    m.def("getModuleStatus_Q", module_status);
     m.def("convertQuestionableStatus_Q", Q::out<1, hp816x_convertQuestionableStatus_Q>);
     m.def("standardTriggerConfiguration", hp816x_standardTriggerConfiguration);
     m.def("standardTriggerConfiguration_Q", Q::out<4, hp816x_standardTriggerConfiguration_Q>);

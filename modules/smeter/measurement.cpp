@@ -8,9 +8,10 @@ using bind::RealVec;
 namespace {
 
 // The driver starts from the array size as the count and writes the number of
-// points it delivered; the vector keeps that many, never more than the array.
-std::tuple<RealVec, ViInt32> readings(RealVec& v, ViInt32 count) {
-    v.resize(count);
+// points it delivered; the vector keeps that many, never more than the array,
+// and none when the driver failed.
+std::tuple<RealVec, ViInt32> readings(RealVec& v, ViStatus status, ViInt32 count) {
+    v.resize(status < 0 ? 0 : count);
     ViInt32 n = (ViInt32)v.size();
     return std::tuple<RealVec, ViInt32>(std::move(v), n);
 }
@@ -26,22 +27,22 @@ std::tuple<SizedText, ViInt32> text_readings(SizedText& text, ViInt32 count) {
 std::tuple<RealVec, ViInt32> read_multi_point(ViSession s, ViInt32 function, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    KE2400_ReadMultiPoint(s, function, n, v.data(), &count);
-    return readings(v, count);
+    ViStatus status = KE2400_ReadMultiPoint(s, function, n, v.data(), &count);
+    return readings(v, status, count);
 }
 
 std::tuple<RealVec, ViInt32> fetch_multi_point(ViSession s, ViInt32 function, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    KE2400_FetchMultiPoint(s, function, n, v.data(), &count);
-    return readings(v, count);
+    ViStatus status = KE2400_FetchMultiPoint(s, function, n, v.data(), &count);
+    return readings(v, status, count);
 }
 
 std::tuple<RealVec, ViInt32> fetch_buffer_data(ViSession s, ViInt32 function, ViInt32 start, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    KE2400_FetchBufferData(s, function, start, n, v.data(), &count);
-    return readings(v, count);
+    ViStatus status = KE2400_FetchBufferData(s, function, start, n, v.data(), &count);
+    return readings(v, status, count);
 }
 
 std::tuple<SizedText, ViInt32> read_multi_point_char(ViSession s, ViInt32 function, ViInt32 size) {

@@ -27,8 +27,9 @@ BIND_MODULE(_smeter, m) {
     m.def("Configure_DC_VI", KE2400_Configure_DC_VI);
     m.def("Configure_Sweep_IV", KE2400_Configure_Sweep_IV);
     m.def("Configure_Sweep_VI", KE2400_Configure_Sweep_VI);
-    m.def("Configure_List_IV", KE2400_Configure_List_IV);
-    m.def("Configure_List_VI", KE2400_Configure_List_VI);
+    // The lists hold `count` values the driver reads.
+    m.def("Configure_List_IV", bind::guarded<KE2400_Configure_List_IV, bind::room<2, bind::count_at<1>>>);
+    m.def("Configure_List_VI", bind::guarded<KE2400_Configure_List_VI, bind::room<2, bind::count_at<1>>>);
     m.def("ConfigureTrigger", KE2400_ConfigureTrigger);
     m.def("ConfigureArmLayer", KE2400_ConfigureArmLayer);
     m.def("ConfigureTriggerLayer", KE2400_ConfigureTriggerLayer);
@@ -84,7 +85,7 @@ BIND_MODULE(_smeter, m) {
     m.def("ConfigureSourceBias", KE2400_ConfigureSourceBias);
     m.def("ConfigureSourceDC", KE2400_ConfigureSourceDC);
     m.def("ConfigureSourceRamp", KE2400_ConfigureSourceRamp);
-    m.def("ConfigureSourceCustom", KE2400_ConfigureSourceCustom);
+    m.def("ConfigureSourceCustom", bind::guarded<KE2400_ConfigureSourceCustom, bind::room<4, bind::count_at<3>>>);
     m.def("ConfigureSourceInterlock", KE2400_ConfigureSourceInterlock);
     m.def("EnableSource", KE2400_EnableSource);
     m.def("ControlSource", KE2400_ControlSource);

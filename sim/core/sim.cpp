@@ -197,10 +197,15 @@ void put_text(char* buf, size_t cap, const std::string& text) {
 
 long long report_count(long long n, long long cap) { return hostile() ? cap * 2 + 7 : n; }
 
+// An instrument's error queue holds 30 entries; a full queue keeps them and
+// its last entry becomes -350 "Queue overflow".
 void push_error(const char* driver, ViInt32 code, const std::string& msg) {
+    const size_t limit = 30;
     State& s = st();
     std::lock_guard<std::mutex> g(s.lock);
-    s.errors[driver].push_back({code, msg});
+    auto& q = s.errors[driver];
+    if (q.size() < limit) q.push_back({code, msg});
+    else q.back() = {-350, "Queue overflow"};
 }
 
 Error pop_error(const char* driver) {

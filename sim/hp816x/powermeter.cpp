@@ -138,7 +138,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_averagingTime_Q(ViSession s, ViIn
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
     sim::Call c(__func__, s, slot, ch, wl);
     if (!c.session(s)) return c.done();
-    if (wl < 800e-9 || wl > 1700e-9) c.status(param(4));
+    if (!in_range(wl, 800e-9, 1700e-9)) c.status(param(4));
     else wavelength(slot, ch) = wl;
     return c.done();
 }
@@ -317,7 +317,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
     sim::Call c(__func__, s, slot, ch, avg, dataPoints, timeout);
     if (!c.session(s)) return c.done();
     if (!(avg > 0)) return c.status(param(4)), c.done();
-    if (dataPoints < 0) return c.status(param(5)), c.done();
+    if (dataPoints < 0 || dataPoints > 10000000) return c.status(param(5)), c.done();  // the instrument's most
     I(slot, ch, "function") = fn_logging;
     I(slot, ch, "points") = dataPoints;
     averaging(slot, ch) = avg;
