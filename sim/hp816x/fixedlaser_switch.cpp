@@ -219,7 +219,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_routeTable(ViSession s, ViInt32 s
     sim::Call c(__func__, s, slot, sim::out(table));
     if (!ready(c, s, slot)) return c.done();
     std::string t;
-    char r[16];
+    char r[24];
     for (int o = 1; o <= switch_outputs; ++o) {
         std::snprintf(r, sizeof r, "%sA1-B%d", o > 1 ? "," : "", o);
         t += r;
