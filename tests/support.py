@@ -87,6 +87,27 @@ def run_example(name, *args, **kw):
 exit_code = sim.exit_code
 
 
+class Index(object):
+    """A number-like object with only __index__ (and __int__), as numpy integers."""
+    def __init__(self, v=1):
+        self.v = v
+
+    def __index__(self):
+        return self.v
+
+    def __int__(self):
+        return self.v
+
+
+class Float(object):
+    """A number-like object with only __float__, as numpy.float32."""
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
 def public_names(module):
     """The names a module defines, in registration order (any order on 2.7)."""
     return [k for k in vars(module) if not k.startswith('__')]

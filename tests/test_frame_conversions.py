@@ -4,7 +4,7 @@ import decimal
 import math
 import unittest
 
-from support import sim, SimTestCase, PY2
+from support import sim, SimTestCase, PY2, Index, Float
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -14,25 +14,6 @@ try:
     import numpy
 except ImportError:
     numpy = None
-
-
-class Index(object):
-    def __init__(self, v=1):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-    def __int__(self):
-        return self.v
-
-
-class Float(object):
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
 
 
 class Refusing(object):

@@ -25,7 +25,7 @@ if HERE not in sys.path:
     sys.path.insert(0, HERE)
 
 import support  # noqa: E402
-from support import sim, SANITIZED  # noqa: E402
+from support import sim, SANITIZED, Index, Float  # noqa: E402
 import functions as F  # noqa: E402
 
 try:
@@ -66,27 +66,11 @@ EDGES = [0, 1, -1, 2, 4, 127, 128, 255, 256, 257, 32767, 32768, -32768, -32769, 
          2 ** 63 - 1, 2 ** 63, -2 ** 63, -2 ** 63 - 1, 2 ** 64, 10 ** 30, -10 ** 30, 10 ** 400]
 
 
-class Index(object):
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-
 class Int(object):
     def __init__(self, v):
         self.v = v
 
     def __int__(self):
-        return self.v
-
-
-class Float(object):
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
         return self.v
 
 
