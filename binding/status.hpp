@@ -101,7 +101,7 @@ struct OwedExit {
     enum { none, pending, taken, forced };
     std::atomic<int> state{none};
     int code = 0;
-    unsigned long thread = 0;  // the thread the check fired on
+    std::atomic<bool> thread_ended{false};  // the thread the check fired on is gone
 };
 inline OwedExit& owed() {
     static OwedExit o;
@@ -127,40 +127,49 @@ inline void keep_exit_code() {
     std::exit(owed().code);
 }
 
-inline bool thread_alive(unsigned long ident) {
-    PyObject* frames = PySys_GetObject(const_cast<char*>("_current_frames"));  // borrowed
-    PyObject* all = frames ? PyObject_CallObject(frames, nullptr) : nullptr;
-    PyObject* key = PyLong_FromUnsignedLong(ident);
-    bool alive = all && key && PyDict_GetItem(all, key) != nullptr;
-    Py_XDECREF(key);
-    Py_XDECREF(all);
+inline void thread_gone(PyObject*) { owed().thread_ended.store(true); }
+
+// Tells the watchdog when the calling thread ends: its thread-state dict,
+// and a capsule in it, are released then.
+inline void watch_thread_end() {
+    PyObject* dict = PyThreadState_GetDict();  // borrowed
+    PyObject* capsule = PyCapsule_New(&owed(), nullptr, thread_gone);
+    if (!dict || !capsule || PyDict_SetItemString(dict, "instrbind: failed thread", capsule) < 0)
+        owed().thread_ended.store(true);
+    Py_XDECREF(capsule);
     PyErr_Clear();
-    return alive;
+}
+
+inline bool finalizing() {
+#if BIND_PY2
+    return !Py_IsInitialized();  // cleared as the shutdown begins
+#elif PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing();
+#else
+    return _Py_IsFinalizing();
+#endif
 }
 
 // If the main thread never takes the exit (blocked in a wait that the failed
 // thread would have ended), the process ends anyway, five seconds after the
 // failed thread is gone: atexit handlers run and the streams are flushed.
-// A Python thread, which holds the interpreter lock except while it sleeps.
+// A native thread that touches the interpreter only then.
 inline void watchdog(void*) {
     using namespace std::chrono;
-    PyGILState_STATE gil = PyGILState_Ensure();
     auto since = steady_clock::now();
     for (;;) {
-        Py_BEGIN_ALLOW_THREADS
         std::this_thread::sleep_for(milliseconds(50));
-        Py_END_ALLOW_THREADS
-        if (owed().state.load() != OwedExit::pending) break;  // the main thread has it
-        if (thread_alive(owed().thread)) since = steady_clock::now();
+        if (owed().state.load() != OwedExit::pending) return;  // the main thread has it
+        if (!owed().thread_ended.load()) since = steady_clock::now();
         else if (steady_clock::now() - since > seconds(5)) break;
     }
     int expected = OwedExit::pending;
-    if (!owed().state.compare_exchange_strong(expected, OwedExit::forced)) {
-        PyGILState_Release(gil);
-        return;
+    if (!owed().state.compare_exchange_strong(expected, OwedExit::forced)) return;
+    if (!finalizing()) {
+        PyGILState_Ensure();  // kept: the process ends here
+        call_method("atexit", "_run_exitfuncs");
+        flush_python_streams();
     }
-    call_method("atexit", "_run_exitfuncs");
-    flush_python_streams();
     keep_exit_code();
 }
 
@@ -169,10 +178,10 @@ inline void watchdog(void*) {
     bool main = on_main_thread();
     int expected = OwedExit::none;
     if (owed().state.compare_exchange_strong(expected, main ? OwedExit::taken : OwedExit::pending)) {
-        owed().code = code;  // read by the others only under the interpreter lock we hold
-        owed().thread = (unsigned long)PyThread_get_thread_ident();
+        owed().code = code;  // read by the others only after this, under the interpreter lock
         Py_AtExit(keep_exit_code);
         if (!main) {
+            watch_thread_end();
             Py_AddPendingCall(raise_in_main, nullptr);
             PyThread_start_new_thread(watchdog, nullptr);
         }
