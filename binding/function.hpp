@@ -16,17 +16,22 @@
 namespace bind {
 
 // Function pointer traits, for plain and (32-bit Windows) stdcall functions.
+// `plain` is the same signature without the calling convention: templates
+// specialise on it and still call through the original pointer.
 template <class F> struct fn_traits;
 template <class R, class... A> struct fn_traits<R (*)(A...)> {
     using ret = R;
     using args = std::tuple<A...>;
+    using plain = R (*)(A...);
 };
 #if defined(_WIN32) && !defined(_WIN64)
 template <class R, class... A> struct fn_traits<R(__stdcall*)(A...)> {
     using ret = R;
     using args = std::tuple<A...>;
+    using plain = R (*)(A...);
 };
 #endif
+template <class F> using plain_fn = typename fn_traits<F>::plain;
 
 using erased_fn = void (*)();
 

@@ -44,7 +44,7 @@ template <class... V> auto outputs(V&&... v) {
     else return std::tuple<typename std::decay<V>::type...>(std::forward<V>(v)...);
 }
 
-template <size_t N, bool Checked, auto Check, auto F, class Fp = decltype(F)> struct out_query;
+template <size_t N, bool Checked, auto Check, auto F, class Fp = plain_fn<decltype(F)>> struct out_query;
 template <size_t N, bool Checked, auto Check, auto F, class R, class... A>
 struct out_query<N, Checked, Check, F, R (*)(A...)> {
     static_assert(N >= 1 && N <= sizeof...(A), "outputs must be among the parameters");
@@ -63,7 +63,7 @@ struct out_query<N, Checked, Check, F, R (*)(A...)> {
     static constexpr auto call = &impl<std::make_index_sequence<K>, std::make_index_sequence<N>>::call;
 };
 
-template <auto Check, auto F, class Fp = decltype(F)> struct opener;
+template <auto Check, auto F, class Fp = plain_fn<decltype(F)>> struct opener;
 template <auto Check, auto F, class R, class... A> struct opener<Check, F, R (*)(A...)> {
     using all = std::tuple<A...>;
     template <class In> struct impl;
@@ -82,7 +82,7 @@ template <auto Check, auto F, class R, class... A> struct opener<Check, F, R (*)
 // The driver is told the caller's size unchanged and gets room for
 // max(size, 1) elements, so no size lets it write past the storage; the
 // count it reports is clamped to the size asked for.
-template <auto Check, auto F, class Fp = decltype(F)> struct first_element;
+template <auto Check, auto F, class Fp = plain_fn<decltype(F)>> struct first_element;
 template <auto Check, auto F, class R, class T>
 struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)> {
     static std::tuple<T, ViInt32> call(ViSession session, ViChar* command, ViInt32 size) {
@@ -103,7 +103,7 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
     }
 };
 
-template <auto F, class Fp = decltype(F)> struct sized_reply;
+template <auto F, class Fp = plain_fn<decltype(F)>> struct sized_reply;
 template <auto F, class R> struct sized_reply<F, R (*)(ViSession, ViChar*, ViInt32, ViChar*)> {
     static R call(ViSession session, ViChar* query, ViInt32 size, Reply reply) {
         reply.reserve(size);  // the driver writes up to `size` bytes
