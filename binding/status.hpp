@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "compat.hpp"
@@ -110,7 +111,27 @@ inline OwedExit& owed() {
 
 // Runs in the main thread at its next Python step (a join() on the failed
 // thread returns first).
+inline bool in_threading_module() {
+    PyObject* frame = (PyObject*)PyEval_GetFrame();  // borrowed
+    PyObject* code = frame ? PyObject_GetAttrString(frame, "f_code") : nullptr;
+    PyObject* file = code ? PyObject_GetAttrString(code, "co_filename") : nullptr;
+    const char* name = file ? py::c_str(file) : nullptr;
+    bool inside = name && std::strstr(name, "threading.py") != nullptr;
+    Py_XDECREF(file);
+    Py_XDECREF(code);
+    PyErr_Clear();
+    return inside;
+}
+
 inline int raise_in_main(void*) {
+    // Python 3.8: not inside threading's own code, where an exception between
+    // a join's lock acquire and release would leave the lock held for ever.
+#if BIND_PY3 && PY_VERSION_HEX < 0x03090000
+    if (in_threading_module()) {
+        Py_AddPendingCall(raise_in_main, nullptr);  // at a later step
+        return 0;
+    }
+#endif
     int expected = OwedExit::pending;
     if (!owed().state.compare_exchange_strong(expected, OwedExit::taken)) return 0;
     PyObject* code = PyLong_FromLong(owed().code);
