@@ -5,6 +5,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+// 2.7's headers for Windows map snprintf to _snprintf, which leaves a
+// truncated text unterminated; MinGW and MSVC have the standard one.
+#if defined(_WIN32) && defined(snprintf)
+#undef snprintf
+#undef vsnprintf
+#endif
+
 #if PY_MAJOR_VERSION >= 3
 #define BIND_PY3 1
 #define BIND_PY2 0

@@ -31,8 +31,11 @@ typedef void *ViPAttrState;
 #define _VI_FUNC
 #endif
 
-/* Symbols a (simulated) driver library exports. */
-#if defined(_WIN32)
+/* Symbols a (simulated) driver library exports.  MSVC on 32-bit exports
+   them from a module-definition file instead, without the @N it would add. */
+#if defined(_MSC_VER) && !defined(_WIN64)
+#define DRIVER_EXPORT
+#elif defined(_WIN32)
 #define DRIVER_EXPORT __declspec(dllexport)
 #else
 #define DRIVER_EXPORT __attribute__((visibility("default")))

@@ -1,9 +1,14 @@
 #include "sim.hpp"
 
-#include <strings.h>
 #if defined(__linux__)
 #include <dlfcn.h>
 #include <link.h>
+#elif defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #endif
 
 #include <cmath>
@@ -79,12 +84,22 @@ const std::vector<Instrument>& instruments() {
     return table;
 }
 
+bool same_resource(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = (unsigned char)*a, y = (unsigned char)*b;
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y) return false;
+        if (!x) return true;
+    }
+}
+
 ViSession open(const char* driver, const char* resource) {
     if (!resource) return 0;
     State& s = st();
     std::lock_guard<std::mutex> g(s.lock);
     for (const Instrument& in : instruments())
-        if ((!driver || std::strcmp(in.driver, driver) == 0) && strcasecmp(in.resource, resource) == 0) {
+        if ((!driver || std::strcmp(in.driver, driver) == 0) && same_resource(in.resource, resource)) {
             ViSession h = s.next_session++;
             s.sessions[h] = &in;
             return h;
@@ -300,6 +315,20 @@ void append_functions(const struct link_map* map, std::string& out) {
 }
 #endif
 
+#if defined(_WIN32)
+// Appends the names a loaded DLL exports, one per line.
+void append_exports(HMODULE dll, std::string& out) {
+    auto base = (const unsigned char*)dll;
+    auto dos = (const IMAGE_DOS_HEADER*)base;
+    auto nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (!dir.VirtualAddress) return;
+    auto exports = (const IMAGE_EXPORT_DIRECTORY*)(base + dir.VirtualAddress);
+    auto names = (const DWORD*)(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) out.append((const char*)(base + names[i])).push_back('\n');
+}
+#endif
+
 // The functions the simulated driver libraries beside this core export.
 std::string driver_functions() {
     std::string out;
@@ -315,6 +344,23 @@ std::string driver_functions() {
         struct link_map* map = nullptr;
         if (dlinfo(h, RTLD_DI_LINKMAP, &map) == 0 && map) append_functions(map, out);
         dlclose(h);
+    }
+#elif defined(_WIN32)
+    HMODULE self = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCSTR)(void*)&noise, &self))
+        return out;
+    DWORD n = GetModuleFileNameA(self, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return out;
+    std::string dir(path, n);
+    size_t slash = dir.find_last_of("\\/");
+    dir.erase(slash == std::string::npos ? 0 : slash + 1);
+    for (const char* lib : {"hp816x_32.dll", "KE2400_32.dll", "PM100D_Drv_32.dll", "hp8169_32.dll", "VISA32.dll"}) {
+        HMODULE h = LoadLibraryExA((dir + lib).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        if (!h) continue;
+        append_exports(h, out);
+        FreeLibrary(h);
     }
 #endif
     return out;

@@ -21,7 +21,15 @@
 
 #include "visatypes.h"
 
+#if defined(_WIN32)
+#ifdef INSTRSIM_BUILD
+#define SIM_CORE_API __declspec(dllexport)
+#else
+#define SIM_CORE_API __declspec(dllimport)
+#endif
+#else
 #define SIM_CORE_API __attribute__((visibility("default")))
+#endif
 
 namespace sim {
 
@@ -32,6 +40,7 @@ struct Instrument {
     const char* idn;       // *IDN? answer
 };
 SIM_CORE_API const std::vector<Instrument>& instruments();
+SIM_CORE_API bool same_resource(const char* a, const char* b);  // resource names ignore case
 
 // ---- sessions -------------------------------------------------------------
 // Opens a session of `driver` on `resource` (exact match, case-insensitive);

@@ -1,5 +1,4 @@
 // Simulated hp816x session, system and command functions.
-#include <strings.h>
 
 #include <cctype>
 #include <cstdio>
@@ -383,7 +382,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViCha
     sim::Call c(__func__, address, sim::out(idn));
     const sim::Instrument* found = nullptr;
     for (const sim::Instrument& in : sim::instruments())
-        if (address && strcasecmp(in.resource, address) == 0) found = &in;
+        if (address && sim::same_resource(in.resource, address)) found = &in;
     if (!found) c.status(VI_ERROR_RSRC_NFOUND);
     sim::put_text(idn, 256, found ? found->idn : "");
     return c.done();

@@ -1,6 +1,5 @@
 // Simulated KE2400: opening and closing sessions, the session lock,
 // instrument utilities, and raw SCPI input and output.
-#include <strings.h>
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,5 @@
 // Simulated KE2400: sessions, option strings, the call wrapper that files
 // errors for GetError, and the settings of each session.
-#include <strings.h>
 
 #include <cctype>
 #include <cstdio>

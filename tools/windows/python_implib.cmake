@@ -1,0 +1,47 @@
+# Import library of the Windows interpreter DLL for the cross-build: the API
+# functions and data the modules' objects import (their __imp_ references),
+# data marked as the headers declare it.
+#   cmake -DNM= -DDLLTOOL= -DDLL=python311.dll -DINCLUDE=<headers> -DOBJECTS=a.obj|b.obj
+#         -DPREFIX=_ (32-bit) -DOUT=libpython311.dll.a -P python_implib.cmake
+cmake_minimum_required(VERSION 3.16)
+string(REPLACE "|" ";" objects "${OBJECTS}")
+list(REMOVE_ITEM objects "")
+execute_process(COMMAND ${NM} -u ${objects} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed")
+endif()
+string(REGEX MATCHALL "__imp_[A-Za-z0-9_]+" imports "${undefined}")
+list(REMOVE_DUPLICATES imports)
+list(SORT imports)
+
+set(data "")
+file(GLOB_RECURSE headers ${INCLUDE}/*.h)
+foreach(h ${headers})
+  file(STRINGS ${h} lines REGEX "PyAPI_DATA\\(")
+  foreach(line ${lines})
+    if(line MATCHES "PyAPI_DATA\\([^)]*\\)[ \t*]*([A-Za-z0-9_]+)")
+      list(APPEND data ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+endforeach()
+
+set(def "LIBRARY ${DLL}\nEXPORTS\n")
+set(count 0)
+foreach(sym ${imports})
+  string(REGEX REPLACE "^__imp_${PREFIX}" "" name ${sym})
+  if(NOT name MATCHES "^_?Py")
+    continue()  # the C runtime's, not the interpreter's
+  endif()
+  if(name IN_LIST data)
+    string(APPEND def "    ${name} DATA\n")
+  else()
+    string(APPEND def "    ${name}\n")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+file(WRITE ${OUT}.def "${def}")
+execute_process(COMMAND ${DLLTOOL} -d ${OUT}.def -l ${OUT} -D ${DLL} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "dlltool failed for ${DLL}")
+endif()
+message(STATUS "${DLL}: ${count} names imported")
