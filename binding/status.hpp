@@ -56,11 +56,14 @@ inline void call_method(const char* module, const char* method) {
     PyErr_Clear();
 }
 
-// What the script printed through Python's own streams goes out first.
+// What the script printed through Python's own streams goes out first,
+// through Python: on Windows the interpreter's C runtime may not be the
+// module's, and only Python can flush its buffers.  The original streams
+// too, in case the script replaced sys.stdout.
 inline void flush_python_streams() {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
-    const char* names[] = {"stdout", "stderr"};
+    const char* names[] = {"stdout", "stderr", "__stdout__", "__stderr__"};
     for (const char* name : names) {
         PyObject* stream = PySys_GetObject(const_cast<char*>(name));  // borrowed
         if (stream && stream != Py_None) {

@@ -1,8 +1,9 @@
 """Scripting the simulated instrument drivers from a test suite.
 
 The simulated driver libraries (``libhp816x_32.so``, ``libKE2400_32.so``,
-``libPM100D_Drv_32.so``, ``libhp8169_32.so``, ``libvisa32.so``) share one core,
-``libinstrsim.so``.  It journals every driver call with its arguments and lets
+``libPM100D_Drv_32.so``, ``libhp8169_32.so``, ``libvisa32.so``; on Windows
+``hp816x_32.dll`` ... ``VISA32.dll``) share one core, ``libinstrsim.so``
+(``instrsim.dll``).  It journals every driver call with its arguments and lets
 a test decide what the next calls return, so a lab script's error handling can
 be tested without hardware::
 
@@ -95,7 +96,8 @@ INSTR_ERROR_STATUS = {
     'KE2400': -1074135039,      # 0xBFFA0001, IVI "instrument status"
 }
 
-_LIBNAME = 'libinstrsim.so'
+_WINDOWS = os.name == 'nt'
+_LIBNAME = 'instrsim.dll' if _WINDOWS else 'libinstrsim.so'
 _RTLD_NOLOAD = getattr(os, 'RTLD_NOLOAD', 4 if sys.platform.startswith('linux') else 0)
 _lib = None
 
@@ -113,7 +115,14 @@ def _find():
 def _open():
     # The core the loaded modules already use comes first: scripting another
     # copy would change nothing they see.
-    if _RTLD_NOLOAD and not os.environ.get('INSTRSIM_LIBRARY'):
+    if _WINDOWS and not os.environ.get('INSTRSIM_LIBRARY'):
+        kernel32 = ctypes.WinDLL('kernel32', use_last_error=True)
+        kernel32.GetModuleHandleW.restype = ctypes.c_void_p
+        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
+        handle = kernel32.GetModuleHandleW(_LIBNAME)
+        if handle:
+            return ctypes.CDLL(_LIBNAME, handle=handle)
+    elif _RTLD_NOLOAD and not os.environ.get('INSTRSIM_LIBRARY'):
         try:
             return ctypes.CDLL(_LIBNAME, mode=_RTLD_NOLOAD)
         except OSError:

@@ -11,6 +11,11 @@
 # version: its headers are used with our Windows pyconfig.h, and the import
 # library is made from what the modules' objects import.
 
+# The simulated DLLs carry the real drivers' names: beside the modules they
+# are the ones loaded.  OFF puts them in simulated/ for a build that is to
+# load the real drivers.
+option(SIMULATED_DRIVERS "Put the simulated driver DLLs beside the modules" ON)
+
 set(PYTHON_INCLUDE "" CACHE PATH "Directory of the interpreter's Python.h (default: asked of PYTHON)")
 set(PYTHON_LIBRARY "" CACHE FILEPATH "Interpreter import library, e.g. C:/Python311-32/libs/python311.lib")
 set(PYTHON_EXT_SUFFIX "" CACHE STRING "Module file suffix (default: asked of PYTHON)")
@@ -72,6 +77,9 @@ if(NOT EXISTS "${PYTHON_INCLUDE}/Python.h")
 endif()
 message(STATUS "Python headers: ${PYTHON_INCLUDE}; modules *${PYTHON_EXT_SUFFIX} for ${PYTHON_DLL}")
 
+if(MINGW AND NOT WINDOWS_32 AND NOT CMAKE_CROSSCOMPILING)
+  add_compile_definitions(MS_WIN64)  # the interpreter's pyconfig.h sets it for MSVC only
+endif()
 if(MINGW)
   # No MinGW runtime DLL to ship: libgcc, libstdc++ and winpthread linked in.
   add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
@@ -116,8 +124,15 @@ windows_import_library(${VISA_ORDINALS} ${CMAKE_BINARY_DIR}/lib/VISA32-ordinals.
 add_custom_target(visa32_ordinals DEPENDS ${VISA_ORDINALS})
 
 # A simulated driver DLL: named as the vendor's, exporting undecorated names.
-function(windows_sim_driver target)
+function(windows_sim_dll target)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
+  if(NOT SIMULATED_DRIVERS)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/simulated$<0:>)
+  endif()
+endfunction()
+
+function(windows_sim_driver target)
+  windows_sim_dll(${target})
   if(target STREQUAL "visa32")
     set_target_properties(${target} PROPERTIES OUTPUT_NAME VISA32)
     target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/lib/VISA32-exports.def)
