@@ -10,6 +10,8 @@ Each simulated driver DLL exports every name a module imports from it,
 without the @N of 32-bit __stdcall.  Prints the tables; exit status 1 on any
 mismatch.
 """
+from __future__ import print_function
+
 import glob
 import os
 import re
@@ -31,10 +33,9 @@ RUNTIME = {'kernel32.dll', 'msvcrt.dll'}
 class Image:
     """What objdump -p says of one PE file."""
 
-    def __init__(self, path, objdump):
-        self.path = path
-        self.name = os.path.basename(path)
-        text = subprocess.check_output([objdump, '-p', path]).decode('latin-1')
+    def __init__(self, name, text, size=0):
+        self.name = name
+        self.size = size
         m = re.search(r'file format (\S+)', text)
         self.format = m.group(1) if m else '?'
         m = re.search(r'^Characteristics\s+0x[0-9a-f]+\n((?:\t.*\n)*)', text, re.M)
@@ -58,32 +59,33 @@ class Image:
             for m in re.finditer(r'\[\s*(\d+)\] (\S+)', table.group(1)):
                 self.exports[m.group(2)] = int(base.group(1)) + int(m.group(1))
 
+    @classmethod
+    def read(cls, path, objdump):
+        text = subprocess.check_output([objdump, '-p', path]).decode('latin-1')
+        return cls(os.path.basename(path), text, os.path.getsize(path))
 
-def main(build, objdump, python_dll):
+
+def check(modules, sims, python_dll, machine, show=print):
+    """The mismatches of one build: `modules` maps module names to their
+    Images, `sims` the simulated DLL names to theirs; `machine` is objdump's
+    format name (pei-i386, pei-x86-64)."""
     errors = []
     failed = errors.append
-    modules = sorted(glob.glob(os.path.join(build, '*.pyd')))
-    names = {os.path.basename(p).split('.')[0]: p for p in modules}
-    if sorted(names) != sorted(DRIVERS):
-        failed('modules built: %s, expected %s' % (sorted(names), sorted(DRIVERS)))
-    sims = {}
-    for dll in set(DRIVERS.values()) | {'instrsim.dll'}:
-        path = os.path.join(build, dll)
-        if os.path.isfile(path):
-            sims[dll] = Image(path, objdump)
-        else:
+    if sorted(modules) != sorted(DRIVERS):
+        failed('modules built: %s, expected %s' % (sorted(modules), sorted(DRIVERS)))
+    for dll in sorted(set(DRIVERS.values()) | {'instrsim.dll'}):
+        if dll not in sims:
             failed('%s: simulated driver not built' % dll)
     py2 = python_dll.lower() == 'python27.dll'
     machines = set()
 
-    for module, path in sorted(names.items()):
-        img = Image(path, objdump)
+    for module, img in sorted(modules.items()):
         machines.add(img.format)
-        print('%s  (%s, %d bytes)' % (img.name, img.format, os.path.getsize(path)))
+        show('%s  (%s, %d bytes)' % (img.name, img.format, img.size))
         if not img.is_dll:
             failed('%s: not a DLL' % img.name)
         init = ('init' if py2 else 'PyInit_') + module
-        print('  exports: %s' % ', '.join(sorted(img.exports)))
+        show('  exports: %s' % ', '.join(sorted(img.exports)))
         if sorted(img.exports) != [init]:
             failed('%s exports %s, expected only %s' % (img.name, sorted(img.exports), init))
         driver = DRIVERS.get(module)
@@ -92,7 +94,7 @@ def main(build, objdump, python_dll):
             ordinals = sorted(o for o, n in entries if o is not None)
             shown = ('ordinals %s' % ', '.join(map(str, ordinals))) if ordinals else ''
             shown += (', ' if ordinals and by_name else '') + ('%d by name' % len(by_name) if by_name else '')
-            print('  imports %-18s %s' % (dll, shown))
+            show('  imports %-18s %s' % (dll, shown))
             low = dll.lower()
             if low == python_dll.lower():
                 if ordinals:
@@ -119,8 +121,8 @@ def main(build, objdump, python_dll):
     for dll, img in sorted(sims.items()):
         machines.add(img.format)
         decorated = [n for n in img.exports if '@' in n]
-        print('%s  (%s, %d exports%s)' % (dll, img.format, len(img.exports),
-                                          ', %d decorated' % len(decorated) if decorated else ''))
+        show('%s  (%s, %d exports%s)' % (dll, img.format, len(img.exports),
+                                         ', %d decorated' % len(decorated) if decorated else ''))
         if not img.is_dll:
             failed('%s: not a DLL' % dll)
         if decorated:
@@ -132,10 +134,22 @@ def main(build, objdump, python_dll):
         for ordinal, name in sorted(VISA_ORDINALS.items()):
             if visa.exports.get(name) != ordinal:
                 failed('VISA32.dll exports %s at ordinal %s, expected %d' % (name, visa.exports.get(name), ordinal))
+    if machines != {machine}:
+        failed('machine types: %s, expected %s' % (sorted(machines), machine))
+    return errors
 
-    expected = 'pei-i386' if os.path.basename(objdump).startswith('i686') else 'pei-x86-64'
-    if machines != {expected}:
-        failed('machine types: %s, expected %s' % (sorted(machines), expected))
+
+def main(build, objdump, python_dll):
+    modules = {}
+    for path in sorted(glob.glob(os.path.join(build, '*.pyd'))):
+        modules[os.path.basename(path).split('.')[0]] = Image.read(path, objdump)
+    sims = {}
+    for dll in set(DRIVERS.values()) | {'instrsim.dll'}:
+        path = os.path.join(build, dll)
+        if os.path.isfile(path):
+            sims[dll] = Image.read(path, objdump)
+    machine = 'pei-i386' if os.path.basename(objdump).startswith('i686') else 'pei-x86-64'
+    errors = check(modules, sims, python_dll, machine)
     for e in errors:
         print('!! ' + e)
     print('%s: %s' % (build, 'tables FAILED' if errors else 'tables as expected'))
