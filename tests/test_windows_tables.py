@@ -63,9 +63,9 @@ def build(py='python311.dll', fmt='pei-i386', **changes):
     return modules, sims
 
 
-def errors(py='python311.dll', machine='pei-i386', fmt='pei-i386', **changes):
+def errors(py='python311.dll', machine='pei-i386', fmt='pei-i386', declared=None, **changes):
     modules, sims = build(py, fmt, **changes)
-    return ct.check(modules, sims, py, machine, show=lambda *a: None)
+    return ct.check(modules, sims, py, machine, declared, show=lambda *a: None)
 
 
 class Listings(unittest.TestCase):
@@ -121,6 +121,18 @@ class Check(unittest.TestCase):
         moved = [(n, o + 1) for o, n in sorted(VISA.items())]
         self.assertTrue(errors(**{'VISA32.dll': {'exports': moved, 'base': 130}}))
         self.assertTrue(errors(**{'KE2400_32.dll': {'dll': False}}))
+
+    def test_simulated_dlls_export_every_declared_function(self):
+        self.assertEqual(errors(declared={'hp8169_32.dll': {'hp8169_init', 'hp8169_close'}}), [])
+        msgs = errors(declared={'hp8169_32.dll': {'hp8169_init', 'hp8169_close', 'hp8169_reset'}})
+        self.assertTrue(any('hp8169_reset' in m for m in msgs), msgs)
+
+    def test_declared_functions_read_from_the_headers(self):
+        drivers = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'drivers')
+        declared = ct.declared_functions(drivers)
+        self.assertEqual(declared['VISA32.dll'], set(VISA.values()))
+        self.assertIn('hp816x_set_TLS_wavelength', declared['hp816x_32.dll'])  # from hp816x/*.h
+        self.assertTrue(all(n.startswith('PM100D_') for n in declared['PM100D_Drv_32.dll']))
 
     def test_machine_type(self):
         self.assertTrue(errors(machine='pei-x86-64'))

@@ -65,10 +65,33 @@ class Image:
         return cls(os.path.basename(path), text, os.path.getsize(path))
 
 
-def check(modules, sims, python_dll, machine, show=print):
+HEADERS = {
+    'hp816x_32.dll': ['hp816x.h', 'hp816x/*.h'],
+    'KE2400_32.dll': ['ke2400.h'],
+    'PM100D_Drv_32.dll': ['pm100d.h'],
+    'hp8169_32.dll': ['hp8169.h'],
+    'VISA32.dll': ['visa.h'],
+}
+
+
+def declared_functions(drivers_dir):
+    """The functions each driver's headers declare, by DLL name."""
+    out = {}
+    for dll, patterns in HEADERS.items():
+        names = set()
+        for pattern in patterns:
+            for path in glob.glob(os.path.join(drivers_dir, pattern)):
+                with open(path) as f:
+                    names.update(re.findall(r'_VI_FUNC\s+(\w+)\s*\(', f.read()))
+        out[dll] = names
+    return out
+
+
+def check(modules, sims, python_dll, machine, declared=None, show=print):
     """The mismatches of one build: `modules` maps module names to their
     Images, `sims` the simulated DLL names to theirs; `machine` is objdump's
-    format name (pei-i386, pei-x86-64)."""
+    format name (pei-i386, pei-x86-64); `declared`, if given, the functions
+    each simulated DLL must export by name."""
     errors = []
     failed = errors.append
     if sorted(modules) != sorted(DRIVERS):
@@ -129,6 +152,9 @@ def check(modules, sims, python_dll, machine, show=print):
             failed('%s exports decorated names: %s' % (dll, ', '.join(decorated[:5])))
         if dll != 'instrsim.dll' and not img.exports:
             failed('%s exports nothing' % dll)
+        missing = sorted((declared or {}).get(dll, set()) - set(img.exports))
+        if missing:
+            failed('%s does not export %d declared functions: %s' % (dll, len(missing), ', '.join(missing[:5])))
     visa = sims.get('VISA32.dll')
     if visa:
         for ordinal, name in sorted(VISA_ORDINALS.items()):
@@ -149,7 +175,8 @@ def main(build, objdump, python_dll):
         if os.path.isfile(path):
             sims[dll] = Image.read(path, objdump)
     machine = 'pei-i386' if os.path.basename(objdump).startswith('i686') else 'pei-x86-64'
-    errors = check(modules, sims, python_dll, machine)
+    drivers = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'drivers')
+    errors = check(modules, sims, python_dll, machine, declared_functions(drivers))
     for e in errors:
         print('!! ' + e)
     print('%s: %s' % (build, 'tables FAILED' if errors else 'tables as expected'))
