@@ -108,14 +108,20 @@ function(windows_import_library out def)
   endif()
 endfunction()
 
-# The VISA32.dll ordinals, decorated as this build's objects name them.
+# The VISA32.dll ordinals.  The import library names the functions as this
+# build's objects do (f@N on 32-bit) and imports them by ordinal (NONAME);
+# the simulated VISA32.dll exports them undecorated (MSVC's linker finds the
+# f@N of a plain name itself; ld drops the @N with --kill-at).
 file(READ ${CMAKE_SOURCE_DIR}/tools/windows/VISA32.def visa_def)
-if(NOT WINDOWS_32 OR MSVC)
+if(NOT WINDOWS_32)
+  string(REGEX REPLACE "([A-Za-z])@[0-9]+" "\\1" visa_def "${visa_def}")
+endif()
+string(REGEX REPLACE "(@1[0-9][0-9])" "\\1 NONAME" visa_imports "${visa_def}")
+file(WRITE ${CMAKE_BINARY_DIR}/lib/VISA32-ordinals.def "${visa_imports}")
+if(MSVC)
   string(REGEX REPLACE "([A-Za-z])@[0-9]+" "\\1" visa_def "${visa_def}")
 endif()
 file(WRITE ${CMAKE_BINARY_DIR}/lib/VISA32-exports.def "${visa_def}")
-string(REGEX REPLACE "(@1[0-9][0-9])" "\\1 NONAME" visa_imports "${visa_def}")
-file(WRITE ${CMAKE_BINARY_DIR}/lib/VISA32-ordinals.def "${visa_imports}")
 if(MSVC)
   set(VISA_ORDINALS ${CMAKE_BINARY_DIR}/lib/VISA32-ordinals.lib)
 else()
