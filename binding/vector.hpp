@@ -430,13 +430,24 @@ public:
         auto* v = Vector<T>::cast(obj_);
         v->size = k < 0 ? 0 : (k < v->size ? (Py_ssize_t)k : v->size);
     }
+    // The result: room the driver was given beyond its size goes back to the
+    // heap (on 32-bit, room held by results would use up the address space).
     PyObject* release() {
+        auto* v = Vector<T>::cast(obj_);
+        if (v->cap - v->size >= spare_kept) {
+            Py_ssize_t cap = v->size > 0 ? v->size : 1;
+            if (T* p = static_cast<T*>(std::realloc(v->data, (size_t)cap * sizeof(T)))) {
+                v->data = p;
+                v->cap = cap;
+            }
+        }
         PyObject* o = obj_;
         obj_ = nullptr;
         return o;
     }
 
 private:
+    static constexpr Py_ssize_t spare_kept = 4096;  // elements not worth a realloc
     PyObject* obj_;
 };
 
