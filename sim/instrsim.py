@@ -402,10 +402,12 @@ def run_python(code, env=None):
 def exit_code(status):
     """The exit code a process shows after the status check ended it with
     `status`: POSIX keeps the low 8 bits (INSTR_ERROR -> 7), and a status
-    whose low 8 bits are zero (0xBFFC0800) ends with 1, never 0; elsewhere
-    the whole status."""
+    whose low 8 bits are zero (0xBFFC0800) ends with 1, never 0; on Windows
+    the whole status, as subprocess reports it (unsigned on Python 3, signed
+    on 2.7)."""
     if os.name != 'posix':
-        return _signed32(status)
+        code = status & 0xFFFFFFFF
+        return code if sys.version_info[0] >= 3 else _signed32(code)
     return status & 0xFF or 1
 
 
