@@ -13,6 +13,7 @@
 
 #include "compat.hpp"
 #include "convert.hpp"
+#include "driver.hpp"
 #include "function.hpp"
 #include "queries.hpp"
 #include "room.hpp"
@@ -32,7 +33,10 @@ inline PyObject* init_module(const char* name, Register body) {
     Py_XINCREF(m);  // borrowed on 2.7
 #endif
     if (!m) return nullptr;
-    detail::importing_thread() = (unsigned long)PyThread_get_thread_ident();
+    if (!detail::attach_process_exit()) {
+        Py_DECREF(m);
+        return nullptr;
+    }
     try {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
         Module module(m, name);

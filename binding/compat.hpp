@@ -4,6 +4,9 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#if PY_MAJOR_VERSION < 3
+#include <frameobject.h>
+#endif
 
 // 2.7's headers for Windows map snprintf to _snprintf, which leaves a
 // truncated text unterminated; MinGW and MSVC have the standard one.
@@ -133,6 +136,35 @@ inline const char* c_str(PyObject* s) {
     return PyUnicode_AsUTF8(s);
 #endif
 }
+
+#if BIND_PY2
+// Whether a 2.7 str the driver would write into belongs to the caller alone:
+// held by nothing but this call's arguments, or also by one name of the
+// calling frame.  Anything else (interned, a code constant, a dict key, a
+// str other names or containers hold) is shared, and writing it would change
+// it for them all.
+inline bool str_is_callers_own(PyObject* o) {
+    if (PyString_CHECK_INTERNED(o) || PyString_GET_SIZE(o) < 2) return false;  // '' and 1-char strs are shared
+    if (Py_REFCNT(o) == 1) return true;
+    if (Py_REFCNT(o) != 2) return false;
+    PyFrameObject* f = PyEval_GetFrame();
+    if (!f) return false;
+    PyCodeObject* code = f->f_code;
+    if (code->co_flags & CO_OPTIMIZED) {
+        Py_ssize_t n = code->co_nlocals + PyTuple_GET_SIZE(code->co_cellvars) + PyTuple_GET_SIZE(code->co_freevars);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* v = f->f_localsplus[i];
+            if (v == o || (i >= code->co_nlocals && v && PyCell_Check(v) && PyCell_GET(v) == o)) return true;
+        }
+        return false;
+    }
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (f->f_locals && PyDict_Check(f->f_locals) && PyDict_Next(f->f_locals, &pos, &key, &value))
+        if (value == o) return true;
+    return false;
+}
+#endif
 
 }  // namespace py
 }  // namespace bind

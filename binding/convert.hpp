@@ -185,7 +185,7 @@ template <> struct arg<char*> {
 #else
         p = PyString_AS_STRING(o);
         cap = (size_t)PyString_GET_SIZE(o) + 1;
-        shared = PyString_CHECK_INTERNED(o) || PyString_GET_SIZE(o) < 2;  // 2.7 shares '' and 1-char strs
+        shared = !py::str_is_callers_own(o);
 #endif
         return true;
     }
@@ -195,20 +195,25 @@ template <> struct arg<char*> {
     // caller's own storage that is smaller (an empty buffer included) or a
     // shared 2.7 str raises ValueError naming `what`, before the call.
     void reserve(long long size, const char* what) {
-        if (!p || size <= 0) return;
+        if (!make_room(size)) refuse(size, what);
+    }
+    // The same without touching Python (in a driver section): false where
+    // reserve would raise.
+    bool make_room(long long size) {
+        if (!p || size <= 0) return true;
         if (private_copy && !buf.held) {
             if ((unsigned long long)size > cap) p = copy(p, strnlen(p, cap), (size_t)size);
-            return;
+            return true;
         }
-        size_t room = buf.held ? (size_t)buf.view.len : cap;
-        if (shared) {
+        return !shared && (unsigned long long)size <= (buf.held ? (size_t)buf.view.len : cap);
+    }
+    [[noreturn]] void refuse(long long size, const char* what) {
+        if (shared)
             PyErr_Format(PyExc_ValueError, "%s is a shared str the driver must not write into; give a "
                          "bytearray of %lld bytes", what, size);
-            throw error();
-        }
-        if ((unsigned long long)size <= room) return;
-        PyErr_Format(PyExc_ValueError, "%s of %zu bytes is smaller than the %lld bytes the driver may write", what,
-                     room, size);
+        else
+            PyErr_Format(PyExc_ValueError, "%s of %zu bytes is smaller than the %lld bytes the driver may write",
+                         what, buf.held ? (size_t)buf.view.len : cap, size);
         throw error();
     }
 };

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "convert.hpp"
+#include "driver.hpp"
 #include "function.hpp"
 #include "visatypes.h"
 
@@ -54,7 +55,7 @@ struct out_query<N, Checked, Check, F, R (*)(A...)> {
     template <size_t... I, size_t... O> struct impl<std::index_sequence<I...>, std::index_sequence<O...>> {
         static auto call(std::tuple_element_t<I, all>... in) {
             std::tuple<out_storage<std::tuple_element_t<K + O, all>>...> outs;
-            ViStatus status = F(in..., std::get<O>(outs).ptr()...);
+            ViStatus status = bind::call(F, in..., std::get<O>(outs).ptr()...);
             if constexpr (Checked) Check(first_of(in...), status);
             (void)status;
             return outputs(std::get<O>(outs).value()...);
@@ -70,7 +71,7 @@ template <auto Check, auto F, class R, class... A> struct opener<Check, F, R (*)
     template <size_t... I> struct impl<std::index_sequence<I...>> {
         static ViSession call(std::tuple_element_t<I, all>... in) {
             ViSession session = 0;
-            ViStatus status = F(in..., &session);
+            ViStatus status = bind::call(F, in..., &session);
             Check(session, status);
             return session;
         }
@@ -97,7 +98,7 @@ struct first_element<Check, F, R (*)(ViSession, ViChar*, ViInt32, T*, ViInt32*)>
             room = big.get();
         }
         ViInt32 count = 0;
-        ViStatus status = F(session, command, size, room, &count);
+        ViStatus status = bind::call(F, session, command, size, room, &count);
         Check(session, status);
         return std::tuple<T, ViInt32>(room[0], clamp<ViInt32>(count, 0, size > 0 ? size : 0));
     }
@@ -107,7 +108,7 @@ template <auto F, class Fp = plain_fn<decltype(F)>> struct sized_reply;
 template <auto F, class R> struct sized_reply<F, R (*)(ViSession, ViChar*, ViInt32, ViChar*)> {
     static R call(ViSession session, ViChar* query, ViInt32 size, Reply reply) {
         reply.reserve(size);  // the driver writes up to `size` bytes
-        return F(session, query, size, reply.data());
+        return bind::call(F, session, query, size, reply.data());
     }
 };
 

@@ -21,30 +21,40 @@
 
 #include "convert.hpp"
 #include "describe.hpp"
+#include "driver.hpp"
 #include "function.hpp"
 
 namespace bind {
 
-// The storage behind a pointer parameter and its size, for the room checks.
+// The storage behind a pointer parameter and its size, for the room checks:
+// fits() in a driver section (nothing of Python's), refuse() after it.
 template <class T> struct Buffer {
     T* p = nullptr;
     size_t items = 0;
     T* get() const { return p; }
-    void need(long long n, size_t argument) const {
-        if (!p || n <= 0 || (unsigned long long)n <= items) return;
+    bool fits(long long n) { return !p || n <= 0 || (unsigned long long)n <= items; }
+    [[noreturn]] void refuse(long long n, size_t argument) const {
         PyErr_Format(PyExc_ValueError, "argument %zu needs room for %lld items, the buffer holds %zu", argument, n,
                      items);
         throw error();
     }
+    void need(long long n, size_t argument) {
+        if (!fits(n)) refuse(n, argument);
+    }
 };
-// Text the driver writes: the caller's storage as arg<char*> loaded it.
+// Text the driver writes: the caller's storage as arg<char*> loaded it (a
+// private copy grows to fit).
 template <> struct Buffer<char> {
     arg<char*>* a = nullptr;
     char* get() const { return a->p; }
-    void need(long long n, size_t argument) const {
+    bool fits(long long n) { return a->make_room(n); }
+    [[noreturn]] void refuse(long long n, size_t argument) const {
         char what[32];
         std::snprintf(what, sizeof what, "argument %zu", argument);
-        a->reserve(n, what);
+        a->refuse(n, what);
+    }
+    void need(long long n, size_t argument) {
+        if (!fits(n)) refuse(n, argument);
     }
 };
 
@@ -101,26 +111,61 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
     template <size_t J> using P =
         typename param_as<std::tuple_element_t<J, all>, typename room_for<J, Rooms...>::type>::type;
 
-    template <size_t J, class Args> static void check(const P<J>& a, const Args& values) {
+    // In the driver section: whether argument J has the room it needs; the
+    // first that has not is noted (need: items, at: 1-based argument).
+    template <size_t J, class Args> static bool fits(P<J>& a, const Args& values, long long& need, size_t& at) {
         using K = typename room_for<J, Rooms...>::type;
-        if constexpr (!std::is_void<K>::value)
-            if (a.get()) a.need(K::of(values), J + 1);
+        if constexpr (!std::is_void<K>::value) {
+            if (a.get()) {
+                long long n = K::of(values);
+                if (!a.fits(n)) {
+                    need = n;
+                    at = J + 1;
+                    return false;
+                }
+            }
+        }
         (void)a;
         (void)values;
+        (void)need;
+        (void)at;
+        return true;
     }
+    template <size_t J> static void refuse(const P<J>& a, long long need, size_t at) {
+        if constexpr (!std::is_void<typename room_for<J, Rooms...>::type>::value)
+            if (at == J + 1) a.refuse(need, at);
+        (void)a;
+        (void)need;
+        (void)at;
+    }
+    // Sizes (some ask the driver) and the call in one section: no other
+    // thread changes what the driver will write in between.
     static typename traits::ret call(P<I>... a) {
-        auto values = std::make_tuple(plain(a)...);
-        (check<I>(a, values), ...);
-        return F(plain(a)...);
+        using R = typename traits::ret;
+        long long need = 0;
+        size_t at = 0;
+        R r = locked([&]() -> R {
+            auto values = std::make_tuple(plain(a)...);
+            if (!(true && ... && fits<I>(a, values, need, at))) return R();
+            return F(plain(a)...);
+        });
+        if (at) (refuse<I>(a, need, at), ...);
+        return r;
     }
 };
 
 }  // namespace detail
 
-// Pass-through F with the room each listed pointer parameter needs.
+// Pass-through F with the room each listed pointer parameter needs.  A
+// `sized_by` function runs in the driver section: it calls the driver
+// directly and touches nothing of Python's.
 template <auto F, class... Rooms>
 constexpr auto guarded = &detail::guarded<
     F, std::make_index_sequence<std::tuple_size<typename fn_traits<decltype(F)>::args>::value>, Rooms...>::call;
+
+// A pass-through: the driver function itself, called in a driver section.
+//   m.def("close", bind::pass<hp816x_close>);
+template <auto F> constexpr auto pass = guarded<F>;
 
 }  // namespace bind
 

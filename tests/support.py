@@ -5,6 +5,7 @@ The build directory is $INSTR_BUILD, else build/py<major> beside the tests.
 """
 import os
 import subprocess
+import threading
 import sys
 import textwrap
 import unittest
@@ -38,9 +39,10 @@ def signed(status):
     return status - 0x100000000 if status & 0x80000000 else status
 
 
-def run_script(code, env=None):
+def run_script(code, env=None, timeout=None):
     """Run Python `code` in a fresh interpreter with the build on its path.
-    Returns (exit code, stdout text, stderr text).  See exit_journal()."""
+    Returns (exit code, stdout text, stderr text); a child still running
+    after `timeout` seconds is killed (exit code None).  See exit_journal()."""
     prelude = ('from __future__ import print_function\nimport sys\n'
                'sys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
                % (BUILD, os.path.join(ROOT, 'sim')))
@@ -48,8 +50,20 @@ def run_script(code, env=None):
     full_env.update(env or {})
     p = subprocess.Popen([sys.executable, '-c', prelude + textwrap.dedent(code)],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full_env)
-    out, err = p.communicate()
-    return p.returncode, out.decode('latin-1'), err.decode('latin-1')
+    killed = []
+    timer = None
+    if timeout:
+        def kill():
+            killed.append(1)
+            p.kill()
+        timer = threading.Timer(timeout, kill)
+        timer.start()
+    try:
+        out, err = p.communicate()
+    finally:
+        if timer:
+            timer.cancel()
+    return (None if killed else p.returncode), out.decode('latin-1'), err.decode('latin-1')
 
 
 def exit_journal(code, watch=None):

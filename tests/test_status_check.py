@@ -210,7 +210,7 @@ class OrderlyEnd(unittest.TestCase):
             except SystemExit as e:
                 print('caught %d' % e.code)
         '''
-        for main, seen in ((on_main, 'again -1073807346'), (on_worker, 'caught -1073807339')):
+        for main, seen in ((on_main, 'again -1073807339'), (on_worker, 'caught -1073807339')):
             rc, out, err, calls, data = self.run_sweep(main)
             self.assertEqual(rc, exit_code(-1073807339))  # the first failure's code
             self.assertIn(seen, out)

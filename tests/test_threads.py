@@ -2,7 +2,7 @@
 with the journal off, on, and switched while they run: every thread checks
 its own results, the journal stays well-formed and, while on, holds exactly
 the calls the threads made, in each session's own order.  Also shows that a
-long driver call keeps the interpreter lock: no other thread runs meanwhile."""
+long driver call lets the other threads run."""
 import array
 import ctypes
 import random
@@ -399,9 +399,9 @@ class InterpreterLock(SimTestCase):
             sys.setswitchinterval(self.interval)
         sim.reset()
 
-    def test_a_long_driver_call_keeps_the_lock(self):
-        """A thread that only reads the clock sees one pause as long as the
-        call: it cannot run while the call holds the lock."""
+    def test_other_threads_run_during_a_long_driver_call(self):
+        """A thread that only reads the clock never pauses for long while a
+        3-million-point scan runs: the call does not hold the interpreter."""
         s = pb.init('GPIB0::20::INSTR', 0, 0)
         points = pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 1, 1500e-9, 1600e-9, 100e-9 / 2999999)[0]
         self.assertEqual(points, 3000000)
@@ -412,34 +412,28 @@ class InterpreterLock(SimTestCase):
         def watch():
             last = clock()
             while not stop:
+                time.sleep(0.001)
                 now = clock()
-                if now - last > longest[0]:
-                    longest[0] = now - last
+                longest[0] = max(longest[0], now - last)
                 last = now
         t = threading.Thread(target=watch)
         t.daemon = True
         t.start()
-        seen = []
         try:
-            for _ in range(3):  # a busy machine may stretch a call by pausing it
-                time.sleep(0.02)
-                longest[0] = 0.0
-                t0 = clock()
-                out = pb.executeLambdaScan(s, points)
-                elapsed = clock() - t0
-                del out
-                time.sleep(0.02)  # the watcher notes its pause once it runs again
-                seen.append((elapsed, longest[0]))
-                if longest[0] >= 0.5 * elapsed:
-                    break
+            time.sleep(0.02)
+            longest[0] = 0.0
+            t0 = clock()
+            out = pb.executeLambdaScan(s, points)
+            elapsed = clock() - t0
+            del out
         finally:
             stop.append(1)
             t.join(10)
-        elapsed, pause = seen[-1]
-        if elapsed < 0.005:
-            self.skipTest('the scan took only %.4f s' % elapsed)
-        self.assertGreaterEqual(pause, 0.5 * elapsed,
-                                'other threads ran during the call: (call s, longest pause s) %r' % seen)
+        if elapsed < 0.1:
+            self.skipTest('the scan took only %.3f s' % elapsed)
+        self.assertLess(longest[0], 0.5 * elapsed, 'the heartbeat stalled %.3f s in a %.3f s call'
+                        % (longest[0], elapsed))
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -246,6 +246,7 @@ _REPLY = re.compile(r'^bind::sized_reply\s*<\s*(\w+)\s*>$')
 _TEMPLATE = re.compile(r'^(\w+)\s*<\s*(\w+)\s*(?:,[^<>]*)?>$')
 _GUARDED = re.compile(r'^bind::guarded\s*<\s*(\w+)\s*,', re.S)
 _LAMBDA = re.compile(r'^\[\s*\]\s*\(', re.S)
+_PASS = re.compile(r'^bind::pass\s*<\s*(\w+)\s*>$')
 
 
 def _param_names(text):
@@ -263,13 +264,20 @@ def _strip_cast(arg):
     return m.group(1) if m else arg
 
 
+def _call_of(callee, body):
+    """The call of `callee` in `body`, made directly or through bind::call."""
+    return re.search(r'(?:\b(bind::call)\s*\(\s*(?=%s\s*,)|\b%s\s*\()' % ((re.escape(callee),) * 2), body)
+
+
 def _leading_inputs(params, body, callee):
     """How many leading arguments of the call `callee(...)` in `body` are the
     wrapper's own parameters, one for one; None unless that is all of them."""
-    m = re.search(r'\b%s\s*\(' % re.escape(callee), body)
+    m = _call_of(callee, body)
     if not m:
         return None
     args = split_top(body[m.end():matching(body, m.end() - 1) - 1], angles=False)
+    if m.group(1):  # bind::call(callee, args...)
+        args = args[1:]
     names = _param_names(params)
     if len(args) < len(names) or [_strip_cast(a) for a in args[:len(names)]] != names:
         return None
@@ -326,6 +334,8 @@ def _resolve(r, src, decls, module, prefix):
     r.driver = rule if rule in decls else None
     expr = ' '.join(r.expr.split())
     named = None  # the driver function the expression names itself
+    if _PASS.match(expr):  # the driver function itself, in a driver section
+        expr = _PASS.match(expr).group(1)
     if re.match(r'^\w+$', expr) and expr in decls:
         named, r.passthrough = expr, True
         r.inputs = len(decls[expr].params)
@@ -366,7 +376,7 @@ def _resolve(r, src, decls, module, prefix):
         if found and r.driver:
             callee = 'F' if template else r.driver
             r.inputs = _leading_inputs(found[1], found[2], callee)
-            if not template and r.inputs is not None and not re.search(r'\b%s\s*\(' % r.driver, found[2]):
+            if not template and r.inputs is not None and not _call_of(r.driver, found[2]):
                 r.inputs = None
     if named is not None and named != r.driver:
         raise ValueError('%s: %s is registered with %s, but its driver function is %s'

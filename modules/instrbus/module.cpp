@@ -17,14 +17,14 @@ using Q = bind::Queries<bind::no_check>;
 bind::Bytes get_attribute(ViSession object, ViUInt32 attribute) {
     bind::Bytes value(256);
     value.clear();
-    viGetAttribute(object, attribute, value.data());
+    bind::call(viGetAttribute, object, attribute, value.data());
     if (!(attribute & 0x80000000u)) value.set_length(sizeof(ViUInt32));
     return value;
 }
 
 // Python passes a 32-bit value; the library's ViAttrState may be wider.
 ViStatus set_attribute(ViSession object, ViUInt32 attribute, ViUInt32 value) {
-    return viSetAttribute(object, attribute, (ViAttrState)value);
+    return bind::call(viSetAttribute, object, attribute, (ViAttrState)value);
 }
 
 }  // namespace
@@ -32,7 +32,7 @@ ViStatus set_attribute(ViSession object, ViUInt32 attribute, ViUInt32 value) {
 BIND_MODULE(_instrbus, m) {
     m.def("OpenDefaultRM", Q::unchecked<1, viOpenDefaultRM>);
     m.def("FindRsrc", Q::unchecked<3, viFindRsrc>);  // (findList, count, description)
-    m.def("Close", viClose);
+    m.def("Close", bind::pass<viClose>);
     m.def("FindNext", Q::unchecked<1, viFindNext>);
     m.def("Open", Q::unchecked<1, viOpen>);
     m.def("GetAttribute", get_attribute);

@@ -30,98 +30,128 @@ std::tuple<ViUInt32, ViUInt32> prepare_scan(ViSession s, ViInt32 unit, ViReal64 
                                             ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
                                             ViReal64 step) {
     ViUInt32 points = 0, arrays = 0;
-    ViStatus status = hp816x_prepareLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &arrays);
-    check(s, status);
-    if (status >= 0) remember(Seen::scan, s, 0, 0, points);
+    set_up(s, {Seen::scan, s, 0, 0}, points, [&] {
+        return hp816x_prepareLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &arrays);
+    });
     return std::make_tuple(points, arrays);
 }
 
 // The multi-frame scan belongs to the driver, not to one session.
+const Key mf_scan{Seen::mf_scan, 0, 0, 0};
+
 std::tuple<ViUInt32, ViUInt32> prepare_mf_scan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
                                                ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
                                                ViReal64 step) {
     ViUInt32 points = 0, count = 0;
-    ViStatus status =
-        hp816x_prepareMfLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &count);
-    check(s, status);
-    if (status >= 0) remember(Seen::mf_scan, 0, 0, 0, points);
+    set_up(s, mf_scan, points, [&] {
+        return hp816x_prepareMfLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &count);
+    });
     return std::make_tuple(points, count);
 }
 
 std::tuple<ViUInt32, ViUInt32> table_size(ViSession s, ViInt32 slot) {
     ViUInt32 size = 0, csv = 0;
-    ViStatus status = hp816x_getWlRespTblSize(s, slot, &size, &csv);
-    check(s, status);
-    if (status >= 0) remember(Seen::table, s, slot, 1, size);
+    set_up(s, {Seen::table, s, slot, 1}, size, [&] { return hp816x_getWlRespTblSize(s, slot, &size, &csv); });
     return std::make_tuple(size, csv);
 }
 
 std::tuple<ViUInt32, ViUInt32> table_size_ex(ViSession s, ViInt32 slot, ViInt32 channel) {
     ViUInt32 size = 0, csv = 0;
-    ViStatus status = hp816x_getWlRespTblSizeEx(s, slot, channel, &size, &csv);
-    check(s, status);
-    if (status >= 0) remember(Seen::table, s, slot, channel, size);
+    set_up(s, {Seen::table, s, slot, channel}, size,
+           [&] { return hp816x_getWlRespTblSizeEx(s, slot, channel, &size, &csv); });
     return std::make_tuple(size, csv);
 }
 
 std::tuple<RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec>
 execute_scan(ViSession s, ViUInt32 n) {
-    const long long r = room(Seen::scan, s, 0, 0, most_scan_points);
-    RealVec wl = result_array(n, r), p1 = result_array(n, r), p2 = result_array(n, r), p3 = result_array(n, r),
-            p4 = result_array(n, r), p5 = result_array(n, r), p6 = result_array(n, r), p7 = result_array(n, r),
-            p8 = result_array(n, r);
-    check(s, hp816x_executeLambdaScan(s, wl.data(), p1.data(), p2.data(), p3.data(), p4.data(), p5.data(),
-                                      p6.data(), p7.data(), p8.data()));
-    return std::make_tuple(std::move(wl), std::move(p1), std::move(p2), std::move(p3), std::move(p4),
-                           std::move(p5), std::move(p6), std::move(p7), std::move(p8));
+    const Key k{Seen::scan, s, 0, 0};
+    for (;;) {
+        const long long r = room(k, most_scan_points);
+        RealVec wl = result_array(n, r), p1 = result_array(n, r), p2 = result_array(n, r), p3 = result_array(n, r),
+                p4 = result_array(n, r), p5 = result_array(n, r), p6 = result_array(n, r), p7 = result_array(n, r),
+                p8 = result_array(n, r);
+        ViStatus status = 0;
+        if (!call_with_room(k, most_scan_points, r, status, [&] {
+                return hp816x_executeLambdaScan(s, wl.data(), p1.data(), p2.data(), p3.data(), p4.data(),
+                                                p5.data(), p6.data(), p7.data(), p8.data());
+            }))
+            continue;
+        check(s, status);
+        return std::make_tuple(std::move(wl), std::move(p1), std::move(p2), std::move(p3), std::move(p4),
+                               std::move(p5), std::move(p6), std::move(p7), std::move(p8));
+    }
 }
 
 std::tuple<RealVec> execute_mf_scan(ViSession s, ViUInt32 n) {
-    RealVec wl = result_array(n, room(Seen::mf_scan, 0, 0, 0, most_scan_points));
-    check(s, hp816x_executeMfLambdaScan(s, wl.data()));
-    return std::make_tuple(std::move(wl));
+    for (;;) {
+        const long long r = room(mf_scan, most_scan_points);
+        RealVec wl = result_array(n, r);
+        ViStatus status = 0;
+        if (!call_with_room(mf_scan, most_scan_points, r, status, [&] { return hp816x_executeMfLambdaScan(s, wl.data()); }))
+            continue;
+        check(s, status);
+        return std::make_tuple(std::move(wl));
+    }
 }
 
 std::tuple<RealVec, RealVec> scan_result(ViSession s, ViInt32 channel, ViUInt16 clip, ViReal64 limit, ViUInt32 n) {
-    const long long r = room(Seen::mf_scan, 0, 0, 0, most_scan_points);
-    RealVec power = result_array(n, r), lambda = result_array(n, r);
-    check(s, hp816x_getLambdaScanResult(s, channel, clip, limit, power.data(), lambda.data()));
-    return std::make_tuple(std::move(power), std::move(lambda));
+    for (;;) {
+        const long long r = room(mf_scan, most_scan_points);
+        RealVec power = result_array(n, r), lambda = result_array(n, r);
+        ViStatus status = 0;
+        if (!call_with_room(mf_scan, most_scan_points, r, status, [&] {
+                return hp816x_getLambdaScanResult(s, channel, clip, limit, power.data(), lambda.data());
+            }))
+            continue;
+        check(s, status);
+        return std::make_tuple(std::move(power), std::move(lambda));
+    }
+}
+
+// Response table (wavelengths, factors) of a slot's channel.
+std::tuple<RealVec, RealVec> read_table(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt32 n, bool ex) {
+    const Key k{Seen::table, s, slot, channel};
+    for (;;) {
+        const long long r = room(k, most_table_entries);
+        RealVec wl = result_array(n, r), factor = result_array(n, r);
+        ViStatus status = 0;
+        if (!call_with_room(k, most_table_entries, r, status, [&] {
+                return ex ? hp816x_readWlRespTableEx(s, slot, channel, wl.data(), factor.data())
+                          : hp816x_readWlRespTable(s, slot, wl.data(), factor.data());
+            }))
+            continue;
+        check(s, status);
+        return std::make_tuple(std::move(wl), std::move(factor));
+    }
 }
 
 std::tuple<RealVec, RealVec> response_table(ViSession s, ViInt32 slot, ViUInt32 n) {
-    const long long r = room(Seen::table, s, slot, 1, most_table_entries);
-    RealVec wl = result_array(n, r), factor = result_array(n, r);
-    check(s, hp816x_readWlRespTable(s, slot, wl.data(), factor.data()));
-    return std::make_tuple(std::move(wl), std::move(factor));
+    return read_table(s, slot, 1, n, false);
 }
 
 std::tuple<RealVec, RealVec> response_table_ex(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt32 n) {
-    const long long r = room(Seen::table, s, slot, channel, most_table_entries);
-    RealVec wl = result_array(n, r), factor = result_array(n, r);
-    check(s, hp816x_readWlRespTableEx(s, slot, channel, wl.data(), factor.data()));
-    return std::make_tuple(std::move(wl), std::move(factor));
+    return read_table(s, slot, channel, n, true);
 }
 
 }  // namespace
 
 void add_lambdascan_functions(bind::Module& m) {
-    m.def("set_LambdaScan_wavelength", hp816x_set_LambdaScan_wavelength);
+    m.def("set_LambdaScan_wavelength", bind::pass<hp816x_set_LambdaScan_wavelength>);
     m.def("prepareLambdaScan", prepare_scan);
     m.def("getLambdaScanParameters_Q", Q::out<4, hp816x_getLambdaScanParameters_Q>);
     m.def("executeLambdaScan", execute_scan);
-    m.def("registerMainframe", hp816x_registerMainframe);
-    m.def("unregisterMainframe", hp816x_unregisterMainframe);
-    m.def("setSweepSpeed", hp816x_setSweepSpeed);
+    m.def("registerMainframe", bind::pass<hp816x_registerMainframe>);
+    m.def("unregisterMainframe", bind::pass<hp816x_unregisterMainframe>);
+    m.def("setSweepSpeed", bind::pass<hp816x_setSweepSpeed>);
     m.def("prepareMfLambdaScan", prepare_mf_scan);
     m.def("executeMfLambdaScan", execute_mf_scan);
     m.def("getMFLambdaScanParameters_Q", Q::out<4, hp816x_getMFLambdaScanParameters_Q>);
     m.def("getLambdaScanResult", scan_result);
     m.def("getNoOfRegPWMChannels_Q", Q::out<1, hp816x_getNoOfRegPWMChannels_Q>);
     m.def("getChannelLocation", Q::out<3, hp816x_getChannelLocation>);
-    m.def("excludeChannel", hp816x_excludeChannel);
-    m.def("setInitialRangeParams", hp816x_setInitialRangeParams);
-    m.def("setScanAttenuation", hp816x_setScanAttenuation);
+    m.def("excludeChannel", bind::pass<hp816x_excludeChannel>);
+    m.def("setInitialRangeParams", bind::pass<hp816x_setInitialRangeParams>);
+    m.def("setScanAttenuation", bind::pass<hp816x_setScanAttenuation>);
     m.def("getWlRespTblSize", table_size);
     m.def("getWlRespTblSizeEx", table_size_ex);
     m.def("readWlRespTable", response_table);

@@ -2,7 +2,9 @@
 #ifndef PHOTONBAY_HPP
 #define PHOTONBAY_HPP
 
+#include <iterator>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 #include "bind.hpp"
@@ -18,20 +20,77 @@ using Q = bind::Queries<check>;
 
 // Result arrays the driver is not told the size of: the points this process
 // last set up for them (a prepared scan, a logging run, a table size the
-// driver reported), per session and unit.  Read and written under the GIL.
+// driver reported), per session and unit.  Under a lock of their own, held
+// only for a lookup: a set-up call changes them in the driver section of the
+// call itself, and a result call looks at them again in its own section.
 enum class Seen { scan, mf_scan, table, logging, stability };
-inline std::map<std::tuple<Seen, ViSession, ViInt32, ViInt32>, long long>& seen_sizes() {
-    static std::map<std::tuple<Seen, ViSession, ViInt32, ViInt32>, long long> sizes;
-    return sizes;
+struct Key {
+    Seen what;
+    ViSession session;
+    ViInt32 unit, channel;
+    bool operator<(const Key& o) const {
+        return std::tie(what, session, unit, channel) < std::tie(o.what, o.session, o.unit, o.channel);
+    }
+};
+struct SeenSizes {
+    std::mutex lock;
+    std::map<Key, long long> sizes;
+};
+inline SeenSizes& seen() {
+    static SeenSizes s;
+    return s;
 }
-inline void remember(Seen what, ViSession s, ViInt32 unit, ViInt32 channel, long long points) {
-    seen_sizes()[std::make_tuple(what, s, unit, channel)] = points;
+inline void remember(const Key& k, long long points) {
+    std::lock_guard<std::mutex> g(seen().lock);
+    seen().sizes[k] = points;
+}
+inline void forget(const Key& k) {
+    std::lock_guard<std::mutex> g(seen().lock);
+    seen().sizes.erase(k);
+}
+// A closed session's sizes go: a later session may get its number.
+inline void forget_session(ViSession s) {
+    std::lock_guard<std::mutex> g(seen().lock);
+    for (auto it = seen().sizes.begin(); it != seen().sizes.end();)
+        it = it->first.session == s && it->first.what != Seen::mf_scan ? seen().sizes.erase(it) : std::next(it);
 }
 // Room for the driver: the size seen, or `most` (what the instrument can
-// produce at all) when nothing was seen.
-inline long long room(Seen what, ViSession s, ViInt32 unit, ViInt32 channel, long long most) {
-    auto it = seen_sizes().find(std::make_tuple(what, s, unit, channel));
-    return it == seen_sizes().end() ? most : it->second;
+// produce at all) when nothing is known.
+inline long long room(const Key& k, long long most) {
+    std::lock_guard<std::mutex> g(seen().lock);
+    auto it = seen().sizes.find(k);
+    return it == seen().sizes.end() ? most : it->second;
+}
+
+// A set-up call (`fn` calls the driver, which writes `points`): in its
+// driver section the size is remembered on success and forgotten on a
+// failure (the largest room until known).  An instrument error that lets the
+// call go on (-261) means the instrument did the set-up: then its size is
+// remembered, unless another set-up came first.
+template <class N, class Fn> ViStatus set_up(ViSession s, const Key& k, const N& points, Fn fn) {
+    ViStatus status = bind::locked([&] {
+        ViStatus st = fn();
+        if (st >= 0) remember(k, (long long)points);
+        else forget(k);
+        return st;
+    });
+    check(s, status);
+    if (status < 0) {
+        std::lock_guard<std::mutex> g(seen().lock);
+        seen().sizes.emplace(k, (long long)points);
+    }
+    return status;
+}
+
+// A result call on arrays made with room `made`: one driver section with a
+// last look at the size.  False, and no call, if another thread has set up a
+// larger run since the arrays were made (make them anew and call again).
+template <class Fn> bool call_with_room(const Key& k, long long most, long long made, ViStatus& status, Fn fn) {
+    return bind::locked([&] {
+        if (room(k, most) > made) return false;
+        status = fn();
+        return true;
+    });
 }
 
 // One registration function per family, called in registration order.

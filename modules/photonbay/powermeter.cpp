@@ -13,18 +13,16 @@ const long long most_points = 10000000;
 // points into a result array it is not told the size of.
 ViInt32 set_logging(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViInt32 points) {
     ViInt32 timeout = 0;
-    ViStatus status = hp816x_set_PWM_logging(s, slot, channel, averaging, points, &timeout);
-    check(s, status);
-    if (status >= 0) remember(Seen::logging, s, slot, channel, points);
+    set_up(s, {Seen::logging, s, slot, channel}, points,
+           [&] { return hp816x_set_PWM_logging(s, slot, channel, averaging, points, &timeout); });
     return timeout;
 }
 
 ViInt32 set_stability(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViReal64 delay,
                       ViReal64 total) {
     ViInt32 estimated = 0;
-    ViStatus status = hp816x_set_PWM_stability(s, slot, channel, averaging, delay, total, &estimated);
-    check(s, status);
-    if (status >= 0) remember(Seen::stability, s, slot, channel, estimated);
+    set_up(s, {Seen::stability, s, slot, channel}, estimated,
+           [&] { return hp816x_set_PWM_stability(s, slot, channel, averaging, delay, total, &estimated); });
     return estimated;
 }
 
@@ -34,11 +32,18 @@ ViInt32 set_stability(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 avera
 template <auto F, Seen What>
 std::tuple<ViUInt16, bind::RealVec> result_array(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt16 wait,
                                                  ViUInt16 unit, ViUInt32 dataPoints) {
-    bind::RealVec values(std::max<long long>(dataPoints, room(What, s, slot, channel, most_points)));
-    values.resize(dataPoints);
-    ViUInt16 flag = 0;
-    check(s, F(s, slot, channel, wait, unit, &flag, values.data()));
-    return std::make_tuple(flag, std::move(values));
+    const Key k{What, s, slot, channel};
+    for (;;) {
+        const long long r = room(k, most_points);
+        bind::RealVec values(std::max<long long>(dataPoints, r));
+        values.resize(dataPoints);
+        ViUInt16 flag = 0;
+        ViStatus status = 0;
+        if (!call_with_room(k, most_points, r, status, [&] { return F(s, slot, channel, wait, unit, &flag, values.data()); }))
+            continue;
+        check(s, status);
+        return std::make_tuple(flag, std::move(values));
+    }
 }
 
 // All channels of the mainframe: three arrays of 34 entries (the most a
@@ -48,48 +53,48 @@ std::tuple<bind::IntVec, bind::IntVec, bind::RealVec> read_all(ViSession s) {
     bind::IntVec slots(entries), channels(entries);
     bind::RealVec values(entries);
     ViUInt32 count = 0;
-    check(s, hp816x_PWM_readAll(s, &count, slots.data(), channels.data(), values.data()));
+    check(s, bind::call(hp816x_PWM_readAll, s, &count, slots.data(), channels.data(), values.data()));
     return std::make_tuple(std::move(slots), std::move(channels), std::move(values));
 }
 
 }  // namespace
 
 void add_powermeter_functions(bind::Module& m) {
-    m.def("PWM_slaveChannelCheck", hp816x_PWM_slaveChannelCheck);
-    m.def("set_PWM_parameters", hp816x_set_PWM_parameters);
+    m.def("PWM_slaveChannelCheck", bind::pass<hp816x_PWM_slaveChannelCheck>);
+    m.def("set_PWM_parameters", bind::pass<hp816x_set_PWM_parameters>);
     m.def("get_PWM_parameters_Q", Q::out<6, hp816x_get_PWM_parameters_Q>);
-    m.def("set_PWM_referenceSource", hp816x_set_PWM_referenceSource);
-    m.def("get_PWM_referenceSource_Q", hp816x_get_PWM_referenceSource_Q);
-    m.def("PWM_internalTrigger", hp816x_set_PWM_internalTrigger);
-    m.def("set_PWM_averagingTime", hp816x_set_PWM_averagingTime);
+    m.def("set_PWM_referenceSource", bind::pass<hp816x_set_PWM_referenceSource>);
+    m.def("get_PWM_referenceSource_Q", bind::pass<hp816x_get_PWM_referenceSource_Q>);
+    m.def("PWM_internalTrigger", bind::pass<hp816x_set_PWM_internalTrigger>);
+    m.def("set_PWM_averagingTime", bind::pass<hp816x_set_PWM_averagingTime>);
     m.def("get_PWM_averagingTime_Q", Q::out<1, hp816x_get_PWM_averagingTime_Q>);
-    m.def("set_PWM_wavelength", hp816x_set_PWM_wavelength);
+    m.def("set_PWM_wavelength", bind::pass<hp816x_set_PWM_wavelength>);
     m.def("get_PWM_wavelength_Q", Q::out<3, hp816x_get_PWM_wavelength_Q>);
-    m.def("set_PWM_calibration", hp816x_set_PWM_calibration);
+    m.def("set_PWM_calibration", bind::pass<hp816x_set_PWM_calibration>);
     m.def("get_PWM_calibration_Q", Q::out<1, hp816x_get_PWM_calibration_Q>);
-    m.def("set_PWM_powerRange", hp816x_set_PWM_powerRange);
+    m.def("set_PWM_powerRange", bind::pass<hp816x_set_PWM_powerRange>);
     m.def("get_PWM_powerRange_Q", Q::out<2, hp816x_get_PWM_powerRange_Q>);
-    m.def("set_PWM_powerUnit", hp816x_set_PWM_powerUnit);
+    m.def("set_PWM_powerUnit", bind::pass<hp816x_set_PWM_powerUnit>);
     m.def("get_PWM_powerUnit_Q", Q::out<1, hp816x_get_PWM_powerUnit_Q>);
-    m.def("set_PWM_referenceValue", hp816x_set_PWM_referenceValue);
+    m.def("set_PWM_referenceValue", bind::pass<hp816x_set_PWM_referenceValue>);
     m.def("get_PWM_referenceValue_Q", Q::out<3, hp816x_get_PWM_referenceValue_Q>);
-    m.def("set_PWM_triggerConfiguration", hp816x_set_PWM_triggerConfiguration);
+    m.def("set_PWM_triggerConfiguration", bind::pass<hp816x_set_PWM_triggerConfiguration>);
     m.def("get_PWM_triggerConfiguration", Q::out<2, hp816x_get_PWM_triggerConfiguration>);
-    m.def("PWM_displayToReference", hp816x_PWM_displayToReference);
-    m.def("start_PWM_internalTrigger", hp816x_start_PWM_internalTrigger);
+    m.def("PWM_displayToReference", bind::pass<hp816x_PWM_displayToReference>);
+    m.def("start_PWM_internalTrigger", bind::pass<hp816x_start_PWM_internalTrigger>);
     m.def("PWM_readValue", Q::out<1, hp816x_PWM_readValue>);
     m.def("PWM_fetchValue", Q::out<1, hp816x_PWM_fetchValue>);
     m.def("PWM_readAll", read_all);
     m.def("PWM_zeroing", Q::out<1, hp816x_PWM_zeroing>);
     m.def("PWM_zeroingAll", Q::out<1, hp816x_PWM_zeroingAll>);
-    m.def("PWM_ignoreError", hp816x_PWM_ignoreError);
+    m.def("PWM_ignoreError", bind::pass<hp816x_PWM_ignoreError>);
     m.def("set_PWM_logging", set_logging);
     m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q, Seen::logging>);
     m.def("set_PWM_stability", set_stability);
     m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q, Seen::stability>);
     m.def("set_PWM_minMax", Q::out<1, hp816x_set_PWM_minMax>);
     m.def("get_PWM_minMaxResults_Q", Q::out<3, hp816x_get_PWM_minMaxResults_Q>);
-    m.def("PWM_functionStop", hp816x_PWM_functionStop);
+    m.def("PWM_functionStop", bind::pass<hp816x_PWM_functionStop>);
 }
 
 }  // namespace photonbay

@@ -27,35 +27,35 @@ std::tuple<SizedText, ViInt32> text_readings(SizedText& text, ViInt32 count) {
 std::tuple<RealVec, ViInt32> read_multi_point(ViSession s, ViInt32 function, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    ViStatus status = KE2400_ReadMultiPoint(s, function, n, v.data(), &count);
+    ViStatus status = bind::call(KE2400_ReadMultiPoint, s, function, n, v.data(), &count);
     return readings(v, status, count);
 }
 
 std::tuple<RealVec, ViInt32> fetch_multi_point(ViSession s, ViInt32 function, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    ViStatus status = KE2400_FetchMultiPoint(s, function, n, v.data(), &count);
+    ViStatus status = bind::call(KE2400_FetchMultiPoint, s, function, n, v.data(), &count);
     return readings(v, status, count);
 }
 
 std::tuple<RealVec, ViInt32> fetch_buffer_data(ViSession s, ViInt32 function, ViInt32 start, ViInt32 n) {
     RealVec v(n);
     ViInt32 count = n;
-    ViStatus status = KE2400_FetchBufferData(s, function, start, n, v.data(), &count);
+    ViStatus status = bind::call(KE2400_FetchBufferData, s, function, start, n, v.data(), &count);
     return readings(v, status, count);
 }
 
 std::tuple<SizedText, ViInt32> read_multi_point_char(ViSession s, ViInt32 function, ViInt32 size) {
     SizedText text(size);
     ViInt32 count = 0;
-    KE2400_ReadMultiPointChar(s, function, text.size, text.data(), &count);
+    bind::call(KE2400_ReadMultiPointChar, s, function, text.size, text.data(), &count);
     return text_readings(text, count);
 }
 
 std::tuple<SizedText, ViInt32> fetch_multi_point_char(ViSession s, ViInt32 function, ViInt32 size) {
     SizedText text(size);
     ViInt32 count = 0;
-    KE2400_FetchMultiPointChar(s, function, text.size, text.data(), &count);
+    bind::call(KE2400_FetchMultiPointChar, s, function, text.size, text.data(), &count);
     return text_readings(text, count);
 }
 
