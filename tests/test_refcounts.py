@@ -158,8 +158,14 @@ class Arguments(RefcountCase):
             self.assertKept(lambda: pb.cmdString_Q(s, query, 256, reply), query, reply)
             self.assertEqual(reply, ' ' * 300)
         else:
-            reply = new_text(' ' * 300)  # written in place on 2.7: made for the purpose
-            self.assertKept(lambda: pb.cmdString_Q(s, query, 256, reply), query, reply)
+            # Written in place on 2.7: made for the purpose, and held by one
+            # name only (a str held elsewhere too is refused).
+            reply = new_text(' ' * 300)
+            self.assertKept(lambda: pb.cmdString_Q(s, query, 256, reply), query)
+            before = sys.getrefcount(reply)
+            for _ in range(REPEAT):
+                pb.cmdString_Q(s, query, 256, reply)
+            self.assertEqual(sys.getrefcount(reply), before)
             self.assertTrue(reply.startswith('Quellbright Photonics'))
 
     def test_writable_byte_buffers(self):
