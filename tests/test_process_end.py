@@ -175,6 +175,35 @@ class ProcessEnd(unittest.TestCase):
             self.assertFirstFailureDecides(rc, out, err)
             self.assertLess(took, 9)
 
+    def test_a_failure_while_another_module_works(self):
+        """One thread fails while another is inside a long call of another
+        module: that call ends, its thread unwinds, the first code ends."""
+        rc, out, err, took = self.run_case('''
+            sim.delay('hp8169_getPolPos_Q', 1.0)
+            def slow():
+                try:
+                    ps.getPolPos_Q(q)
+                    print('slow call returned')
+                    time.sleep(0.01)
+                    print('not reached')
+                finally:
+                    print('slow finally')
+            def fails():
+                time.sleep(0.1)
+                sim.fail('hp816x_PWM_readValue', %d)
+                pb.PWM_readValue(s, 1, 0)
+            threads = [threading.Thread(target=f) for f in (slow, fails)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        ''' % TIMEOUT)
+        self.assertFirstFailureDecides(rc, out, err)
+        self.assertEqual(rc, exit_code(TIMEOUT))
+        self.assertIn('slow call returned', out)
+        self.assertIn('slow finally', out)
+        self.assertNotIn('not reached', out)
+
     def test_a_failing_check_in_an_atexit_handler(self):
         """The handlers registered before it still run (2.7: the main thread
         is known as such there too)."""

@@ -435,5 +435,78 @@ class InterpreterLock(SimTestCase):
                         % (longest[0], elapsed))
 
 
+
+class InstrumentTime(SimTestCase):
+    """Driver calls given an instrument's time (instrsim.delay): other threads
+    run meanwhile, two modules' calls overlap, one module's never do."""
+
+    def heartbeat(self, call):
+        """(seconds `call` took, longest pause of a 1 ms heartbeat thread meanwhile)."""
+        clock = getattr(time, 'perf_counter', time.time)
+        longest, stop, started = [0.0], [], threading.Event()
+
+        def beat():
+            last = clock()
+            started.set()
+            while not stop:
+                time.sleep(0.001)
+                now = clock()
+                longest[0] = max(longest[0], now - last)
+                last = now
+        t = threading.Thread(target=beat)
+        t.start()
+        started.wait()
+        time.sleep(0.02)
+        longest[0] = 0.0
+        t0 = clock()
+        try:
+            call()
+        finally:
+            took = clock() - t0
+            stop.append(1)
+            t.join()
+        return took, longest[0]
+
+    def test_a_heartbeat_goes_on_during_long_calls(self):
+        s = pb.init('GPIB0::20::INSTR', 0, 0)
+        points = pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 1, 1550e-9, 1551e-9, 1e-12)[0]
+        rm = ib.OpenDefaultRM()
+        cases = [('hp816x_PWM_readValue', lambda: pb.PWM_readValue(s, 1, 0)),              # checked query
+                 ('hp816x_set_TLS_wavelength', lambda: pb.set_TLS_wavelength(s, 0, 0, 1550e-9)),  # pass-through
+                 ('hp816x_executeLambdaScan', lambda: pb.executeLambdaScan(s, points)),
+                 ('viOpen', lambda: ib.Open(rm, 'GPIB0::9::INSTR', 0, 0))]
+        if sm:
+            k = sm.init('GPIB0::24::INSTR', 0, 0)
+            cases.append(('KE2400_Read', lambda: sm.Read(k, 1)))
+        for fn, call in cases:
+            sim.delay(fn, 0.6)
+            took, pause = self.heartbeat(call)
+            sim.delay(fn, 0)
+            self.assertGreaterEqual(took, 0.6, fn)
+            self.assertLess(pause, 0.05, '%s: the heartbeat stalled %.3f s' % (fn, pause))
+        self.assertEqual(sim.gil_held_calls(), [])
+
+    def run_together(self, *calls):
+        threads = [threading.Thread(target=c) for c in calls]
+        t0 = time.time()
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        return time.time() - t0
+
+    @unittest.skipUnless(sm, '_smeter not built')
+    def test_two_modules_overlap_one_module_takes_turns(self):
+        s = pb.init('GPIB0::20::INSTR', 0, 0)
+        k = sm.init('GPIB0::24::INSTR', 0, 0)
+        for fn in ('hp816x_PWM_readValue', 'hp816x_get_PWM_averagingTime_Q', 'KE2400_Read'):
+            sim.delay(fn, 0.5)
+        both = self.run_together(lambda: pb.PWM_readValue(s, 1, 0), lambda: sm.Read(k, 1))
+        self.assertLess(both, 0.8)
+        turns = self.run_together(lambda: pb.PWM_readValue(s, 1, 0), lambda: pb.get_PWM_averagingTime_Q(s, 1, 0))
+        self.assertGreaterEqual(turns, 1.0)
+        self.assertEqual(sim.overlaps(), [])
+
+
 if __name__ == '__main__':
     unittest.main()
