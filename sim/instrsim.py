@@ -45,6 +45,22 @@ One simulator per process
     status) must be tested in a child process: ``run_python()`` runs code in a
     fresh interpreter and returns its exit code, output and journal.
 
+Sessions
+    Each driver knows only its own sessions: a session of another driver is
+    unknown to it (``INV_OBJECT``, as a closed one).  Each driver numbers its
+    sessions in a range of its own, from 0x1001 (hp816x), 0x01001001
+    (KE2400), 0x02001001 (PM100D), 0x03001001 (hp8169), 0x04001001 (VISA
+    sessions and find lists; resource managers from 0x80000001), starting
+    afresh after ``reset()``.
+
+Threads and time
+    Calls into different drivers may run at once on several threads; the
+    simulator serialises its own brief work.  ``delay(fn, seconds)`` makes a
+    function take time like an instrument, ``pace(factor)`` lets the drivers
+    take the times they model; ``overlaps()`` lists calls that entered a
+    driver library while another call was inside it, ``gil_held_calls()`` the
+    functions called while holding the interpreter lock.
+
 ``SimulatorTestCase`` is a ``unittest.TestCase`` that resets the simulator
 around every test and adds journal assertions.
 
