@@ -45,24 +45,31 @@ struct key_hash {
 template <class T> using store = std::unordered_map<std::string, T, key_hash, std::equal_to<>>;
 
 // The model lock: every driver call and control function runs under it.
-// Recursive by a per-thread depth over a plain mutex, which the child of a
-// fork() can release (glibc's recursive mutexes remember the owner's thread
-// id, which the child no longer has).
+// Recursive by an owner and a count over a plain mutex, which the child of a
+// fork() can release (glibc's recursive mutexes remember the owner's kernel
+// thread id, which the child no longer has; its thread keeps its pthread id).
 class ModelLock {
 public:
     void lock() {
-        if (depth()++ == 0) m_.lock();
+        std::thread::id me = std::this_thread::get_id();
+        if (owner_.load(std::memory_order_relaxed) == me) {
+            ++count_;
+            return;
+        }
+        m_.lock();
+        owner_.store(me, std::memory_order_relaxed);
+        count_ = 1;
     }
     void unlock() {
-        if (--depth() == 0) m_.unlock();
+        if (--count_) return;
+        owner_.store(std::thread::id(), std::memory_order_relaxed);
+        m_.unlock();
     }
 
 private:
-    static int& depth() {
-        static thread_local int d = 0;
-        return d;
-    }
     std::mutex m_;
+    std::atomic<std::thread::id> owner_{};
+    int count_ = 0;
 };
 using Guard = std::lock_guard<ModelLock>;
 
@@ -210,10 +217,10 @@ bool same_resource(const char* a, const char* b) {
 
 int driver_of(const char* f) {
     if (!f) return -1;
-    switch (f[0]) {
-    case 'h': return std::strncmp(f, "hp816", 5) ? -1 : f[5] == 'x' ? 0 : f[5] == '9' ? 3 : -1;
-    case 'K': return std::strncmp(f, "KE2400", 6) ? -1 : 1;
-    case 'P': return std::strncmp(f, "PM100D", 6) ? -1 : 2;
+    switch (f[0]) {  // the simulated drivers' own names only: a few characters tell them apart
+    case 'h': return f[1] != 'p' || !f[2] || !f[3] || !f[4] ? -1 : f[5] == 'x' ? 0 : f[5] == '9' ? 3 : -1;
+    case 'K': return f[1] == 'E' ? 1 : -1;
+    case 'P': return f[1] == 'M' ? 2 : -1;
     case 'v': return f[1] == 'i' ? 4 : -1;
     }
     return -1;
@@ -278,8 +285,9 @@ void Call::enter() {
     driver_ = driver_of(fn_);
     const char* other = nullptr;  // a call already inside this driver library
     if (driver_ >= 0) {
-        const char* last = entered[driver_].exchange(fn_);
+        const char* last = entered[driver_].load(std::memory_order_relaxed);
         if (inside[driver_].fetch_add(1) > 0) other = last ? last : "?";
+        entered[driver_].store(fn_, std::memory_order_relaxed);
     }
     bool gil = python.held();
     State& s = st();
