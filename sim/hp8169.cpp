@@ -283,7 +283,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getHandle(ViSession s, ViSession* handle)
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_close(ViSession s) {
     SESSION(s);
-    sim::close(s);
+    sim::close(s, driver);
     return c.done();
 }
 
@@ -525,6 +525,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
         double v = 0;                                                                     \
         ViStatus st = VI_SUCCESS;                                                         \
         if (pick(sel, pos, 0, 180, 0, v, st)) {                                         \
+            c.take(std::fabs(v - value(unit_of(s), name)) / value(unit_of(s), "speed"));  \
             value(unit_of(s), name) = v;                                                  \
             oper_event(unit_of(s)) |= 1;                                                  \
         }                                                                                 \

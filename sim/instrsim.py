@@ -45,6 +45,22 @@ One simulator per process
     status) must be tested in a child process: ``run_python()`` runs code in a
     fresh interpreter and returns its exit code, output and journal.
 
+Sessions
+    Each driver knows only its own sessions: a session of another driver is
+    unknown to it (``INV_OBJECT``, as a closed one).  Each driver numbers its
+    sessions in a range of its own, from 0x1001 (hp816x), 0x01001001
+    (KE2400), 0x02001001 (PM100D), 0x03001001 (hp8169), 0x04001001 (VISA
+    sessions and find lists; resource managers from 0x80000001), starting
+    afresh after ``reset()``.
+
+Threads and time
+    Calls into different drivers may run at once on several threads; the
+    simulator serialises its own brief work.  ``delay(fn, seconds)`` makes a
+    function take time like an instrument, ``pace(factor)`` lets the drivers
+    take the times they model; ``overlaps()`` lists calls that entered a
+    driver library while another call was inside it, ``gil_held_calls()`` the
+    functions called while holding the interpreter lock.
+
 ``SimulatorTestCase`` is a ``unittest.TestCase`` that resets the simulator
 around every test and adds journal assertions.
 
@@ -66,7 +82,8 @@ __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 
            'INSTR_ERROR_STATUS', 'reset', 'fail', 'instrument_error', 'set_output',
            'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
            'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
-           'SimulatorTestCase', 'library', 'functions']
+           'SimulatorTestCase', 'library', 'functions', 'delay', 'pace', 'overlaps',
+           'gil_held_calls', 'gil_detection']
 
 
 class _Marker(object):
@@ -145,6 +162,11 @@ def library():
         lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         if hasattr(lib, 'sim_function_names'):
             lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        if hasattr(lib, 'sim_set_delay'):
+            lib.sim_set_delay.argtypes = [ctypes.c_char_p, ctypes.c_double]
+            lib.sim_set_pace.argtypes = [ctypes.c_double]
+            lib.sim_overlap.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+            lib.sim_gil_held_calls.argtypes = [ctypes.c_char_p, ctypes.c_int]
         _lib = lib
     return _lib
 
@@ -167,13 +189,8 @@ def functions():
     global _known
     if _known is None:
         lib = library()
-        names = b''
-        if hasattr(lib, 'sim_function_names'):
-            n = lib.sim_function_names(None, 0)
-            buf = ctypes.create_string_buffer(n + 1)
-            lib.sim_function_names(buf, n + 1)
-            names = buf.value
-        _known = frozenset(names.decode('latin-1').split())
+        names = _text_list(lib.sim_function_names) if hasattr(lib, 'sim_function_names') else []
+        _known = frozenset(names)
     return _known
 
 
@@ -209,7 +226,10 @@ def reset():
     """Start afresh: forget every session (their numbers become invalid),
     empty the journal and the error queues, forget every script, leave
     hostile mode, turn the journal on, and put the instruments back to their
-    power-on settings (measurements repeat after a reset)."""
+    power-on settings (measurements repeat after a reset).  Delays, the pace,
+    overlaps() and gil_held_calls() are cleared too.  Safe while other
+    threads are inside driver calls: those finish first on the old state (or,
+    still in their delay, go on afterwards and find their session unknown)."""
     library().sim_reset()
 
 
@@ -278,6 +298,71 @@ def journaling(on=True):
     """Journal on (default) or off; off makes driver calls nearly free
     (benchmarks).  reset() turns it back on."""
     library().sim_set_journal(1 if on else 0)
+
+
+# ---- time and threads ----------------------------------------------------------------------
+
+def delay(fn, seconds):
+    """Every later call of driver function `fn` takes at least `seconds`
+    inside its driver library, like a slow instrument (0 removes the delay;
+    reset() removes all).  The wait holds no lock of the simulator: calls
+    into other drivers go on meanwhile, and a second call into the same
+    driver library during it shows in overlaps()."""
+    seconds = float(seconds)
+    if not 0 <= seconds < float('inf'):
+        raise ValueError('a delay is a finite number of seconds, at least 0: %r' % (seconds,))
+    library().sim_set_delay(_b(_function(fn)), seconds)
+
+
+def pace(factor):
+    """Let the simulated instruments take the time they model, multiplied by
+    `factor` (1: as the instrument would; 0, the default and after reset:
+    no time at all).  Modelled: a lambda scan's sweep (span / sweep speed,
+    hp816x), a power meter's averaging time (hp816x PWM, PM100D), a
+    source-measure reading's integration (KE2400, points x NPLC / line
+    frequency), the polarization controller's plates turning (hp8169)."""
+    factor = float(factor)
+    if not 0 <= factor < float('inf'):
+        raise ValueError('the pace is a finite factor of at least 0: %r' % (factor,))
+    library().sim_set_pace(factor)
+
+
+def _text_list(fn):
+    n = fn(None, 0)
+    buf = ctypes.create_string_buffer(n + 1)
+    fn(buf, n + 1)
+    text = buf.value if str is bytes else buf.value.decode('latin-1')
+    return text.split('\n')[:-1] if text else []
+
+
+def overlaps():
+    """Calls that entered a driver library while another call into the same
+    library (same prefix: hp816x, KE2400, PM100D, hp8169, vi) was still
+    inside it, its delay included, since reset: a list of (function
+    entering, function already inside), in order; the first 1000 are kept.
+    Calls into one library never overlap when a module serialises them."""
+    lib = library()
+    out = []
+    buf = ctypes.create_string_buffer(512)
+    for i in range(min(lib.sim_overlap_count(), 1000)):
+        if lib.sim_overlap(i, buf, len(buf)) < 0:
+            break
+        raw = buf.value if str is bytes else buf.value.decode('latin-1')
+        out.append(tuple(raw.split('\x1f', 1)))
+    return out
+
+
+def gil_held_calls():
+    """Driver functions called while the calling thread held the Python
+    interpreter lock, since reset: distinct names in first-seen order.
+    Always empty where the simulator cannot see the lock (gil_detection())."""
+    return _text_list(library().sim_gil_held_calls)
+
+
+def gil_detection():
+    """True where the simulator can tell whether a caller holds the
+    interpreter lock (POSIX, the interpreter's symbols visible)."""
+    return bool(library().sim_gil_detection())
 
 
 # ---- the journal -------------------------------------------------------------------------

@@ -296,7 +296,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_init(ViString rsrc, ViUInt16 idQuery, ViU
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_close(ViSession s) {
     SESSION(s);
-    sim::close(s);
+    sim::close(s, driver);
     return c.done();
 }
 
@@ -484,6 +484,7 @@ INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPower(ViSession s, ViReal64* v) {
     SESSION(s, v);
     if (v) *v = power_reading();
+    c.take(3e-3 * (double)integer("avg"));  // 3 ms a sample
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergy(ViSession s, ViReal64* v) {

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -225,7 +224,6 @@ struct Object {
 };
 
 struct Bus {
-    std::mutex lock;
     std::map<ViSession, Object> objects;
     ViSession next_rm = 0, next = 0;
 };
@@ -235,17 +233,16 @@ Bus& bus() {
     return *b;
 }
 
-// The object table, locked for one call and emptied first if the simulator
-// core was reset since the last call.
+// The object table (used inside a sim::Call, under the core's model lock),
+// emptied first if the simulator core was reset since the last call.
 struct Locked {
     Bus& b = bus();
-    std::lock_guard<std::mutex> g{b.lock};
     Locked() {
         long long& live = sim::integer("visa.live", 0);
         if (live) return;
         b.objects.clear();
         b.next_rm = 0x80000001u;  // above 2^31: handles are unsigned
-        b.next = 0x00010001u;
+        b.next = sim::session_base(sim::driver_of("vi"));  // no other driver's session has such a number
         live = 1;
     }
 };

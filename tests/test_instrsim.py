@@ -127,6 +127,96 @@ class Processes(SimTestCase):
         self.assertEqual((r.returncode, r.stdout.strip()), (0, "['hp816x_init']"), r.stderr)
 
 
+# Each driver knows only its own sessions: how every module opens one, and
+# its calls that take a session -- a status-checked query (run in a child:
+# the check ends the process; None for _smeter, which has no check) and a
+# pass-through returning the status.
+OPEN = [
+    ('hp816x', 'import _photonbay as m', "m.init('GPIB0::20::INSTR', 0, 0)",
+     'm.timeOut_Q(%d)', 'm.timeOut(%d, 1000)'),
+    ('KE2400', 'import _smeter as m', "m.init('GPIB0::24::INSTR', 0, 0)",
+     None, 'm.ConfigureSourceDC(%d, 0, 1.0, 0.0, 1, 0.01, 0)'),
+    ('PM100D', 'import _powerprobe as m', "m.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)",
+     'm.measPower(%d)', 'm.setWavelength(%d, 1550.0)'),
+    ('hp8169', 'import _polshaper as m', "m.init('GPIB0::9::INSTR', 0, 0)",
+     'm.timeOut_Q(%d)', 'm.timeOut(%d, 1000)'),
+    ('vi', 'import _instrbus as m', "m.Open(m.OpenDefaultRM(), 'GPIB0::20::INSTR', 0, 0)",
+     None, 'm.SetAttribute(%d, 0x3FFF001A, 1000)'),
+]
+CLOSE = {'hp816x': 'm.close(%d)', 'KE2400': 'm.close(%d)', 'PM100D': 'm.close(%d)', 'hp8169': 'm.close(%d)',
+         'vi': 'm.Close(%d)'}
+
+
+def run_with(module_import, expression):
+    namespace = {}
+    exec(module_import, namespace)
+    return eval(expression, namespace)
+
+
+class ForeignSessions(SimTestCase):
+    def sessions(self):
+        return dict((driver, run_with(imp, opener)) for driver, imp, opener, _, _ in OPEN)
+
+    def test_numbers_of_different_drivers_lie_in_ranges_of_their_own(self):
+        for _ in range(2):
+            sessions = self.sessions()
+            self.assertEqual(sorted(s >> 24 for s in sessions.values()), [0, 1, 2, 3, 4], sessions)
+        self.assertEqual(self.sessions()['hp816x'] & 0xFFFFFF, 0x1003)
+        sim.reset()
+        self.assertEqual(self.sessions(), {'hp816x': 0x1001, 'KE2400': 0x01001001, 'PM100D': 0x02001001,
+                                           'hp8169': 0x03001001, 'vi': 0x04001001})
+
+    def test_pass_through_and_close_refuse_another_drivers_session_as_a_closed_one(self):
+        sessions = self.sessions()
+        for driver, imp, opener, _, passing in OPEN:
+            closed = run_with(imp, opener)
+            self.assertEqual(run_with(imp, CLOSE[driver] % closed), 0)
+            self.assertEqual(run_with(imp, passing % closed), sim.INV_OBJECT, driver)
+            for other, session in sessions.items():
+                if other == driver:
+                    continue
+                self.assertEqual(run_with(imp, passing % session), sim.INV_OBJECT, (driver, other))
+                self.assertEqual(run_with(imp, CLOSE[driver] % session), sim.INV_OBJECT, (driver, other))
+        # Nothing was closed by another driver: each closes its own.
+        self.assertEqual(sim.session_count(), 4)
+        for driver, imp, _, _, passing in OPEN:
+            self.assertEqual(run_with(imp, passing % sessions[driver]), 0, driver)
+            self.assertEqual(run_with(imp, CLOSE[driver] % sessions[driver]), 0, driver)
+        self.assertEqual(sim.session_count(), 0)
+
+    def test_the_source_meter_reports_a_foreign_session_as_a_closed_one(self):
+        import _smeter as sm
+        sessions = self.sessions()
+        closed = sm.init('GPIB0::24::INSTR', 0, 0)
+        sm.close(closed)
+        sm.Read(closed, 1)
+        code, text = sm.GetError(closed, 256)
+        self.assertEqual(code, sim.INV_OBJECT)
+        for other in ('hp816x', 'PM100D', 'hp8169', 'vi'):
+            self.assertEqual(sm.Read(sessions[other], 1), 0.0, other)
+            self.assertEqual(sm.GetError(sessions[other], 256),
+                             (code, text.replace('0x%X' % closed, '0x%X' % sessions[other])), other)
+            self.assertEqual(sm.GetError(sessions[other], 256), (0, 'No error'), other)
+
+    def test_checked_queries_end_the_process_on_another_drivers_session(self):
+        opening = '\n'.join('%s\n%s = %s' % (imp.replace(' as m', ' as m_' + d), 's_' + d,
+                                                opener.replace('m.', 'm_%s.' % d))
+                            for d, imp, opener, _, _ in OPEN)
+        for driver, imp, _, query, _ in OPEN:
+            if query is None:
+                continue
+            for other, _, _, _, _ in OPEN:
+                if other == driver:
+                    continue
+                r = sim.run_python(opening + '\nm = m_%s\nprint(s_%s)\nprint(%s)\n' % (
+                    driver, other, query.replace('%d', 's_' + other)))
+                self.assertEqual(r.returncode, sim.exit_code(sim.INV_OBJECT), (driver, other, r.stderr))
+                session, line = r.stdout.splitlines()
+                self.assertEqual(line.split(',')[0], '        Driver Error : bfff000e', (driver, other))
+                # The check closes the session it was given, which its driver does not know.
+                self.assertEqual(r.journal[-1], (driver + '_close', (int(session),)), (driver, other))
+
+
 class FunctionNames(SimTestCase):
     def test_unknown_names_are_refused_naming_the_closest(self):
         rec = sim.recording()

@@ -19,6 +19,11 @@ ORDER = [
     'setSphereApplState']
 
 
+# The first session of a fresh process: each driver numbers its sessions in a
+# range of its own (hp8169: 0x03......).
+SESSION = 0x03001001
+
+
 def run_ending(body, watch=('hp8169_close', 'hp8169_error_query', 'hp8169_error_message')):
     """Runs `body` on a new session: (exit code, stdout, stderr, the calls of
     the watched driver functions up to the end of the process)."""
@@ -176,7 +181,7 @@ class StatusCheck(SimTestCase):
                 sim.fail('hp8169_%s', %d)
                 ps.%s(s, *%r)
             ''' % (name, TIMEOUT, name, args), watch=('hp8169_close',))
-            self.assertEqual((rc, out, calls), (exit_code(TIMEOUT), TIMEOUT_LINE, [('hp8169_close', (4097,))]),
+            self.assertEqual((rc, out, calls), (exit_code(TIMEOUT), TIMEOUT_LINE, [('hp8169_close', (SESSION,))]),
                              name + err)
 
     def test_instrument_error_261_ends_the_process(self):
@@ -189,7 +194,7 @@ class StatusCheck(SimTestCase):
         ''' % INSTR_ERROR)
         self.assertEqual(rc, exit_code(INSTR_ERROR))
         self.assertEqual(out, 'before\n        Inst. Error : fffffefb, Settings conflict\n')
-        self.assertEqual(calls, [('hp8169_error_query', (4097, sim.PTR, sim.PTR)), ('hp8169_close', (4097,))])
+        self.assertEqual(calls, [('hp8169_error_query', (SESSION, sim.PTR, sim.PTR)), ('hp8169_close', (SESSION,))])
 
     def test_other_statuses_are_driver_errors(self):
         rc, out, _, calls = run_ending('''
@@ -198,8 +203,8 @@ class StatusCheck(SimTestCase):
         ''' % (INSTR_ERROR + 1))
         self.assertEqual(rc, exit_code(INSTR_ERROR + 1))
         self.assertEqual(out, '        Driver Error : bffc0d08, Unknown status code 0xBFFC0D08\n')
-        self.assertEqual(calls, [('hp8169_error_message', (4097, INSTR_ERROR + 1, sim.PTR)),
-                                 ('hp8169_close', (4097,))])
+        self.assertEqual(calls, [('hp8169_error_message', (SESSION, INSTR_ERROR + 1, sim.PTR)),
+                                 ('hp8169_close', (SESSION,))])
 
     def test_get_handle_checks_the_handle_it_returned(self):
         rc, out, _, calls = run_ending('''
@@ -210,7 +215,7 @@ class StatusCheck(SimTestCase):
         ''')
         self.assertEqual(rc, exit_code(-1073807339))
         self.assertEqual(out, TIMEOUT_LINE)
-        self.assertEqual(calls, [('hp8169_error_message', (4098, -1073807339, sim.PTR)), ('hp8169_close', (4098,))])
+        self.assertEqual(calls, [('hp8169_error_message', (SESSION + 1, -1073807339, sim.PTR)), ('hp8169_close', (SESSION + 1,))])
 
     def test_failing_init_checks_the_session_it_wrote(self):
         rc, out, _, calls = run_ending('''
@@ -228,7 +233,7 @@ class StatusCheck(SimTestCase):
         ''', watch=('hp8169_cmdReal64Arr_Q',))
         self.assertEqual(rc, exit_code(-1074003965))
         self.assertEqual(out, '        Driver Error : bffc0003, Parameter 3 out of range\n')
-        self.assertEqual(calls, [('hp8169_cmdReal64Arr_Q', (4097, ':POS:ALL?', -1, sim.PTR, sim.PTR))])
+        self.assertEqual(calls, [('hp8169_cmdReal64Arr_Q', (SESSION, ':POS:ALL?', -1, sim.PTR, sim.PTR))])
 
 
 if __name__ == '__main__':

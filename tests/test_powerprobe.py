@@ -28,6 +28,11 @@ ORDER = [
     'writeRaw', 'readRaw']
 
 
+# The first session of a fresh process: each driver numbers its sessions in a
+# range of its own (PM100D: 0x02......).
+SESSION = 0x02001001
+
+
 def run_ending(body, watch=('PM100D_close', 'PM100D_errorQuery', 'PM100D_errorMessage')):
     """Runs `body` on a new session: (exit code, stdout, stderr, the calls of
     the watched driver functions up to the end of the process)."""
@@ -211,7 +216,7 @@ class StatusCheck(SimTestCase):
             ''' % status)
             self.assertEqual(rc, exit_code(status))
             self.assertEqual(out, 'before\n        Inst. Error : ffffff22, Data out of range\n')
-            self.assertEqual(calls, [('PM100D_errorQuery', (4097, sim.PTR, sim.PTR)), ('PM100D_close', (4097,))])
+            self.assertEqual(calls, [('PM100D_errorQuery', (SESSION, sim.PTR, sim.PTR)), ('PM100D_close', (SESSION,))])
 
     def test_instrument_errors_never_exit_with_success(self):
         rc, out, _, calls = run_ending('''
@@ -220,7 +225,7 @@ class StatusCheck(SimTestCase):
         ''')
         self.assertEqual(out, '        Inst. Error : ffffff8f, Undefined header\n')
         self.assertEqual(rc, 1)  # 0xBFFC0800: its low 8 bits would read as success
-        self.assertEqual(calls[-1], ('PM100D_close', (4097,)))
+        self.assertEqual(calls[-1], ('PM100D_close', (SESSION,)))
 
     def test_just_outside_the_block_is_a_driver_error(self):
         for status in (0xBFFC06FF, 0xBFFC0D00):
@@ -230,8 +235,8 @@ class StatusCheck(SimTestCase):
             ''' % (status - 2 ** 32))
             self.assertEqual(rc, exit_code(status))
             self.assertEqual(out, '        Driver Error : %x, Unknown status code 0x%X\n' % (status, status))
-            self.assertEqual(calls, [('PM100D_errorMessage', (4097, status - 2 ** 32, sim.PTR)),
-                                     ('PM100D_close', (4097,))])
+            self.assertEqual(calls, [('PM100D_errorMessage', (SESSION, status - 2 ** 32, sim.PTR)),
+                                     ('PM100D_close', (SESSION,))])
 
     def test_failing_init_reports_against_the_session_it_wrote(self):
         rc, out, _ = run_script('''
@@ -258,7 +263,7 @@ class StatusCheck(SimTestCase):
                 pp.%s(s, *%r)
             ''' % (driver, TIMEOUT, name, args), watch=('PM100D_close', driver))
             self.assertEqual((rc, out), (exit_code(TIMEOUT), TIMEOUT_LINE), name + err)
-            self.assertEqual(calls[-1], ('PM100D_close', (4097,)), name)
+            self.assertEqual(calls[-1], ('PM100D_close', (SESSION,)), name)
 
 
 if __name__ == '__main__':

@@ -3,6 +3,10 @@
 #if defined(__linux__)
 #include <dlfcn.h>
 #include <link.h>
+#endif
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#include <pthread.h>
 #elif defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -15,11 +19,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <unordered_map>
 #include <mutex>
+#include <thread>
 
 namespace sim {
 namespace {
@@ -37,24 +44,137 @@ struct key_hash {
 };
 template <class T> using store = std::unordered_map<std::string, T, key_hash, std::equal_to<>>;
 
+// The model lock: every driver call and control function runs under it.
+// Recursive by an owner and a count over a plain mutex, which the child of a
+// fork() can release (glibc's recursive mutexes remember the owner's kernel
+// thread id, which the child no longer has; its thread keeps its pthread id).
+class ModelLock {
+public:
+    void lock() {
+        std::thread::id me = std::this_thread::get_id();
+        if (owner_.load(std::memory_order_relaxed) == me) {
+            ++count_;
+            return;
+        }
+        m_.lock();
+        owner_.store(me, std::memory_order_relaxed);
+        count_ = 1;
+    }
+    void unlock() {
+        if (--count_) return;
+        owner_.store(std::thread::id(), std::memory_order_relaxed);
+        m_.unlock();
+    }
+
+private:
+    std::mutex m_;
+    std::atomic<std::thread::id> owner_{};
+    int count_ = 0;
+};
+using Guard = std::lock_guard<ModelLock>;
+
+struct Session {
+    const Instrument* instrument;
+    int driver;
+};
+
 struct State {
-    std::mutex lock;
+    ModelLock lock;
     std::vector<std::string> journal;
     std::map<std::string, Script> scripts;
-    std::unordered_map<ViSession, const Instrument*> sessions;
-    ViSession next_session = 0x1001;
+    std::unordered_map<ViSession, Session> sessions;
+    ViSession next[drivers];  // next session number of each driver, less its range
     std::map<std::string, std::deque<Error>> errors;
     store<double> reals;
     store<long long> ints;
     store<std::string> texts;
     bool hostile = false;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
+    std::map<std::string, double, std::less<>> delays;
+    double pace = 0;
+    long long overlaps = 0;
+    std::vector<std::string> overlap_pairs;    // the first ones, "entering\x1finside"
+    std::vector<std::string> gil_calls;        // distinct names, first-seen order
+    const char* gil_seen[2048] = {};           // their name pointers, hashed (open addressing)
+    std::string names;                         // sim_function_names, read once
+    bool names_read = false;
+    State() { clear(); }
+    void clear() {
+        journal.clear();
+        scripts.clear();
+        sessions.clear();
+        for (ViSession& n : next) n = 0;
+        errors.clear();
+        reals.clear();
+        ints.clear();
+        texts.clear();
+        hostile = false;
+        rng = 0x9E3779B97F4A7C15ull;
+        delays.clear();
+        pace = 0;
+        overlaps = 0;
+        overlap_pairs.clear();
+        gil_calls.clear();
+        std::fill(std::begin(gil_seen), std::end(gil_seen), nullptr);
+    }
 };
 
 State& st() {
     static State* s = new State;  // never destroyed: drivers may be called during exit
     return *s;
 }
+
+// Calls inside each driver library now (in delays too), and the function
+// that entered last: atomics, read without the model lock.
+std::atomic<int> inside[drivers];
+std::atomic<const char*> entered[drivers];
+std::atomic<bool> any_delay{false};
+const size_t overlaps_kept = 1000;
+
+// ---- the Python interpreter lock --------------------------------------------------
+// Found in the process at load: Python 3's PyGILState_Check, or on 2.7 its
+// current thread state compared with the calling thread's.
+struct Python {
+    int (*check)() = nullptr;
+    void* (*this_thread)() = nullptr;
+    void* volatile* current = nullptr;
+    Python() {
+#if !defined(_WIN32)
+        check = (int (*)())dlsym(RTLD_DEFAULT, "PyGILState_Check");
+        if (check) return;
+        this_thread = (void* (*)())dlsym(RTLD_DEFAULT, "PyGILState_GetThisThreadState");
+        current = (void* volatile*)dlsym(RTLD_DEFAULT, "_PyThreadState_Current");
+        if (!this_thread || !current) this_thread = nullptr, current = nullptr;
+#endif
+    }
+    bool found() const { return check || current; }
+    bool held() const {
+        if (check) return check() != 0;
+        if (!current) return false;
+        void* t = *current;
+        return t && t == this_thread();
+    }
+};
+const Python python;
+
+// Waits `seconds` at least.
+void pause(double seconds) {
+    using clock = std::chrono::steady_clock;
+    auto end = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
+    for (auto now = clock::now(); now < end; now = clock::now()) std::this_thread::sleep_for(end - now);
+}
+
+#if !defined(_WIN32)
+// fork(): the child gets the core unlocked and no calls inside (the threads
+// that made them do not exist there).
+void before_fork() { st().lock.lock(); }
+void after_fork_parent() { st().lock.unlock(); }
+void after_fork_child() {
+    for (auto& n : inside) n.store(0);
+    st().lock.unlock();
+}
+const bool fork_handlers = pthread_atfork(before_fork, after_fork_parent, after_fork_child) == 0;
+#endif
 
 const size_t journal_limit = 100000;
 
@@ -64,6 +184,7 @@ void dump_journal_at_exit() {
     const char* path = std::getenv("INSTRSIM_JOURNAL_AT_EXIT");
     FILE* f = path ? std::fopen(path, "w") : nullptr;
     if (!f) return;
+    Guard g(st().lock);
     for (const std::string& line : st().journal) std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
 }
@@ -94,32 +215,54 @@ bool same_resource(const char* a, const char* b) {
     }
 }
 
+int driver_of(const char* f) {
+    if (!f) return -1;
+    switch (f[0]) {  // the simulated drivers' own names only: a few characters tell them apart
+    case 'h': return f[1] != 'p' || !f[2] || !f[3] || !f[4] ? -1 : f[5] == 'x' ? 0 : f[5] == '9' ? 3 : -1;
+    case 'K': return f[1] == 'E' ? 1 : -1;
+    case 'P': return f[1] == 'M' ? 2 : -1;
+    case 'v': return f[1] == 'i' ? 4 : -1;
+    }
+    return -1;
+}
+
 ViSession open(const char* driver, const char* resource) {
-    if (!resource) return 0;
+    int d = driver_of(driver);
+    if (!resource || d < 0) return 0;
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    Guard g(s.lock);
     for (const Instrument& in : instruments())
-        if ((!driver || std::strcmp(in.driver, driver) == 0) && same_resource(in.resource, resource)) {
-            ViSession h = s.next_session++;
-            s.sessions[h] = &in;
+        if (std::strcmp(in.driver, driver) == 0 && same_resource(in.resource, resource)) {
+            ViSession h;
+            do h = session_base(d) + s.next[d]++ % (0x01000000 - 0x1001);  // within the driver's range
+            while (s.sessions.count(h));
+            s.sessions[h] = {&in, d};
             return h;
         }
     return 0;
 }
 
-bool valid(ViSession h) { return instrument(h) != nullptr; }
-
-bool close(ViSession h) {
+bool valid(ViSession h, const char* driver) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
-    return s.sessions.erase(h) > 0;
+    Guard g(s.lock);
+    auto it = s.sessions.find(h);
+    return it != s.sessions.end() && it->second.driver == driver_of(driver);
+}
+
+bool close(ViSession h, const char* driver) {
+    State& s = st();
+    Guard g(s.lock);
+    auto it = s.sessions.find(h);
+    if (it == s.sessions.end() || it->second.driver != driver_of(driver)) return false;
+    s.sessions.erase(it);
+    return true;
 }
 
 const Instrument* instrument(ViSession h) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    Guard g(s.lock);
     auto it = s.sessions.find(h);
-    return it == s.sessions.end() ? nullptr : it->second;
+    return it == s.sessions.end() ? nullptr : it->second.instrument;
 }
 
 Arg arg_of(const char* text) {
@@ -137,6 +280,51 @@ static std::atomic<bool> any_script{false};
 
 bool Call::journaling() { return journal_on.load(std::memory_order_relaxed); }
 bool Call::scripting() { return any_script.load(std::memory_order_relaxed); }
+
+void Call::enter() {
+    driver_ = driver_of(fn_);
+    const char* other = nullptr;  // a call already inside this driver library
+    if (driver_ >= 0) {
+        const char* last = entered[driver_].load(std::memory_order_relaxed);
+        if (inside[driver_].fetch_add(1) > 0) other = last ? last : "?";
+        entered[driver_].store(fn_, std::memory_order_relaxed);
+    }
+    bool gil = python.held();
+    State& s = st();
+    if (any_delay.load(std::memory_order_relaxed)) {
+        double delay = 0;
+        {
+            Guard g(s.lock);
+            auto it = s.delays.find(std::string_view(fn_));
+            if (it != s.delays.end()) delay = it->second;
+        }
+        if (delay > 0) pause(delay);
+    }
+    s.lock.lock();
+    if (other) {
+        if (s.overlaps++ < (long long)overlaps_kept) s.overlap_pairs.push_back(std::string(fn_) + '\x1f' + other);
+    }
+    if (gil) {
+        const size_t n = sizeof s.gil_seen / sizeof s.gil_seen[0];
+        size_t i = (std::hash<const void*>()(fn_) >> 3) % n;
+        while (s.gil_seen[i] && s.gil_seen[i] != fn_) i = (i + 1) % n;
+        if (!s.gil_seen[i] && s.gil_calls.size() < n - 1) {
+            s.gil_seen[i] = fn_;
+            s.gil_calls.push_back(fn_);
+        }
+    }
+}
+
+void Call::leave() {
+    double wait = wait_;
+    st().lock.unlock();
+    if (wait > 0) pause(wait);
+    if (driver_ >= 0) inside[driver_].fetch_sub(1);
+}
+
+void Call::take(double seconds) {
+    if (seconds > 0) wait_ += seconds * st().pace;
+}
 
 void Call::capture(const Out* outs, int n) {
     for (int i = 0; i < n && nouts_ < 16; ++i)
@@ -158,12 +346,13 @@ void Call::record(const Arg* args, int n) {
         }
     }
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
     if (s.journal.size() < journal_limit) s.journal.push_back(std::move(line));
 }
 
 bool Call::session(ViSession h) {
-    if (valid(h)) return true;
+    State& s = st();
+    auto it = s.sessions.find(h);
+    if (it != s.sessions.end() && it->second.driver == driver_) return true;
     status_ = VI_ERROR_INV_OBJECT;
     return false;
 }
@@ -171,7 +360,6 @@ bool Call::session(ViSession h) {
 ViStatus Call::done() {
     if (!any_script.load(std::memory_order_relaxed)) return status_;
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
     auto it = s.scripts.find(fn_);
     if (it == s.scripts.end()) return status_;
     Script& sc = it->second;
@@ -217,7 +405,7 @@ long long report_count(long long n, long long cap) { return hostile() ? cap * 2 
 void push_error(const char* driver, ViInt32 code, const std::string& msg) {
     const size_t limit = 30;
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    Guard g(s.lock);
     auto& q = s.errors[driver];
     if (q.size() < limit) q.push_back({code, msg});
     else q.back() = {-350, "Queue overflow"};
@@ -225,7 +413,7 @@ void push_error(const char* driver, ViInt32 code, const std::string& msg) {
 
 Error pop_error(const char* driver) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    Guard g(s.lock);
     auto& q = s.errors[driver];
     if (q.empty()) return {0, "No error"};
     Error e = q.front();
@@ -235,7 +423,7 @@ Error pop_error(const char* driver) {
 
 size_t error_count(const char* driver) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    Guard g(s.lock);
     return s.errors[driver].size();
 }
 
@@ -374,49 +562,44 @@ extern "C" {
 
 void sim_reset(void) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.journal.clear();
-    s.scripts.clear();
-    s.sessions.clear();
-    s.next_session = 0x1001;
-    s.errors.clear();
-    s.reals.clear();
-    s.ints.clear();
-    s.texts.clear();
-    s.hostile = false;
+    Guard g(s.lock);
+    s.clear();
     any_script = false;
+    any_delay = false;
     journal_on = true;
     ++reset_generation;
-    s.rng = 0x9E3779B97F4A7C15ull;
 }
 
-void sim_set_hostile(int on) { st().hostile = on != 0; }
+void sim_set_hostile(int on) {
+    Guard g(st().lock);
+    st().hostile = on != 0;
+}
 
 void sim_set_journal(int on) { journal_on = on != 0; }
 
 void sim_fail(const char* fn, ViStatus status, int times) {
+    Guard g(st().lock);
     any_script = true;
-    std::lock_guard<std::mutex> g(st().lock);
     Script& sc = st().scripts[fn];
     sc.status = status;
     sc.times = times;
 }
 
 void sim_set_output_int(const char* fn, int param, long long value) {
+    Guard g(st().lock);
     any_script = true;
-    std::lock_guard<std::mutex> g(st().lock);
     st().scripts[fn].outputs[param] = arg_of(value);
 }
 
 void sim_set_output_real(const char* fn, int param, double value) {
+    Guard g(st().lock);
     any_script = true;
-    std::lock_guard<std::mutex> g(st().lock);
     st().scripts[fn].outputs[param] = arg_of(value);
 }
 
 void sim_set_output_text(const char* fn, int param, const char* text) {
+    Guard g(st().lock);
     any_script = true;
-    std::lock_guard<std::mutex> g(st().lock);
     Arg a{Arg::Text};
     a.s = text ? text : "";
     st().scripts[fn].outputs[param] = a;
@@ -427,40 +610,77 @@ void sim_push_error(const char* driver, ViInt32 code, const char* message) {
 }
 
 int sim_session_count(void) {
-    std::lock_guard<std::mutex> g(st().lock);
+    Guard g(st().lock);
     return (int)st().sessions.size();
 }
 
 int sim_journal_size(void) {
-    std::lock_guard<std::mutex> g(st().lock);
+    Guard g(st().lock);
     return (int)st().journal.size();
 }
 
-int sim_journal_entry(int index, char* buf, int size) {
-    std::lock_guard<std::mutex> g(st().lock);
-    auto& j = st().journal;
-    if (index < 0 || (size_t)index >= j.size()) return -1;
-    const std::string& e = j[index];
+// Copies `text` into buf (cut to fit, with its zero byte); its full length.
+static int copy_out(const std::string& text, char* buf, int size) {
     if (buf && size > 0) {
-        size_t n = e.size() < (size_t)size - 1 ? e.size() : (size_t)size - 1;
-        std::memcpy(buf, e.data(), n);
+        size_t n = text.size() < (size_t)size - 1 ? text.size() : (size_t)size - 1;
+        std::memcpy(buf, text.data(), n);
         buf[n] = 0;
     }
-    return (int)e.size();
+    return (int)text.size();
+}
+
+int sim_journal_entry(int index, char* buf, int size) {
+    Guard g(st().lock);
+    auto& j = st().journal;
+    if (index < 0 || (size_t)index >= j.size()) return -1;
+    return copy_out(j[index], buf, size);
 }
 
 void sim_journal_clear(void) {
-    std::lock_guard<std::mutex> g(st().lock);
+    Guard g(st().lock);
     st().journal.clear();
 }
 
 int sim_function_names(char* buf, int size) {
-    static const std::string names = driver_functions();
-    if (buf && size > 0) {
-        size_t n = names.size() < (size_t)size - 1 ? names.size() : (size_t)size - 1;
-        std::memcpy(buf, names.data(), n);
-        buf[n] = 0;
-    }
-    return (int)names.size();
+    State& s = st();
+    Guard g(s.lock);
+    if (!s.names_read) s.names = driver_functions();
+    s.names_read = true;
+    return copy_out(s.names, buf, size);
 }
+
+void sim_set_delay(const char* fn, double seconds) {
+    if (!fn) return;
+    State& s = st();
+    Guard g(s.lock);
+    if (seconds > 0) s.delays[fn] = seconds;
+    else s.delays.erase(std::string(fn));
+    any_delay = !s.delays.empty();
+}
+
+void sim_set_pace(double factor) {
+    Guard g(st().lock);
+    st().pace = factor > 0 ? factor : 0;
+}
+
+int sim_overlap_count(void) {
+    Guard g(st().lock);
+    return (int)std::min(st().overlaps, (long long)INT32_MAX);
+}
+
+int sim_overlap(int index, char* buf, int size) {
+    Guard g(st().lock);
+    auto& o = st().overlap_pairs;
+    if (index < 0 || (size_t)index >= o.size()) return -1;
+    return copy_out(o[index], buf, size);
+}
+
+int sim_gil_held_calls(char* buf, int size) {
+    Guard g(st().lock);
+    std::string names;
+    for (const std::string& n : st().gil_calls) names.append(n).push_back('\n');
+    return copy_out(names, buf, size);
+}
+
+int sim_gil_detection(void) { return python.found() ? 1 : 0; }
 }

@@ -10,6 +10,13 @@
 //       *unit = sim::integer(sim::key("TLS", slot, "unit"), 0);
 //       return c.done();                               // scripted status/outputs applied here
 //   }
+//
+// Threads: calls into different simulated drivers may run at once. A Call
+// holds the core's one "model" lock from its constructor (after any delay the
+// test set for the function) to its destructor, so everything a driver
+// function does with the core (sessions, value store, error queues, noise)
+// and with state of its own runs under it: driver code needs no locks. The
+// control functions (sim_*) take the same lock.
 #ifndef INSTR_SIM_HPP
 #define INSTR_SIM_HPP
 
@@ -42,12 +49,22 @@ struct Instrument {
 SIM_CORE_API const std::vector<Instrument>& instruments();
 SIM_CORE_API bool same_resource(const char* a, const char* b);  // resource names ignore case
 
-// ---- sessions -------------------------------------------------------------
+// ---- drivers and sessions ---------------------------------------------------
+// The simulated driver libraries, by the prefix of their functions:
+// 0 hp816x_, 1 KE2400_, 2 PM100D_, 3 hp8169_, 4 vi (VISA); -1 for none.
+constexpr int drivers = 5;
+SIM_CORE_API int driver_of(const char* function_or_prefix);
+// Session numbers of driver d are d * 0x01000000 + 0x1001 and up, so numbers
+// of different drivers never coincide (VISA's own objects included).
+constexpr ViSession session_base(int d) { return (ViSession)d << 24 | 0x1001; }
+
+// Each driver knows only its own sessions: `driver` is its prefix
+// ("hp816x", "KE2400", "PM100D", "hp8169").
 // Opens a session of `driver` on `resource` (exact match, case-insensitive);
 // 0 if no such instrument of that driver.
 SIM_CORE_API ViSession open(const char* driver, const char* resource);
-SIM_CORE_API bool valid(ViSession s);
-SIM_CORE_API bool close(ViSession s);
+SIM_CORE_API bool valid(ViSession s, const char* driver);
+SIM_CORE_API bool close(ViSession s, const char* driver);
 SIM_CORE_API const Instrument* instrument(ViSession s);  // null for unknown sessions
 
 // ---- journal arguments ------------------------------------------------------
@@ -88,10 +105,17 @@ inline Out out_of(int i, OutText t) { return {i, Out::Text, (void*)t.p}; }
 template <class T> Out out_of(int i, const T&) { return {i, Out::None, nullptr}; }
 
 // ---- one driver call ----------------------------------------------------------
+// `fn` is the driver function's own name (__func__): it selects the driver.
+// Entering: the call counts as inside its driver library (a second call into
+// the same library meanwhile is an overlap, see sim_overlap), waits out the
+// function's delay (sim_set_delay) without any lock, then takes the model
+// lock until the destructor; the instrument time the call modelled (take())
+// is waited after the lock is released.
 class SIM_CORE_API Call {
 public:
     template <class... A>
     Call(const char* fn, A... args) : fn_(fn) {
+        enter();
         if (scripting()) {  // outputs are only needed for scripted values
             int i = 0;
             Out o[] = {out_of(i++, args)..., Out{-1, Out::None, nullptr}};
@@ -102,7 +126,11 @@ public:
             record(a, sizeof...(A));
         }
     }
-    // False (and status VI_ERROR_INV_OBJECT) for an unknown or closed session.
+    ~Call() { leave(); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    // False (and status VI_ERROR_INV_OBJECT) for an unknown or closed session,
+    // or one of another driver.
     bool session(ViSession s);
     // Sets the status the call will return unless a test scripted another.
     void status(ViStatus st) { status_ = st; }
@@ -110,13 +138,21 @@ public:
     // Applies scripted outputs and status; returns the status to hand back.
     ViStatus done();
     const char* name() const { return fn_; }
+    // Instrument time this call models (a scan's sweep, a meter's averaging):
+    // waited, times the pace factor (sim_set_pace, 0 by default), once the
+    // call is done with the model.
+    void take(double seconds);
 
 private:
+    void enter();
+    void leave();
     void capture(const Out* outs, int n);
     void record(const Arg* args, int n);
     static bool journaling();
     static bool scripting();
     const char* fn_;
+    int driver_ = -1;
+    double wait_ = 0;  // seconds to wait after the model lock is released
     ViStatus status_ = VI_SUCCESS;
     Out outs_[16];
     int nouts_ = 0;
@@ -149,7 +185,8 @@ SIM_CORE_API const std::string* find_text(std::string_view k);
 // Bumped by every reset: values found before it are gone.
 SIM_CORE_API unsigned generation();
 
-// A stored value with a fixed key, found once per reset:
+// A stored value with a fixed key, found once per reset (used, as the whole
+// store, only by driver code, under the model lock):
 //   static sim::Var<long long> timeout("MF.timeout", 10000);  ... *timeout = v;
 template <class T> class Var {
 public:
@@ -178,7 +215,15 @@ SIM_CORE_API double noise();
 }  // namespace sim
 
 // ---- control API for tests (reached from Python with ctypes) ----------------------
+// Every function takes the model lock: safe while driver calls run on other
+// threads. A fork() while any of them (or a driver call) runs leaves the
+// child with the core unlocked (pthread_atfork).
 extern "C" {
+// Back to power-on: sessions, journal, scripts, error queues, values,
+// hostile mode, delays, pace, overlaps and GIL-held calls all cleared.
+// Calls inside a driver meanwhile finish first (they hold the model lock);
+// calls still in their delay go on afterwards on the fresh state (their
+// sessions are then unknown).
 SIM_CORE_API void sim_reset(void);
 SIM_CORE_API void sim_set_hostile(int on);
 // Journal on (default) or off: off, a driver call costs a few nanoseconds (benchmarks).
@@ -201,6 +246,26 @@ SIM_CORE_API void sim_journal_clear(void);
 // The functions the simulated driver libraries export, one per line (empty
 // where their symbol tables cannot be read); the length, as sim_journal_entry.
 SIM_CORE_API int sim_function_names(char* buf, int size);
+// Every later call of driver function `fn` takes at least `seconds` inside
+// its driver, waited without the model lock (calls into other drivers go
+// on meanwhile); 0 removes the delay. Until reset.
+SIM_CORE_API void sim_set_delay(const char* fn, double seconds);
+// The instrument times the simulated drivers model (Call::take) are waited,
+// multiplied by `factor`; 0 (the default, and after reset): not waited.
+SIM_CORE_API void sim_set_pace(double factor);
+// Calls that entered a driver library while another call into the same
+// library was still inside it (delays included), since reset: how many, and
+// entry `index` (the first 1000 are kept) as "entering\x1falready inside",
+// returned as sim_journal_entry does.
+SIM_CORE_API int sim_overlap_count(void);
+SIM_CORE_API int sim_overlap(int index, char* buf, int size);
+// Driver functions called while the calling thread held the Python
+// interpreter lock, since reset: distinct names, in first-seen order, one
+// per line (as sim_function_names). Nothing is recorded where the
+// interpreter cannot be found (Windows, no Python in the process).
+SIM_CORE_API int sim_gil_held_calls(char* buf, int size);
+// 1 if the interpreter's lock can be seen (GIL detection works), else 0.
+SIM_CORE_API int sim_gil_detection(void);
 }
 
 #endif

@@ -213,7 +213,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession s, ViReal64 w
     Scan sc = single(s);
     double* power[8] = {p1, p2, p3, p4, p5, p6, p7, p8};
     fill(sc, wl, power, 0, sim::hostile() ? 8 : (int)sc.channels(), false, 0);
-    if (sc.points()) laser_wavelength() = sc.stop();
+    if (sc.points()) laser_wavelength() = sc.stop(), c.take((sc.stop() - sc.start()) / sweep_speed());
     return c.done();
 }
 
@@ -259,6 +259,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession s, ViReal64
     sim::Call c(__func__, s, wl);
     if (!c.session(s)) return c.done();
     fill(multi(), wl, nullptr, 0, 0, false, 0);
+    if (multi().points()) c.take((multi().stop() - multi().start()) / sweep_speed());
     return c.done();
 }
 

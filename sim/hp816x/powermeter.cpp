@@ -257,6 +257,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, 
     sim::Call c(__func__, s, slot, ch, value);
     if (!c.session(s)) return c.done();
     double v = reading(slot, ch);
+    c.take(averaging(slot, ch));
     R(slot, ch, "fetched") = v;
     I(slot, ch, "hasFetched") = 1;
     put(value, v);

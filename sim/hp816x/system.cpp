@@ -106,7 +106,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi)
     sim::Call c(__func__, handle, vi);
     // A VISA session of a mainframe maps to a driver session on it.
     ViSession s = 0;
-    if (sim::valid(handle) && std::strcmp(sim::instrument(handle)->driver, driver) == 0)
+    if (sim::valid(handle, driver))
         s = sim::open(driver, sim::instrument(handle)->resource);
     if (!s) c.status(VI_ERROR_INV_OBJECT);
     if (vi) *vi = s;
@@ -115,7 +115,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi)
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_close(ViSession s) {
     sim::Call c(__func__, s);
-    if (!sim::close(s)) c.status(VI_ERROR_INV_OBJECT);
+    if (!sim::close(s, driver)) c.status(VI_ERROR_INV_OBJECT);
     return c.done();
 }
 

@@ -164,7 +164,9 @@ extern "C" {
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Read(ViSession vi, ViInt32 function, ViReal64* reading) {
     KE_CALL(vi, function, reading);
     if (!is_function(c, function) || c.null(reading, "reading") || !triggerable(c)) return c.done();
+    double t0 = c.st().clock;
     c.st().last = acquire(c.st());
+    c.take(c.st().clock - t0);
     *reading = value_of(c.st(), c.st().last.at(0), function);
     return c.done();
 }

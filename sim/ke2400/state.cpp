@@ -135,7 +135,7 @@ ViSession open_session(const char* resource, const char* options, bool reset, Vi
 }
 
 State* state(ViSession s) {
-    if (!sim::valid(s)) return nullptr;
+    if (!sim::valid(s, driver)) return nullptr;
     auto it = world().sessions.find(s);
     return it == world().sessions.end() ? nullptr : &it->second;
 }
@@ -151,7 +151,7 @@ void end_session(ViSession s) {
         world().instruments[upper(in->resource)] = keep;
     }
     world().sessions.erase(it);
-    sim::close(s);
+    sim::close(s, driver);
 }
 
 State& errors_of(ViSession s) {
