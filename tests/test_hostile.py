@@ -209,7 +209,7 @@ class HostileDrivers(SimTestCase):
     def run_module(self, module):
         mod = F.load(module)
         wrappers = passthrough = 0
-        faults = []
+        faults, held = [], []
         for name, fn in F.functions(module):
             if (module, name) in F.OWN:
                 continue
@@ -230,6 +230,7 @@ class HostileDrivers(SimTestCase):
                     result = fn(*args)
                 finally:
                     sim.hostile(False)
+                held.extend(sim.gil_held_calls())  # every driver call releases the interpreter
                 calls = sim.calls(driver)
                 self.assertTrue(calls, '%s.%s did not reach %s' % (module, name, driver))
                 if result_type == 'int' and len(calls[-1]) == len(args):
@@ -242,6 +243,8 @@ class HostileDrivers(SimTestCase):
             else:
                 wrappers += 1
         self.assertEqual(faults, [], '\n' + '\n'.join(faults))
+        if sim.gil_detection():
+            self.assertEqual(held, [], 'driver calls made holding the interpreter')
         own = len([key for key in F.OWN if key[0] == module])
         self.assertEqual(wrappers + passthrough + own, len(F.functions(module)))
         return wrappers
