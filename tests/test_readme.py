@@ -150,5 +150,54 @@ class ExampleFiles(unittest.TestCase):
         self.assertEqual(os.listdir(self.here), [])
 
 
+class RunProgress(unittest.TestCase):
+    """./run's builds: CMake's lines go whole to build.log, the screen gets a
+    short progress line, and a failed build shows the log and stops."""
+    CMAKE = r"""
+cmake() {
+    [ "$1" = --build ] || { echo '-- Configuring done'; return 0; }
+    echo '[  4%] Building CXX object CMakeFiles/_photonbay_objects.dir/modules/photonbay/session.cpp.o'
+    echo 'session.cpp:12:5: warning: unused variable'
+    echo '[ 50%] Built target instrsim'
+    echo '[ 97%] Linking CXX shared module _photonbay.cpython-311-x86_64-linux-gnu.so'
+    echo "$FAIL" >&2
+    [ -z "$FAIL" ]
+}
+"""
+
+    def run_build(self, fail=''):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        with open(os.path.join(ROOT, 'run')) as f:
+            functions = re.search(r'^progress\(\).*?(?=^case )', f.read(), re.M | re.S).group(0)
+        script = 'set -euo pipefail\nJOBS=2\n' + functions + self.CMAKE + 'cmake_build %s\n' % tmp
+        p = subprocess.Popen(['bash', '-c', script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             env=dict(os.environ, FAIL=fail))
+        out, err = p.communicate()
+        with open(os.path.join(tmp, 'build.log')) as f:
+            log = f.read()
+        return p.returncode, out.decode(), err.decode(), log
+
+    def test_the_log_keeps_everything_and_the_screen_the_progress(self):
+        rc, out, err, log = self.run_build()
+        self.assertEqual(rc, 0, err)
+        self.assertIn('session.cpp:12:5: warning: unused variable\n', log)   # for the warning check
+        self.assertEqual(log.count('\n'), 6)
+        lines = out.splitlines()
+        # off a terminal: finished targets and each further tenth
+        self.assertEqual(lines[:2], ['   [ 50%] instrsim built',
+                                     '   [ 97%] linking _photonbay.cpython-311-x86_64-linux-gnu.so'])
+        self.assertTrue(lines[-1].startswith('   built in '), lines)
+        self.assertNotIn('warning', out + err)
+
+    def test_a_failed_build_shows_its_log_and_stops(self):
+        rc, out, err, log = self.run_build(fail='session.cpp:3:1: error: expected declaration')
+        self.assertEqual(rc, 1)
+        self.assertIn('session.cpp:12:5: warning', err)
+        self.assertIn('error: expected declaration', err)
+        self.assertIn('!! build in ', err)
+        self.assertNotIn('built in', out)
+
+
 if __name__ == '__main__':
     unittest.main()
