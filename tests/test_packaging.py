@@ -183,35 +183,25 @@ class Platform(unittest.TestCase):
         self.assertIn('-'.join((py, abi, plat)), set(str(t) for t in tags.sys_tags()))
 
     def test_the_tag_promises_only_what_the_libraries_need(self):
-        needs = {}
+        base, old = ['libc.so.6', 'libstdc++.so.6'], {'GLIBC': (2, 14), 'GLIBCXX': (3, 4, 19), 'GCC': (3, 0)}
+        new = dict(old, GLIBC=(2, 34), GLIBCXX=(3, 4, 29))
         real = backend.elf_needs
-        backend.elf_needs = lambda path: needs[os.path.basename(path)]
-
-        def tag(*libs):
-            needs.clear()
-            needs.update(libs)
-            return backend.linux_platform('/x', sorted(needs) + ['instrsim.py'], 'linux_x86_64')[0]
-        base = ['libstdc++.so.6', 'libc.so.6']
         try:
-            old = {'GLIBC': (2, 14), 'GLIBCXX': (3, 4, 19), 'CXXABI': (1, 3, 7), 'GCC': (3, 0)}
-            self.assertEqual(tag(('_m.so', (['libs.so'] + base, old)), ('libs.so', (base, old))),
-                             'manylinux_2_17_x86_64')
-            newer = dict(old, GLIBC=(2, 34), GLIBCXX=(3, 4, 29))
-            self.assertEqual(tag(('_m.so', (['libs.so'] + base, old)), ('libs.so', (base, newer))),
-                             'manylinux_2_34_x86_64')
-            self.assertEqual(tag(('_m.so', (base, dict(old, GLIBCXX=(3, 4, 20))))), 'manylinux_2_34_x86_64')
-            self.assertEqual(tag(('_m.so', (base, dict(newer, GLIBCXX=(3, 4, 30))))), 'linux_x86_64')
-            self.assertEqual(tag(('_m.so', (base, dict(newer, GLIBC=(2, 35))))), 'linux_x86_64')
-            # a vendor library the wheel does not carry: no promise about the system
-            self.assertEqual(tag(('_m.so', (['libvendor.so'] + base, old))), 'linux_x86_64')
-            self.assertEqual(tag(('_m.so', (base, {}))), 'linux_x86_64')       # not glibc
+            for libs, versions, tag in [(base, old, 'manylinux_2_17_x86_64'),
+                                        (base, dict(old, GLIBCXX=(3, 4, 20)), 'manylinux_2_34_x86_64'),
+                                        (base + ['libsim.so'], new, 'manylinux_2_34_x86_64'),
+                                        (base, dict(new, GLIBCXX=(3, 4, 30)), 'linux_x86_64'),
+                                        (base, dict(new, GLIBC=(2, 35)), 'linux_x86_64'),
+                                        (base + ['libvendor.so'], old, 'linux_x86_64'),   # not in the wheel
+                                        (base, {}, 'linux_x86_64')]:                      # not glibc
+                backend.elf_needs = lambda path: ((libs, versions) if path.endswith('_m.so') else
+                                                  (base, dict((k, old[k]) for k in versions)))
+                self.assertEqual(backend.linux_platform('/x', ['_m.so', 'libsim.so', 'instrsim.py'],
+                                                        'linux_x86_64')[0], tag, (libs, versions))
         finally:
             backend.elf_needs = real
-
-    def test_python_2_wheels_keep_the_plain_tag(self):
-        if sys.version_info[0] >= 3:
-            self.skipTest('pip 19 for 2.7 installs no manylinux_2_NN wheel')
-        self.assertEqual(backend.installed_tag(BUILD, self.built(), backend.wheel_tag()), backend.wheel_tag())
+        if sys.version_info[0] < 3:         # pip 19 for 2.7 installs no manylinux_2_NN wheel
+            self.assertEqual(backend.installed_tag(BUILD, self.built(), backend.wheel_tag()), backend.wheel_tag())
 
 
 class Sdist(unittest.TestCase):
