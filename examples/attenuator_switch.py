@@ -4,8 +4,8 @@
 
 Routes switch input A to the chosen output (default 2), sets the attenuator
 to 1550 nm and the wanted attenuation (default 15 dB), opens
-its shutter, and reads the output power, in dBm and in W.  Works on
-Python 2.7 and 3.
+its shutter, and reads the output power, in dBm and in W.  Prints only;
+writes no files.  Works on Python 2.7 and 3.
 """
 from __future__ import print_function
 

@@ -1,10 +1,12 @@
 """I-V curve of a diode with its series resistor on the source-measure unit.
 
-    python examples/iv_sweep.py [iv_sweep.csv]
+    python examples/iv_sweep.py [output directory | iv_sweep.csv]
 
-Sweeps the voltage from -1 V to +3 V with a 10 mA current limit, prints the
-curve as a table, writes it to a CSV file (default iv_sweep.csv in the current
-directory) and, when matplotlib is installed, a PNG plot beside it.
+Sweeps the voltage from -1 V to +3 V with a 10 mA current limit and prints
+the curve as a table.  Writes two files and prints their full paths: the
+curve as CSV (iv_sweep.csv in the current directory, in the directory
+given, or the file given) and a PNG plot beside it (same name, .png) when
+matplotlib is installed.  Works on Python 2.7 and 3.
 """
 from __future__ import print_function
 
@@ -54,6 +56,18 @@ def sweep(session):
     return list(volts), list(amps)
 
 
+def output_path(argv, default):
+    """The CSV file to write, in full: `default` in the current directory, or
+    in the directory given (made if missing), or the file given."""
+    path = argv[1] if len(argv) > 1 else os.curdir
+    if os.path.isdir(path) or path.endswith(('/', os.sep)):
+        path = os.path.join(path, default)
+    path = os.path.abspath(path)
+    if not os.path.isdir(os.path.dirname(path)):
+        os.makedirs(os.path.dirname(path))
+    return path
+
+
 def write_csv(path, volts, amps):
     with open(path, 'w') as f:
         f.write('voltage_V,current_A\n')
@@ -85,7 +99,7 @@ def plot(path, volts, amps):
 
 
 def main(argv):
-    path = argv[1] if len(argv) > 1 else 'iv_sweep.csv'
+    path = output_path(argv, 'iv_sweep.csv')
     session = smu.init(RESOURCE, 1, 1)
     if not session:
         print('No instrument: %s' % smu.GetError(0, 512)[1])
@@ -112,10 +126,13 @@ def main(argv):
     if reverse:
         print('Largest reverse current: %.2e A' % max(abs(i) for i in reverse))
     write_csv(path, volts, amps)
-    print('Wrote %s' % path)
+    print('Sweep data (CSV): %s' % path)
     png = plot(path, volts, amps)
     if png:
-        print('Wrote %s' % png)
+        print('Plot (PNG):       %s' % png)
+    else:
+        print('Plot (PNG):       none, matplotlib is not installed%s'
+              % (' (Debian: apt-get install python3-matplotlib)' if sys.version_info[0] >= 3 else ''))
     return 0
 
 

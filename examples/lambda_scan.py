@@ -1,11 +1,12 @@
 """Lambda scan of a fibre filter on the optical mainframe.
 
-    python examples/lambda_scan.py [scan.csv]
+    python examples/lambda_scan.py [output directory | scan.csv]
 
 Sweeps the tunable laser across the filter, reads the power meters behind
-it, prints a short summary and writes the scan to a CSV file (default
-lambda_scan.csv in the current directory), plus a PNG plot beside it when
-matplotlib is installed.
+it and prints a short summary.  Writes two files and prints their full
+paths: the scan as CSV (lambda_scan.csv in the current directory, in the
+directory given, or the file given) and a PNG plot beside it (same name,
+.png) when matplotlib is installed.
 """
 from __future__ import print_function
 
@@ -46,6 +47,18 @@ def scan(session):
     return wavelengths, powers
 
 
+def output_path(argv, default):
+    """The CSV file to write, in full: `default` in the current directory, or
+    in the directory given (made if missing), or the file given."""
+    path = argv[1] if len(argv) > 1 else os.curdir
+    if os.path.isdir(path) or path.endswith(('/', os.sep)):
+        path = os.path.join(path, default)
+    path = os.path.abspath(path)
+    if not os.path.isdir(os.path.dirname(path)):
+        os.makedirs(os.path.dirname(path))
+    return path
+
+
 def write_csv(path, wavelengths, powers):
     with open(path, 'w') as f:
         f.write('wavelength_nm,' + ','.join('power%d_dBm' % (c + 1) for c in range(len(powers))) + '\n')
@@ -73,7 +86,7 @@ def plot(path, wavelengths, transmission):
 
 
 def main(argv):
-    path = argv[1] if len(argv) > 1 else 'lambda_scan.csv'
+    path = output_path(argv, 'lambda_scan.csv')
     session = pb.init(RESOURCE, 1, 0)
     try:
         wavelengths, powers = scan(session)
@@ -85,14 +98,14 @@ def main(argv):
     print('Wavelength range: %.3f nm to %.3f nm in %.1f pm steps'
           % (wavelengths[0] * 1e9, wavelengths[-1] * 1e9, STEP * 1e12))
     print('Minimum transmission: %.2f dB at %.3f nm' % (transmission[i_min], wavelengths[i_min] * 1e9))
-    path = os.path.abspath(path)
     write_csv(path, wavelengths, powers)
     print('Scan data (CSV): %s' % path)
     png = plot(path, wavelengths, transmission)
     if png:
         print('Plot (PNG):      %s' % png)
     else:
-        print('Plot (PNG):      none, matplotlib is not installed (Debian: apt-get install python3-matplotlib)')
+        print('Plot (PNG):      none, matplotlib is not installed%s'
+              % (' (Debian: apt-get install python3-matplotlib)' if sys.version_info[0] >= 3 else ''))
     return 0
 
 

@@ -1,5 +1,5 @@
 """List every instrument the VISA library can find, with its interface,
-address and identification.
+address and identification.  Prints only; writes no files.
 
     INSTR_BUILD=/path/to/build python list_instruments.py ["?*INSTR"]
 

@@ -1,5 +1,5 @@
 """First steps with the optical mainframe: open it, identify it, read its
-errors, send a command and a query, close.
+errors, send a command and a query, close.  Prints only; writes no files.
 
     python mainframe_basics.py [resource]      (default: the simulated QBM-70)
 

@@ -5,7 +5,8 @@ that passes it.
     python examples/polarizer_scan.py [step_deg]
 
 Prints one line per angle with a bar, then the angle of highest
-transmission and the extinction ratio. Works on Python 2.7 and 3.
+transmission and the extinction ratio.  Prints only; writes no files.
+Works on Python 2.7 and 3.
 """
 from __future__ import print_function
 

@@ -4,7 +4,8 @@
 
 Opens the power meter, zeroes the dark current, then sets the sensor's
 correction wavelength step by step and reads the power in W and dBm
-with the responsivity the meter uses. Works on Python 2.7 and 3.
+with the responsivity the meter uses.  Prints only; writes no files.
+Works on Python 2.7 and 3.
 """
 from __future__ import print_function
 

@@ -5,8 +5,8 @@
 
 The functions at the top stand for a lab script of your own; the tests below
 make the simulated instruments fail (instrsim) and check what the script does
-then.  Works with the modules installed by `pip install .`, or with the
-repository's build ($INSTR_BUILD, else build/py<major>).
+then.  Writes no files.  Works with the modules installed by `pip install .`,
+or with the repository's build ($INSTR_BUILD, else build/py<major>).
 """
 from __future__ import print_function
 
@@ -54,6 +54,8 @@ class LabError(Exception):
 def tune_laser(session, wavelength_nm, retries=1):
     """Tune the laser; a timeout is tried again, any other failure raises
     LabError.  Returns how many retries it took."""
+    if retries < 0:
+        raise ValueError('retries must be 0 or more, not %d' % retries)
     for attempt in range(retries + 1):
         # A setter hands the driver's status back instead of checking it.
         status = pb.set_TLS_wavelength(session, LASER, 0, wavelength_nm * 1e-9)
@@ -118,6 +120,12 @@ class TuneLaser(sim.SimulatorTestCase):
     def test_other_failures_are_not_retried(self):
         sim.fail(WAVELENGTH, 0xBFFC0004)                 # parameter 4 out of range
         self.assertRaises(LabError, tune_laser, self.s, 1550.0)
+        self.assertEqual(len(sim.calls(WAVELENGTH)), 1)
+
+    def test_no_retries_means_one_try_and_fewer_is_refused(self):
+        sim.fail(WAVELENGTH, TIMEOUT)
+        self.assertRaises(LabError, tune_laser, self.s, 1550.0, 0)
+        self.assertRaises(ValueError, tune_laser, self.s, 1550.0, -1)
         self.assertEqual(len(sim.calls(WAVELENGTH)), 1)
 
 

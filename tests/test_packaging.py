@@ -6,7 +6,9 @@ import csv
 import hashlib
 import io
 import os
+import re
 import shutil
+import subprocess
 import sys
 import sysconfig
 import tarfile
@@ -14,7 +16,7 @@ import tempfile
 import unittest
 import zipfile
 
-from support import BUILD, ROOT
+from support import BUILD, ROOT, SANITIZED
 
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
 import build_backend as backend  # noqa: E402
@@ -139,6 +141,67 @@ class Wheel(unittest.TestCase):
             backend._check(self.prefix, files, build)
         self.assertIn('RUNPATH', str(e.exception))
         backend._check(self.prefix, files, os.path.join(self.tmp, 'elsewhere'))
+
+
+def objdump_needs(path):
+    """(NEEDED libraries, newest version per family) as objdump -p lists them."""
+    out = subprocess.check_output(['objdump', '-p', path]).decode('latin-1')
+    libraries = re.findall(r'^\s+NEEDED\s+(\S+)$', out, re.M)
+    versions = {}
+    for family, number in re.findall(r'^\s+0x[0-9a-f]+ 0x[0-9a-f]+ \d+ ([A-Z]+)_([\d.]+)$', out, re.M):
+        v = tuple(int(x) for x in number.split('.'))
+        versions[family] = max(versions.get(family, v), v)
+    return libraries, versions
+
+
+class Platform(unittest.TestCase):
+    """The wheel's platform tag says which Linux systems it runs on."""
+
+    def built(self):
+        return [f for f in sorted(os.listdir(BUILD)) if f.endswith('.so')]
+
+    @unittest.skipUnless(sys.platform.startswith('linux'), 'ELF libraries')
+    def test_what_the_libraries_need_is_read_as_objdump_reads_it(self):
+        try:
+            objdump_needs(os.path.join(BUILD, 'libinstrsim.so'))
+        except OSError:
+            self.skipTest('no objdump')
+        for name in self.built():
+            self.assertEqual(backend.elf_needs(os.path.join(BUILD, name)),
+                             objdump_needs(os.path.join(BUILD, name)), name)
+        self.assertIsNone(backend.elf_needs(os.path.join(ROOT, 'pyproject.toml')))
+
+    @unittest.skipUnless(sys.platform.startswith('linux') and sys.version_info[0] >= 3 and not SANITIZED,
+                         'manylinux tags are given to Python 3 wheels of plain builds')
+    def test_the_wheel_of_this_build_installs_here(self):
+        py, abi, plat = backend.installed_tag(BUILD, self.built(), backend.wheel_tag())
+        self.assertTrue(plat.startswith('manylinux_2_'), plat)
+        try:
+            from pip._vendor.packaging import tags
+        except ImportError:
+            self.skipTest('no packaging.tags in this pip')
+        self.assertIn('-'.join((py, abi, plat)), set(str(t) for t in tags.sys_tags()))
+
+    def test_the_tag_promises_only_what_the_libraries_need(self):
+        base, old = ['libc.so.6', 'libstdc++.so.6'], {'GLIBC': (2, 14), 'GLIBCXX': (3, 4, 19), 'GCC': (3, 0)}
+        new = dict(old, GLIBC=(2, 34), GLIBCXX=(3, 4, 29))
+        real = backend.elf_needs
+        try:
+            for libs, versions, tag in [(base, old, 'manylinux_2_17_x86_64'),
+                                        (base, dict(old, GLIBCXX=(3, 4, 20)), 'manylinux_2_34_x86_64'),
+                                        (base + ['libsim.so'], new, 'manylinux_2_34_x86_64'),
+                                        (base, dict(new, GLIBCXX=(3, 4, 30)), 'linux_x86_64'),
+                                        (base, dict(new, GLIBC=(2, 35)), 'linux_x86_64'),
+                                        (base + ['libvendor.so'], old, 'linux_x86_64'),   # not in the wheel
+                                        (base, {}, 'linux_x86_64')]:                      # not glibc
+                backend.elf_needs = lambda path: ((libs, versions) if path.endswith('_m.so') else
+                                                  (base, dict((k, old[k]) for k in versions)))
+                self.assertEqual(backend.linux_platform('/x', ['_m.so', 'libsim.so', 'instrsim.py'],
+                                                        'linux_x86_64')[0], tag, (libs, versions))
+        finally:
+            backend.elf_needs = real
+        if sys.version_info[0] < 3:         # pip 19 for 2.7 installs no manylinux_2_NN wheel
+            self.assertEqual(backend.installed_tag(BUILD, self.built(), backend.wheel_tag()), backend.wheel_tag())
 
 
 class Sdist(unittest.TestCase):

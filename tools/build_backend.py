@@ -9,6 +9,9 @@ configured with -DPYTHON=sys.executable in a fresh temporary directory, and
 `cmake --install` lays the five modules, the simulated driver libraries,
 instrsim.py and the type stubs flat into the wheel's root, so they land side by
 side in site-packages (the modules find the drivers through RUNPATH $ORIGIN).
+On Linux the wheel's platform tag says where it runs: manylinux_2_NN_<arch> when
+the libraries ask for no newer glibc and libstdc++ than that tag's reference
+system has (Python 3 wheels), else the plain linux_<arch>.
 
 Settings, as `pip ... --config-settings KEY=VALUE` or from the environment:
 
@@ -148,6 +151,114 @@ def wheel_tag():
     if plat == 'linux_x86_64' and sys.maxsize <= 2 ** 32:
         plat = 'linux_i686'                          # 32-bit interpreter on a 64-bit kernel
     return py, abi, plat
+
+
+# ---- where the wheel runs (Linux) -----------------------------------------------------------
+
+# The system libraries a manylinux wheel may link, and per manylinux tag the
+# newest symbol versions its reference system has (glibc, and the libstdc++
+# and libgcc_s of that system's compiler: CentOS 7, AlmaLinux 9).  A wheel
+# whose libraries ask for no more runs on every Linux with that glibc or later.
+SYSTEM_LIBS = {'libc.so.6', 'libm.so.6', 'libdl.so.2', 'librt.so.1', 'libpthread.so.0',
+               'libstdc++.so.6', 'libgcc_s.so.1', 'ld-linux-x86-64.so.2', 'ld-linux.so.2'}
+MANYLINUX = [
+    ((2, 17), {'GLIBC': (2, 17), 'GLIBCXX': (3, 4, 19), 'CXXABI': (1, 3, 7), 'GCC': (4, 8, 0)}),
+    ((2, 34), {'GLIBC': (2, 34), 'GLIBCXX': (3, 4, 29), 'CXXABI': (1, 3, 13), 'GCC': (7, 0, 0)}),
+]
+
+
+def elf_needs(path):
+    """(libraries, versions) an ELF shared library asks the dynamic loader for:
+    its DT_NEEDED names, and the newest version it needs of each family
+    ({'GLIBC': (2, 34), 'GLIBCXX': (3, 4, 29), ...}).  None if not ELF."""
+    import struct
+    with open(path, 'rb') as f:
+        data = f.read()
+    if data[:4] != b'\x7fELF' or data[5:6] != b'\x01':          # little-endian only
+        return None
+    wide = data[4:5] == b'\x02'
+    word = '<Q' if wide else '<I'
+    shoff = struct.unpack_from(word, data, 0x28 if wide else 0x20)[0]
+    shentsize, shnum = struct.unpack_from('<HH', data, 0x3A if wide else 0x2E)
+    sections = []
+    for i in range(shnum):
+        at = shoff + i * shentsize
+        kind = struct.unpack_from('<I', data, at + 4)[0]
+        if wide:
+            offset, size = struct.unpack_from('<QQ', data, at + 0x18)
+            link = struct.unpack_from('<I', data, at + 0x28)[0]
+        else:
+            offset, size, link = struct.unpack_from('<III', data, at + 0x10)
+        sections.append((kind, offset, size, link))
+
+    def text(table, at):
+        start = sections[table][1] + at
+        return data[start:data.index(b'\0', start)].decode('ascii', 'replace')
+
+    libraries, versions = [], {}
+    for kind, offset, size, link in sections:
+        if kind == 6:                                  # SHT_DYNAMIC: DT_NEEDED entries
+            step = 16 if wide else 8
+            for at in range(offset, offset + size, step):
+                tag, value = struct.unpack_from('<qQ' if wide else '<iI', data, at)
+                if tag == 0:
+                    break
+                if tag == 1:
+                    libraries.append(text(link, value))
+        elif kind == 0x6ffffffe:                       # SHT_GNU_verneed
+            need = offset
+            while True:
+                count, aux, following = struct.unpack_from('<HxxxxII', data, need + 2)
+                entry = need + aux
+                for _ in range(count):
+                    name, step = struct.unpack_from('<II', data, entry + 8)
+                    family, _, number = text(link, name).partition('_')
+                    if number[:1].isdigit():
+                        version = tuple(int(x) for x in re.findall(r'\d+', number))
+                        versions[family] = max(versions.get(family, version), version)
+                    entry += step
+                if not following:
+                    break
+                need += following
+    return libraries, versions
+
+
+def linux_platform(prefix, files, plat):
+    """The platform tag the installed files truly satisfy: manylinux_2_NN_<arch>
+    when they link only our own and baseline system libraries and need no newer
+    versions than a manylinux reference system has, else `plat` unchanged.
+    Returns (tag, what the libraries need, for messages)."""
+    needs, outside = {}, set()
+    for name in files:
+        found = elf_needs(os.path.join(prefix, name)) if name.endswith('.so') else None
+        if found is None:
+            continue
+        libraries, versions = found
+        outside.update(l for l in libraries if l not in SYSTEM_LIBS and l not in files)
+        for family, version in versions.items():
+            needs[family] = max(needs.get(family, version), version)
+    wants = ', '.join('%s_%s' % (f, '.'.join(str(x) for x in needs[f]))
+                      for f in ('GLIBC', 'GLIBCXX', 'CXXABI') if f in needs)
+    if not plat.startswith('linux_') or 'GLIBC' not in needs or outside:
+        return plat, wants or 'no glibc symbol versions'
+    for glibc, newest in MANYLINUX:
+        if all(family in newest and version <= newest[family] for family, version in needs.items()):
+            return 'manylinux_%d_%d_%s' % (glibc + (plat[len('linux_'):],)), wants
+    return plat, wants
+
+
+def installed_tag(prefix, files, tag, verbose=False):
+    """The wheel tag with the platform the built files satisfy (Python 3 only:
+    pip 19, the last here for 2.7, installs no manylinux_2_NN wheel)."""
+    py, abi, plat = tag
+    if not plat.startswith('linux_'):
+        return tag
+    found, wants = linux_platform(prefix, files, plat)
+    if sys.version_info[0] < 3:
+        found = plat
+    if verbose:
+        print('instrbind: the libraries need %s; wheel platform %s' % (wants, found), file=sys.stderr)
+    return py, abi, found
 
 
 def wheel_text(tag):
@@ -296,7 +407,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     meta, tag = project(), wheel_tag()
     prefix = tempfile.mkdtemp(prefix='instrbind-wheel-')
     try:
-        return write_wheel(wheel_directory, prefix, cmake_install(config_settings, prefix), meta, tag)
+        files = cmake_install(config_settings, prefix)
+        return write_wheel(wheel_directory, prefix, files, meta, installed_tag(prefix, files, tag, True))
     finally:
         shutil.rmtree(prefix, ignore_errors=True)
 
