@@ -108,7 +108,7 @@ def main():
     points, first, last = result['scan']
     currents = result['currents']
     print('Lambda scan on %s: %d points, %.3f to %.3f nm' % (MAINFRAME, points, first * 1e9, last * 1e9))
-    print('%d readings on %s at 0.7 V: mean %.3f mA' % (len(currents), SMU, sum(currents) / len(currents) * 1e3))
+    print('%d readings on %s at 0.7 V: mean %.2f uA' % (len(currents), SMU, sum(currents) / len(currents) * 1e6))
     print('One after the other: %.2f s' % one_after_other)
     print('Side by side:        %.2f s  (%.0f%% of the time saved)'
           % (side_by_side, 100.0 * (1 - side_by_side / one_after_other)))
