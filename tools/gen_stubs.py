@@ -27,7 +27,7 @@ HEADER = '''\
 # All parameters are positional.  Pass-through functions return the driver's
 # status; the others return their outputs (a value, a str, a tuple in the
 # driver's output order, or a vector).
-from typing import Iterable, Iterator, Optional, Tuple, Union, overload
+from typing import Iterable, Iterator, Optional, Tuple, Union, final, overload
 
 from _typeshed import WriteableBuffer
 
@@ -49,6 +49,7 @@ ViInt16Buffer = Optional[WriteableBuffer]
 '''
 
 VECTOR = '''\
+@final
 class {cls}:
     """Growable array of {what}; exposes the buffer protocol (format '{fmt}'),
     so memoryview(v) and numpy.asarray(v) see the data without a copy."""
