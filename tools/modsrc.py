@@ -11,6 +11,7 @@ driver's parameter names for them (for the frame functions, which call no
 driver function, the names of their own definition).
 """
 import glob
+import io
 import os
 import re
 
@@ -133,7 +134,7 @@ def descriptions(directory, root=ROOT):
     path = os.path.join(root, 'modules', directory, 'descriptions.txt')
     if not os.path.exists(path):
         return out
-    with open(path) as f:
+    with io.open(path, encoding='utf-8') as f:
         for number, line in enumerate(f, 1):
             line = line.strip()
             if not line or line.startswith('#'):
