@@ -117,8 +117,10 @@ inline PyObject* mismatch(Function* f, PyObject* const* args, Py_ssize_t n) {
     if (std::find(counts.begin(), counts.end(), (int)n) == counts.end()) {
         std::sort(counts.begin(), counts.end());
         std::string takes;
-        for (size_t i = 0; i < counts.size(); ++i)
-            takes += (i == 0 ? "" : i + 1 < counts.size() ? ", " : " or ") + std::to_string(counts[i]);
+        for (size_t i = 0; i < counts.size(); ++i) {
+            takes += i == 0 ? "" : i + 1 < counts.size() ? ", " : " or ";
+            takes += std::to_string(counts[i]);
+        }
         takes = counts.size() == 1 ? arguments(counts[0]) : takes + " arguments";
         PyErr_Format(PyExc_TypeError, "%s() takes %s (%zd given)", f->name.c_str(), takes.c_str(), n);
         return nullptr;
@@ -135,9 +137,10 @@ inline PyObject* mismatch(Function* f, PyObject* const* args, Py_ssize_t n) {
     }
     for (const Overload* c : candidates) {
         int k = c->first_mismatch(args);
-        if (k > 0)
-            why += "\nargument " + std::to_string(k) + ": " + c->expected[k - 1] + " expected, got " +
-                   Py_TYPE(args[k - 1])->tp_name + (candidates.size() > 1 ? " (" + c->signature + ")" : "");
+        if (k <= 0) continue;
+        why.append("\nargument ").append(std::to_string(k)).append(": ").append(c->expected[k - 1]);
+        why.append(" expected, got ").append(Py_TYPE(args[k - 1])->tp_name);
+        if (candidates.size() > 1) why.append(" (").append(c->signature).append(")");
     }
     PyErr_Format(PyExc_TypeError, "Python argument types in\n    %s.%s(%s)\ndid not match C++ signature:%s%s",
                  f->module.c_str(), f->name.c_str(), given.c_str(), expected.c_str(), why.c_str());
@@ -301,7 +304,8 @@ inline std::string named(const Overload& ov, const std::string& params) {
     for (int i = 0; i < ov.arity; ++i) {
         size_t n_end = std::min(params.find(", ", n), params.size());
         size_t t_end = std::min(ov.stub.find(", ", t), close);
-        out += (i ? ", " : "") + params.substr(n, n_end - n) + ": " + ov.stub.substr(t, t_end - t);
+        if (i) out += ", ";
+        out.append(params, n, n_end - n).append(": ").append(ov.stub, t, t_end - t);
         n = n_end + 2;
         t = t_end + 2;
     }
