@@ -68,7 +68,7 @@ class Docstrings(unittest.TestCase):
 
     def test_help_shows_signature_description_and_types(self):
         import _photonbay as pb
-        text = pydoc.render_doc(pb.PWM_readValue, renderer=pydoc.plaintext)
+        text = pydoc.plain(pydoc.render_doc(pb.PWM_readValue))
         if not PY2:
             self.assertIn('PWM_readValue(ihandle, PWMSlot, channelNumber, /)', text)
         self.assertIn("Measures and returns a channel's power.", text)
@@ -80,9 +80,9 @@ class Docstrings(unittest.TestCase):
     def test_a_function_is_named_as_itself(self):
         import _photonbay as pb
         import _smeter as smu
-        self.assertEqual(repr(pb.init), '<built-in function init>')
         self.assertIs(pickle.loads(pickle.dumps(smu.ConfigureDO)), smu.ConfigureDO)
-        if not PY2:
+        if not PY2:  # 2.7 names every function with a self a method
+            self.assertEqual(repr(pb.init), '<built-in function init>')
             self.assertEqual(pb.init.__qualname__, 'init')
             self.assertEqual(str(inspect.signature(pb.foo)), '()')
 
