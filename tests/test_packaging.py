@@ -169,7 +169,9 @@ class Sdist(unittest.TestCase):
         inside = set(n[len(base) + 1:] for n in names)
         for needed in ['PKG-INFO', 'pyproject.toml', 'CMakeLists.txt', 'tools/build_backend.py',
                        'sim/instrsim.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
-                       'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp']:
+                       'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp',
+                       'modules/photonbay/descriptions.txt', 'tools/gen_docs.py', 'tools/modsrc.py',
+                       'stubs/instrsim.pyi']:
             self.assertIn(needed, inside)
         self.assertFalse([n for n in inside
                           if n.startswith(('build/', '.git/', '.hypothesis/')) or n.endswith('.pyc')])
