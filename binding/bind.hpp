@@ -24,6 +24,10 @@ namespace bind {
 
 using Register = void (*)(Module&);
 
+// Each module's descriptions in registration order, generated at build time
+// (tools/gen_docs.py writes <build>/docs/<module>_docs.cpp).
+extern const describe::Doc module_docs[];
+
 inline PyObject* init_module(const char* name, Register body) {
 #if BIND_PY3
     static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -39,7 +43,7 @@ inline PyObject* init_module(const char* name, Register body) {
     }
     try {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
-        Module module(m, name);
+        Module module(m, name, module_docs);
         body(module);
     } catch (error&) {
         Py_DECREF(m);

@@ -5,6 +5,7 @@
 #ifndef BIND_FUNCTION_HPP
 #define BIND_FUNCTION_HPP
 
+#include <algorithm>
 #include <map>
 #include <new>
 #include <string>
@@ -49,12 +50,17 @@ struct Overload {
     erased_fn fn;
     std::string signature;  // C types, for the mismatch message
     std::string stub;       // Python types, for type stubs
+    int arity;
+    int (*first_mismatch)(PyObject* const* args);  // 1-based argument whose kind is refused; 0: none
+    std::vector<const char*> expected;             // what each argument takes, for the message
 };
 
 struct Function {
     std::string name, module;
     std::vector<Overload> overloads;  // newest last; tried newest first
     PyMethodDef def;
+    std::string params;  // the Python parameter names, "session, slot"
+    std::string doc;     // ml_doc
 };
 
 namespace detail {
@@ -98,13 +104,46 @@ template <class F, class... A> struct caller<F, std::tuple<A...>> {
     }
 };
 
+// A wrong argument count names the counts; a wrong kind keeps the C++
+// signatures and says which argument wants what.
+inline std::string arguments(int n) {
+    return n == 0 ? "no arguments" : std::to_string(n) + (n == 1 ? " argument" : " arguments");
+}
+
 inline PyObject* mismatch(Function* f, PyObject* const* args, Py_ssize_t n) {
+    std::vector<int> counts;
+    for (const Overload& ov : f->overloads)
+        if (std::find(counts.begin(), counts.end(), ov.arity) == counts.end()) counts.push_back(ov.arity);
+    if (std::find(counts.begin(), counts.end(), (int)n) == counts.end()) {
+        std::sort(counts.begin(), counts.end());
+        std::string takes;
+        for (size_t i = 0; i < counts.size(); ++i) {
+            takes += i == 0 ? "" : i + 1 < counts.size() ? ", " : " or ";
+            takes += std::to_string(counts[i]);
+        }
+        takes = counts.size() == 1 ? arguments(counts[0]) : takes + " arguments";
+        PyErr_Format(PyExc_TypeError, "%s() takes %s (%zd given)", f->name.c_str(), takes.c_str(), n);
+        return nullptr;
+    }
     std::string given;
     for (Py_ssize_t i = 0; i < n; ++i) given += (i ? ", " : "") + std::string(Py_TYPE(args[i])->tp_name);
-    std::string expected;
-    for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) expected += "\n    " + it->signature;
-    PyErr_Format(PyExc_TypeError, "Python argument types in\n    %s.%s(%s)\ndid not match C++ signature:%s",
-                 f->module.c_str(), f->name.c_str(), given.c_str(), expected.c_str());
+    std::string expected, why;
+    std::vector<const Overload*> candidates;  // of this count, one per signature
+    for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
+        expected += "\n    " + it->signature;
+        bool known = false;
+        for (const Overload* c : candidates) known = known || c->signature == it->signature;
+        if (it->arity == (int)n && !known) candidates.push_back(&*it);
+    }
+    for (const Overload* c : candidates) {
+        int k = c->first_mismatch(args);
+        if (k <= 0) continue;
+        why.append("\nargument ").append(std::to_string(k)).append(": ").append(c->expected[k - 1]);
+        why.append(" expected, got ").append(Py_TYPE(args[k - 1])->tp_name);
+        if (candidates.size() > 1) why.append(" (").append(c->signature).append(")");
+    }
+    PyErr_Format(PyExc_TypeError, "Python argument types in\n    %s.%s(%s)\ndid not match C++ signature:%s%s",
+                 f->module.c_str(), f->name.c_str(), given.c_str(), expected.c_str(), why.c_str());
     return nullptr;
 }
 
@@ -159,10 +198,59 @@ inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
     return mismatch(f, args, n);
 }
 
-// A function's self is (capsule of its Function, [stub of each overload]).
-inline Function* function_of(PyObject* self) {
-    return static_cast<Function*>(PyCapsule_GetPointer(PyTuple_GET_ITEM(self, 0), nullptr));
-}
+// A function's self: a module object of a small subtype that carries its
+// Function.  CPython names a function whose self is a module by its own name
+// (__qualname__, repr, pickling); its dict holds `signatures`, the Python
+// signature of each overload, for the stub generator.
+struct FunctionSelf {
+    static inline PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    static inline Py_ssize_t offset = 0;  // of the Function pointer, after the module's fields
+
+    static Function*& of(PyObject* self) { return *reinterpret_cast<Function**>(reinterpret_cast<char*>(self) + offset); }
+
+    static void dealloc(PyObject* self) {
+        delete of(self);
+        of(self) = nullptr;
+        PyModule_Type.tp_dealloc(self);
+    }
+
+    static bool ready() {
+        if (type.tp_flags & Py_TPFLAGS_READY) return true;
+        offset = (PyModule_Type.tp_basicsize + (Py_ssize_t)alignof(Function*) - 1) /
+                 (Py_ssize_t)alignof(Function*) * (Py_ssize_t)alignof(Function*);
+        type.tp_name = "instrbind.function";
+        type.tp_doc = "The self of a bound driver function.";
+        type.tp_basicsize = offset + (Py_ssize_t)sizeof(Function*);
+        type.tp_flags = Py_TPFLAGS_DEFAULT;
+        type.tp_dealloc = dealloc;
+        type.tp_base = &PyModule_Type;  // set here: the interpreter's data has no constant address on Windows
+        return PyType_Ready(&type) == 0;
+    }
+
+    // A new self owning `f`, named module.function; null with an error set
+    // (and `f` deleted) on failure.
+    static PyObject* make(Function* f) {
+        std::string qualified = f->module + "." + f->name;
+        PyObject* self = ready() ? PyObject_CallFunction(reinterpret_cast<PyObject*>(&type), const_cast<char*>("s"),
+                                                         qualified.c_str())
+                                 : nullptr;
+        if (!self) {
+            delete f;
+            return nullptr;
+        }
+        of(self) = f;
+        PyObject* stubs = PyList_New(0);
+        if (!stubs || PyObject_SetAttrString(self, "signatures", stubs) < 0) {
+            Py_XDECREF(stubs);
+            Py_DECREF(self);
+            return nullptr;
+        }
+        Py_DECREF(stubs);
+        return self;
+    }
+};
+
+inline Function* function_of(PyObject* self) { return FunctionSelf::of(self); }
 
 #if BIND_FASTCALL
 inline PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
@@ -178,20 +266,102 @@ inline PyObject* entry(PyObject* self, PyObject* args, PyObject* kw) {
 constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
 #endif
 
-inline void free_function(PyObject* capsule) { delete static_cast<Function*>(PyCapsule_GetPointer(capsule, nullptr)); }
-
-inline bool add_stub(PyObject* stubs, const std::string& stub) {
-    PyObject* text = py::text(stub.data(), (Py_ssize_t)stub.size());
+inline bool add_stub(PyObject* self, const std::string& stub) {
+    PyObject* stubs = PyObject_GetAttrString(self, "signatures");
+    PyObject* text = stubs ? py::text(stub.data(), (Py_ssize_t)stub.size()) : nullptr;
     bool ok = text && PyList_Append(stubs, text) == 0;
     Py_XDECREF(text);
+    Py_XDECREF(stubs);
     return ok;
+}
+
+// Which argument kind an overload refuses first (1-based; 0: none), by the
+// same match() a call makes; only the mismatch message asks.
+template <class Args> struct kinds;
+template <class... A> struct kinds<std::tuple<A...>> {
+    static int first_mismatch(PyObject* const* args) {
+        int i = 0, refused = 0;
+        (void)args;
+        ((refused == 0 && !arg<A>().match(args[i]) ? refused = i + 1 : 0, ++i), ...);
+        return refused;
+    }
+    static std::vector<const char*> expected() { return {describe::py<A>::expected()...}; }
+    static std::string types() {
+        std::string items[] = {std::string(), describe::py<A>::name()...};
+        std::string s;
+        for (size_t i = 1; i <= sizeof...(A); ++i) s += (i > 1 ? "," : "") + items[i];
+        return s;
+    }
+};
+
+// An overload's Python signature with the parameter names, as the stubs
+// write it: "(session: int, slot: int) -> float".
+inline std::string named(const Overload& ov, const std::string& params) {
+    size_t close = ov.stub.find(") -> ");
+    if (params == "*args" || ov.arity == 0 || close == std::string::npos) return ov.stub;
+    std::string out = "(";
+    size_t n = 0, t = 1;  // next name, next type
+    for (int i = 0; i < ov.arity; ++i) {
+        size_t n_end = std::min(params.find(", ", n), params.size());
+        size_t t_end = std::min(ov.stub.find(", ", t), close);
+        if (i) out += ", ";
+        out.append(params, n, n_end - n).append(": ").append(ov.stub, t, t_end - t);
+        n = n_end + 2;
+        t = t_end + 2;
+    }
+    return out + ov.stub.substr(close);
+}
+
+// The docstring: the text signature help() and inspect.signature read
+// ("name(a, b, /)\n--\n\n" on Python 3), what the function does, each
+// overload's Python types and C++ signature.
+inline std::string docstring(const Function& f, const char* text) {
+    std::string params = f.params;
+    for (const Overload& ov : f.overloads)
+        if (ov.arity != f.overloads[0].arity) params = "*args";
+#if BIND_PY3
+    std::string doc = f.name + "(" + params + (params.empty() || params == "*args" ? "" : ", /") + ")\n--\n\n";
+#else
+    std::string doc = f.name + "(" + params + ")\n\n";
+#endif
+    if (text && *text) doc += std::string(text) + "\n\n";
+    std::vector<std::string> seen;
+    for (const Overload& ov : f.overloads)
+        if (std::find(seen.begin(), seen.end(), ov.stub) == seen.end()) {
+            seen.push_back(ov.stub);
+            doc += f.name + named(ov, params) + "\n";
+        }
+    doc += "\nC++ signature:";
+    for (const Overload& ov : f.overloads) doc += "\n    " + ov.signature;
+    return doc;
+}
+
+// The Python parameter names of an overload of `arity` whose stub types are
+// `types`: the generated ones where they were read for those types, else
+// a0, a1, ... by position.
+inline std::string parameter_names(const describe::Doc* d, int arity, const std::string& types) {
+    std::string names = d && d->params ? d->params : "";
+    int count = names.empty() ? 0 : (int)std::count(names.begin(), names.end(), ',') + 1;
+    if (count != arity || (d && d->types && types != d->types)) {
+        names.clear();
+        for (int i = 0; i < arity; ++i) {
+            names += i ? ",a" : "a";
+            names += std::to_string(i);
+        }
+    }
+    std::string spaced;
+    for (char c : names) spaced += c == ',' ? std::string(", ") : std::string(1, c);
+    return spaced;
 }
 
 }  // namespace detail
 
 class Module {
 public:
-    Module(PyObject* module, const char* name) : module_(module), name_(name) {}
+    // `docs`: the generated descriptions in registration order, ended by a
+    // null name (null: none).
+    Module(PyObject* module, const char* name, const describe::Doc* docs = nullptr)
+        : module_(module), name_(name), docs_(docs) {}
 
     // Registers a driver function (pass-through) or a captureless lambda /
     // function of the module's own under `name`.  A name defined again gains
@@ -201,30 +371,44 @@ public:
     PyObject* object() const { return module_; }
 
 private:
+    // The description of the next registration, found by position (the
+    // generator reads the same registrations in the same order) or by name.
+    const describe::Doc* doc_for(const char* name) {
+        if (!docs_) return nullptr;
+        const describe::Doc* d = docs_ + next_doc_;
+        if (d->name && std::strcmp(d->name, name) == 0) {
+            ++next_doc_;
+            return d;
+        }
+        for (d = docs_; d->name; ++d)
+            if (std::strcmp(d->name, name) == 0) return d;
+        return nullptr;
+    }
+
     template <class Fp> void add(const char* name, Fp fp) {
         using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
-        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub()};
+        using K = detail::kinds<typename fn_traits<Fp>::args>;
+        constexpr int arity = (int)std::tuple_size<typename fn_traits<Fp>::args>::value;
+        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub(), arity,
+                    &K::first_mismatch, K::expected()};
+        const describe::Doc* d = doc_for(name);
         auto known = functions_.find(name);
         if (known != functions_.end()) {
-            known->second.first->overloads.push_back(ov);
+            Function* f = known->second.first;
+            f->overloads.push_back(ov);
             if (!detail::add_stub(known->second.second, ov.stub)) throw error();
+            f->doc = detail::docstring(*f, d ? d->text : nullptr);
+            f->def.ml_doc = f->doc.c_str();
             return;
         }
-        Function* f = new Function{name, name_, {ov}, {}};
+        Function* f = new Function{name, name_, {ov}, {}, detail::parameter_names(d, arity, K::types()), {}};
+        f->doc = detail::docstring(*f, d ? d->text : nullptr);
         f->def.ml_name = f->name.c_str();
         f->def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::entry));
         f->def.ml_flags = detail::entry_flags;
-        f->def.ml_doc = nullptr;
-        PyObject* capsule = PyCapsule_New(f, nullptr, detail::free_function);
-        if (!capsule) {
-            delete f;
-            throw error();
-        }
-        PyObject* stubs = PyList_New(0);
-        PyObject* self = stubs ? PyTuple_Pack(2, capsule, stubs) : nullptr;
-        Py_DECREF(capsule);
-        Py_XDECREF(stubs);  // the tuple holds it
-        if (!self || !detail::add_stub(stubs, ov.stub)) {
+        f->def.ml_doc = f->doc.c_str();
+        PyObject* self = detail::FunctionSelf::make(f);  // owns f from here
+        if (!self || !detail::add_stub(self, ov.stub)) {
             Py_XDECREF(self);
             throw error();
         }
@@ -236,12 +420,14 @@ private:
             Py_XDECREF(fn);
             throw error();
         }
-        functions_[name] = {f, stubs};
+        functions_[name] = {f, self};  // the function holds self
     }
 
     PyObject* module_;
     const char* name_;
-    std::map<std::string, std::pair<Function*, PyObject*>> functions_;  // function, its stub list
+    const describe::Doc* docs_;
+    size_t next_doc_ = 0;
+    std::map<std::string, std::pair<Function*, PyObject*>> functions_;  // function, its self
 };
 
 }  // namespace bind

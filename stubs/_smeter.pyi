@@ -4,7 +4,7 @@
 # All parameters are positional.  Pass-through functions return the driver's
 # status; the others return their outputs (a value, a str, a tuple in the
 # driver's output order, or a vector).
-from typing import Iterable, Iterator, Optional, Tuple, Union, overload
+from typing import Iterable, Iterator, Optional, Tuple, Union, final, overload
 
 from _typeshed import WriteableBuffer
 
@@ -23,6 +23,7 @@ ViInt32Buffer = Optional[Union[WriteableBuffer, "ViInt32Vec"]]
 ViUInt16Buffer = Optional[WriteableBuffer]
 ViInt16Buffer = Optional[WriteableBuffer]
 
+@final
 class ViReal64Vec:
     """Growable array of 64-bit floats; exposes the buffer protocol (format 'd'),
     so memoryview(v) and numpy.asarray(v) see the data without a copy."""
@@ -46,6 +47,7 @@ class ViReal64Vec:
     def __buffer__(self, flags: int, /) -> memoryview: ...
     def __release_buffer__(self, buffer: memoryview, /) -> None: ...
 
+@final
 class ViInt32Vec:
     """Growable array of signed 32-bit integers; exposes the buffer protocol (format 'i'),
     so memoryview(v) and numpy.asarray(v) see the data without a copy."""

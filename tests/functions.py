@@ -39,8 +39,8 @@ def functions(module):
     """[(name, function)] in registration order (vector classes left out)."""
     mod = load(module)
     return [(k, v) for k, v in vars(mod).items()
-            if callable(v) and not isinstance(v, type) and hasattr(v, '__self__')
-            and isinstance(v.__self__, tuple)]
+            if callable(v) and not isinstance(v, type)
+            and isinstance(getattr(getattr(v, '__self__', None), 'signatures', None), list)]
 
 
 def driver_name(module, name):
@@ -54,7 +54,7 @@ def signatures(fn):
     """[(parameter types, result type)], one per overload, from the stubs:
     '(int, ViString) -> Tuple[int, str]' -> (['int', 'ViString'], 'Tuple[int, str]')."""
     out = []
-    for stub in fn.__self__[1]:
+    for stub in fn.__self__.signatures:
         m = _SIG.match(stub)
         params = [p.strip() for p in m.group(1).split(',')] if m.group(1).strip() else []
         out.append((params, m.group(2)))
@@ -80,4 +80,4 @@ def open_session(module):
 
 def count():
     """Definitions over all modules (an overload set counts once per overload)."""
-    return sum(len(fn.__self__[1]) for m, _, _, _ in MODULES for _, fn in functions(m))
+    return sum(len(fn.__self__.signatures) for m, _, _, _ in MODULES for _, fn in functions(m))

@@ -179,17 +179,43 @@ class Conversions(SimTestCase):
         self.assertNotCalled('hp816x_set_TLS_wavelength')
         self.assertEqual(pb.timeOut(self.s, 1, **{}), 0)  # an empty keyword set is no keyword
 
-    def test_mismatch_message_names_function_given_types_and_signature(self):
-        try:
+    def test_mismatch_message_names_function_given_types_signature_and_argument(self):
+        with self.assertRaises(TypeError) as cm:
             pb.timeOut(self.s, 1.5)
-        except TypeError as e:
-            msg = str(e)
-        self.assertEqual(msg, 'Python argument types in\n    _photonbay.timeOut(int, float)\n'
-                              'did not match C++ signature:\n    timeOut(ViUInt32, ViInt32)')
-        try:
-            pb.foo(None)
-        except TypeError as e:
-            self.assertTrue(str(e).endswith('foo(void)'))
+        self.assertEqual(str(cm.exception), 'Python argument types in\n    _photonbay.timeOut(int, float)\n'
+                                            'did not match C++ signature:\n    timeOut(ViUInt32, ViInt32)\n'
+                                            'argument 2: int expected, got float')
+        # the first refused argument, with what its type takes
+        text = 'str, bytearray or None' if PY2 else 'str, bytes, bytearray or None'
+        for call, line in ((lambda: pb.cmd(self.s, 5), 'argument 2: %s expected, got int' % text),
+                           (lambda: pb.set_TLS_wavelength(self.s, 0, 0, 'x'), 'argument 4: float expected, got str'),
+                           (lambda: pb.set_TLS_wavelength('s', 0, 0, 'x'), 'argument 1: int expected, got str'),
+                           (lambda: pb.getSlotInformation_Q(self.s, 1, [0]),
+                            "argument 3: writable buffer of 'i' items or None expected, got list")):
+            with self.assertRaises(TypeError) as cm:
+                call()
+            lines = str(cm.exception).split('\n')
+            self.assertEqual((lines[2], lines[-1]), ('did not match C++ signature:', line))
+        self.assertNotCalled('hp816x_cmd')
+
+    def test_argument_count_message(self):
+        import _smeter as smu
+        for call, text in ((lambda: pb.PWM_readValue(self.s, 1), 'PWM_readValue() takes 3 arguments (2 given)'),
+                           (lambda: pb.close(), 'close() takes 1 argument (0 given)'),
+                           (lambda: pb.foo(None), 'foo() takes no arguments (1 given)'),
+                           (lambda: smu.ConfigureDO(1, 2), 'ConfigureDO() takes 5 arguments (2 given)')):
+            with self.assertRaises(TypeError) as cm:
+                call()
+            self.assertEqual(str(cm.exception), text)
+
+    def test_an_overload_set_names_the_refused_argument_once(self):
+        import _smeter as smu
+        with self.assertRaises(TypeError) as cm:
+            smu.ConfigureDO(1, '2', 0.5, 0, 0)
+        lines = str(cm.exception).split('\n')
+        self.assertEqual(lines[2:], ['did not match C++ signature:'] +
+                         ['    ConfigureDO(ViUInt32, ViInt32, ViReal64, ViInt32, ViUInt16)'] * 2 +
+                         ['argument 2: int expected, got str'])
 
 
 class Results(SimTestCase):

@@ -317,7 +317,7 @@ def child(module, calls, seed):
             sys.stdout.write('FOUND %s\n' % found[-1])
         total += counter[0]
     sys.stdout.write('calls %d functions %d accepted %d\n'
-                     % (total, sum(len(f.__self__[1]) for _, f in funcs), accepted[0]))
+                     % (total, sum(len(f.__self__.signatures) for _, f in funcs), accepted[0]))
     sys.stdout.flush()
     return 1 if found else 0
 

@@ -29,7 +29,7 @@ class Registration(TestCase):
         self.assertRegistered(bus, ORDER, whole=True)
 
     def test_plain_functions(self):
-        self.assertIsNone(bus.FindRsrc.__doc__)
+        self.assertIn('C++ signature:\n    FindRsrc(ViUInt32, ViConstString)', bus.FindRsrc.__doc__)
         self.assertEqual(bus.GetAttribute.__module__, '_instrbus')
         self.assertRaises(TypeError, bus.OpenDefaultRM, 1)
         self.assertRaises(TypeError, bus.Close, rm=1)

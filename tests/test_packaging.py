@@ -113,6 +113,17 @@ class Wheel(unittest.TestCase):
         self.assertIn('Root-Is-Purelib: false\n', wheel)
         self.assertIn('Tag: cp311-cp311-linux_x86_64\n', wheel)
 
+    def test_stub_packages_keep_their_directory(self):
+        os.mkdir(os.path.join(self.prefix, '_photonbay-stubs'))
+        with open(os.path.join(self.prefix, '_photonbay-stubs', '__init__.pyi'), 'wb') as f:
+            f.write(b'def g() -> int: ...\n')
+        files = backend._installed(self.prefix)
+        self.assertEqual(files, sorted(list(self.files) + ['_photonbay-stubs/__init__.pyi']))
+        out = os.path.join(self.tmp, 'out')
+        name = backend.write_wheel(out, self.prefix, files, backend.project(), ('cp311', 'cp311', 'linux_x86_64'))
+        with zipfile.ZipFile(os.path.join(out, name)) as z:
+            self.assertEqual(z.read('_photonbay-stubs/__init__.pyi'), b'def g() -> int: ...\n')
+
     def test_modules_are_named_for_this_interpreter_only(self):
         suffix = backend.ext_suffix()
         if sys.version_info[0] >= 3:
@@ -221,7 +232,9 @@ class Sdist(unittest.TestCase):
         inside = set(n[len(base) + 1:] for n in names)
         for needed in ['PKG-INFO', 'pyproject.toml', 'CMakeLists.txt', 'tools/build_backend.py',
                        'sim/instrsim.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
-                       'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp']:
+                       'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp',
+                       'modules/photonbay/descriptions.txt', 'tools/gen_docs.py', 'tools/modsrc.py',
+                       'stubs/instrsim.pyi']:
             self.assertIn(needed, inside)
         self.assertFalse([n for n in inside
                           if n.startswith(('build/', '.git/', '.hypothesis/')) or n.endswith('.pyc')])

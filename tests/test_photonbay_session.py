@@ -25,8 +25,8 @@ class Registration(TestCase):
     def test_first_positions_in_order(self):
         self.assertRegistered(pb, ORDER, at=0)
 
-    def test_functions_have_no_docs_and_know_their_module(self):
-        self.assertIsNone(pb.init.__doc__)
+    def test_functions_have_docs_and_know_their_module(self):
+        self.assertIn('Opens a session on the mainframe', pb.init.__doc__)
         self.assertEqual(pb.init.__name__, 'init')
         self.assertEqual(pb.init.__module__, '_photonbay')
 

@@ -262,7 +262,7 @@ class Arguments(RefcountCase):
             ps.ViInt32Vec().extend([1, 2])
             pb.PWM_readAll(s)
             ib.GetAttribute(self.rm, 0x3FFF0001)
-            pb.timeOut_Q.__self__[1]
+            pb.timeOut_Q.__self__.signatures
             try:
                 pb.timeOut_Q('x')
             except TypeError:

@@ -63,10 +63,10 @@ class Registration(unittest.TestCase):
         else:
             self.assertEqual(public_names(sm), ORDER)
 
-    def test_no_status_check_and_no_docs(self):
+    def test_no_status_check_and_docs(self):
         self.assertFalse(hasattr(sm, 'CheckError'))
         self.assertFalse(hasattr(sm, 'foo'))
-        self.assertIsNone(sm.GetError.__doc__)
+        self.assertIn('a1: size in bytes of the description buffer', sm.GetError.__doc__)
         self.assertEqual(sm.ConfigureDO.__module__, '_smeter')
 
 

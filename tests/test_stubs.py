@@ -71,10 +71,10 @@ def live_functions(module):
     """[(name, [distinct signatures])] of the module in registration order."""
     out = []
     for name, obj in vars(module).items():
-        self = getattr(obj, '__self__', None)
-        if isinstance(self, tuple) and len(self) == 2 and isinstance(self[1], list):
+        sigs = getattr(getattr(obj, '__self__', None), 'signatures', None)
+        if callable(obj) and isinstance(sigs, list):
             distinct = []
-            for s in self[1]:
+            for s in sigs:
                 if s not in distinct:
                     distinct.append(s)
             out.append((name, distinct))
@@ -101,7 +101,7 @@ class StubFunctionsTest(unittest.TestCase):
     def test_overload_sets(self):
         # ConfigureDO is registered twice with one signature: one def, no @overload.
         module = importlib.import_module('_smeter')
-        self.assertEqual(len(module.ConfigureDO.__self__[1]), 2)
+        self.assertEqual(len(module.ConfigureDO.__self__.signatures), 2)
         defs = dict((n, nodes) for n, _, nodes in stub_functions(parse('_smeter')))
         self.assertEqual(len(defs['ConfigureDO']), 1)
         self.assertEqual(defs['ConfigureDO'][0].decorator_list, [])

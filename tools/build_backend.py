@@ -306,12 +306,22 @@ def cmake_install(config, prefix):
         _run(['cmake', '--build', build_dir, '--parallel', jobs],
              'compiling (%s parallel jobs; about 2 minutes on one core)' % jobs)
         _run(['cmake', '--install', build_dir, '--prefix', prefix], 'installing')
-        files = sorted(os.listdir(prefix))
+        files = _installed(prefix)
         _check(prefix, files, build_dir)
         return files
     finally:
         if temporary:
             shutil.rmtree(build_dir, ignore_errors=True)
+
+
+def _installed(prefix):
+    """Files under `prefix`, as '/'-separated relative paths: the flat files
+    and the stub-only packages (_photonbay-stubs/__init__.pyi, ...)."""
+    out = []
+    for top, dirs, names in os.walk(prefix):
+        rel = os.path.relpath(top, prefix).replace(os.sep, '/')
+        out.extend(n if rel == '.' else rel + '/' + n for n in names)
+    return sorted(out)
 
 
 def _cpu_count():
@@ -414,7 +424,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
 
 
 def write_wheel(wheel_directory, prefix, files, meta, tag):
-    """The wheel of the files installed flat in `prefix`; returns its file name."""
+    """The wheel of the files installed in `prefix` ('/'-separated paths);
+    returns its file name."""
     dist_info = _dist_info(meta)
     name = '%s-%s-%s.whl' % (_dist_name(meta), meta['version'].replace('-', '_'), '-'.join(tag))
     if not os.path.isdir(wheel_directory):
@@ -422,7 +433,7 @@ def write_wheel(wheel_directory, prefix, files, meta, tag):
     wheel = _Wheel(os.path.join(wheel_directory, name), dist_info)
     try:
         for f in files:
-            path = os.path.join(prefix, f)
+            path = os.path.join(prefix, *f.split('/'))
             if not os.path.isfile(path):
                 raise BuildError('unexpected directory in the install tree: ' + f)
             with open(path, 'rb') as src:

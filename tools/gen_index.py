@@ -5,7 +5,8 @@ registration order with its parameters, result, driver function and kind.
     INSTR_BUILD=build/py3 python3 tools/gen_index.py [--check] [out file]
 
 Names, order and signatures come from the built modules; the driver function
-and the kind from the registrations in modules/<dir>/*.cpp: a pass-through
+and the kind from the registrations in modules/<dir>/*.cpp, what each does
+from modules/<dir>/descriptions.txt (which the docstrings are built from too): a pass-through
 is registered as the driver function itself (m.def("x", prefix_x)) and
 returns the driver's status, a wrapper is a function of the module's own
 around one driver call, and the frame functions (foo, CheckError) call none.
@@ -29,7 +30,8 @@ do not edit.  Every function takes its arguments by position only.  Types:
 `int`, `float`; `ViString` / `ViConstString` take a str, bytes, a writable byte
 buffer or None; `ViReal64Buffer` and the other `...Buffer` types take None or a
 writable buffer of matching items.  The stubs in `stubs/` carry the same
-signatures for editors and type checkers.
+signatures for editors and type checkers.  What each function does comes
+from `modules/<dir>/descriptions.txt`, as its docstring (`help()`) does.
 
 Kinds: **pass-through** -- the driver function itself, registered unchanged
 or with its buffers checked for room first; it returns the driver's status.
@@ -51,8 +53,9 @@ def cell(text):
     return text.replace('|', '\\|')
 
 
-def module_section(module_name, what, module, regs, decls):
+def module_section(module_name, what, module, regs, decls, directory):
     funcs = paired(module_name, module, regs)
+    texts = modsrc.descriptions(directory)
     counts = {'pass-through': 0, 'wrapper': 0, 'frame': 0}
     rows, positional = [], []
     for pos, (name, overloads) in enumerate(funcs, 1):
@@ -72,8 +75,8 @@ def module_section(module_name, what, module, regs, decls):
         counts[k] += 1
         drivers = sorted(set(r.driver for r in entries if r.driver))
         note = ' (registered %d times)' % len(overloads) if len(overloads) > 1 else ''
-        rows.append('| %d | `%s`%s | %s | %s | %s | %s |' % (
-            pos, name, note,
+        rows.append('| %d | `%s`%s | %s | %s | %s | %s | %s |' % (
+            pos, name, note, cell(texts.get(name, '')),
             '<br>'.join('`%s`' % cell(p) if p != '--' else p for p in params_cells),
             '<br>'.join('`%s`' % cell(r) for r in result_cells),
             ', '.join('`%s`' % d for d in drivers) or '--', k))
@@ -82,8 +85,8 @@ def module_section(module_name, what, module, regs, decls):
                 len(funcs), counts['pass-through'], counts['wrapper'],
                 ', %d frame' % counts['frame'] if counts['frame'] else ''),
             '',
-            '| # | Python name | parameters | result | driver function | kind |',
-            '|---:|---|---|---|---|---|']
+            '| # | Python name | what it does | parameters | result | driver function | kind |',
+            '|---:|---|---|---|---|---|---|']
     tail = []
     if positional:
         tail += ['', 'Parameters named by position (`a0` is the first):', ''] + positional
@@ -123,7 +126,7 @@ def index_text():
     for module_name, directory, prefix, what in modsrc.MODULES:
         module = importlib.import_module(module_name)
         regs = modsrc.registrations(directory, decls, module_name, prefix)
-        parts.append(module_section(module_name, what, module, regs, decls))
+        parts.append(module_section(module_name, what, module, regs, decls, directory))
     return '\n'.join(parts)
 
 

@@ -4,13 +4,12 @@
     INSTR_BUILD=build/py3 python3 tools/gen_stubs.py [--check] [out dir]
 
 Every function comes from the module itself, in registration order, with the
-signature each overload carries (fn.__self__[1]); parameter names are the
+signature each overload carries (fn.__self__.signatures); parameter names are the
 driver's where the Python parameters are the driver function's inputs (the
 frame functions' their own), a0, a1, ... where they are not.  --check writes nothing and fails if a stub on
 disk differs from what the modules give now.
 """
 import importlib
-import keyword
 import os
 import re
 import sys
@@ -28,7 +27,7 @@ HEADER = '''\
 # All parameters are positional.  Pass-through functions return the driver's
 # status; the others return their outputs (a value, a str, a tuple in the
 # driver's output order, or a vector).
-from typing import Iterable, Iterator, Optional, Tuple, Union, overload
+from typing import Iterable, Iterator, Optional, Tuple, Union, final, overload
 
 from _typeshed import WriteableBuffer
 
@@ -50,6 +49,7 @@ ViInt16Buffer = Optional[WriteableBuffer]
 '''
 
 VECTOR = '''\
+@final
 class {cls}:
     """Growable array of {what}; exposes the buffer protocol (format '{fmt}'),
     so memoryview(v) and numpy.asarray(v) see the data without a copy."""
@@ -94,23 +94,13 @@ def module_functions(module):
     """[(name, [signature, ...])] of the module, in registration order."""
     out = []
     for name, obj in vars(module).items():
-        self = getattr(obj, '__self__', None)
-        if isinstance(self, tuple) and len(self) == 2 and isinstance(self[1], list):
-            out.append((name, list(self[1])))
+        sigs = getattr(getattr(obj, '__self__', None), 'signatures', None)
+        if callable(obj) and isinstance(sigs, list):
+            out.append((name, list(sigs)))
     return out
 
 
-def safe_names(names):
-    seen, out = set(), []
-    for n in names:
-        if keyword.iskeyword(n) or n in ('None', 'True', 'False'):
-            n += '_'
-        base, k = n, 2
-        while n in seen:
-            n, k = '%s%d' % (base, k), k + 1
-        seen.add(n)
-        out.append(n)
-    return out
+safe_names = modsrc.safe_names
 
 
 def render_def(name, params, result, names):

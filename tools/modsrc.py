@@ -11,6 +11,7 @@ driver's parameter names for them (for the frame functions, which call no
 driver function, the names of their own definition).
 """
 import glob
+import io
 import os
 import re
 
@@ -80,21 +81,71 @@ class Registration(object):
         self.inputs = None    # number of leading driver parameters that are the Python ones, or None
         self.own_names = None  # parameter names of a frame function's own definition
 
-    def param_names(self, decls, py_types):
-        """Driver parameter names for the Python parameters of types
-        `py_types`, or None where they do not line up with the driver's."""
+    def input_params(self, decls):
+        """(names, Python types) of the Python parameters as the sources say
+        them: the driver's input parameters, or a frame function's own names
+        (types None: not checked); None where they cannot be said."""
         if self.driver is None and self.own_names is not None:
-            ok = len(self.own_names) == len(py_types) and all(self.own_names)
-            return list(self.own_names) if ok else None
-        if self.inputs is None or self.driver not in decls or self.inputs != len(py_types):
+            return (list(self.own_names), None) if all(self.own_names) else None
+        if self.inputs is None or self.driver not in decls:
             return None
         params = decls[self.driver].params
         head, tail = params[:self.inputs], params[self.inputs:]
         if any(p.name is None for p in head) or not all(p.is_pointer for p in tail):
             return None
-        if [p.py_type for p in head] != list(py_types):
+        return [p.name for p in head], [p.py_type for p in head]
+
+    def param_names(self, decls, py_types):
+        """Driver parameter names for the Python parameters of types
+        `py_types`, or None where they do not line up with the driver's."""
+        found = self.input_params(decls)
+        if found is None or len(found[0]) != len(py_types):
             return None
-        return [p.name for p in head]
+        names, types = found
+        if types is not None and types != list(py_types):
+            return None
+        return names
+
+
+# Python 3's keywords (the same list whichever interpreter runs the tools).
+KEYWORDS = frozenset(
+    'False None True and as assert async await break class continue def del elif else except finally for '
+    'from global if import in is lambda nonlocal not or pass raise return try while with yield'.split())
+
+
+def safe_names(names):
+    """Parameter names usable in Python: keywords get a trailing _, repeats a number."""
+    seen, out = set(), []
+    for n in names:
+        if n in KEYWORDS:
+            n += '_'
+        base, k = n, 2
+        while n in seen:
+            n, k = '%s%d' % (base, k), k + 1
+        seen.add(n)
+        out.append(n)
+    return out
+
+
+def descriptions(directory, root=ROOT):
+    """{Python name: what it does} from modules/<dir>/descriptions.txt, the one
+    place the docstrings and docs/functions.md take it from."""
+    out = {}
+    path = os.path.join(root, 'modules', directory, 'descriptions.txt')
+    if not os.path.exists(path):
+        return out
+    with io.open(path, encoding='utf-8') as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith('#'):
+                continue
+            name, sep, text = line.partition(':')
+            if not sep or not re.match(r'^\w+$', name.strip()) or not text.strip():
+                raise ValueError('%s:%d: not "name: description"' % (path, number))
+            if name.strip() in out:
+                raise ValueError('%s:%d: %s described twice' % (path, number, name.strip()))
+            out[name.strip()] = text.strip()
+    return out
 
 
 # ---- C text -------------------------------------------------------------------------

@@ -1,0 +1,96 @@
+"""What help() and inspect show of every registered function: the text
+signature with the stubs' parameter names (positional-only), the description
+from modules/<dir>/descriptions.txt, the Python and C++ signatures, and the
+function's own name as __qualname__ and in its repr."""
+import ast
+import inspect
+import os
+import pickle
+import pydoc
+import sys
+import unittest
+
+import support
+from functions import MODULES, functions
+
+PY2 = sys.version_info[0] == 2
+sys.path.insert(0, os.path.join(support.ROOT, 'tools'))
+import modsrc  # noqa: E402
+
+DIRECTORY = dict((m, d) for m, d, _, _ in modsrc.MODULES)
+
+
+def stub_names(module):
+    """{function: [parameter names]} of stubs/<module>.pyi (first definition)."""
+    with open(os.path.join(support.ROOT, 'stubs', module + '.pyi')) as f:
+        tree = ast.parse(f.read())
+    out = {}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef) and node.name not in out:
+            out[node.name] = [a.arg for a in node.args.posonlyargs]
+    return out
+
+
+class Docstrings(unittest.TestCase):
+
+    @unittest.skipIf(sys.version_info < (3, 8), 'the stubs need Python 3.8 to parse')
+    def test_every_signature_has_the_stub_names_positional_only(self):
+        checked = 0
+        for module, _, _, count in MODULES:
+            names = stub_names(module)
+            for name, fn in functions(module):
+                sig = inspect.signature(fn)
+                self.assertEqual([p.name for p in sig.parameters.values()], names[name], '%s.%s' % (module, name))
+                self.assertTrue(all(p.kind == p.POSITIONAL_ONLY for p in sig.parameters.values()), name)
+                checked += len(fn.__self__.signatures)
+        self.assertEqual(checked, 537)  # registrations: ConfigureDO twice
+
+    def test_every_function_says_what_it_does_and_its_signatures(self):
+        for module, _, _, _ in MODULES:
+            texts = modsrc.descriptions(DIRECTORY[module])
+            for name, fn in functions(module):
+                doc = fn.__doc__
+                self.assertTrue(doc and texts.get(name), '%s.%s has no description' % (module, name))
+                self.assertIn(texts[name], doc)
+                cxx = doc.split('C++ signature:\n')[1].split('\n')
+                self.assertEqual(len(cxx), len(fn.__self__.signatures), name)
+                self.assertTrue(all(line.startswith('    %s(' % name) for line in cxx), doc)
+                if PY2:  # no text signature: the docstring starts with the call
+                    self.assertTrue(doc.startswith(name + '('), doc)
+                self.assertEqual(fn.__name__, name)
+                self.assertEqual(fn.__module__, module)
+
+    def test_descriptions_cover_exactly_the_registrations(self):
+        decls = modsrc.driver_declarations()
+        for module, directory, _, _ in modsrc.MODULES:
+            registered = set(r.name for r in modsrc.registrations(directory, decls))
+            self.assertEqual(set(modsrc.descriptions(directory)), registered, module)
+
+    def test_help_shows_signature_description_and_types(self):
+        import _photonbay as pb
+        text = pydoc.plain(pydoc.render_doc(pb.PWM_readValue))
+        if not PY2:
+            self.assertIn('PWM_readValue(ihandle, PWMSlot, channelNumber, /)', text)
+        self.assertIn("Measures and returns a channel's power.", text)
+        self.assertIn('PWM_readValue(ihandle: int, PWMSlot: int, channelNumber: int) -> float', text)
+        self.assertIn('C++ signature:\n        PWM_readValue(ViUInt32, ViInt32, ViInt32)', text)
+        # parameters named by position are explained in the docstring
+        self.assertIn('a1: N: values per result vector', pb.executeLambdaScan.__doc__)
+
+    def test_a_function_is_named_as_itself(self):
+        import _photonbay as pb
+        import _smeter as smu
+        self.assertIs(pickle.loads(pickle.dumps(smu.ConfigureDO)), smu.ConfigureDO)
+        if not PY2:  # 2.7 names every function with a self a method
+            self.assertEqual(repr(pb.init), '<built-in function init>')
+            self.assertEqual(pb.init.__qualname__, 'init')
+            self.assertEqual(str(inspect.signature(pb.foo)), '()')
+
+    def test_c_string_escapes(self):
+        import gen_docs
+        self.assertEqual(gen_docs.c_string(u'a "b" \\ \n\xb0'), '"a \\"b\\" \\\\ \\n\\302\\260"')
+        self.assertEqual(gen_docs.c_string(None), 'nullptr')
+
+
+if __name__ == '__main__':
+    unittest.main()
