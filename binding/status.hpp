@@ -277,12 +277,22 @@ inline void watchdog(void*) {
     std::_Exit(e.code.load());
 }
 
+// SystemExit at the next Python step of every thread but this one and the main.
+inline void stop_other_threads() {
+    PyThreadState* self = PyThreadState_Get();
+    for (PyThreadState* t = PyInterpreterState_ThreadHead(self->interp); t; t = PyThreadState_Next(t))
+        if (t != self && (unsigned long)t->thread_id != owed().main_ident) PyThreadState_SetAsyncExc(t->thread_id, PyExc_SystemExit);
+}
+
 // Claims the process's exit for this failure; false if another came first.
+// The other threads are told at once: one that fails later clears what it
+// was sent as it raises its own, so its finally blocks are never cut.
 inline bool claim(ViStatus status) {
     int expected = 0;
     if (!owed().claimed.compare_exchange_strong(expected, 1)) return false;
     owed().code.store(exit_code(status));
     owed().failed_at.store(now_ms());
+    stop_other_threads();
     return true;
 }
 
@@ -295,20 +305,12 @@ inline void after_first_line() {
     Py_END_ALLOW_THREADS
 }
 
-// SystemExit at the next Python step of every thread but this one and the main.
-inline void stop_other_threads() {
-    PyThreadState* self = PyThreadState_Get();
-    for (PyThreadState* t = PyInterpreterState_ThreadHead(self->interp); t; t = PyThreadState_Next(t))
-        if (t != self && (unsigned long)t->thread_id != owed().main_ident) PyThreadState_SetAsyncExc(t->thread_id, PyExc_SystemExit);
-}
-
 [[noreturn]] inline void end_process(bool claimer) {
     ProcessExit& e = owed();
     bool main = on_main_thread();
     if (claimer) {
         Py_AtExit(keep_exit_code);
         if (!main) Py_AddPendingCall(raise_in_main, nullptr);
-        stop_other_threads();
         PyThread_start_new_thread(watchdog, nullptr);
     }
     if (main) e.main_raised.store(true);
