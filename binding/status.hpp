@@ -126,18 +126,16 @@ inline bool finalizing() {
 }
 
 // The one exit() of the process: a second caller (the watchdog and the
-// interpreter's own end meeting) waits for the first to end it.
+// interpreter's own end meeting) waits for the first to end it.  Also the
+// last step of the interpreter's shutdown (Py_AtExit): a script that caught
+// the SystemExit, or had finished before a thread failed, still ends with the
+// status's code, never with 0.
 [[noreturn]] inline void exit_once() {
     if (owed().exiting.exchange(true))
         for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     std::fflush(nullptr);
     std::exit(owed().code.load());
 }
-
-// Last step of the interpreter's shutdown: a script that caught the
-// SystemExit, or had finished before a thread failed, still ends with the
-// status's code, never with 0.
-inline void keep_exit_code() { exit_once(); }
 
 // ---- the main thread ----------------------------------------------------------------
 inline bool in_threading_module() {
@@ -309,7 +307,7 @@ inline void after_first_line() {
     ProcessExit& e = owed();
     bool main = on_main_thread();
     if (claimer) {
-        Py_AtExit(keep_exit_code);
+        Py_AtExit(exit_once);
         if (!main) Py_AddPendingCall(raise_in_main, nullptr);
         PyThread_start_new_thread(watchdog, nullptr);
     }

@@ -22,6 +22,13 @@ s = pb.init('GPIB0::20::INSTR', 0, 0)
 p = pp.init('USB0::0x3A5C::0x0207::P0012345::INSTR', 0, 0)
 q = ps.init('GPIB0::9::INSTR', 0, 0)
 atexit.register(lambda: print('atexit ran'))
+
+def together(*fns):
+    threads = [threading.Thread(target=f) for f in fns]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
 '''
 
 
@@ -115,11 +122,7 @@ class ProcessEnd(unittest.TestCase):
                             pb.get_PWM_averagingTime_Q(s, 1, 0)
                     finally:
                         print('b finally')
-                threads = [threading.Thread(target=f) for f in (a, b)]
-                for t in threads:
-                    t.start()
-                for t in threads:
-                    t.join()
+                together(a, b)
             ''' % TIMEOUT)
             self.assertFirstFailureDecides(rc, out, err)
             self.assertEqual(first_status(out), TIMEOUT, out)
@@ -193,11 +196,7 @@ class ProcessEnd(unittest.TestCase):
                 time.sleep(0.1)
                 sim.fail('hp816x_PWM_readValue', %d)
                 pb.PWM_readValue(s, 1, 0)
-            threads = [threading.Thread(target=f) for f in (slow, fails)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join()
+            together(slow, fails)
         ''' % TIMEOUT)
         self.assertFirstFailureDecides(rc, out, err)
         self.assertEqual(rc, exit_code(TIMEOUT))
