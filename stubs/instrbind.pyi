@@ -1,0 +1,17 @@
+from typing import Optional
+
+__version__: str
+
+class DriverExit(SystemExit):
+    status: Optional[int]
+    module: Optional[str]
+    function: Optional[str]
+    session: Optional[int]
+    resource: Optional[str]
+    message: Optional[str]
+    def __init__(self, code: int, status: Optional[int] = ..., module: Optional[str] = ...,
+                 function: Optional[str] = ..., session: Optional[int] = ...,
+                 resource: Optional[str] = ..., message: Optional[str] = ...) -> None: ...
+
+def tracing() -> bool: ...
+def trace(on: bool = ...) -> None: ...
