@@ -179,8 +179,11 @@ const bool fork_handlers = pthread_atfork(before_fork, after_fork_parent, after_
 const size_t journal_limit = 100000;
 
 // INSTRSIM_JOURNAL_AT_EXIT=<file>: the journal is written there when the
-// process exits through C exit(), for tests of paths that end the process.
+// process exits through C exit() or quick_exit(), for tests of paths that
+// end the process.
 void dump_journal_at_exit() {
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) return;
     const char* path = std::getenv("INSTRSIM_JOURNAL_AT_EXIT");
     FILE* f = path ? std::fopen(path, "w") : nullptr;
     if (!f) return;
@@ -188,7 +191,11 @@ void dump_journal_at_exit() {
     for (const std::string& line : st().journal) std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
 }
-const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::atexit(dump_journal_at_exit) == 0;
+const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::atexit(dump_journal_at_exit) == 0
+#if !defined(_WIN32)
+                             && std::at_quick_exit(dump_journal_at_exit) == 0
+#endif
+    ;
 
 }  // namespace
 
