@@ -32,7 +32,8 @@ struct DriverLock {
         waiters.fetch_add(1, std::memory_order_seq_cst);
         {
             std::unique_lock<std::mutex> g(m);
-            while (serving.load(std::memory_order_seq_cst) != me) turn.wait(g);
+            // wait_for: condition_variable::wait is a newer libstdc++ symbol than wheels may need
+            while (serving.load(std::memory_order_seq_cst) != me) turn.wait_for(g, std::chrono::seconds(1));
         }
         waiters.fetch_sub(1, std::memory_order_relaxed);
     }

@@ -102,6 +102,7 @@ struct ProcessEnd {
     int code = 1;
     bool first_printed = false, main_told = false, main_done = false, joined = false;
     bool watchdog_running = false, ender_has_interpreter = false;
+    bool forked_from_worker = false;  // a fork child whose main thread is a threading.Thread
     unsigned long ender_ident = 0;  // the thread that runs the atexit handlers when abandoning
     Clock::time_point failed_at, main_done_at, main_back_at;
     PyObject* exit_type = nullptr;  // instrbind.DriverExit (SystemExit without it)
@@ -302,7 +303,7 @@ inline Claim claim(int exit_code, bool tentative) {
         g.unlock();
         without_interpreter([&] {
             std::unique_lock<std::mutex> w(r.m);
-            r.changed.wait(w, [&] { return r.phase != Phase::claiming; });
+            while (r.phase == Phase::claiming) r.changed.wait_for(w, std::chrono::seconds(1));
         });
         g.lock();
     }
@@ -390,16 +391,33 @@ inline void set_first_exit() {
     }
 }
 
+// A fork child made from a worker thread has no interpreter shutdown: when
+// its main thread ends (its thread state is cleared), the child ends with
+// the code owed.
+inline void child_main_ended(PyObject*) {
+    flush_python_streams();
+    end_now(owed_code());
+}
+inline void end_with_this_thread() {
+    PyObject* d = PyThreadState_GetDict();
+    PyObject* sentinel = d ? PyCapsule_New(&record(), "instrbind.child_main", child_main_ended) : nullptr;
+    if (!sentinel || PyDict_SetItemString(d, "instrbind.child_main", sentinel) < 0) PyErr_Clear();
+    Py_XDECREF(sentinel);
+}
+
 // This thread has had the failure's DriverExit (its own, or told): its later
 // calls reach the driver.  Interpreter held.
 inline void mark_told() {
     ProcessEnd& r = record();
     if (self_ident() == r.main_ident.load()) {
+        bool child;
         {
             std::lock_guard<std::mutex> g(r.m);
             r.main_told = true;
+            child = r.forked_from_worker;
         }
         r.changed.notify_all();
+        if (child) end_with_this_thread();
         return;
     }
     PyObject* d = PyThreadState_GetDict();  // borrowed; this thread's own
@@ -417,6 +435,7 @@ inline bool tell_this_thread() {
             r.main_told = r.main_told || tell;
         }
         if (tell) r.changed.notify_all();
+        if (tell && r.forked_from_worker) end_with_this_thread();
         return tell;
     }
     {
@@ -454,6 +473,7 @@ inline int raise_in_main(void*) {
         r.main_told = true;
     }
     r.changed.notify_all();
+    if (r.forked_from_worker) end_with_this_thread();
     set_first_exit();
     return -1;
 }
@@ -539,6 +559,7 @@ inline void after_fork_child() {
     new (&r.changed) std::condition_variable();
     r.quiet.remake();
     r.watch.fetch_and(trace_bit);
+    r.forked_from_worker = self_ident() != r.main_ident.load();
     r.main_ident.store(self_ident());
     r.main_inside.store(false);
     r.exiting.store(false);
