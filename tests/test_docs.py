@@ -1,12 +1,15 @@
 """What help() and inspect show of every registered function: the text
 signature with the stubs' parameter names (positional-only), the description
 from modules/<dir>/descriptions.txt, the Python and C++ signatures, and the
-function's own name as __qualname__ and in its repr."""
+function's own name as __qualname__ and in its repr; what each module says of
+itself (__doc__, __version__, its session types)."""
 import ast
+import importlib
 import inspect
 import os
 import pickle
 import pydoc
+import re
 import sys
 import unittest
 
@@ -90,6 +93,38 @@ class Docstrings(unittest.TestCase):
         import gen_docs
         self.assertEqual(gen_docs.c_string(u'a "b" \\ \n\xb0'), '"a \\"b\\" \\\\ \\n\\302\\260"')
         self.assertEqual(gen_docs.c_string(None), 'nullptr')
+
+
+def project_version():
+    with open(os.path.join(support.ROOT, 'pyproject.toml')) as f:
+        return re.search(r'^version = "([^"]+)"$', f.read(), re.M).group(1)
+
+
+class Modules(unittest.TestCase):
+    LIBRARIES = {'_photonbay': 'hp816x_32', '_smeter': 'KE2400_32', '_powerprobe': 'PM100D_Drv_32',
+                 '_polshaper': 'hp8169_32', '_instrbus': 'VISA32'}
+
+    def test_the_six_versions_are_pyprojects(self):
+        import instrbind
+        version = project_version()
+        found = dict((m, importlib.import_module(m).__version__) for m in list(self.LIBRARIES) + ['instrbind'])
+        self.assertEqual(found, dict((m, version) for m in found))
+
+    def test_each_module_says_what_it_binds_and_where_the_index_is(self):
+        for module, library in self.LIBRARIES.items():
+            doc = importlib.import_module(module).__doc__
+            self.assertTrue(doc.startswith('%s %s: binds ' % (module, project_version())), doc)
+            for part in (library, 'docs/functions.md', module + '.pyi', 'help(%s.' % module):
+                self.assertIn(part, doc)
+
+    def test_session_types_are_int_and_not_functions(self):
+        for module, _, _, _ in MODULES:
+            mod = importlib.import_module(module)
+            names = ['Session'] + (['ResourceManager', 'FindList'] if module == '_instrbus' else [])
+            for name in names:
+                self.assertIs(getattr(mod, name), int)
+                self.assertNotIn(name, dict(functions(module)))
+            self.assertEqual(mod.Session(4294967295), 4294967295)
 
 
 if __name__ == '__main__':
