@@ -74,7 +74,7 @@ class Docstrings(unittest.TestCase):
         text = pydoc.plain(pydoc.render_doc(pb.PWM_readValue))
         if not PY2:
             self.assertIn('PWM_readValue(ihandle, PWMSlot, channelNumber, /)', text)
-        self.assertIn("Measures and returns a channel's power.", text)
+        self.assertIn("Measures and returns a channel's power, in its power unit (0 dBm, 1 W)", text)
         self.assertIn('PWM_readValue(ihandle: int, PWMSlot: int, channelNumber: int) -> float', text)
         self.assertIn('C++ signature:\n        PWM_readValue(ViUInt32, ViInt32, ViInt32)', text)
         # parameters named by position are explained in the docstring
@@ -93,6 +93,63 @@ class Docstrings(unittest.TestCase):
         import gen_docs
         self.assertEqual(gen_docs.c_string(u'a "b" \\ \n\xb0'), '"a \\"b\\" \\\\ \\n\\302\\260"')
         self.assertEqual(gen_docs.c_string(None), 'nullptr')
+
+
+# Arguments that select by number, whose codes each docstring must list as
+# "name: 0 this, 1 that" (two codes at least), and quantities whose unit it
+# must give as "name in <unit>" (or "name: ..." with the unit in the codes).
+SELECTORS = {
+    '_photonbay': ['selection', 'wavelengthSelection', 'powerSelection', 'powerUnit', 'unit', 'laserState',
+                   'rangeMode', 'sweepMode', 'repeatMode', 'laserSource'],
+    '_polshaper': ['select'],
+    '_powerprobe': ['unit', 'autoRange', 'state', 'attribute'],
+    '_smeter': ['function', 'measurementFunction'],
+}
+QUANTITIES = {
+    '_photonbay': ['wavelength', 'startWavelength', 'stopWavelength', 'stepSize', 'power', 'dwellTime'],
+    '_polshaper': ['position', 'epsilon', 'theta'],
+    '_powerprobe': [],
+    '_smeter': [],
+}
+
+
+def parameter_names(name, doc):
+    """The parameter names of the docstring's Python signature line,
+    'f(a: int, b: float) -> int' (every overload's)."""
+    out = []
+    for inside in re.findall(r'^\s*%s\((.*)\) -> ' % name, doc, re.M):
+        out += [p.split(':')[0].strip() for p in inside.split(',') if p.strip()]
+    return out
+
+
+class Codes(unittest.TestCase):
+    def missing(self, module):
+        out = []
+        for name, fn in functions(module):
+            doc = fn.__doc__
+            for arg in parameter_names(name, doc):
+                if arg in SELECTORS[module] and not re.search(
+                        r'\b%s: -?\d+ [^,;]+(, -?\d+ [^,;]+)+' % arg, doc):
+                    out.append('%s(%s): no codes' % (name, arg))
+                if arg in QUANTITIES[module] and not re.search(r'\b%s( and \w+)* in \S' % arg, doc) \
+                        and not re.search(r'\b(\w+, )*%s(, \w+)* and \w+ in \S' % arg, doc):
+                    out.append('%s(%s): no unit' % (name, arg))
+        return out
+
+    def test_every_selector_lists_its_codes_and_every_quantity_its_unit(self):
+        for module in SELECTORS:
+            self.assertEqual(self.missing(module), [], module)
+
+    def test_the_codes_where_the_modules_differ(self):
+        import _photonbay as pb, _polshaper as pol, _powerprobe as pm
+        self.assertIn('wavelengthSelection: 0 the value given, 1 minimum, 2 default, 3 maximum; wavelength in m',
+                      pb.set_TLS_wavelength.__doc__)
+        self.assertIn('select: 0 the value given, 1 minimum, 2 maximum, 3 default', pol.setPolPos.__doc__)
+        self.assertIn('powerUnit: 0 dBm, 1 W', pb.set_PWM_powerUnit.__doc__)
+        self.assertIn('unit: 0 W, 1 dBm', pm.setPowerUnit.__doc__)
+        self.assertIn('in m: (minimum, default, maximum, current)', pb.get_TLS_wavelength_Q.__doc__)
+        self.assertIn('34 entries', pb.PWM_readAll.__doc__)
+        self.assertIn('slot 0, channel 0 and power 0.0', pb.PWM_readAll.__doc__)
 
 
 def project_version():
