@@ -27,13 +27,33 @@ using Register = void (*)(Module&);
 // Each module's descriptions in registration order, generated at build time
 // (tools/gen_docs.py writes <build>/docs/<module>_docs.cpp).
 extern const describe::Doc module_docs[];
+// The module's __doc__ and __version__ (the project's, from pyproject.toml), generated beside them.
+extern const char module_doc[];
+extern const char module_version[];
+
+// The session types a module's functions take, as plain int at run time
+// (the stubs make them distinct NewTypes): _photonbay.Session(4097) is 4097.
+inline bool add_session_types(PyObject* m, const char* name) {
+    const bool bus = std::strcmp(name, "_instrbus") == 0;
+    const char* types[] = {"Session", bus ? "ResourceManager" : nullptr, bus ? "FindList" : nullptr};
+    for (const char* t : types) {
+        if (!t) continue;
+        PyObject* cls = reinterpret_cast<PyObject*>(&PyLong_Type);
+#if BIND_PY2
+        cls = reinterpret_cast<PyObject*>(&PyInt_Type);  // int(x) is a long above sys.maxint
+#endif
+        Py_INCREF(cls);
+        if (PyModule_AddObject(m, t, cls) != 0) return false;
+    }
+    return true;
+}
 
 inline PyObject* init_module(const char* name, Register body) {
 #if BIND_PY3
-    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, module_doc, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
     PyObject* m = PyModule_Create(&def);
 #else
-    PyObject* m = Py_InitModule4(name, nullptr, nullptr, nullptr, PYTHON_API_VERSION);
+    PyObject* m = Py_InitModule4(name, nullptr, const_cast<char*>(module_doc), nullptr, PYTHON_API_VERSION);
     Py_XINCREF(m);  // borrowed on 2.7
 #endif
     if (!m) return nullptr;
@@ -46,6 +66,8 @@ inline PyObject* init_module(const char* name, Register body) {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
         Module module(m, name, module_docs);
         body(module);
+        if (PyModule_AddStringConstant(m, "__version__", module_version) != 0 || !add_session_types(m, name))
+            throw error();
     } catch (error&) {
         Py_DECREF(m);
         return nullptr;

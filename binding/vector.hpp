@@ -343,6 +343,28 @@ template <class T> struct Vector {
         PyObject_Del(o);
     }
 
+    // "ViReal64Vec([1.5, 2.5])"; past shown_items elements the first five and
+    // the length: "ViReal64Vec([1.5, 2.5, 3.5, 4.5, 5.5, ...], len=1001)".
+    static constexpr Py_ssize_t shown_items = 6, shown_head = 5;
+    static PyObject* repr(PyObject* o) {
+        Obj* v = cast(o);
+        Py_ssize_t n = v->size, k = n <= shown_items ? n : shown_head;
+        std::string out = std::string(elem<T>::name) + "([";
+        for (Py_ssize_t i = 0; i < k; ++i) {
+            PyObject* item = elem<T>::to_py(v->data[i]);
+            PyObject* r = item ? PyObject_Repr(item) : nullptr;
+            Py_XDECREF(item);
+            const char* s = r ? py::c_str(r) : nullptr;
+            if (!s) { Py_XDECREF(r); return nullptr; }
+            if (i) out += ", ";
+            out += s;
+            Py_DECREF(r);
+        }
+        if (k < n) out += ", ...], len=" + std::to_string((long long)n) + ")";
+        else out += "])";
+        return py::text(out.data(), (Py_ssize_t)out.size());
+    }
+
     static PyMethodDef methods[];
     static PySequenceMethods seq;
     static PyMappingMethods map;
@@ -371,6 +393,7 @@ template <class T> struct Vector {
 #endif
             ;
         type.tp_iter = iter;
+        type.tp_repr = repr;
         type.tp_methods = methods;
         type.tp_new = tp_new;
         iter_type.tp_name = iter_name.c_str();

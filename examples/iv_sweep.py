@@ -102,7 +102,7 @@ def main(argv):
     path = output_path(argv, 'iv_sweep.csv')
     session = smu.init(RESOURCE, 1, 1)
     if not session:
-        print('No instrument: %s' % smu.GetError(0, 512)[1])
+        print('No instrument: %s' % smu.GetError(smu.Session(0), 512)[1])
         return 1
     try:
         model = smu.GetAttributeViString(session, '', 1050512, 256)  # instrument model

@@ -1,12 +1,15 @@
 """What help() and inspect show of every registered function: the text
 signature with the stubs' parameter names (positional-only), the description
 from modules/<dir>/descriptions.txt, the Python and C++ signatures, and the
-function's own name as __qualname__ and in its repr."""
+function's own name as __qualname__ and in its repr; what each module says of
+itself (__doc__, __version__, its session types)."""
 import ast
+import importlib
 import inspect
 import os
 import pickle
 import pydoc
+import re
 import sys
 import unittest
 
@@ -71,7 +74,7 @@ class Docstrings(unittest.TestCase):
         text = pydoc.plain(pydoc.render_doc(pb.PWM_readValue))
         if not PY2:
             self.assertIn('PWM_readValue(ihandle, PWMSlot, channelNumber, /)', text)
-        self.assertIn("Measures and returns a channel's power.", text)
+        self.assertIn("Measures and returns a channel's power, in its power unit (0 dBm, 1 W)", text)
         self.assertIn('PWM_readValue(ihandle: int, PWMSlot: int, channelNumber: int) -> float', text)
         self.assertIn('C++ signature:\n        PWM_readValue(ViUInt32, ViInt32, ViInt32)', text)
         # parameters named by position are explained in the docstring
@@ -90,6 +93,95 @@ class Docstrings(unittest.TestCase):
         import gen_docs
         self.assertEqual(gen_docs.c_string(u'a "b" \\ \n\xb0'), '"a \\"b\\" \\\\ \\n\\302\\260"')
         self.assertEqual(gen_docs.c_string(None), 'nullptr')
+
+
+# Arguments that select by number, whose codes each docstring must list as
+# "name: 0 this, 1 that" (two codes at least), and quantities whose unit it
+# must give as "name in <unit>" (or "name: ..." with the unit in the codes).
+SELECTORS = {
+    '_photonbay': ['selection', 'wavelengthSelection', 'powerSelection', 'powerUnit', 'unit', 'laserState',
+                   'rangeMode', 'sweepMode', 'repeatMode', 'laserSource'],
+    '_polshaper': ['select'],
+    '_powerprobe': ['unit', 'autoRange', 'state', 'attribute'],
+    '_smeter': ['function', 'measurementFunction'],
+}
+QUANTITIES = {
+    '_photonbay': ['wavelength', 'startWavelength', 'stopWavelength', 'stepSize', 'power', 'dwellTime'],
+    '_polshaper': ['position', 'epsilon', 'theta'],
+    '_powerprobe': [],
+    '_smeter': [],
+}
+
+
+def parameter_names(name, doc):
+    """The parameter names of the docstring's Python signature line,
+    'f(a: int, b: float) -> int' (every overload's)."""
+    out = []
+    for inside in re.findall(r'^\s*%s\((.*)\) -> ' % name, doc, re.M):
+        out += [p.split(':')[0].strip() for p in inside.split(',') if p.strip()]
+    return out
+
+
+class Codes(unittest.TestCase):
+    def missing(self, module):
+        out = []
+        for name, fn in functions(module):
+            doc = fn.__doc__
+            for arg in parameter_names(name, doc):
+                if arg in SELECTORS[module] and not re.search(
+                        r'\b%s: -?\d+ [^,;]+(, -?\d+ [^,;]+)+' % arg, doc):
+                    out.append('%s(%s): no codes' % (name, arg))
+                if arg in QUANTITIES[module] and not re.search(r'\b%s( and \w+)* in \S' % arg, doc) \
+                        and not re.search(r'\b(\w+, )*%s(, \w+)* and \w+ in \S' % arg, doc):
+                    out.append('%s(%s): no unit' % (name, arg))
+        return out
+
+    def test_every_selector_lists_its_codes_and_every_quantity_its_unit(self):
+        for module in SELECTORS:
+            self.assertEqual(self.missing(module), [], module)
+
+    def test_the_codes_where_the_modules_differ(self):
+        import _photonbay as pb, _polshaper as pol, _powerprobe as pm
+        self.assertIn('wavelengthSelection: 0 the value given, 1 minimum, 2 default, 3 maximum; wavelength in m',
+                      pb.set_TLS_wavelength.__doc__)
+        self.assertIn('select: 0 the value given, 1 minimum, 2 maximum, 3 default', pol.setPolPos.__doc__)
+        self.assertIn('powerUnit: 0 dBm, 1 W', pb.set_PWM_powerUnit.__doc__)
+        self.assertIn('unit: 0 W, 1 dBm', pm.setPowerUnit.__doc__)
+        self.assertIn('in m: (minimum, default, maximum, current)', pb.get_TLS_wavelength_Q.__doc__)
+        self.assertIn('34 entries', pb.PWM_readAll.__doc__)
+        self.assertIn('slot 0, channel 0 and power 0.0', pb.PWM_readAll.__doc__)
+
+
+def project_version():
+    with open(os.path.join(support.ROOT, 'pyproject.toml')) as f:
+        return re.search(r'^version = "([^"]+)"$', f.read(), re.M).group(1)
+
+
+class Modules(unittest.TestCase):
+    LIBRARIES = {'_photonbay': 'hp816x_32', '_smeter': 'KE2400_32', '_powerprobe': 'PM100D_Drv_32',
+                 '_polshaper': 'hp8169_32', '_instrbus': 'VISA32'}
+
+    def test_the_six_versions_are_pyprojects(self):
+        import instrbind
+        version = project_version()
+        found = dict((m, importlib.import_module(m).__version__) for m in list(self.LIBRARIES) + ['instrbind'])
+        self.assertEqual(found, dict((m, version) for m in found))
+
+    def test_each_module_says_what_it_binds_and_where_the_index_is(self):
+        for module, library in self.LIBRARIES.items():
+            doc = importlib.import_module(module).__doc__
+            self.assertTrue(doc.startswith('%s %s: binds ' % (module, project_version())), doc)
+            for part in (library, 'docs/functions.md', module + '.pyi', 'help(%s.' % module):
+                self.assertIn(part, doc)
+
+    def test_session_types_are_int_and_not_functions(self):
+        for module, _, _, _ in MODULES:
+            mod = importlib.import_module(module)
+            names = ['Session'] + (['ResourceManager', 'FindList'] if module == '_instrbus' else [])
+            for name in names:
+                self.assertIs(getattr(mod, name), int)
+                self.assertNotIn(name, dict(functions(module)))
+            self.assertEqual(mod.Session(4294967295), 4294967295)
 
 
 if __name__ == '__main__':

@@ -49,7 +49,22 @@ class Contents(unittest.TestCase):
         self.assertRaises(TypeError, lambda: v + v)
         self.assertNotEqual(real(1.0), real(1.0))  # identity comparison
         self.assertEqual(hash(v), hash(v))
-        self.assertTrue(repr(v).startswith('<_photonbay.ViReal64Vec object at 0x'))
+
+    def test_repr_shows_the_values_and_past_six_the_length(self):
+        self.assertEqual(repr(pb.ViReal64Vec()), 'ViReal64Vec([])')
+        self.assertEqual(repr(ints()), 'ViInt32Vec([])')
+        self.assertEqual(repr(real(1.5, -2, 1e-9, float('inf'))), 'ViReal64Vec([1.5, -2.0, 1e-09, inf])')
+        self.assertEqual(repr(ints(*range(6))), 'ViInt32Vec([0, 1, 2, 3, 4, 5])')
+        self.assertEqual(repr(ints(*range(7))), 'ViInt32Vec([0, 1, 2, 3, 4, ...], len=7)')
+        self.assertEqual(repr(ints(-2147483648, 2147483647)), 'ViInt32Vec([-2147483648, 2147483647])')
+        big = pb.ViReal64Vec()
+        big.extend([0.5] * 2000000)
+        self.assertEqual(repr(big), 'ViReal64Vec([0.5, 0.5, 0.5, 0.5, 0.5, ...], len=2000000)')
+        self.assertIs(type(repr(big)), str)
+        view = memoryview(big)                   # an exported vector shows the same and stays exported
+        self.assertEqual(repr(big), 'ViReal64Vec([0.5, 0.5, 0.5, 0.5, 0.5, ...], len=2000000)')
+        self.assertRaises(BufferError, big.append, 1.0)
+        del view
 
     def test_pickling_and_copy_are_not_enabled(self):
         for op in (pickle.dumps, copy.copy, copy.deepcopy):

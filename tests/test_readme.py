@@ -1,5 +1,6 @@
-"""The README's named Python blocks run as written; the examples that write
-files say where; ./run's builds show progress and keep the whole log."""
+"""The named Python blocks of the README and docs/*.md run as written; their
+links lead somewhere; the examples that write files say where; ./run's builds
+show progress and keep the whole log."""
 import ast
 import os
 import re
@@ -12,11 +13,23 @@ import unittest
 from support import BUILD, ROOT
 
 
+def doc_pages():
+    """The README, then docs/*.md, as paths relative to the repository."""
+    docs = sorted(n for n in os.listdir(os.path.join(ROOT, 'docs')) if n.endswith('.md'))
+    return ['README.md'] + ['docs/' + n for n in docs]
+
+
+def read(page):
+    with open(os.path.join(ROOT, page), 'rb') as f:
+        return f.read().decode('utf-8')
+
+
 def readme_files():
     """{file name: source} of the ```python blocks whose first line names a
     file ('# name.py'); a block '# name.py, continued' is appended to it."""
-    with open(os.path.join(ROOT, 'README.md')) as f:
-        blocks = re.findall(r'^```python\n(.*?)^```', f.read(), re.M | re.S)
+    blocks = []
+    for page in doc_pages():
+        blocks += re.findall(r'^```python\n(.*?)^```', read(page), re.M | re.S)
     files = {}
     for block in blocks:
         m = re.match(r'# (\w+\.py)(, continued)?\n', block)
@@ -56,14 +69,42 @@ class Readme(unittest.TestCase):
             self.assertEqual(ast.literal_eval(line), expected, code)
 
     def test_the_lab_script_tests_run_and_pass(self):
-        self.assertEqual(sorted(self.files), ['first_steps.py', 'my_lab_script.py', 'test_my_lab_script.py'])
-        rc, out, err = run(['-m', 'unittest', 'test_my_lab_script'], self.tmp)
-        self.assertEqual(rc, 0, err)
-        count = self.files['test_my_lab_script.py'].count('    def test_')
-        self.assertIn('Ran %d tests' % count, err)
-        self.assertNotIn('skipped', err)
+        self.assertEqual(sorted(self.files), ['first_steps.py', 'my_lab_script.py', 'test_laser.py',
+                                              'test_my_lab_script.py'])
+        for name in ['test_laser', 'test_my_lab_script']:
+            rc, out, err = run(['-m', 'unittest', name], self.tmp)
+            self.assertEqual(rc, 0, err)
+            count = self.files[name + '.py'].count('    def test_')
+            self.assertIn('Ran %d test' % count, err)
+            self.assertNotIn('skipped', err)
         rc, out, err = run(['-c', 'from my_lab_script import tune_laser; tune_laser(0, 1550.0, -1)'], self.tmp)
         self.assertIn('ValueError: retries must be 0 or more, not -1', err)
+
+
+class Links(unittest.TestCase):
+    LINK = re.compile(r'\]\(([^)\s]+)\)')
+
+    @staticmethod
+    def anchors(text):
+        """GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'."""
+        text = re.sub(r'^```.*?^```', '', text, flags=re.M | re.S)
+        return set(re.sub(r'[^\w\- ]', '', h.strip().lower()).replace(' ', '-')
+                   for h in re.findall(r'^#+ (.*)$', text, re.M))
+
+    def test_every_link_leads_to_a_file_and_heading_and_every_page_is_linked(self):
+        linked = set()
+        for page in doc_pages():
+            for target in self.LINK.findall(read(page)):
+                if re.match(r'\w+:', target):
+                    continue
+                path, _, anchor = target.partition('#')
+                path = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+                self.assertTrue(os.path.exists(os.path.join(ROOT, path)), (page, target))
+                if anchor:
+                    self.assertIn(anchor, self.anchors(read(path)), (page, target))
+                if page == 'README.md':
+                    linked.add(path)
+        self.assertEqual(sorted(p for p in doc_pages()[1:] if p not in linked), [])
 
 
 class ExampleFiles(unittest.TestCase):

@@ -25,6 +25,37 @@ SCRIPT = os.path.join(support.ROOT, 'tests', 'typing', 'lab_script.py')
 MODULES = ['_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus', 'instrsim']
 
 
+def pyright():
+    """The pyright command ($PYRIGHT, on PATH, or npm's in /work/tools-npm), or None."""
+    for cand in [os.environ.get('PYRIGHT'), shutil.which('pyright') if hasattr(shutil, 'which') else None,
+                 '/work/tools-npm/node_modules/.bin/pyright']:
+        if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
+            return cand
+    return None
+
+
+MIXED = """import _photonbay as pb
+import _smeter as smu
+s = pb.init('GPIB0::20::INSTR', 1, 0)
+smu.Read(s, 1)
+"""
+
+CORRECT = """import _instrbus as bus
+import _photonbay as pb
+import _smeter as smu
+s = pb.init('GPIB0::20::INSTR', 1, 0)
+k = smu.init('GPIB0::24::INSTR', 1, 1)
+amps: float = smu.Read(k, 1) + pb.PWM_readValue(s, 1, 0)
+pb.close(pb.Session(4097))
+rm = bus.OpenDefaultRM()
+found, count, first = bus.FindRsrc(rm, '?*INSTR')
+vi = bus.Open(rm, bus.FindNext(found), 0, 2000)
+bus.Close(vi)
+bus.Close(found)
+bus.Close(rm)
+"""
+
+
 @unittest.skipIf(mypy is None, 'mypy is not installed for this interpreter (Debian: apt-get install python3-mypy)')
 class TypeCheckers(unittest.TestCase):
 
@@ -85,7 +116,50 @@ class TypeCheckers(unittest.TestCase):
                     'pb.PWM_readValue(1, 2)\nsim.fail("x", "y")\nv: pb.ViReal64Vec = pb.ViInt32Vec()\n')
         rc, out = self.run_tool(['mypy', '--strict', 'wrong.py'], self.tmp, PYTHONPATH=site)
         self.assertEqual(rc, 1, out)
-        self.assertIn('Found 3 errors', out)
+        self.assertIn('Found 4 errors', out)   # 1 is no _photonbay.Session either
+
+    # Each driver's sessions are a type of their own for the checkers.
+    EXAMPLES = os.path.join(support.ROOT, 'examples')
+
+    def write(self, name, text):
+        with open(os.path.join(self.tmp, name), 'w') as f:
+            f.write(text)
+
+    def test_a_session_of_another_driver_is_an_error_and_a_correct_script_is_clean(self):
+        self.write('mixed.py', MIXED)
+        self.write('correct.py', CORRECT)
+        rc, out = self.run_tool(['mypy', '--strict', 'mixed.py'], self.tmp, MYPYPATH=STUBS)
+        self.assertEqual(rc, 1, out)
+        self.assertIn('mixed.py:4: error: Argument 1 to "Read" has incompatible type "_photonbay.Session"; '
+                      'expected "_smeter.Session"', out)
+        self.assertIn('Found 1 error', out)
+        rc, out = self.run_tool(['mypy', '--strict', 'correct.py'], self.tmp, MYPYPATH=STUBS)
+        self.assertEqual(rc, 0, out)
+        # The examples, as written (untyped, 2.7-compatible), with their bodies
+        # checked: no session goes astray (their 2.7 idioms draw other remarks).
+        rc, out = self.run_tool(['mypy', '--check-untyped-defs', '--ignore-missing-imports'] + self.examples(),
+                                self.tmp, MYPYPATH=STUBS)
+        self.assertIn('checked 9 source files', out)
+        self.assertEqual([l for l in out.splitlines() if 'Session' in l], [], out)
+
+    def examples(self):
+        return sorted(os.path.join(self.EXAMPLES, n) for n in os.listdir(self.EXAMPLES) if n.endswith('.py'))
+
+    @unittest.skipIf(pyright() is None, 'pyright is not installed (npm install pyright; or set PYRIGHT)')
+    def test_pyright_sees_the_same(self):
+        self.write('mixed.py', MIXED)
+        self.write('correct.py', CORRECT)
+        self.write('pyrightconfig.json', '{"stubPath": "%s", "pythonVersion": "3.8"}' % STUBS.replace('\\', '/'))
+        def check(files):
+            p = subprocess.Popen([pyright()] + files, cwd=self.tmp, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            return p.communicate()[0].decode('utf-8', 'replace')
+        out = check(['mixed.py'])
+        self.assertIn('\n1 error', out)
+        self.assertIn('"_photonbay.Session" is not assignable to "_smeter.Session"', out)
+        self.assertIn('\n0 errors', check(['correct.py']))
+        out = check(self.examples())
+        self.assertIn('examples', out)
+        self.assertEqual([l for l in out.splitlines() if 'Session' in l], [], out)
 
 
 if __name__ == '__main__':

@@ -27,10 +27,11 @@ HEADER = '''\
 # All parameters are positional.  Pass-through functions return the driver's
 # status; the others return their outputs (a value, a str, a tuple in the
 # driver's output order, or a vector).
-from typing import Iterable, Iterator, Optional, Tuple, Union, final, overload
+from typing import Iterable, Iterator, NewType, Optional, Tuple, Union, final, overload
 
 from _typeshed import WriteableBuffer
 
+{sessions}
 # Text arguments: str (Latin-1) or bytes; a writable byte buffer (bytearray,
 # memoryview) is handed to the driver in place and may be written to; None is
 # a null pointer.
@@ -68,6 +69,7 @@ class {cls}:
     def __iter__(self) -> Iterator[{item}]: ...
     def append(self, value: {item}, /) -> None: ...
     def extend(self, values: Iterable[{item}], /) -> None: ...
+    def __repr__(self) -> str: ...
     # The buffer protocol as type checkers see it (PEP 688: methods from
     # Python 3.12 on, the C-level protocol before).
     def __buffer__(self, flags: int, /) -> memoryview: ...
@@ -101,6 +103,54 @@ def module_functions(module):
 
 
 safe_names = modsrc.safe_names
+
+SESSIONS = """\
+# Sessions: a distinct type per driver, so that a session of one module handed
+# to another's function is a type error.  At run time they are plain ints
+# (the module's Session is int): Session(4097) makes one from a number.
+Session = NewType('Session', int)
+"""
+BUS_SESSIONS = SESSIONS + """\
+ResourceManager = NewType('ResourceManager', int)
+FindList = NewType('FindList', int)
+"""
+
+# Functions whose result is a new session of their module.
+OPENERS = {('_photonbay', 'init'), ('_photonbay', 'getHandle'), ('_smeter', 'init'),
+           ('_smeter', 'InitWithOptions'), ('_smeter', 'Reconnect'), ('_powerprobe', 'init'),
+           ('_polshaper', 'init')}
+
+# _instrbus: (parameter types, result) by function, the VISA object each takes
+# (None: as the module says).
+_ANY_VI = 'Union[Session, ResourceManager, FindList]'
+BUS_TYPES = {
+    'OpenDefaultRM': ([], 'ResourceManager'),
+    'FindRsrc': (['ResourceManager', None], 'Tuple[FindList, int, str]'),
+    'Close': ([_ANY_VI], None),
+    'FindNext': (['FindList'], None),
+    'Open': (['ResourceManager', None, None, None], 'Session'),
+    'GetAttribute': (['Union[Session, ResourceManager]', None], None),
+    'SetAttribute': (['Union[Session, ResourceManager]', None, None], None),
+}
+
+
+def session_typed(module_name, name, params, result, reg, decls):
+    """The stub types with sessions as the module's session types: a first
+    parameter the driver declares ViSession (or a frame or positional function
+    names 'session'), an opener's result; _instrbus by its table."""
+    params = list(params)
+    if module_name == '_instrbus':
+        types, res = BUS_TYPES[name]
+        return [t or p for t, p in zip(types, params)], res or result
+    first = None
+    if reg.driver in decls and decls[reg.driver].params and reg.inputs:
+        first = decls[reg.driver].params[0].ctype
+    own = reg.own_names or modsrc.POSITIONAL.get((module_name, name)) or []
+    if params and params[0] == 'int' and (first == 'ViSession' or (own and own[0] == 'session')):
+        params[0] = 'Session'
+    if (module_name, name) in OPENERS:
+        result = 'Session'
+    return params, result
 
 
 def render_def(name, params, result, names):
@@ -141,7 +191,8 @@ def positional_lines(module_name, name, count):
 
 
 def stub_text(module_name, what, module, regs, decls):
-    lines = [HEADER.format(module=module_name, what=what)]
+    sessions = BUS_SESSIONS if module_name == '_instrbus' else SESSIONS
+    lines = [HEADER.format(module=module_name, what=what, sessions=sessions)]
     for cls, desc, fmt, item in VECTORS:
         lines.append(VECTOR.format(cls=cls, what=desc, fmt=fmt, item=item))
     for name, overloads in paired(module_name, module, regs):
@@ -153,7 +204,8 @@ def stub_text(module_name, what, module, regs, decls):
         for sig, reg in entries:
             params, result = parse_signature(sig)
             names = reg.param_names(decls, params)
-            d = render_def(name, params, result, safe_names(names or ['a%d' % i for i in range(len(params))]))
+            typed, result = session_typed(module_name, name, params, result, reg, decls)
+            d = render_def(name, typed, result, safe_names(names or ['a%d' % i for i in range(len(params))]))
             if params and not names:  # what a0, a1, ... are
                 d = '\n'.join(['# %s' % line for line in positional_lines(module_name, name, len(params))] + [d])
             defs.append(d)

@@ -11,7 +11,7 @@ import _smeter as smu
 import instrsim as sim
 
 
-def scan(session: int, points: int) -> List[Tuple[float, float]]:
+def scan(session: pb.Session, points: int) -> List[Tuple[float, float]]:
     pb.set_TLS_wavelength(session, 0, 0, 1550e-9)
     low, high, default, now = pb.get_TLS_wavelength_Q(session, 0)
     wavelengths, power, *rest = pb.executeLambdaScan(session, points)
@@ -25,6 +25,7 @@ def bench() -> float:
     s = pb.init('GPIB0::20::INSTR', 1, 0)
     watts: float = pb.PWM_readValue(s, 1, 0)
     pb.close(s)
+    pb.close(pb.Session(4097))                  # a session number from elsewhere, cast
     k = smu.init('GPIB0::24::INSTR', 1, 1)
     code, text = smu.GetError(k, 512)
     readings, count = smu.ReadMultiPoint(k, 0, 10)
