@@ -78,7 +78,8 @@ class Wheel(unittest.TestCase):
         self.prefix = os.path.join(self.tmp, 'prefix')
         os.mkdir(self.prefix)
         self.files = dict((m + backend.ext_suffix(), b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
-        self.files.update({'instrsim.py': b'x = 1\n', '_photonbay.pyi': b'def f() -> int: ...\n'})
+        self.files.update({'instrsim.py': b'x = 1\n', 'instrbind.py': b'y = 1\n', 'bench.json': b'{"instruments": []}',
+                           '_photonbay.pyi': b'def f() -> int: ...\n'})
         for name, data in self.files.items():
             with open(os.path.join(self.prefix, name), 'wb') as f:
                 f.write(data)

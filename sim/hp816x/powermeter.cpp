@@ -285,11 +285,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count,
             for (int ch = 0; ch < sim::channels(modules[slot]) && all.size() < (size_t)cap; ++ch)
                 all.push_back({(int)slot, ch});
     int n = sim::hostile() ? cap : (int)all.size();  // hostile: every entry written
-    for (int i = 0; i < n && !all.empty(); ++i) {
-        const PwmChannel& p = all[(size_t)i % all.size()];
-        if (slots) slots[i] = p.slot;
-        if (channels) channels[i] = p.channel;
-        if (values) values[i] = reading(p.slot, p.channel);
+    for (int i = 0; i < n; ++i) {
+        bool real = (size_t)i < all.size();  // hostile: junk beyond the mainframe's channels
+        if (slots) slots[i] = real ? all[(size_t)i].slot : -1;
+        if (channels) channels[i] = real ? all[(size_t)i].channel : -1;
+        if (values) values[i] = real ? reading(all[(size_t)i].slot, all[(size_t)i].channel) : -1.0;
     }
     put(count, sim::report_count((long long)all.size(), cap));
     return c.done();
