@@ -158,7 +158,7 @@ class BenchFiles(SimTestCase):
             s = pb.init('GPIB0::5::INSTR', 0, 0)
             print(pb.PWM_readValue(s, 1, 0) < 0)
             print(pb.set_PWM_wavelength(s, 2, 0, 1550e-9))
-            print(pb.set_PWM_wavelength(s, 0, 0, 1550e-9), pb.error_query(s))
+            print('%d %r' % (pb.set_PWM_wavelength(s, 0, 0, 1550e-9), pb.error_query(s)))
         ''', env={'INSTRSIM_CONFIG': path})
         self.assertEqual(r.returncode, 0, r)
         self.assertEqual(r.stdout.split('\n'), [

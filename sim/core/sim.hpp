@@ -1,6 +1,7 @@
-// Common core of the simulated driver libraries: sessions over a fixed table
-// of simulated instruments, a journal of every driver call, scripted statuses,
-// outputs and instrument errors, a value store, and a hostile mode.
+// Common core of the simulated driver libraries: sessions over the simulated
+// instruments of the bench (bench.json or INSTRSIM_CONFIG), a journal of every
+// driver call, scripted statuses, outputs and instrument errors, the drivers'
+// slot and channel tables, session timeouts, a value store, and a hostile mode.
 //
 // A simulated driver function reads like this:
 //
