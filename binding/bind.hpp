@@ -37,7 +37,8 @@ inline PyObject* init_module(const char* name, Register body) {
     Py_XINCREF(m);  // borrowed on 2.7
 #endif
     if (!m) return nullptr;
-    if (!detail::attach_process_exit()) {
+    detail::module_name() = name;
+    if (!end::attach(detail::driver_lock())) {
         Py_DECREF(m);
         return nullptr;
     }

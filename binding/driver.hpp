@@ -1,4 +1,5 @@
-// Driver calls run with the interpreter released, one at a time per module.
+// Driver calls run with the interpreter released, one at a time per module,
+// served in the order they come.
 //
 //   check(s, bind::call(hp816x_PWM_readAll, s, &count, ...));   // one call
 //   bind::locked([&] { ...several driver calls, module state... });
@@ -10,71 +11,145 @@
 // interpreter is released and dropped before it is taken back, never the
 // other way round, so no thread ever waits for it holding the interpreter.
 // Inside a section: no Python object may be touched.
+//
+// Entering a section is where a thread learns of another thread's failure
+// (it raises the failure's DriverExit instead of calling the driver), and
+// coming back is where a thread stays out of an interpreter that is ending
+// (see process_end.hpp).  Coming back is ordinary code, never a destructor:
+// a forced unwind of the interpreter's end may pass through it.
 #ifndef BIND_DRIVER_HPP
 #define BIND_DRIVER_HPP
 
-#include <mutex>
-#include <new>
+#include <chrono>
+#include <exception>
+#include <type_traits>
 #include <utility>
 
-#if !defined(_WIN32)
-#include <pthread.h>
-#endif
-
 #include "compat.hpp"
+#include "driver_lock.hpp"
+#include "process_end.hpp"
+#include "vector.hpp"  // bind::error
 
 namespace bind {
+
 namespace detail {
 
-struct DriverLock {
-    std::mutex m;
-    DriverLock() {
+// This module's lock; made once and never destroyed (other threads may be
+// inside a driver as the process ends).
+inline DriverLock& driver_lock() {
+    static DriverLock* l = [] {
+        DriverLock* lock = new DriverLock;
 #if !defined(_WIN32)
         // A fork() while another thread is inside the driver: that thread is
-        // not in the child, whose lock must start free.  The forking thread
-        // never holds it (fork needs the interpreter).
-        pthread_atfork(nullptr, nullptr, [] { new (&instance().m) std::mutex(); });
+        // not in the child, whose lock must start free.
+        pthread_atfork(nullptr, nullptr, [] { driver_lock().remake(); });
 #endif
-    }
-    static DriverLock& instance() {
-        static DriverLock l;
-        return l;
-    }
+        return lock;
+    }();
+    return *l;
+}
+
+// The name of the Python function being called on this thread (dispatch),
+// and of the module, for the status check's reports.
+inline const char*& current_function() {
+    static thread_local const char* name = nullptr;
+    return name;
+}
+inline const char*& module_name() {
+    static const char* name = "";
+    return name;
+}
+
+// The driver's time of the calls traced on this thread (nanoseconds).
+inline long long& traced_driver_ns() {
+    static thread_local long long ns = 0;
+    return ns;
+}
+
+struct Section {
+    PyThreadState* state;
+    bool main, timed;
+    std::chrono::steady_clock::time_point t0;
 };
+
+// Releases the interpreter and takes the lock.  `tell`: a thread not yet
+// told of another's failure raises it here instead (the status check's own
+// calls do not).
+inline Section enter(bool tell = true) {
+    end::ProcessEnd& r = end::record();
+    unsigned w = r.watch.load(std::memory_order_relaxed);
+    if (w & (end::failed_bit | end::closing_bit)) {
+        if (!tell) w &= ~(unsigned)end::failed_bit;
+        if (!end::may_call(w)) throw error();  // DriverExit set
+    }
+    Section s;
+    s.state = PyEval_SaveThread();
+    s.main = (unsigned long)s.state->thread_id == r.main_ident.load(std::memory_order_relaxed);
+    if (s.main) r.main_inside.store(true, std::memory_order_relaxed);
+    driver_lock().lock();
+    s.timed = (w & end::trace_bit) != 0;
+    if (s.timed) s.t0 = std::chrono::steady_clock::now();
+    return s;
+}
+
+inline void leave(const Section& s) {
+    if (s.timed)
+        traced_driver_ns() +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - s.t0).count();
+    DriverLock& lock = driver_lock();
+    lock.unlock();
+    if (s.main) {
+        end::ProcessEnd& r = end::record();
+        r.main_inside.store(false, std::memory_order_relaxed);
+        if (r.watch.load(std::memory_order_relaxed) & end::failed_bit) end::main_back();
+    }
+    end::come_back(lock, s.state, s.main);
+}
+
+template <class Fn> auto in_section(bool tell, Fn&& fn) -> decltype(fn()) {
+    Section s = enter(tell);
+    if constexpr (std::is_void<decltype(fn())>::value) {
+        try {
+            fn();
+        } catch (...) {
+            leave(s);
+            throw;
+        }
+        leave(s);
+    } else {
+        decltype(fn()) r = [&]() -> decltype(fn()) {
+            try {
+                return fn();
+            } catch (...) {
+                leave(s);
+                throw;
+            }
+        }();
+        leave(s);
+        return r;
+    }
+}
 
 }  // namespace detail
 
-// The interpreter released and the module's driver lock held, for one scope.
-class DriverSection {
-public:
-    DriverSection() : lock_(detail::DriverLock::instance().m) {
-        state_ = PyEval_SaveThread();
-        lock_.lock();
-    }
-    ~DriverSection() {
-        lock_.unlock();
-        PyEval_RestoreThread(state_);
-    }
-    DriverSection(const DriverSection&) = delete;
-    DriverSection& operator=(const DriverSection&) = delete;
-
-private:
-    std::mutex& lock_;
-    PyThreadState* state_;
-};
-
 // Runs fn (driver calls and the module's own driver state, nothing of
 // Python's) in a driver section; returns what it returns.
-template <class Fn> auto locked(Fn&& fn) -> decltype(fn()) {
-    DriverSection section;
-    return fn();
-}
+template <class Fn> auto locked(Fn&& fn) -> decltype(fn()) { return detail::in_section(true, std::forward<Fn>(fn)); }
 
 // One driver call in a driver section.
 template <class F, class... A> auto call(F f, A... a) -> decltype(f(a...)) {
-    DriverSection section;
-    return f(a...);
+    detail::Section s = detail::enter();
+    auto r = f(a...);
+    detail::leave(s);
+    return r;
 }
+
+namespace detail {
+// A driver call of the status check itself: never refused for a failure.
+template <class F, class... A> auto call_quiet(F f, A... a) -> decltype(f(a...)) {
+    return in_section(false, [&] { return f(a...); });
+}
+}  // namespace detail
 
 }  // namespace bind
 

@@ -13,6 +13,8 @@
 
 #include "convert.hpp"
 #include "describe.hpp"
+#include "driver.hpp"
+#include "trace.hpp"
 
 namespace bind {
 
@@ -185,7 +187,7 @@ inline PyObject* keywords_refused(const Function* f, PyObject* names) {
     return nullptr;
 }
 
-inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
+inline PyObject* try_overloads(Function* f, PyObject* const* args, Py_ssize_t n) {
     for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
         Outcome out;
         PyObject* r = it->invoke(it->fn, args, n, out);
@@ -196,6 +198,19 @@ inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
         }
     }
     return mismatch(f, args, n);
+}
+
+inline PyObject* traced(Function* f, PyObject* const* args, Py_ssize_t n) {
+    const long long before = traced_driver_ns();
+    PyObject* r = try_overloads(f, args, n);
+    trace::record(f->module.c_str(), f->name.c_str(), args, n, r, traced_driver_ns() - before);
+    return r;
+}
+
+inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
+    current_function() = f->name.c_str();  // for the status check's report
+    if (end::record().watch.load(std::memory_order_relaxed) & end::trace_bit) return traced(f, args, n);
+    return try_overloads(f, args, n);
 }
 
 // A function's self: a module object of a small subtype that carries its

@@ -37,6 +37,24 @@ class DriverExit(SystemExit):
                              self.session, self.resource, self.message))
 
 
+def _quiet_in_threads():
+    # A thread ending with DriverExit ends as quietly as with SystemExit:
+    # threading's hook reports every exception but SystemExit itself.
+    import threading
+    original = getattr(threading, 'excepthook', None)
+    if original is None or getattr(original, '_instrbind', False):
+        return
+
+    def excepthook(args):
+        if args.exc_type is not None and issubclass(args.exc_type, DriverExit):
+            return
+        original(args)
+    excepthook._instrbind = True
+    threading.excepthook = excepthook
+
+
+_quiet_in_threads()
+
 _trace = [os.environ.get('INSTRBIND_TRACE', '') not in ('', '0')]
 
 
@@ -46,6 +64,11 @@ def tracing():
 
 
 def trace(on=True):
-    """Sends one DEBUG record per driver call to ``instrbind.<module>`` (on)
-    or stops them (off)."""
+    """Sends one DEBUG record per driver call to the logger ``instrbind.<module>``
+    (``instrbind._photonbay``, ...): the function, its arguments, the result or
+    status, the driver's time and the thread.  ``trace(False)`` stops them.
+    Records are made only where that logger is enabled for DEBUG."""
     _trace[0] = bool(on)
+    setter = globals().get('_set_trace')  # set by the first instrument module imported
+    if setter is not None:
+        setter(_trace[0])

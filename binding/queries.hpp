@@ -17,6 +17,7 @@
 #include "convert.hpp"
 #include "driver.hpp"
 #include "function.hpp"
+#include "status.hpp"
 #include "visatypes.h"
 
 namespace bind {
@@ -72,7 +73,16 @@ template <auto Check, auto F, class R, class... A> struct opener<Check, F, R (*)
         static ViSession call(std::tuple_element_t<I, all>... in) {
             ViSession session = 0;
             ViStatus status = bind::call(F, in..., &session);
-            Check(session, status);
+            const char* resource = nullptr;
+            if constexpr (std::is_convertible<decltype(first_of(in...)), const char*>::value) resource = first_of(in...);
+            if (status < 0) {
+                struct Opening {  // the check names the resource given
+                    explicit Opening(const char* r) { opening_resource() = r; }
+                    ~Opening() { opening_resource() = nullptr; }
+                } opening(resource);
+                Check(session, status);
+            }
+            if (resource && Check != &no_check) session_opened(session, resource);
             return session;
         }
     };

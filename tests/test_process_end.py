@@ -131,7 +131,8 @@ class ProcessEnd(unittest.TestCase):
 
     def test_a_failure_after_the_script_has_ended(self):
         """Non-daemon workers, no join(): the interpreter's wait for them is
-        not cut short, every worker's finally runs."""
+        not cut short, every worker is told at its next driver call and its
+        finally runs."""
         for run in range(RUNS):
             rc, out, err, _ = self.run_case('''
                 def work(i):
@@ -141,6 +142,7 @@ class ProcessEnd(unittest.TestCase):
                             sim.fail('hp816x_PWM_readValue', %d)
                             pb.PWM_readValue(s, 1, 0)
                         while True:
+                            (ps.getPolPos_Q(q) if i %% 2 else pp.measPower(p))
                             time.sleep(0.01)
                     finally:
                         time.sleep(0.05)
@@ -180,15 +182,15 @@ class ProcessEnd(unittest.TestCase):
 
     def test_a_failure_while_another_module_works(self):
         """One thread fails while another is inside a long call of another
-        module: that call ends, its thread unwinds at its next step, the
-        first failure's code ends the process."""
+        module: that call ends, its thread unwinds at its next driver call,
+        the first failure's code ends the process."""
         rc, out, err, took = self.run_case('''
             sim.delay('hp8169_getPolPos_Q', 1.0)
             def slow():
                 try:
                     ps.getPolPos_Q(q)
                     print('slow call returned')
-                    time.sleep(0.01)
+                    ps.getPolPos_Q(q)  # told here: the failure's DriverExit
                     print('not reached')
                 finally:
                     print('slow finally')

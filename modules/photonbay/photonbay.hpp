@@ -13,6 +13,7 @@
 namespace photonbay {
 
 // The status check: -261 is the one instrument error that lets a call go on.
+bind::Checked checked(ViSession session, ViStatus status);  // what happened
 void check(ViSession session, ViStatus status);
 
 // Output-parameter wrappers built on that check (see bind.hpp).
@@ -37,8 +38,14 @@ struct SeenSizes {
     std::map<Key, long long> sizes;
 };
 inline SeenSizes& seen() {
-    static SeenSizes s;
-    return s;
+    static SeenSizes* s = [] {
+        SeenSizes* made = new SeenSizes;  // never destroyed: threads may be inside as the process ends
+#if !defined(_WIN32)
+        pthread_atfork(nullptr, nullptr, [] { new (&seen().lock) std::mutex(); });  // the child starts it free
+#endif
+        return made;
+    }();
+    return *s;
 }
 inline void remember(const Key& k, long long points) {
     std::lock_guard<std::mutex> g(seen().lock);
@@ -74,8 +81,7 @@ template <class N, class Fn> ViStatus set_up(ViSession s, const Key& k, const N&
         else forget(k);
         return st;
     });
-    check(s, status);
-    if (status < 0) {
+    if (checked(s, status) == bind::Checked::goes_on) {
         std::lock_guard<std::mutex> g(seen().lock);
         seen().sizes.emplace(k, (long long)points);
     }

@@ -3,11 +3,13 @@
 
 namespace photonbay {
 
-void check(ViSession session, ViStatus status) {
+bind::Checked checked(ViSession session, ViStatus status) {
     static constexpr bind::CheckPolicy policy{hp816x_error_query, hp816x_error_message, hp816x_close,
                                               VI_ERROR_INSTR_ERROR, VI_ERROR_INSTR_ERROR, true};
-    bind::check_status(policy, session, status);
+    return bind::check_status(policy, session, status);
 }
+
+void check(ViSession session, ViStatus status) { checked(session, status); }
 
 namespace {
 
@@ -22,13 +24,14 @@ ViInt32 module_status(ViSession s, bind::Buffer<ViBoolean> statusSummary, bind::
     return longest;
 }
 
-// Closing forgets the session's remembered sizes.
+// Closing forgets the session's remembered sizes, and any close owed to it.
 ViStatus close_session(ViSession s) {
-    return bind::locked([&] {
-        ViStatus status = hp816x_close(s);
+    ViStatus status = bind::locked([&] {
+        ViStatus st = hp816x_close(s);
         forget_session(s);
-        return status;
+        return st;
     });
+    return bind::session_closed(hp816x_close, s, status);
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ void check(ViSession session, ViStatus status) {
 
 using Q = bind::Queries<check>;
 
+// A session closed by the script is no longer owed a close at the end.
+ViStatus close_session(ViSession s) { return bind::session_closed(hp8169_close, s, bind::call(hp8169_close, s)); }
+
 }  // namespace
 
 BIND_MODULE(_polshaper, m) {
@@ -50,7 +53,7 @@ BIND_MODULE(_polshaper, m) {
     m.def("cmdReal", bind::pass<hp8169_cmdReal>);
     m.def("cmdReal64_Q", Q::out<1, hp8169_cmdReal64_Q>);
     m.def("cmdReal64Arr_Q", Q::first_element<hp8169_cmdReal64Arr_Q>);
-    m.def("close", bind::pass<hp8169_close>);
+    m.def("close", close_session);
     m.def("enableDisplay", bind::pass<hp8169_enableDisplay>);
     m.def("setEpsilon", bind::pass<hp8169_setEpsilon>);
     m.def("getEpsilon_Q", Q::out<1, hp8169_getEpsilon_Q>);

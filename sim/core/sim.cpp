@@ -179,11 +179,11 @@ const bool fork_handlers = pthread_atfork(before_fork, after_fork_parent, after_
 #endif
 
 // INSTRSIM_JOURNAL_AT_EXIT=<file>: the journal is written there when the
-// process exits through C exit() or quick_exit(), once, for tests of paths
-// that end the process.
-std::atomic<bool> journal_dumped{false};
+// process exits through C exit() or quick_exit(), for tests of paths that
+// end the process.
 void dump_journal_at_exit() {
-    if (journal_dumped.exchange(true)) return;
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) return;
     const char* path = std::getenv("INSTRSIM_JOURNAL_AT_EXIT");
     FILE* f = path ? std::fopen(path, "w") : nullptr;
     if (!f) return;
@@ -191,15 +191,11 @@ void dump_journal_at_exit() {
     for (const std::string& line : st().journal) std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
 }
-bool register_dump() {
-    if (!std::getenv("INSTRSIM_JOURNAL_AT_EXIT")) return false;
-    bool ok = std::atexit(dump_journal_at_exit) == 0;
-#if !defined(_WIN32) || defined(_MSC_VER) || defined(_GLIBCXX_HAVE_AT_QUICK_EXIT)
-    ok = std::at_quick_exit(dump_journal_at_exit) == 0 && ok;
+const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::atexit(dump_journal_at_exit) == 0
+#if !defined(_WIN32)
+                             && std::at_quick_exit(dump_journal_at_exit) == 0
 #endif
-    return ok;
-}
-const bool dump_registered = register_dump();
+    ;
 
 }  // namespace
 

@@ -1,0 +1,677 @@
+// The end of the process: one record for every module loaded, and the one
+// state machine that ends the process after a failed driver call.
+//
+//   Phase    running ──claim──▶ failed                 (a failure owns the exit)
+//            running ──claim(tentative)──▶ claiming     (an instrument error that
+//            claiming ──release──▶ running              may turn out exempt, -261)
+//            claiming ──confirm──▶ failed
+//
+//   After failed, independently:
+//     first line    the owning failure's line is out: the other threads may be told
+//     main told     the main thread has had its DriverExit (pending call, or its
+//                   next driver call)
+//     main done     the script has ended (threading._shutdown entered)
+//     joined        the interpreter's wait for the other threads is over: it ends
+//                   the process itself, through at_interpreter_end
+//
+//   The watchdog (a native thread, started by the claim) ends the process
+//   `abandon_after` after the later of the failure and the main thread's end;
+//   or, if the main thread has not finished, `abandon_after` after the later
+//   of the failure and the main thread's last return from a driver, while it
+//   has not been told and is not inside a driver.  It stands down when the
+//   interpreter's wait for threads is over.  Ending: atexit handlers and
+//   streams with the interpreter (within `interpreter_grace`), the owed
+//   sessions closed, then the code, without static destructors.
+//
+// Other threads are told only at a call into the project: each one's next
+// driver call raises the failure's DriverExit (once per thread).  Nothing is
+// ever sent asynchronously.
+//
+// The interpreter's own end: a gate (an atexit handler of ours) closes before
+// the interpreter finalizes; a thread other than the main coming back from a
+// driver after that never takes the interpreter back (Python 3.8-3.13 would
+// end it with a forced unwind): it parks until the process ends.  The gate
+// waits for the threads already on their way back.
+//
+// The record lives with the interpreter under a versioned key: Python 3.8+,
+// the interpreter's state dict; 2.7, the builtins module's dict.
+#ifndef BIND_PROCESS_END_HPP
+#define BIND_PROCESS_END_HPP
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
+#include "compat.hpp"
+#include "driver_lock.hpp"
+#include "pythread.h"
+#include "visatypes.h"
+
+namespace bind {
+namespace end {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// ---- timings -----------------------------------------------------------------------
+constexpr milliseconds abandon_after{5000};      // threads still alive then are abandoned
+constexpr milliseconds interpreter_grace{3000};  // the ending thread's wait for the interpreter
+constexpr milliseconds atexit_grace{60000};      // abandoned: the atexit handlers' time
+constexpr milliseconds first_line_wait{30000};   // a later failure's wait for the first line
+constexpr milliseconds in_flight_wait{2000};     // the gate's wait for threads coming back
+constexpr milliseconds close_wait{1000};         // an owed close's wait for its driver
+
+// Bits of ProcessEnd::watch, read relaxed on every driver call.
+enum : unsigned { failed_bit = 1, closing_bit = 2, trace_bit = 4 };
+
+enum class Phase { running, claiming, failed };
+enum class Claim { first, later };
+
+// A session whose close waits for the end of the process.
+struct Owed {
+    ViStatus(_VI_FUNC* close)(ViSession);
+    detail::DriverLock* lock;
+    ViSession session;
+};
+
+struct ProcessEnd {
+    static constexpr int layout = 3;  // changes with the fields below
+    int size = (int)sizeof(ProcessEnd);
+    int version = layout;
+
+    std::atomic<unsigned> watch{0};
+    std::atomic<unsigned long> main_ident{0};  // the interpreter's main thread
+    std::atomic<bool> main_inside{false};      // the main thread is inside a driver
+    std::atomic<bool> exiting{false};          // one end only
+
+    std::mutex m;  // everything below
+    std::condition_variable changed;
+    Phase phase = Phase::running;
+    int code = 1;
+    bool first_printed = false, main_told = false, main_done = false, joined = false;
+    bool watchdog_running = false, ender_has_interpreter = false;
+    unsigned long ender_ident = 0;  // the thread that runs the atexit handlers when abandoning
+    Clock::time_point failed_at, main_done_at, main_back_at;
+    PyObject* exit_type = nullptr;  // instrbind.DriverExit (SystemExit without it)
+    PyObject* first_args = nullptr;  // the first failure's DriverExit arguments
+    std::vector<detail::DriverLock*> locks;  // one per module, for the gate
+    std::vector<Owed> owed;
+    detail::DriverLock quiet;  // the in-flight count of waits outside drivers
+};
+
+inline ProcessEnd*& record_ptr() {
+    static ProcessEnd* p = nullptr;  // set when the module is imported
+    return p;
+}
+inline ProcessEnd& record() { return *record_ptr(); }
+
+inline unsigned long self_ident() { return (unsigned long)PyThread_get_thread_ident(); }
+
+inline bool finalizing() {
+#if BIND_PY2
+    return !Py_IsInitialized();  // cleared as the shutdown begins
+#elif PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing();
+#else
+    return _Py_IsFinalizing();
+#endif
+}
+
+// The thread that stands for the main one: the main thread, or the one
+// running the atexit handlers for an abandoned process.
+inline bool acting_main(unsigned long ident) {
+    ProcessEnd& r = record();
+    if (ident == r.main_ident.load(std::memory_order_relaxed)) return true;
+    std::lock_guard<std::mutex> g(r.m);
+    return ident == r.ender_ident;
+}
+
+// Waits, touching nothing, until the process ends.
+[[noreturn]] inline void park() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// ---- coming back to the interpreter -------------------------------------------------
+// After `lock` was unlocked: takes the interpreter back, unless the
+// interpreter is ending and this is not its main thread.  Not noexcept: if
+// the interpreter still ends this thread with a forced unwind, it passes.
+inline void come_back(detail::DriverLock& lock, PyThreadState* state, bool main) {
+    if (!main && ((record().watch.load(std::memory_order_seq_cst) & closing_bit) || finalizing()) &&
+        !acting_main(self_ident())) {
+        lock.back();
+        park();
+    }
+    PyEval_RestoreThread(state);
+    lock.back();
+}
+
+// Runs fn (no Python) with the interpreter released, outside any driver.
+template <class Fn> void without_interpreter(Fn&& fn) {
+    ProcessEnd& r = record();
+    PyThreadState* state = PyEval_SaveThread();
+    fn();
+    r.quiet.serving.fetch_add(1, std::memory_order_seq_cst);
+    come_back(r.quiet, state, self_ident() == r.main_ident.load(std::memory_order_relaxed));
+}
+
+// ---- ending ------------------------------------------------------------------------
+inline void flush_python_streams() {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    const char* names[] = {"stdout", "stderr", "__stdout__", "__stderr__"};
+    for (const char* name : names) {
+        PyObject* stream = PySys_GetObject(const_cast<char*>(name));  // borrowed
+        if (stream && stream != Py_None) {
+            PyObject* res = PyObject_CallMethod(stream, const_cast<char*>("flush"), nullptr);
+            Py_XDECREF(res);
+            PyErr_Clear();
+        }
+    }
+    PyErr_Restore(type, value, tb);
+}
+
+// Closes the sessions owed a close, each under its driver's lock if that
+// comes within `close_wait` (else the process ends with it open).  No Python.
+inline void close_owed() {
+    ProcessEnd& r = record();
+    std::vector<Owed> owed;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        owed.swap(r.owed);
+    }
+    for (const Owed& o : owed) {
+        if (!o.lock->try_lock_for(close_wait)) continue;
+        o.close(o.session);
+        o.lock->unlock();
+        o.lock->back();
+    }
+}
+
+// The one end: owed sessions closed, C streams flushed, the code; no C++
+// static destructors, as other threads may still be inside the frame.
+[[noreturn]] inline void end_now(int code) {
+    if (record().exiting.exchange(true)) park();
+    close_owed();
+    std::fflush(nullptr);
+#if defined(_WIN32)
+    std::_Exit(code);
+#else
+    std::quick_exit(code);  // at_quick_exit handlers run (the simulator's journal)
+#endif
+}
+
+inline int owed_code() {
+    std::lock_guard<std::mutex> g(record().m);
+    return record().code;
+}
+
+// The last step of the interpreter's shutdown (Py_AtExit): owed sessions are
+// closed; after a failure the process ends with its code, also where the
+// script caught the DriverExit or had finished before a thread failed.
+inline void at_interpreter_end() {
+    ProcessEnd& r = record();
+    bool failed;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        failed = r.phase == Phase::failed;
+    }
+    if (failed) end_now(owed_code());
+    close_owed();
+}
+
+// Abandons the threads still running: the atexit handlers and streams with
+// the interpreter, then the end.
+inline void ender(void*) {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.ender_ident = self_ident();
+    }
+    if (finalizing()) return;  // the interpreter ends the process itself
+    PyGILState_Ensure();       // kept: the process ends here
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.ender_has_interpreter = true;
+    }
+    r.changed.notify_all();
+    PyObject* atexit = PyImport_ImportModule("atexit");
+    PyObject* res = atexit ? PyObject_CallMethod(atexit, const_cast<char*>("_run_exitfuncs"), nullptr) : nullptr;
+    Py_XDECREF(res);
+    Py_XDECREF(atexit);
+    PyErr_Clear();
+    flush_python_streams();
+    end_now(owed_code());
+}
+
+// When the process must be ended, or never (the interpreter's wait for
+// threads is over).  Under r.m.
+inline bool deadline(const ProcessEnd& r, Clock::time_point& at) {
+    if (r.phase != Phase::failed) return false;
+    if (r.main_done) {
+        at = std::max(r.main_done_at, r.failed_at) + abandon_after;
+        return true;
+    }
+    if (r.main_told || r.main_inside.load()) return false;  // its clean-up runs / it is busy
+    at = std::max(r.failed_at, r.main_back_at) + abandon_after;
+    return true;
+}
+
+// A native thread that touches the interpreter only to end the process.
+inline void watchdog(void*) {
+    ProcessEnd& r = record();
+    std::unique_lock<std::mutex> g(r.m);
+    for (;;) {
+        if (r.joined) {
+            r.watchdog_running = false;
+            return;
+        }
+        Clock::time_point at;
+        if (!deadline(r, at)) r.changed.wait_for(g, abandon_after);  // main_inside is not notified
+        else if (Clock::now() >= at) break;
+        else r.changed.wait_until(g, at);
+    }
+    PyThread_start_new_thread(ender, nullptr);
+    if (r.changed.wait_for(g, interpreter_grace, [&] { return r.ender_has_interpreter; }))
+        r.changed.wait_for(g, atexit_grace, [] { return false; });  // the ender ends the process
+    int code = r.code;
+    g.unlock();
+    end_now(code);
+}
+
+// ---- the failure's transitions -------------------------------------------------------
+// Claims the process's exit for a failure, before anything that takes time.
+// A tentative claim (an instrument error that may be exempt) holds others
+// off until release() or confirm().  Interpreter held.
+inline void confirm_locked(ProcessEnd& r);
+inline Claim claim(int exit_code, bool tentative) {
+    ProcessEnd& r = record();
+    std::unique_lock<std::mutex> g(r.m);
+    while (r.phase == Phase::claiming) {
+        g.unlock();
+        without_interpreter([&] {
+            std::unique_lock<std::mutex> w(r.m);
+            r.changed.wait(w, [&] { return r.phase != Phase::claiming; });
+        });
+        g.lock();
+    }
+    if (r.phase == Phase::failed) return Claim::later;
+    r.code = exit_code;
+    if (tentative) r.phase = Phase::claiming;
+    else confirm_locked(r);
+    return Claim::first;
+}
+
+inline void confirm_locked(ProcessEnd& r) {
+    r.phase = Phase::failed;
+    r.failed_at = Clock::now();
+    r.watch.fetch_or(failed_bit);
+    if (!r.watchdog_running) {
+        r.watchdog_running = true;
+        PyThread_start_new_thread(watchdog, nullptr);
+    }
+}
+
+// A tentative claim whose instrument error was exempt.
+inline void release() {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.phase = Phase::running;
+    }
+    r.changed.notify_all();
+}
+
+// The claim holds: the failure owns the exit; the watchdog starts.
+inline void confirm() {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        confirm_locked(r);
+    }
+    r.changed.notify_all();
+}
+
+inline int raise_in_main(void*);
+
+// The owning failure's line is out; `args` (owned) make its DriverExit for
+// the threads told later.  The main thread is told at its next Python step.
+inline void first_line_out(PyObject* args) {
+    ProcessEnd& r = record();
+    bool main = self_ident() == r.main_ident.load();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.first_args = args;
+        r.first_printed = true;
+        if (main) r.main_told = true;
+    }
+    r.changed.notify_all();
+    if (!main) Py_AddPendingCall(raise_in_main, nullptr);
+}
+
+// A later failure, or a thread told, waits for the first line.
+inline void after_first_line() {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (r.first_printed) return;
+    }
+    without_interpreter([&] {
+        std::unique_lock<std::mutex> g(r.m);
+        r.changed.wait_for(g, first_line_wait, [&] { return r.first_printed; });
+    });
+}
+
+// The first failure's DriverExit, made anew for this thread.
+inline void set_first_exit() {
+    ProcessEnd& r = record();
+    PyObject* args;
+    int code;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        args = r.first_args;
+        code = r.code;
+    }
+    PyObject* e = args ? PyObject_CallObject(r.exit_type, args) : PyObject_CallFunction(r.exit_type, const_cast<char*>("i"), code);
+    if (e) {
+        PyErr_SetObject((PyObject*)Py_TYPE(e), e);
+        Py_DECREF(e);
+    }
+}
+
+// This thread has had the failure's DriverExit (its own, or told): its later
+// calls reach the driver.  Interpreter held.
+inline void mark_told() {
+    ProcessEnd& r = record();
+    if (self_ident() == r.main_ident.load()) {
+        {
+            std::lock_guard<std::mutex> g(r.m);
+            r.main_told = true;
+        }
+        r.changed.notify_all();
+        return;
+    }
+    PyObject* d = PyThreadState_GetDict();  // borrowed; this thread's own
+    if (d && PyDict_SetItemString(d, "instrbind.told", Py_True) < 0) PyErr_Clear();
+}
+
+// Whether this thread is yet to be told of the failure (marking it told).
+inline bool tell_this_thread() {
+    ProcessEnd& r = record();
+    if (self_ident() == r.main_ident.load()) {
+        bool tell;
+        {
+            std::lock_guard<std::mutex> g(r.m);
+            tell = r.phase == Phase::failed && !r.main_told && !r.main_done;
+            r.main_told = r.main_told || tell;
+        }
+        if (tell) r.changed.notify_all();
+        return tell;
+    }
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (r.phase != Phase::failed || self_ident() == r.ender_ident) return false;
+    }
+    PyObject* d = PyThreadState_GetDict();
+    if (!d || PyDict_GetItemString(d, "instrbind.told")) return false;
+    if (PyDict_SetItemString(d, "instrbind.told", Py_True) < 0) PyErr_Clear();
+    return true;
+}
+
+// Runs in the main thread at its next Python step.
+inline int raise_in_main(void*) {
+    ProcessEnd& r = record();
+#if BIND_PY3 && PY_VERSION_HEX < 0x03090000
+    // Python 3.8: not inside threading's own code, where an exception between
+    // a join's lock acquire and release would leave the lock held for ever.
+    PyObject* frame = (PyObject*)PyEval_GetFrame();
+    PyObject* code = frame ? PyObject_GetAttrString(frame, "f_code") : nullptr;
+    PyObject* file = code ? PyObject_GetAttrString(code, "co_filename") : nullptr;
+    const char* name = file ? py::c_str(file) : nullptr;
+    bool inside = name && std::strstr(name, "threading.py") != nullptr;
+    Py_XDECREF(file);
+    Py_XDECREF(code);
+    PyErr_Clear();
+    if (inside) {
+        Py_AddPendingCall(raise_in_main, nullptr);  // at a later step
+        return 0;
+    }
+#endif
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (r.main_done || r.main_told) return 0;  // its wait for threads goes on
+        r.main_told = true;
+    }
+    r.changed.notify_all();
+    set_first_exit();
+    return -1;
+}
+
+// Before a driver call, once a failure or the interpreter's end is under
+// way: false with DriverExit set if this thread is to be told now.
+inline bool may_call(unsigned w) {
+    if ((w & closing_bit) && !acting_main(self_ident())) {
+        PyEval_SaveThread();  // the interpreter is ending: never taken back
+        park();
+    }
+    if ((w & failed_bit) && tell_this_thread()) {
+        after_first_line();
+        set_first_exit();
+        return false;
+    }
+    return true;
+}
+
+// The main thread came back from a driver after a failure.
+inline void main_back() {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.main_back_at = Clock::now();
+    }
+    r.changed.notify_all();
+}
+
+// ---- the interpreter's hooks ---------------------------------------------------------
+// The interpreter calls threading._shutdown once the main thread's script
+// has ended, to wait for the other threads: this stands in front of it.
+inline PyObject* shutdown_hook(PyObject* original, PyObject*) {
+    ProcessEnd& r = record();
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (!r.main_done) r.main_done_at = Clock::now();
+        r.main_done = true;
+    }
+    r.changed.notify_all();
+    PyObject* res = PyObject_CallObject(original, nullptr);
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        r.joined = true;
+    }
+    r.changed.notify_all();
+    return res;
+}
+
+// An atexit handler: from here on no thread but the main one takes the
+// interpreter back from a driver; those already on their way are let in.
+inline PyObject* close_gate(PyObject*, PyObject*) {
+    ProcessEnd& r = record();
+    r.watch.fetch_or(closing_bit, std::memory_order_seq_cst);
+    std::vector<detail::DriverLock*> locks;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        locks = r.locks;
+    }
+    locks.push_back(&r.quiet);
+    Py_BEGIN_ALLOW_THREADS
+    const auto until = Clock::now() + in_flight_wait;
+    for (detail::DriverLock* l : locks)
+        while (l->in_flight() && Clock::now() < until) std::this_thread::sleep_for(milliseconds(1));
+    Py_END_ALLOW_THREADS
+    Py_RETURN_NONE;
+}
+
+// instrbind.trace(on) switches the trace bit through this.
+inline PyObject* set_trace(PyObject*, PyObject* on) {
+    int v = PyObject_IsTrue(on);
+    if (v < 0) return nullptr;
+    if (v) record().watch.fetch_or(trace_bit);
+    else record().watch.fetch_and(~(unsigned)trace_bit);
+    Py_RETURN_NONE;
+}
+
+// A fork child is a process of its own: the forking thread is its main
+// thread, every lock starts free, no exit is owed.
+inline void after_fork_child() {
+    ProcessEnd& r = record();
+    new (&r.m) std::mutex();
+    new (&r.changed) std::condition_variable();
+    r.quiet.remake();
+    r.watch.fetch_and(trace_bit);
+    r.main_ident.store(self_ident());
+    r.main_inside.store(false);
+    r.exiting.store(false);
+    r.phase = Phase::running;
+    r.code = 1;
+    r.first_printed = r.main_told = r.main_done = r.joined = false;
+    r.watchdog_running = r.ender_has_interpreter = false;
+    r.ender_ident = 0;
+    r.first_args = nullptr;  // the parent's: left as it is
+    r.owed.clear();
+}
+
+// The main thread's ident as threading knows it (2.7: the _MainThread that
+// threading._shutdown belongs to), whichever thread imports us.
+inline unsigned long main_thread_ident(PyObject* threading) {
+#if BIND_PY3
+    PyObject* main = PyObject_CallMethod(threading, const_cast<char*>("main_thread"), nullptr);
+#else
+    PyObject* shutdown = PyObject_GetAttrString(threading, "_shutdown");
+    PyObject* main = shutdown ? PyObject_GetAttrString(shutdown, "__self__") : nullptr;
+    Py_XDECREF(shutdown);
+#endif
+    PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
+    unsigned long id = ident && ident != Py_None ? PyLong_AsUnsignedLongMask(ident) : 0;
+    Py_XDECREF(ident);
+    Py_XDECREF(main);
+    PyErr_Clear();
+    return id ? id : self_ident();
+}
+
+// A C function as a Python callable (self: `data`, may be null).
+inline PyObject* c_function(PyMethodDef* def, PyObject* data) { return PyCFunction_NewEx(def, data, nullptr); }
+
+// Everything the first module sets up once: the interpreter's hooks, the
+// failure class, the trace switch.
+inline bool install(ProcessEnd* p) {
+    static PyMethodDef shutdown_def = {"_shutdown", (PyCFunction)(void (*)())shutdown_hook, METH_NOARGS,
+                                       "Waits for the other threads; notes that the main thread has finished."};
+    static PyMethodDef gate_def = {"instrbind_gate", (PyCFunction)(void (*)())close_gate, METH_NOARGS,
+                                   "Keeps threads coming back from drivers out of the interpreter's end."};
+    static PyMethodDef trace_def = {"_set_trace", (PyCFunction)(void (*)())set_trace, METH_O,
+                                    "Switches the driver-call trace."};
+    PyObject* threading = PyImport_ImportModule("threading");
+    if (!threading) return false;
+    p->main_ident.store(main_thread_ident(threading));
+    PyObject* original = PyObject_GetAttrString(threading, "_shutdown");
+    PyObject* hook = original ? c_function(&shutdown_def, original) : nullptr;
+    if (hook) PyObject_SetAttrString(threading, "_shutdown", hook);
+    Py_XDECREF(hook);
+    Py_XDECREF(original);
+    Py_DECREF(threading);
+    PyErr_Clear();
+
+    PyObject* atexit = PyImport_ImportModule("atexit");
+    PyObject* gate = atexit ? c_function(&gate_def, nullptr) : nullptr;
+    PyObject* res = gate ? PyObject_CallMethod(atexit, const_cast<char*>("register"), const_cast<char*>("O"), gate) : nullptr;
+    Py_XDECREF(res);
+    Py_XDECREF(gate);
+    Py_XDECREF(atexit);
+    PyErr_Clear();
+
+    // instrbind.py beside the modules; plain SystemExit and no trace without it.
+    p->exit_type = PyExc_SystemExit;
+    Py_INCREF(p->exit_type);
+    PyObject* ib = PyImport_ImportModule("instrbind");
+    if (ib) {
+        PyObject* type = PyObject_GetAttrString(ib, "DriverExit");
+        if (type && PyType_Check(type) && PyObject_IsSubclass(type, PyExc_SystemExit) == 1) {
+            Py_DECREF(p->exit_type);
+            p->exit_type = type;  // kept for the process
+            type = nullptr;
+        }
+        Py_XDECREF(type);
+        PyObject* setter = c_function(&trace_def, nullptr);
+        if (setter) PyObject_SetAttrString(ib, "_set_trace", setter);
+        Py_XDECREF(setter);
+        PyObject* on = PyObject_CallMethod(ib, const_cast<char*>("tracing"), nullptr);
+        if (on && PyObject_IsTrue(on) == 1) p->watch.fetch_or(trace_bit);
+        Py_XDECREF(on);
+        Py_DECREF(ib);
+    }
+    PyErr_Clear();
+    Py_AtExit(at_interpreter_end);
+#if !defined(_WIN32)
+    pthread_atfork(nullptr, nullptr, after_fork_child);
+#endif
+    return true;
+}
+
+// Where the record is kept: with the interpreter, where no script tidies.
+inline PyObject* keeper() {
+#if PY_VERSION_HEX >= 0x03080000
+    return PyInterpreterState_GetDict(PyThreadState_Get()->interp);  // borrowed
+#else
+    return PyModule_GetDict(PyImport_AddModule(const_cast<char*>("__builtin__")));  // borrowed
+#endif
+}
+
+// Finds the process's record, or makes it (the first module imported), and
+// counts this module's driver lock in.
+inline bool attach(detail::DriverLock& lock) {
+    if (record_ptr()) return true;
+    const char* key = "instrbind.process_end.3";
+    const char* capsule_name = "instrbind.process_end";
+    PyObject* keep = keeper();
+    if (!keep) return false;
+    PyObject* capsule = PyDict_GetItemString(keep, key);  // borrowed
+    ProcessEnd* p = nullptr;
+    if (capsule) {
+        p = static_cast<ProcessEnd*>(PyCapsule_GetPointer(capsule, capsule_name));
+        if (!p) return false;
+        if (p->size != (int)sizeof(ProcessEnd) || p->version != ProcessEnd::layout) {
+            PyErr_SetString(PyExc_ImportError, "another build of the instrument modules is already loaded");
+            return false;
+        }
+    } else {
+        p = new ProcessEnd;  // as long as the process
+        record_ptr() = p;
+        capsule = PyCapsule_New(p, capsule_name, nullptr);
+        bool ok = capsule && PyDict_SetItemString(keep, key, capsule) == 0 && install(p);
+        Py_XDECREF(capsule);
+        if (!ok) {
+            record_ptr() = nullptr;
+            return false;  // p stays: the hooks may hold it
+        }
+    }
+    record_ptr() = p;
+    std::lock_guard<std::mutex> g(p->m);
+    p->locks.push_back(&lock);
+    return true;
+}
+
+}  // namespace end
+}  // namespace bind
+
+#endif
