@@ -195,6 +195,7 @@ class BenchFiles(SimTestCase):
             ({'instruments': [good, dict(good)]}, 'instruments[1] (GPIB0::7::INSTR): the resource is listed twice'),
             ({'instruments': [dict(good, colour='red')]}, 'unknown key "colour"'),
             ({'instruments': [dict(good, slots={'x': 'switch'})]}, 'slot "x" is not a slot number'),
+            ({'instruments': [dict(good, slots={'18': 'switch'})]}, 'slot "18" is not a slot number 0 to 17'),
             ({'instruments': [{'resource': 'GPIB0::8::INSTR', 'driver': 'KE2400', 'slots': {}}]},
              'only a mainframe (hp816x) has slots'),
             ({'instruments': [{'driver': 'KE2400'}]}, 'instruments[0]: "resource" is missing'),

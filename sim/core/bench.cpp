@@ -169,7 +169,7 @@ struct JsonParser {
 const char* const module_names[] = {"tunable laser", "dual power meter", "power meter", "attenuator",
                                     "return-loss module", "fixed laser", "switch"};
 const char* const driver_names[] = {"hp816x", "KE2400", "PM100D", "hp8169"};
-const int max_slots = 32;
+const int max_slots = 18;  // the largest mainframe (getModuleStatus_Q writes one entry each)
 
 // Identities of instruments the file names without one.
 std::string default_idn(const std::string& driver, size_t n) {

@@ -19,7 +19,7 @@ constexpr const char* driver = "hp816x";
 //   4: return-loss module QB-RL1 5: fixed laser QB-FL5   6: switch QB-SW4
 // A function reaches only a slot holding its kind of module, and a power
 // meter channel the module has (the table in modules.cpp, checked by the core).
-constexpr int max_slots = 32;
+constexpr int max_slots = 18;  // as the bench allows
 
 // Slots of the session's mainframe (0 for an unknown session).
 inline int slot_count(ViSession s) {
