@@ -28,9 +28,10 @@ constexpr ViStatus err_param5 = (ViStatus)0xBFFC0005;
 constexpr ViStatus err_reply = (ViStatus)0xBFFC0E01;  // reply does not parse as asked
 constexpr double pi = 3.14159265358979323846;
 
+// Each controller of the bench keeps its own settings: its place in the bench.
 int unit_of(ViSession s) {
     const sim::Instrument* in = sim::instrument(s);
-    return in && std::strcmp(in->resource, "GPIB0::9::INSTR") == 0 ? 0 : 1;
+    return in ? (int)(in - sim::instruments().data()) : -1;
 }
 
 struct Setting { const char* name; double min, max, def; };
@@ -38,7 +39,7 @@ const Setting settings[] = {
     {"polarizer", 0, 180, 0}, {"half", 0, 180, 0}, {"quarter", 0, 180, 0},
     {"speed", 1, 720, 180},   // deg/s
     {"sphere", 0, 1, 0},      {"display", 0, 1, 1},
-    {"timeout", 0, 600000, 10000},  // ms
+    {"timeout", 0, 600000, 10000},  // ms; the session's own (sim::set_timeout) bounds its calls
     {"detect", 0, 1, 1},      // error query after every call
     {"cmd_delay", 0, 100000, 0}, {"query_delay", 0, 100000, 0},
     {"force", 0, 1, 0},
@@ -334,11 +335,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driver
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut(ViSession s, ViInt32 ms) {
     SESSION(s, ms);
     c.status(set_value(s, "timeout", ms));
+    if (c.status() == VI_SUCCESS) sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
     SESSION(s, ms);
-    if (ms) *ms = (ViInt32)value(unit_of(s), "timeout");
+    if (ms) *ms = (ViInt32)std::lround(sim::timeout(s) * 1000);
     return c.done();
 }
 

@@ -34,10 +34,25 @@ What scripting changes
     lasts until ``reset()``, except ``fail(..., times=n)`` which counts down.
 
 The simulated instruments (resource names for ``init`` / ``Open``)
-    ``GPIB0::20::INSTR`` and ``TCPIP0::192.168.1.20::inst0::INSTR``: optical
-    mainframes (hp816x); ``GPIB0::24::INSTR``: source-measure unit (KE2400);
+    The default bench (``bench.json`` beside the core): ``GPIB0::20::INSTR``
+    and ``TCPIP0::192.168.1.20::inst0::INSTR``: optical mainframes (hp816x;
+    slot 0 tunable laser, 1 dual power meter (channels 0, 1), 2 power meter
+    (channel 0), 3 attenuator, 4 return-loss module, 5 fixed laser, 6
+    switch); ``GPIB0::24::INSTR``: source-measure unit (KE2400);
     ``USB0::0x3A5C::0x0207::P0012345::INSTR``: optical power meter (PM100D);
-    ``GPIB0::9::INSTR`` and ``ASRL1::INSTR``: polarization controllers (hp8169).
+    ``GPIB0::9::INSTR`` and ``ASRL1::INSTR``: polarization controllers
+    (hp8169).  ``INSTRSIM_CONFIG=<file>`` (read when the simulator loads) or
+    ``configure(file)`` describes another bench.  A mainframe function aimed
+    at a slot beyond the mainframe or a channel its module lacks returns the
+    parameter error of that argument (0xBFFC0001 + its position); at an empty
+    slot or a module of another kind, the instrument-error status with
+    (-241, 'Hardware missing') queued.
+
+Timeouts
+    Every session has a timeout (the driver's ``timeOut``; VISA's
+    ``VI_ATTR_TMO_VALUE``): 10 s for the instrument drivers, 2 s for VISA
+    sessions.  A call whose ``delay`` (or modelled time under ``pace``) is
+    longer returns ``TMO`` once the timeout has passed.
 
 One simulator per process
     The state lives in the process.  A status check that ends the process
@@ -83,7 +98,7 @@ __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 
            'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
            'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
            'SimulatorTestCase', 'library', 'functions', 'delay', 'pace', 'overlaps',
-           'gil_held_calls', 'gil_detection']
+           'gil_held_calls', 'gil_detection', 'configure', 'count']
 
 
 class _Marker(object):
@@ -162,6 +177,8 @@ def library():
         lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         if hasattr(lib, 'sim_function_names'):
             lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.sim_configure.argtypes = [ctypes.c_char_p]
+        lib.sim_config_error.argtypes = [ctypes.c_char_p, ctypes.c_int]
         if hasattr(lib, 'sim_set_delay'):
             lib.sim_set_delay.argtypes = [ctypes.c_char_p, ctypes.c_double]
             lib.sim_set_pace.argtypes = [ctypes.c_double]
@@ -286,6 +303,27 @@ def push_error(driver, code, message=''):
     library().sim_push_error(_b(driver), _signed32(code), _b(message))
 
 
+def configure(path=None):
+    """Load the bench described in JSON file `path` (None: the default
+    bench) and start afresh as ``reset()`` does; the bench lasts until the
+    next configure(), across resets.  A file with anything malformed or
+    unknown is refused whole: ValueError naming the file, the entry and what
+    is wrong, and the bench stays as it was::
+
+        {"instruments": [
+          {"resource": "GPIB0::5::INSTR", "driver": "hp816x",
+           "slots": {"0": "tunable laser", "1": "power meter"}}]}
+
+    Entries: ``resource``, ``driver`` ('hp816x', 'KE2400', 'PM100D',
+    'hp8169'), optional ``idn`` (the *IDN? answer); a mainframe's ``slots``
+    ('tunable laser', 'dual power meter', 'power meter', 'attenuator',
+    'return-loss module', 'fixed laser', 'switch'; slots not named are
+    empty) and optional ``slot_count`` (else its highest slot + 1)."""
+    lib = library()
+    if lib.sim_configure(_b(path) if path else None) != 0:
+        raise ValueError(_text(lib.sim_config_error))
+
+
 def hostile(on=True):
     """Hostile mode (robustness tests): texts fill the whole buffer with no
     zero byte, reported counts exceed the arrays, one-element queries and raw
@@ -327,11 +365,15 @@ def pace(factor):
     library().sim_set_pace(factor)
 
 
-def _text_list(fn):
+def _text(fn):
     n = fn(None, 0)
     buf = ctypes.create_string_buffer(n + 1)
     fn(buf, n + 1)
-    text = buf.value if str is bytes else buf.value.decode('latin-1')
+    return buf.value if str is bytes else buf.value.decode('latin-1')
+
+
+def _text_list(fn):
+    text = _text(fn)
     return text.split('\n')[:-1] if text else []
 
 
@@ -339,12 +381,12 @@ def overlaps():
     """Calls that entered a driver library while another call into the same
     library (same prefix: hp816x, KE2400, PM100D, hp8169, vi) was still
     inside it, its delay included, since reset: a list of (function
-    entering, function already inside), in order; the first 1000 are kept.
+    entering, function already inside), in order, every one of them.
     Calls into one library never overlap when a module serialises them."""
     lib = library()
     out = []
     buf = ctypes.create_string_buffer(512)
-    for i in range(min(lib.sim_overlap_count(), 1000)):
+    for i in range(lib.sim_overlap_count()):
         if lib.sim_overlap(i, buf, len(buf)) < 0:
             break
         raw = buf.value if str is bytes else buf.value.decode('latin-1')
@@ -386,7 +428,10 @@ def _journal_size():
 
 def journal(start=0):
     """Every driver call since the last reset (or clear_journal), in order:
-    a list of (name, args), args a tuple with one item per C parameter."""
+    a list of (name, args), args a tuple with one item per C parameter.
+    Nothing is dropped: the journal holds every call (about 100 bytes each
+    in the core), so a long run that journals millions of calls should
+    clear_journal() now and then, or turn journaling() off."""
     lib = library()
     out = []
     buf = ctypes.create_string_buffer(4096)
@@ -411,6 +456,12 @@ def calls(fn):
 def names():
     """The driver functions called, in order."""
     return [name for name, _ in journal()]
+
+
+def count(fn):
+    """How many calls of driver function `fn` the journal holds."""
+    _function(fn)
+    return len(calls(fn))
 
 
 def clear_journal():

@@ -472,6 +472,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAcces
     o.parent = sesn;
     o.instrument = in;
     session_attributes(o, *in, mode);
+    sim::set_timeout(h, attribute(o, VI_ATTR_TMO_VALUE)->value / 1000.0);  // bounds the session's calls
     *vi = h;
     return c.done();
 }
@@ -487,8 +488,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
         c.status(VI_ERROR_INV_OBJECT);
     } else {
         if (o->kind == RM)  // closing a resource manager closes what it opened
-            for (auto it = b.objects.begin(); it != b.objects.end();)
-                it = it->second.parent == vi ? b.objects.erase(it) : std::next(it);
+            for (auto it = b.objects.begin(); it != b.objects.end();) {
+                if (it->second.parent != vi) {
+                    ++it;
+                    continue;
+                }
+                sim::forget_timeout(it->first);
+                it = b.objects.erase(it);
+            }
+        sim::forget_timeout(vi);
         b.objects.erase(vi);
     }
     return c.done();
@@ -501,6 +509,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, voi
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);
+    else if (c.timed_out()) c.status(VI_ERROR_TMO);
     else if (!a) c.status(VI_ERROR_NSUP_ATTR);
     else if (!attrValue) c.status(VI_ERROR_USER_BUF);
     else if (a->type == TEXT) sim::put_text((char*)attrValue, VI_FIND_BUFLEN, a->text);
@@ -515,10 +524,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViA
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);
+    else if (c.timed_out()) c.status(VI_ERROR_TMO);
     else if (!a) c.status(VI_ERROR_NSUP_ATTR);
     else if (!a->writable) c.status(VI_ERROR_ATTR_READONLY);
     else if (!fits(*a, attrValue)) c.status(VI_ERROR_NSUP_ATTR_STATE);
-    else a->value = attrValue;
+    else {
+        a->value = attrValue;
+        if (attrName == VI_ATTR_TMO_VALUE)  // VI_TMO_INFINITE: no limit
+            sim::set_timeout(vi, attrValue == VI_TMO_INFINITE ? -1 : attrValue / 1000.0);
+    }
     return c.done();
 }
 

@@ -150,6 +150,16 @@ class TestCase(unittest.TestCase):
             self.assertEqual(names[first:first + len(order)], order)
 
 
+def bench_file(bench):
+    """Writes `bench` (a dict) as a bench file for sim.configure; its path."""
+    import json
+    import tempfile
+    fd, path = tempfile.mkstemp(suffix='.json')
+    with os.fdopen(fd, 'w') as f:
+        json.dump(bench, f)
+    return path
+
+
 class SimTestCase(TestCase):
     """Resets the simulated drivers before every test."""
 

@@ -92,9 +92,9 @@ class ResultsSizedBySetUp(RoomTestCase):
         for n in (0, 1, size - 1):
             part = pb.readWlRespTable(self.s, 1, n)
             self.assertEqual([list(a) for a in part], [list(a)[:n] for a in full])
-            self.assertEqual([len(a) for a in pb.readWlRespTableEx(self.s, 1, 2, n)], [n, n])
+            self.assertEqual([len(a) for a in pb.readWlRespTableEx(self.s, 1, 1, n)], [n, n])
         # Nothing seen for this slot: room for the most a table holds.
-        self.assertEqual(len(pb.readWlRespTableEx(self.s, 2, 1, 2)[0]), 2)
+        self.assertEqual(len(pb.readWlRespTableEx(self.s, 2, 0, 2)[0]), 2)
 
     def test_logging_and_stability_results_below_the_set_up_points(self):
         pb.set_PWM_logging(self.s, 1, 1, 0.001, 1000)
@@ -103,7 +103,7 @@ class ResultsSizedBySetUp(RoomTestCase):
         self.assertEqual(pb.set_PWM_stability(self.s, 1, 1, 0.1, 1.0, 60.0), 60)
         self.assertEqual(len(pb.get_PWM_stabilityResults_Q(self.s, 1, 1, 1, 0, 1)[1]), 1)
         # Never set up in this process (another slot): still room for a whole run.
-        self.assertEqual(len(pb.get_PWM_loggingResults_Q(self.s, 2, 1, 1, 0, 3)[1]), 3)
+        self.assertEqual(len(pb.get_PWM_loggingResults_Q(self.s, 2, 0, 1, 0, 3)[1]), 3)
 
 
 class CallerBuffers(RoomTestCase):

@@ -83,6 +83,18 @@ ARGS = {
 NO_SESSION = set([('_photonbay', 'listVisa_Q'), ('_photonbay', 'trigOutConfiguration'),
                   ('_smeter', 'StepCount')])
 OPENERS = set(['init', 'InitWithOptions', 'Reconnect', 'getInstrumentId_Q', 'Open'])
+# The mainframe's slot holding each family's module (the default bench).
+SLOTS = (('ATT', 3), ('RLM', 4), ('calculate_RL', 4), ('FLS', 5), ('SWT', 6), ('TLS', 0),
+         ('LambdaZero', 0))
+
+
+def slot_for(module, name):
+    """The slot argument `name` needs: its module's slot, else 1 (power meters)."""
+    if module == '_photonbay':
+        for family, slot in SLOTS:
+            if family in name:
+                return slot
+    return 1
 
 
 def text_arg(text):
@@ -107,11 +119,11 @@ def setup(module, name, mod, session):
     elif (module, name) == ('_photonbay', 'get_PWM_stabilityResults_Q'):
         mod.set_PWM_stability(s, 1, 1, 0.001, 1.0, 4.0)
     elif (module, name) == ('_photonbay', 'get_RLM_loggingResults_Q'):
-        mod.set_RLM_laserState(s, 1, 1)
-        mod.set_RLM_logging(s, 1, 0.001, 4, None)
+        mod.set_RLM_laserState(s, 4, 1)
+        mod.set_RLM_logging(s, 4, 0.001, 4, None)
     elif (module, name) == ('_photonbay', 'get_RLM_stabilityResults_Q'):
-        mod.set_RLM_laserState(s, 1, 1)
-        mod.set_RLM_stability(s, 1, 4.0, 1.0, 0.001)
+        mod.set_RLM_laserState(s, 4, 1)
+        mod.set_RLM_stability(s, 4, 4.0, 1.0, 0.001)
     elif (module, name) in (('_smeter', 'FetchMultiPoint'), ('_smeter', 'FetchMultiPointChar'),
                             ('_smeter', 'FetchBufferData')):
         mod.Read(s, 0)                                  # readings to fetch
@@ -131,7 +143,7 @@ def argument_sets(module, name, params, session):
                 else:
                     base.append(s)
             else:
-                base.append(1)
+                base.append(slot_for(module, name) if i == 1 else 1)
         elif p == 'float':
             base.append(1550e-9)
         elif p == 'ViString':

@@ -78,7 +78,8 @@ class Wheel(unittest.TestCase):
         self.prefix = os.path.join(self.tmp, 'prefix')
         os.mkdir(self.prefix)
         self.files = dict((m + backend.ext_suffix(), b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
-        self.files.update({'instrsim.py': b'x = 1\n', '_photonbay.pyi': b'def f() -> int: ...\n'})
+        self.files.update({'instrsim.py': b'x = 1\n', 'instrbind.py': b'y = 1\n', 'bench.json': b'{"instruments": []}',
+                           '_photonbay.pyi': b'def f() -> int: ...\n'})
         for name, data in self.files.items():
             with open(os.path.join(self.prefix, name), 'wb') as f:
                 f.write(data)
@@ -132,7 +133,7 @@ class Wheel(unittest.TestCase):
         for m in backend.MODULES:
             self.assertTrue(os.path.isfile(os.path.join(BUILD, m + suffix)), m + suffix)
         with self.assertRaises(backend.BuildError) as e:   # modules of another interpreter
-            backend._check(self.prefix, ['instrsim.py', 'instrbind.py', 'libinstrsim.so'] +
+            backend._check(self.prefix, ['instrsim.py', 'instrbind.py', 'libinstrsim.so', 'bench.json'] +
                            [m + '.cpython-20-x.so' for m in backend.MODULES], self.tmp)
         self.assertIn('no module', str(e.exception))
 
@@ -231,7 +232,7 @@ class Sdist(unittest.TestCase):
         self.assertTrue(all(n.startswith(base + '/') for n in names))
         inside = set(n[len(base) + 1:] for n in names)
         for needed in ['PKG-INFO', 'pyproject.toml', 'CMakeLists.txt', 'tools/build_backend.py',
-                       'sim/instrsim.py', 'binding/instrbind.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
+                       'sim/instrsim.py', 'sim/bench.json', 'binding/instrbind.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
                        'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp',
                        'modules/photonbay/descriptions.txt', 'tools/gen_docs.py', 'tools/modsrc.py',
                        'stubs/instrsim.pyi']:

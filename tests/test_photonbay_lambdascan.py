@@ -102,11 +102,11 @@ class MultiFrame(SimTestCase):
 
     def test_registered_channels_and_their_location(self):
         self.assertEqual(pb.getNoOfRegPWMChannels_Q(self.s), 6)
-        self.assertEqual(pb.getChannelLocation(self.s, 4), (1, 1, 2))
+        self.assertEqual(pb.getChannelLocation(self.s, 4), (1, 1, 1))
         self.assertEqual(self.last_call('hp816x_getChannelLocation'), (self.s, 4, sim.PTR, sim.PTR, sim.PTR))
         pb.unregisterMainframe(self.s)
         self.assertEqual(pb.getNoOfRegPWMChannels_Q(self.s), 3)
-        self.assertEqual(pb.getChannelLocation(self.s, 2), (0, 2, 1))
+        self.assertEqual(pb.getChannelLocation(self.s, 2), (0, 2, 0))
         sim.set_output('hp816x_getNoOfRegPWMChannels_Q', 1, 4294967295)
         self.assertEqual(pb.getNoOfRegPWMChannels_Q(self.s), 4294967295)
 
@@ -133,11 +133,11 @@ class ResponseTables(SimTestCase):
         self.s = pb.init(MAINFRAME, 1, 0)
 
     def test_table_size_arrays_and_csv_agree(self):
-        size, csv_size = pb.getWlRespTblSizeEx(self.s, 1, 2)
-        self.assertEqual(self.last_call('hp816x_getWlRespTblSizeEx'), (self.s, 1, 2, sim.PTR, sim.PTR))
-        wl, factor = pb.readWlRespTableEx(self.s, 1, 2, size)
-        self.assertEqual(self.last_call('hp816x_readWlRespTableEx'), (self.s, 1, 2, sim.PTR, sim.PTR))
-        csv = pb.readWlRepTblCSV_Ex(self.s, 1, 2)
+        size, csv_size = pb.getWlRespTblSizeEx(self.s, 1, 1)
+        self.assertEqual(self.last_call('hp816x_getWlRespTblSizeEx'), (self.s, 1, 1, sim.PTR, sim.PTR))
+        wl, factor = pb.readWlRespTableEx(self.s, 1, 1, size)
+        self.assertEqual(self.last_call('hp816x_readWlRespTableEx'), (self.s, 1, 1, sim.PTR, sim.PTR))
+        csv = pb.readWlRepTblCSV_Ex(self.s, 1, 1)
         self.assertEqual(len(csv) + 1, csv_size)
         rows = [tuple(float(x) for x in line.split(',')) for line in csv.splitlines()]
         self.assertEqual(len(rows), size)
@@ -163,9 +163,9 @@ class ResponseTables(SimTestCase):
         power = (ctypes.c_double * 2)(-1.0, -3.0)
         ref = (ctypes.c_double * 1)()
         text = bytearray(256)
-        self.assertEqual(pb.spectralCalibrationEx(self.s, 2, 1, 2, wl, power, ref, text), 0)
-        self.assertEqual(self.last_call('hp816x_spectralCalibrationEx'), (self.s, 2, 1, 2) + (sim.PTR,) * 4)
-        self.assertTrue(text.startswith(b'Spectral calibration of slot 2 channel 1: 2 points, mean -2.000 dBm\0'))
+        self.assertEqual(pb.spectralCalibrationEx(self.s, 2, 0, 2, wl, power, ref, text), 0)
+        self.assertEqual(self.last_call('hp816x_spectralCalibrationEx'), (self.s, 2, 0, 2) + (sim.PTR,) * 4)
+        self.assertTrue(text.startswith(b'Spectral calibration of slot 2 channel 0: 2 points, mean -2.000 dBm\0'))
         self.assertEqual(ref[0], 0.0)
         self.assertRaises(TypeError, pb.spectralCalibration, self.s, 1, 2, [1.0, 2.0], None, None, None)
 

@@ -37,22 +37,22 @@ class Settings(SimTestCase):
         sim.clear_journal()
 
     def test_parameters_round_trip_as_three_ints_then_three_floats(self):
-        self.assertEqual(pb.set_PWM_parameters(self.s, 1, 2, 0, 1, 1, 1310e-9, 0.5, -20), 0)
-        self.assertEqual(self.last_call('hp816x_set_PWM_parameters'), (self.s, 1, 2, 0, 1, 1, 1310e-9, 0.5, -20.0))
-        got = pb.get_PWM_parameters_Q(self.s, 1, 2)
+        self.assertEqual(pb.set_PWM_parameters(self.s, 1, 1, 0, 1, 1, 1310e-9, 0.5, -20), 0)
+        self.assertEqual(self.last_call('hp816x_set_PWM_parameters'), (self.s, 1, 1, 0, 1, 1, 1310e-9, 0.5, -20.0))
+        got = pb.get_PWM_parameters_Q(self.s, 1, 1)
         self.assertEqual(got, (0, 1, 1, 1310e-9, 0.5, -20.0))
         self.assertEqual([type(v) for v in got], [int] * 3 + [float] * 3)
-        self.assertEqual(self.last_call('hp816x_get_PWM_parameters_Q'), (self.s, 1, 2) + (sim.PTR,) * 6)
-        self.assertEqual(pb.get_PWM_averagingTime_Q(self.s, 1, 2), 0.5)
-        self.assertEqual(pb.get_PWM_powerUnit_Q(self.s, 1, 2), 1)
-        self.assertEqual(pb.get_PWM_powerRange_Q(self.s, 1, 2), (0, -20.0))
-        self.assertEqual(pb.get_PWM_wavelength_Q(self.s, 1, 2)[2], 1310e-9)
+        self.assertEqual(self.last_call('hp816x_get_PWM_parameters_Q'), (self.s, 1, 1) + (sim.PTR,) * 6)
+        self.assertEqual(pb.get_PWM_averagingTime_Q(self.s, 1, 1), 0.5)
+        self.assertEqual(pb.get_PWM_powerUnit_Q(self.s, 1, 1), 1)
+        self.assertEqual(pb.get_PWM_powerRange_Q(self.s, 1, 1), (0, -20.0))
+        self.assertEqual(pb.get_PWM_wavelength_Q(self.s, 1, 1)[2], 1310e-9)
 
     def test_internal_trigger_calls_the_set_function(self):
-        self.assertEqual(pb.PWM_internalTrigger(self.s, 2, 1, 1), 0)
-        self.assertEqual(sim.calls('hp816x_set_PWM_internalTrigger'), [(self.s, 2, 1, 1)])
-        self.assertEqual(pb.get_PWM_parameters_Q(self.s, 2, 1)[2], 1)
-        self.assertRaises(OverflowError, pb.PWM_internalTrigger, self.s, 2, 1, 65536)
+        self.assertEqual(pb.PWM_internalTrigger(self.s, 2, 0, 1), 0)
+        self.assertEqual(sim.calls('hp816x_set_PWM_internalTrigger'), [(self.s, 2, 0, 1)])
+        self.assertEqual(pb.get_PWM_parameters_Q(self.s, 2, 0)[2], 1)
+        self.assertRaises(OverflowError, pb.PWM_internalTrigger, self.s, 2, 0, 65536)
 
     def test_reference_source_query_takes_none_or_int_buffers(self):
         pb.set_PWM_referenceSource(self.s, 1, 1, 1, 1, 2, 1)
@@ -80,13 +80,13 @@ class Settings(SimTestCase):
         self.assertEqual(self.last_call('hp816x_get_PWM_triggerConfiguration'), (self.s, 2, sim.PTR, sim.PTR))
 
     def test_set_ups_return_their_estimate(self):
-        self.assertEqual(pb.set_PWM_logging(self.s, 1, 2, 0.01, 500), 5100)
-        self.assertEqual(self.last_call('hp816x_set_PWM_logging'), (self.s, 1, 2, 0.01, 500, sim.PTR))
-        self.assertEqual(pb.set_PWM_stability(self.s, 1, 2, 0.1, 1.0, 60.0), 60)
-        self.assertEqual(self.last_call('hp816x_set_PWM_stability'), (self.s, 1, 2, 0.1, 1.0, 60.0, sim.PTR))
+        self.assertEqual(pb.set_PWM_logging(self.s, 1, 1, 0.01, 500), 5100)
+        self.assertEqual(self.last_call('hp816x_set_PWM_logging'), (self.s, 1, 1, 0.01, 500, sim.PTR))
+        self.assertEqual(pb.set_PWM_stability(self.s, 1, 1, 0.1, 1.0, 60.0), 60)
+        self.assertEqual(self.last_call('hp816x_set_PWM_stability'), (self.s, 1, 1, 0.1, 1.0, 60.0, sim.PTR))
         sim.set_output('hp816x_set_PWM_minMax', 5, -7)
-        self.assertEqual(pb.set_PWM_minMax(self.s, 1, 2, 3, 100), -7)
-        self.assertEqual(self.last_call('hp816x_set_PWM_minMax'), (self.s, 1, 2, 3, 100, sim.PTR))
+        self.assertEqual(pb.set_PWM_minMax(self.s, 1, 1, 3, 100), -7)
+        self.assertEqual(self.last_call('hp816x_set_PWM_minMax'), (self.s, 1, 1, 3, 100, sim.PTR))
         sim.set_output('hp816x_PWM_zeroing', 3, 9)
         self.assertEqual(pb.PWM_zeroing(self.s, 1, 1), 9)
         self.assertEqual(pb.PWM_zeroingAll(self.s), 0)
@@ -115,7 +115,7 @@ class ReadAll(SimTestCase):
         self.assertIsInstance(values, pb.ViReal64Vec)
         self.assertEqual([len(slots), len(channels), len(values)], [34] * 3)
         self.assertEqual(list(slots)[:4], [1, 1, 2, 0])
-        self.assertEqual(list(channels)[:4], [1, 2, 1, 0])
+        self.assertEqual(list(channels)[:4], [0, 1, 0, 0])
         self.assertTrue(all(-20 < v < -18 for v in list(values)[:3]))
         self.assertEqual(list(values)[3:], [0.0] * 31)
 
@@ -128,7 +128,7 @@ class ReadAll(SimTestCase):
         sim.hostile()                                  # reports 75, fills all 34
         slots, channels, values = pb.PWM_readAll(s)
         self.assertEqual([len(slots), len(channels), len(values)], [34] * 3)
-        self.assertEqual(list(slots)[33], 1)
+        self.assertEqual(list(slots)[33], -1)            # junk beyond the mainframe's channels
 
 
 class ResultArrays(SimTestCase):
@@ -152,12 +152,12 @@ class ResultArrays(SimTestCase):
         self.assertEqual(list(values)[100:], [0.0] * 50)
 
     def test_stability_n_5_and_n_0(self):
-        self.assertEqual(pb.set_PWM_stability(self.s, 2, 1, 0.1, 1.0, 5.0), 5)
-        flag, values = pb.get_PWM_stabilityResults_Q(self.s, 2, 1, 1, 0, 5)
+        self.assertEqual(pb.set_PWM_stability(self.s, 2, 0, 0.1, 1.0, 5.0), 5)
+        flag, values = pb.get_PWM_stabilityResults_Q(self.s, 2, 0, 1, 0, 5)
         self.assertEqual(len(values), 5)
         self.assertEqual(len(set(values)), 5)
-        pb.PWM_functionStop(self.s, 2, 1)
-        flag, values = pb.get_PWM_stabilityResults_Q(self.s, 2, 1, 1, 0, 0)
+        pb.PWM_functionStop(self.s, 2, 0)
+        flag, values = pb.get_PWM_stabilityResults_Q(self.s, 2, 0, 1, 0, 0)
         self.assertEqual(len(values), 0)
         self.assertEqual(len(sim.calls('hp816x_get_PWM_stabilityResults_Q')), 2)
 

@@ -1,7 +1,8 @@
 """_photonbay positions 202-260: tunable laser sources."""
+import os
 import unittest
 
-from support import sim, SimTestCase, TestCase, INSTR_ERROR, TIMEOUT, SANITIZED, run_script, exit_code
+from support import sim, SimTestCase, TestCase, INSTR_ERROR, TIMEOUT, SANITIZED, run_script, exit_code, bench_file
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -40,10 +41,26 @@ class Registration(TestCase):
 
 
 class LaserCase(SimTestCase):
+    """A mainframe with tunable lasers in slots 0 to 4: settings stay per slot."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench_file({'instruments': [
+            {'resource': MAINFRAME, 'driver': 'hp816x',
+             'slots': dict([(str(i), 'tunable laser') for i in range(5)] + [('5', 'dual power meter')])}]})
+
+    @classmethod
+    def tearDownClass(cls):
+        os.remove(cls.bench)
+
     def setUp(self):
         SimTestCase.setUp(self)
+        sim.configure(self.bench)
         self.s = pb.init(MAINFRAME, 0, 0)
         sim.clear_journal()
+
+    def tearDown(self):
+        sim.configure()
 
     def logged_sweep(self, slot, start, stop, step, mode=2):
         """Runs a one-way sweep with lambda logging on `slot`."""

@@ -199,7 +199,7 @@ class Arguments(RefcountCase):
         a, b = pb.ViReal64Vec(), pb.ViReal64Vec()
         a.extend([0.0] * 64)
         b.extend([0.0] * 64)
-        self.assertKept(lambda: pb.get_ATT_offsetTable_Q(s, 1, a, b), a, b)
+        self.assertKept(lambda: pb.get_ATT_offsetTable_Q(s, 3, a, b), a, b)
         self.assertResizable(a)
         self.assertResizable(b)
         if sm:

@@ -333,7 +333,7 @@ def _cpu_count():
 
 
 def _check(prefix, files, build_dir):
-    for name in ('instrsim.py', 'instrbind.py', 'libinstrsim.so'):
+    for name in ('instrsim.py', 'instrbind.py', 'libinstrsim.so', 'bench.json'):
         if name not in files:
             raise BuildError('%s was not installed' % name)
     built = [m for m in MODULES if m + ext_suffix() in files]

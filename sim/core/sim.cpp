@@ -1,4 +1,5 @@
 #include "sim.hpp"
+#include "bench.hpp"
 
 #if defined(__linux__)
 #include <dlfcn.h>
@@ -83,6 +84,7 @@ struct State {
     std::vector<std::string> journal;
     std::map<std::string, Script> scripts;
     std::unordered_map<ViSession, Session> sessions;
+    std::unordered_map<ViSession, double> timeouts;  // seconds, per session and VISA object
     ViSession next[drivers];  // next session number of each driver, less its range
     std::map<std::string, std::deque<Error>> errors;
     store<double> reals;
@@ -93,7 +95,7 @@ struct State {
     std::map<std::string, double, std::less<>> delays;
     double pace = 0;
     long long overlaps = 0;
-    std::vector<std::string> overlap_pairs;    // the first ones, "entering\x1finside"
+    std::vector<std::string> overlap_pairs;    // all of them, "entering\x1finside"
     std::vector<std::string> gil_calls;        // distinct names, first-seen order
     const char* gil_seen[2048] = {};           // their name pointers, hashed (open addressing)
     std::string names;                         // sim_function_names, read once
@@ -103,6 +105,7 @@ struct State {
         journal.clear();
         scripts.clear();
         sessions.clear();
+        timeouts.clear();
         for (ViSession& n : next) n = 0;
         errors.clear();
         reals.clear();
@@ -129,7 +132,6 @@ State& st() {
 std::atomic<int> inside[drivers];
 std::atomic<const char*> entered[drivers];
 std::atomic<bool> any_delay{false};
-const size_t overlaps_kept = 1000;
 
 // ---- the Python interpreter lock --------------------------------------------------
 // Found in the process at load: Python 3's PyGILState_Check, or on 2.7 its
@@ -176,8 +178,6 @@ void after_fork_child() {
 const bool fork_handlers = pthread_atfork(before_fork, after_fork_parent, after_fork_child) == 0;
 #endif
 
-const size_t journal_limit = 100000;
-
 // INSTRSIM_JOURNAL_AT_EXIT=<file>: the journal is written there when the
 // process exits through C exit() or quick_exit(), for tests of paths that
 // end the process.
@@ -198,19 +198,6 @@ const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::ate
     ;
 
 }  // namespace
-
-const std::vector<Instrument>& instruments() {
-    static const std::vector<Instrument> table = {
-        {"GPIB0::20::INSTR", "hp816x", "Quellbright Photonics,QBM-70,QB7A00412,R4.07(1182)"},
-        {"TCPIP0::192.168.1.20::inst0::INSTR", "hp816x", "Quellbright Photonics,QBM-30,QB3A00958,R4.07(1182)"},
-        {"GPIB0::24::INSTR", "KE2400", "MARROWICK INSTRUMENTS INC.,MW-SX20,5502311,F2.14 2019-06-11/B03  /M/X"},
-        // USB vendor 0x3A5C, product 0x0207: a made-up pair, no registered device
-        {"USB0::0x3A5C::0x0207::P0012345::INSTR", "PM100D", "Lindqvar Optics,LQ-PM5,P0012345,3.1.2"},
-        {"GPIB0::9::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100123,1.2"},
-        {"ASRL1::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100456,1.2"},
-    };
-    return table;
-}
 
 bool same_resource(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -233,6 +220,9 @@ int driver_of(const char* f) {
     return -1;
 }
 
+// A new session's timeout: 10 s for the instrument drivers (VISA sets its own).
+const double default_timeout = 10.0;
+
 ViSession open(const char* driver, const char* resource) {
     int d = driver_of(driver);
     if (!resource || d < 0) return 0;
@@ -244,9 +234,56 @@ ViSession open(const char* driver, const char* resource) {
             do h = session_base(d) + s.next[d]++ % (0x01000000 - 0x1001);  // within the driver's range
             while (s.sessions.count(h));
             s.sessions[h] = {&in, d};
+            s.timeouts[h] = default_timeout;
             return h;
         }
     return 0;
+}
+
+void set_timeout(ViSession h, double seconds) {
+    Guard g(st().lock);
+    st().timeouts[h] = seconds;
+}
+
+double timeout(ViSession h) {
+    Guard g(st().lock);
+    auto it = st().timeouts.find(h);
+    return it == st().timeouts.end() ? -1 : it->second;
+}
+
+void forget_timeout(ViSession h) {
+    Guard g(st().lock);
+    st().timeouts.erase(h);
+}
+
+// ---- index tables ----------------------------------------------------------------
+namespace {
+struct Rules {
+    ViStatus instrument_error;
+    std::vector<Index> entries;  // of one function
+};
+// By function name, registered by the drivers as they load; and by the
+// function name's address (__func__), found once.
+std::map<std::string, Rules, std::less<>>& rules_by_name() {
+    static auto* m = new std::map<std::string, Rules, std::less<>>;
+    return *m;
+}
+std::unordered_map<const char*, const Rules*>& rules_by_address() {
+    static auto* m = new std::unordered_map<const char*, const Rules*>;
+    return *m;
+}
+}  // namespace
+
+bool indexes(const char* driver, ViStatus instrument_error, const Index* table, size_t n) {
+    (void)driver;
+    Guard g(st().lock);
+    for (size_t i = 0; i < n; ++i) {
+        Rules& r = rules_by_name()[table[i].function];
+        r.instrument_error = instrument_error;
+        r.entries.push_back(table[i]);
+    }
+    rules_by_address().clear();
+    return true;
 }
 
 bool valid(ViSession h, const char* driver) {
@@ -262,6 +299,7 @@ bool close(ViSession h, const char* driver) {
     auto it = s.sessions.find(h);
     if (it == s.sessions.end() || it->second.driver != driver_of(driver)) return false;
     s.sessions.erase(it);
+    s.timeouts.erase(h);
     return true;
 }
 
@@ -299,17 +337,24 @@ void Call::enter() {
     bool gil = python.held();
     State& s = st();
     if (any_delay.load(std::memory_order_relaxed)) {
-        double delay = 0;
+        double delay = 0, limit = -1;
         {
             Guard g(s.lock);
             auto it = s.delays.find(std::string_view(fn_));
             if (it != s.delays.end()) delay = it->second;
+            auto t = nints_ ? s.timeouts.find((ViSession)ints_[0]) : s.timeouts.end();
+            if (delay > 0 && t != s.timeouts.end()) limit = t->second;
+        }
+        if (limit >= 0 && delay > limit) {  // the session gives up first
+            delay = limit;
+            timed_out_ = true;
         }
         if (delay > 0) pause(delay);
     }
     s.lock.lock();
     if (other) {
-        if (s.overlaps++ < (long long)overlaps_kept) s.overlap_pairs.push_back(std::string(fn_) + '\x1f' + other);
+        ++s.overlaps;
+        s.overlap_pairs.push_back(std::string(fn_) + '\x1f' + other);
     }
     if (gil) {
         const size_t n = sizeof s.gil_seen / sizeof s.gil_seen[0];
@@ -352,19 +397,62 @@ void Call::record(const Arg* args, int n) {
         case Arg::Null: line += 'n'; break;
         }
     }
-    State& s = st();
-    if (s.journal.size() < journal_limit) s.journal.push_back(std::move(line));
+    st().journal.push_back(std::move(line));
 }
 
 bool Call::session(ViSession h) {
     State& s = st();
     auto it = s.sessions.find(h);
-    if (it != s.sessions.end() && it->second.driver == driver_) return true;
-    status_ = VI_ERROR_INV_OBJECT;
-    return false;
+    if (it == s.sessions.end() || it->second.driver != driver_) {
+        status_ = VI_ERROR_INV_OBJECT;
+        return false;
+    }
+    if (timed_out_) {
+        status_ = VI_ERROR_TMO;
+        return false;
+    }
+    return check_indexes(*it->second.instrument);
+}
+
+bool Call::check_indexes(const Instrument& in) {
+    auto& cache = rules_by_address();
+    auto found = cache.find(fn_);
+    if (found == cache.end()) {
+        auto r = rules_by_name().find(std::string_view(fn_));
+        found = cache.emplace(fn_, r == rules_by_name().end() ? nullptr : &r->second).first;
+    }
+    const Rules* rules = found->second;
+    if (!rules) return true;
+    for (const Index& x : rules->entries) {
+        if (x.slot >= nints_ || x.channel >= nints_) continue;
+        long long slot = ints_[x.slot];
+        if (slot < 0 || slot >= (long long)in.slots.size()) {
+            status_ = VI_ERROR_PARAMETER1 + x.slot;
+            return false;
+        }
+        unsigned module = in.slots[(size_t)slot];
+        if (!(module & x.modules)) {
+            push_error(in.driver, -241, "Hardware missing");
+            status_ = rules->instrument_error;
+            return false;
+        }
+        if (x.channel >= 0 && (ints_[x.channel] < 0 || ints_[x.channel] >= channels(module))) {
+            status_ = VI_ERROR_PARAMETER1 + x.channel;
+            return false;
+        }
+    }
+    return true;
 }
 
 ViStatus Call::done() {
+    if (wait_ > 0 && nints_) {  // modelled time beyond the session's timeout
+        auto t = st().timeouts.find((ViSession)ints_[0]);
+        if (t != st().timeouts.end() && t->second >= 0 && wait_ > t->second) {
+            wait_ = t->second;
+            timed_out_ = true;
+        }
+    }
+    if (timed_out_) status_ = VI_ERROR_TMO;
     if (!any_script.load(std::memory_order_relaxed)) return status_;
     State& s = st();
     auto it = s.scripts.find(fn_);
@@ -528,10 +616,7 @@ void append_exports(HMODULE dll, std::string& out) {
 std::string driver_functions() {
     std::string out;
 #if defined(__linux__)
-    Dl_info self;
-    if (!dladdr((void*)&noise, &self) || !self.dli_fname) return out;
-    std::string dir = self.dli_fname;
-    dir.erase(dir.rfind('/') + 1);  // all of it when there is no '/'
+    std::string dir = core_directory();
     for (const char* lib : {"libhp816x_32.so", "libKE2400_32.so", "libPM100D_Drv_32.so", "libhp8169_32.so",
                             "libvisa32.so"}) {
         void* h = dlopen((dir + lib).c_str(), RTLD_LAZY | RTLD_LOCAL);
@@ -541,16 +626,7 @@ std::string driver_functions() {
         dlclose(h);
     }
 #elif defined(_WIN32)
-    HMODULE self = nullptr;
-    char path[MAX_PATH];
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            (LPCSTR)(void*)&noise, &self))
-        return out;
-    DWORD n = GetModuleFileNameA(self, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return out;
-    std::string dir(path, n);
-    size_t slash = dir.find_last_of("\\/");
-    dir.erase(slash == std::string::npos ? 0 : slash + 1);
+    std::string dir = core_directory();
     for (const char* lib : {"hp816x_32.dll", "KE2400_32.dll", "PM100D_Drv_32.dll", "hp8169_32.dll", "VISA32.dll"}) {
         HMODULE h = LoadLibraryA((dir + lib).c_str());  // ours: loading runs nothing of note
         if (!h) continue;
@@ -576,6 +652,26 @@ void sim_reset(void) {
     journal_on = true;
     ++reset_generation;
 }
+
+namespace {
+std::string config_error;
+}
+
+int sim_configure(const char* path) {
+    std::string error;
+    std::unique_ptr<std::vector<Instrument>> bench = default_bench(path && *path ? path : nullptr, error);
+    Guard g(st().lock);
+    if (!bench) {
+        config_error = error;
+        return -1;
+    }
+    config_error.clear();
+    install_bench(std::move(bench));
+    sim_reset();
+    return 0;
+}
+
+int sim_config_error(char* buf, int size);
 
 void sim_set_hostile(int on) {
     Guard g(st().lock);
@@ -668,6 +764,11 @@ void sim_set_delay(const char* fn, double seconds) {
 void sim_set_pace(double factor) {
     Guard g(st().lock);
     st().pace = factor > 0 ? factor : 0;
+}
+
+int sim_config_error(char* buf, int size) {
+    Guard g(st().lock);
+    return copy_out(config_error, buf, size);
 }
 
 int sim_overlap_count(void) {

@@ -1,6 +1,7 @@
-// Common core of the simulated driver libraries: sessions over a fixed table
-// of simulated instruments, a journal of every driver call, scripted statuses,
-// outputs and instrument errors, a value store, and a hostile mode.
+// Common core of the simulated driver libraries: sessions over the simulated
+// instruments of the bench (bench.json or INSTRSIM_CONFIG), a journal of every
+// driver call, scripted statuses, outputs and instrument errors, the drivers'
+// slot and channel tables, session timeouts, a value store, and a hostile mode.
 //
 // A simulated driver function reads like this:
 //
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "visatypes.h"
@@ -41,11 +43,33 @@
 namespace sim {
 
 // ---- the simulated instruments -------------------------------------------
+// Module kinds a mainframe slot holds, as bits (a function may address several).
+enum Module : unsigned {
+    NoModule = 0,
+    TunableLaser = 1,
+    DualPowerMeter = 2,
+    PowerMeter = 4,
+    Attenuator = 8,
+    ReturnLoss = 16,
+    FixedLaser = 32,
+    Switch = 64,
+    PowerMeters = DualPowerMeter | PowerMeter,
+    AnyModule = 127,
+};
+// Channels of a module: 2 for the dual power meter, else 1 (0 for none).
+constexpr int channels(unsigned module) { return module == DualPowerMeter ? 2 : module ? 1 : 0; }
+// Name of a module kind as the bench file writes it ("tunable laser", ...).
+SIM_CORE_API const char* module_name(unsigned module);
+
 struct Instrument {
     const char* resource;  // VISA resource name
     const char* driver;    // driver prefix: "hp816x", "KE2400", "PM100D", "hp8169"
     const char* idn;       // *IDN? answer
+    std::vector<unsigned> slots;  // mainframes: the module in each slot (NoModule: empty)
 };
+// The bench: the instruments of the bench file (INSTRSIM_CONFIG, sim_configure,
+// else bench.json beside the core, else the built-in one). A bench, once
+// loaded, is never freed: pointers into it stay valid after another is loaded.
 SIM_CORE_API const std::vector<Instrument>& instruments();
 SIM_CORE_API bool same_resource(const char* a, const char* b);  // resource names ignore case
 
@@ -66,6 +90,31 @@ SIM_CORE_API ViSession open(const char* driver, const char* resource);
 SIM_CORE_API bool valid(ViSession s, const char* driver);
 SIM_CORE_API bool close(ViSession s, const char* driver);
 SIM_CORE_API const Instrument* instrument(ViSession s);  // null for unknown sessions
+
+// ---- indexed arguments -----------------------------------------------------
+// A driver's table of the functions that address a slot (and a channel of its
+// module): positions count the C parameters from 0 (the session). Checked by
+// Call::session: a slot outside the mainframe or a channel the module lacks is
+// a parameter error of its position (VI_ERROR_PARAMETER1 + position); an
+// empty slot or a module of another kind queues the instrument's -241
+// "Hardware missing" and returns `instrument_error`.
+struct Index {
+    const char* function;  // with its driver prefix
+    int slot;              // position of the slot
+    unsigned modules;      // kinds of module it addresses (Module bits)
+    int channel;           // position of the channel, -1 for none
+};
+// Registers the table (static storage) of `driver`; for a static initializer.
+SIM_CORE_API bool indexes(const char* driver, ViStatus instrument_error, const Index* table, size_t n);
+
+// ---- timeouts ----------------------------------------------------------------
+// Every session (and VISA object) has a timeout: a call on it whose time
+// (sim_set_delay, and the modelled time under sim_set_pace) is longer returns
+// VI_ERROR_TMO once the timeout has passed. Sessions opened by sim::open get
+// their driver's default (10 s); VISA sets its own. seconds < 0: none.
+SIM_CORE_API void set_timeout(ViSession h, double seconds);
+SIM_CORE_API double timeout(ViSession h);  // < 0: none
+SIM_CORE_API void forget_timeout(ViSession h);
 
 // ---- journal arguments ------------------------------------------------------
 // Pointer arguments that the driver writes are journaled as present/null only;
@@ -104,6 +153,12 @@ inline Out out_of(int i, double* p) { return {i, Out::Real, p}; }
 inline Out out_of(int i, OutText t) { return {i, Out::Text, (void*)t.p}; }
 template <class T> Out out_of(int i, const T&) { return {i, Out::None, nullptr}; }
 
+// Integer arguments as the index check and the timeout see them (0 for others).
+template <class T> inline long long int_of(T v) {
+    if constexpr (std::is_integral<T>::value) return (long long)v;
+    else return 0;
+}
+
 // ---- one driver call ----------------------------------------------------------
 // `fn` is the driver function's own name (__func__): it selects the driver.
 // Entering: the call counts as inside its driver library (a second call into
@@ -115,6 +170,12 @@ class SIM_CORE_API Call {
 public:
     template <class... A>
     Call(const char* fn, A... args) : fn_(fn) {
+        constexpr int n = sizeof...(A) < 8 ? (int)sizeof...(A) : 8;
+        if constexpr (n > 0) {
+            long long v[] = {int_of(args)...};
+            for (int i = 0; i < n; ++i) ints_[i] = v[i];
+            nints_ = n;
+        }
         enter();
         if (scripting()) {  // outputs are only needed for scripted values
             int i = 0;
@@ -130,8 +191,12 @@ public:
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
     // False (and status VI_ERROR_INV_OBJECT) for an unknown or closed session,
-    // or one of another driver.
+    // or one of another driver; VI_ERROR_TMO if the call outlasted the
+    // session's timeout; the status of the driver's index table (sim::Index)
+    // for a slot or channel the instrument lacks.
     bool session(ViSession s);
+    // The call's delay outlasted the timeout of its first argument's session.
+    bool timed_out() const { return timed_out_; }
     // Sets the status the call will return unless a test scripted another.
     void status(ViStatus st) { status_ = st; }
     ViStatus status() const { return status_; }
@@ -150,8 +215,12 @@ private:
     void record(const Arg* args, int n);
     static bool journaling();
     static bool scripting();
+    bool check_indexes(const Instrument& in);
     const char* fn_;
     int driver_ = -1;
+    long long ints_[8] = {};
+    int nints_ = 0;
+    bool timed_out_ = false;
     double wait_ = 0;  // seconds to wait after the model lock is released
     ViStatus status_ = VI_SUCCESS;
     Out outs_[16];
@@ -225,6 +294,11 @@ extern "C" {
 // calls still in their delay go on afterwards on the fresh state (their
 // sessions are then unknown).
 SIM_CORE_API void sim_reset(void);
+// Loads the bench file at `path` (null or "": the default bench) and resets,
+// as sim_reset; 0, or -1 with nothing changed (sim_config_error tells why).
+SIM_CORE_API int sim_configure(const char* path);
+// Why the last sim_configure was refused, returned as sim_journal_entry does.
+SIM_CORE_API int sim_config_error(char* buf, int size);
 SIM_CORE_API void sim_set_hostile(int on);
 // Journal on (default) or off: off, a driver call costs a few nanoseconds (benchmarks).
 SIM_CORE_API void sim_set_journal(int on);
@@ -238,7 +312,8 @@ SIM_CORE_API void sim_set_output_text(const char* fn, int param, const char* tex
 // Queues an instrument error for the driver with this prefix.
 SIM_CORE_API void sim_push_error(const char* driver, ViInt32 code, const char* message);
 SIM_CORE_API int sim_session_count(void);
-// Journal: entries "fn\x1f" + arguments separated by \x1f, each "i:<int>",
+// Journal: every call since reset or sim_journal_clear (none is dropped);
+// entries "fn\x1f" + arguments separated by \x1f, each "i:<int>",
 // "d:<real>", "s:<text>", "p" (pointer) or "n" (null).
 SIM_CORE_API int sim_journal_size(void);
 SIM_CORE_API int sim_journal_entry(int index, char* buf, int size);
@@ -255,8 +330,8 @@ SIM_CORE_API void sim_set_delay(const char* fn, double seconds);
 SIM_CORE_API void sim_set_pace(double factor);
 // Calls that entered a driver library while another call into the same
 // library was still inside it (delays included), since reset: how many, and
-// entry `index` (the first 1000 are kept) as "entering\x1falready inside",
-// returned as sim_journal_entry does.
+// entry `index` (all are kept) as "entering\x1falready inside", returned as
+// sim_journal_entry does.
 SIM_CORE_API int sim_overlap_count(void);
 SIM_CORE_API int sim_overlap(int index, char* buf, int size);
 // Driver functions called while the calling thread held the Python

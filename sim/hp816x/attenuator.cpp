@@ -84,8 +84,8 @@ bool set_selected(sim::Call& c, ViInt32 sel, double value, double mn, double mx,
 }
 
 // A reference power meter channel (parameters 3 and 4) of the mainframe.
-bool meter_ok(sim::Call& c, ViInt32 pm_slot, ViInt32 channel) {
-    if (pm_slot < 0 || pm_slot >= slots) c.status(param(3));
+bool meter_ok(sim::Call& c, ViSession s, ViInt32 pm_slot, ViInt32 channel) {
+    if (pm_slot < 0 || pm_slot >= slot_count(s)) c.status(param(3));
     else if (channel < 1 || channel > 2) c.status(param(4));
     else return true;
     return false;
@@ -318,7 +318,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cp_ATT_refFromExtPM(ViSession s, ViInt32 
                                                            ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
     if (!ready(c, s, slot)) return c.done();
-    if (meter_ok(c, pm_slot, channel)) power_reference(slot) = pwm_power_dbm(pm_slot, channel);
+    if (meter_ok(c, s, pm_slot, channel)) power_reference(slot) = pwm_power_dbm(pm_slot, channel);
     return c.done();
 }
 
@@ -398,7 +398,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, 
                                                                    ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
     if (!ready(c, s, slot)) return c.done();
-    if (meter_ok(c, pm_slot, channel)) {
+    if (meter_ok(c, s, pm_slot, channel)) {
         ref_pm_slot(slot) = pm_slot;
         ref_pm_channel(slot) = channel;
     }
@@ -531,7 +531,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32
                                                             ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
     if (!ready(c, s, slot)) return c.done();
-    if (meter_ok(c, pm_slot, channel)) {
+    if (meter_ok(c, s, pm_slot, channel)) {
         double ofs = pwm_power_dbm(pm_slot, channel) - true_output_dbm(slot) - wl_offset(slot);
         power_offset(slot) = std::min(offset_limit, std::max(-offset_limit, ofs));
     }
@@ -544,7 +544,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 
                                                            ViInt32 channel) {
     sim::Call c(__func__, s, slot, pm_slot, channel);
     if (!ready(c, s, slot)) return c.done();
-    if (meter_ok(c, pm_slot, channel)) {
+    if (meter_ok(c, s, pm_slot, channel)) {
         double loss = input_dbm() - pwm_power_dbm(pm_slot, channel);
         att_offset(slot) = std::min(offset_limit, std::max(-offset_limit, loss - filter_att(slot)));
     }
@@ -596,7 +596,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_zeroResult_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_all(ViSession s) {
     sim::Call c(__func__, s);
     if (!c.session(s)) return c.done();
-    for (int slot = 0; slot < slots; ++slot) zero_result(slot) = 0;
+    for (int slot = 0; slot < max_slots; ++slot) zero_result(slot) = 0;
     return c.done();
 }
 

@@ -12,12 +12,20 @@ namespace hp816x {
 
 constexpr const char* driver = "hp816x";
 
-// Slot layout of both simulated mainframes (slots do not enforce their module
-// type: every family answers on every slot, so scripts can address any).
-//   0: tunable laser QB-TL9      1: dual power meter QB-PD2 (channels 1, 2)
-//   2: power meter QB-PD1        3: attenuator QB-VA4
+// Slot layout of the default bench's mainframes (bench.json; a bench file may
+// give others, sim::Instrument::slots):
+//   0: tunable laser QB-TL9      1: dual power meter QB-PD2 (channels 0, 1)
+//   2: power meter QB-PD1 (0)    3: attenuator QB-VA4
 //   4: return-loss module QB-RL1 5: fixed laser QB-FL5   6: switch QB-SW4
-constexpr int slots = 7;
+// A function reaches only a slot holding its kind of module, and a power
+// meter channel the module has (the table in modules.cpp, checked by the core).
+constexpr int max_slots = 18;  // as the bench allows
+
+// Slots of the session's mainframe (0 for an unknown session).
+inline int slot_count(ViSession s) {
+    const sim::Instrument* in = sim::instrument(s);
+    return in ? (int)in->slots.size() : 0;
+}
 
 // Laser state (wavelength in m, power in dBm, output 0/1) as the TLS
 // functions store it; power meters read it through the device under test.
@@ -43,10 +51,11 @@ inline double pwm_power_dbm(int slot, int channel) {
 inline double dbm_to_watt(double dbm) { return 1e-3 * std::pow(10.0, dbm / 10); }
 inline double watt_to_dbm(double w) { return w > 0 ? 10 * std::log10(w / 1e-3) : -200.0; }
 
-// Power meter channels of the simulated mainframe, in the order the driver
-// lists them (PWM_readAll, registered channels of a multi-frame scan).
+// Power meter channels of the default mainframe, in the order the driver
+// lists them (registered channels of a multi-frame scan; PWM_readAll lists
+// the session's own mainframe).
 struct PwmChannel { int slot, channel; };
-constexpr PwmChannel pwm_channels[] = {{1, 1}, {1, 2}, {2, 1}};
+constexpr PwmChannel pwm_channels[] = {{1, 0}, {1, 1}, {2, 0}};
 constexpr int pwm_channel_count = 3;
 
 // Writes an output the caller may have passed as a null pointer.
@@ -62,7 +71,7 @@ inline bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi
 // status tells which is wrong.
 inline bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {
     if (!c.session(s)) return false;
-    if (slot < 0 || slot >= slots) {
+    if (slot < 0 || slot >= slot_count(s)) {
         c.status(param(n));
         return false;
     }

@@ -3,6 +3,7 @@
 // its settings live in the value store under "PWM<slot*10+channel>".
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "hp816x.hpp"
 
@@ -277,14 +278,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count,
     sim::Call c(__func__, s, count, slots, channels, values);
     if (!c.session(s)) return c.done();
     const int cap = 34;
-    int n = sim::hostile() ? cap : pwm_channel_count;  // hostile: every entry written
+    std::vector<PwmChannel> all;  // the mainframe's power meter channels, in slot order
+    const std::vector<unsigned>& modules = sim::instrument(s)->slots;
+    for (size_t slot = 0; slot < modules.size(); ++slot)
+        if (modules[slot] & sim::PowerMeters)
+            for (int ch = 0; ch < sim::channels(modules[slot]) && all.size() < (size_t)cap; ++ch)
+                all.push_back({(int)slot, ch});
+    int n = sim::hostile() ? cap : (int)all.size();  // hostile: every entry written
     for (int i = 0; i < n; ++i) {
-        const PwmChannel& p = pwm_channels[i % pwm_channel_count];
-        if (slots) slots[i] = p.slot;
-        if (channels) channels[i] = p.channel;
-        if (values) values[i] = reading(p.slot, p.channel);
+        bool real = (size_t)i < all.size();  // hostile: junk beyond the mainframe's channels
+        if (slots) slots[i] = real ? all[(size_t)i].slot : -1;
+        if (channels) channels[i] = real ? all[(size_t)i].channel : -1;
+        if (values) values[i] = real ? reading(all[(size_t)i].slot, all[(size_t)i].channel) : -1.0;
     }
-    put(count, sim::report_count(pwm_channel_count, cap));
+    put(count, sim::report_count((long long)all.size(), cap));
     return c.done();
 }
 

@@ -311,7 +311,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, Vi
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* result) {
     sim::Call c(__func__, s, result);
     if (!c.session(s)) return c.done();
-    for (int slot = 0; slot < hp816x::slots; ++slot) integer(slot, "zeroed", 0) = 1;
+    for (int slot = 0; slot < hp816x::max_slots; ++slot) integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
 }

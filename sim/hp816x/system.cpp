@@ -1,6 +1,7 @@
 // Simulated hp816x session, system and command functions.
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +61,7 @@ std::string answer(ViSession s, const std::string& q) {
         sim::Error e = sim::pop_error(driver);
         return std::to_string(e.code) + ",\"" + e.message + "\"";
     }
-    if (q == ":SLOT:COUNT?" || q == "SLOT:COUNT?") return std::to_string(slots);
+    if (q == ":SLOT:COUNT?" || q == "SLOT:COUNT?") return std::to_string(slot_count(s));
     if (q == "SENS1:CHAN1:POW?" || q == "READ1:CHAN1:POW?" || q == "FETC1:CHAN1:POW?")
         return num(dbm_to_watt(pwm_power_dbm(1, 1)));
     if (q == "SOUR0:WAV?") return num(laser_wavelength());
@@ -68,7 +69,11 @@ std::string answer(ViSession s, const std::string& q) {
     if (q == "SYST:DATE?")
         return std::to_string(sim::integer("MF.year", 2026)) + "," + std::to_string(sim::integer("MF.month", 12)) +
                "," + std::to_string(sim::integer("MF.day", 8));
-    if (q == "SLOT:EMPT?") return "0,0,0,0,0,0,0";
+    if (q == "SLOT:EMPT?") {
+        std::string empty;
+        for (unsigned m : sim::instrument(s)->slots) empty += std::string(empty.empty() ? "" : ",") + (m ? "0" : "1");
+        return empty;
+    }
     // A value stored by a previous command "X <value>" answers "X?".
     auto stored = sim::find_text(q);
     if (stored) return *stored;
@@ -188,8 +193,18 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViC
         return c.done();                                 \
     }
 
-SETTER(hp816x_timeOut, ViInt32, "MF.timeout")
-GETTER(hp816x_timeOut_Q, ViInt32, "MF.timeout", 10000)
+// The session's timeout (ms), which bounds each of its calls (sim::set_timeout).
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut(ViSession s, ViInt32 ms) {
+    SESSION_CALL(s, ms);
+    if (ms < 0) c.status(VI_ERROR_PARAMETER1 + 1);
+    else sim::set_timeout(s, ms / 1000.0);
+    return c.done();
+}
+DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut_Q(ViSession s, ViInt32* ms) {
+    SESSION_CALL(s, ms);
+    put(ms, std::lround(sim::timeout(s) * 1000));
+    return c.done();
+}
 SETTER(hp816x_errorQueryDetect, ViBoolean, "MF.errorQueryDetect")
 GETTER(hp816x_errorQueryDetect_Q, ViBoolean, "MF.errorQueryDetect", 1)
 GETTER(hp816x_opc_Q, ViBoolean, "MF.opc", 1)
@@ -402,7 +417,6 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_driverLogg(ViSession s, ViString file, Vi
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession s, ViInt32 slot, ViInt16* r, ViChar msg[]) {
     SESSION_CALL(s, slot, r, sim::out(msg));
-    if (slot < 0 || slot >= slots) c.status(VI_ERROR_PARAMETER1 + 1);
     *r = 0;
     sim::put_text(msg, 256, "Module " + std::to_string(slot) + " self test passed");
     return c.done();
@@ -427,15 +441,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32
     SESSION_CALL(s, size, info);
     // Module kind per slot: 0 empty, 1 single power meter, 2 dual, 3 fixed laser,
     // 5 tunable laser, 6 return loss, 7 attenuator, 8 switch.
-    static const ViInt32 kinds[slots] = {5, 2, 1, 7, 6, 3, 8};
-    for (ViInt32 i = 0; info && i < size && i < slots; ++i) info[i] = kinds[i];
+    const std::vector<unsigned>& modules = sim::instrument(s)->slots;
+    for (ViInt32 i = 0; info && i < size && i < (ViInt32)modules.size(); ++i) {
+        switch (modules[(size_t)i]) {
+        case sim::PowerMeter: info[i] = 1; break;
+        case sim::DualPowerMeter: info[i] = 2; break;
+        case sim::FixedLaser: info[i] = 3; break;
+        case sim::TunableLaser: info[i] = 5; break;
+        case sim::ReturnLoss: info[i] = 6; break;
+        case sim::Attenuator: info[i] = 7; break;
+        case sim::Switch: info[i] = 8; break;
+        default: info[i] = 0;
+        }
+    }
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getModuleStatus_Q(ViSession s, ViBoolean* summary, ViInt32 status[], ViInt32* maxlen) {
     SESSION_CALL(s, summary, status, maxlen);
     if (summary) *summary = 0;
-    for (int i = 0; status && i < slots; ++i) status[i] = 0;
+    for (int i = 0; status && i < slot_count(s); ++i) status[i] = 0;
     *maxlen = 64;
     return c.done();
 }

@@ -415,7 +415,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroing(ViSession s) {
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingAll(ViSession s) {
     sim::Call c(__func__, s);
     if (!c.session(s)) return c.done();
-    for (int slot = 0; slot < hp816x::slots; ++slot) zero_temperature(slot) = temperature();
+    for (int slot = 0; slot < hp816x::max_slots; ++slot) zero_temperature(slot) = temperature();
     return c.done();
 }
 

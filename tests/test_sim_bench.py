@@ -1,0 +1,231 @@
+"""The simulated bench: slots holding modules, session timeouts, the whole
+journal, and benches described in a file."""
+import os
+import struct
+import time
+import unittest
+
+from support import SimTestCase, bench_file, sim
+
+import _instrbus as ib
+import _photonbay as pb
+
+MAINFRAME = 'GPIB0::20::INSTR'
+PARAMETER2 = -1074003966            # 0xBFFC0002
+PARAMETER3 = -1074003965
+SMALL = {'instruments': [{'resource': 'GPIB0::5::INSTR', 'driver': 'hp816x',
+                          'slots': {'0': 'tunable laser', '1': 'power meter'}}]}
+
+
+class Slots(SimTestCase):
+    def setUp(self):
+        SimTestCase.setUp(self)
+        self.s = pb.init(MAINFRAME, 0, 0)
+
+    def test_slot_channel_and_module_kind_are_checked(self):
+        s = self.s
+        cases = [((6, 0), sim.INSTR_ERROR),     # the switch
+                 ((99, 0), PARAMETER2), ((-1, 0), PARAMETER2), ((7, 0), PARAMETER2),
+                 ((2, 7), PARAMETER3), ((2, 1), PARAMETER3), ((1, -1), PARAMETER3),
+                 ((1, 1), 0), ((2, 0), 0)]
+        for (slot, channel), status in cases:
+            self.assertEqual(pb.set_PWM_wavelength(s, slot, channel, 1550e-9), status, (slot, channel))
+        self.assertEqual(pb.error_query(s), (-241, 'Hardware missing'))
+        self.assertEqual(pb.error_query(s)[0], 0)               # one error for the one wrong kind
+        self.assertEqual(pb.set_TLS_wavelength(s, 1, 0, 1550e-9), sim.INSTR_ERROR)
+        self.assertEqual(pb.error_query(s), (-241, 'Hardware missing'))
+        self.assertEqual(pb.set_ATT_wavelength(s, 3, 0, 1550e-9), 0)
+        self.assertEqual(pb.set_RLM_wavelength(s, 3, 1550e-9), sim.INSTR_ERROR)
+
+    def test_a_refused_call_changes_nothing(self):
+        s = self.s
+        before = pb.get_TLS_wavelength_Q(s, 0)[3]
+        self.assertEqual(pb.set_TLS_wavelength(s, 9, 0, 1560e-9), PARAMETER2)
+        self.assertEqual(pb.get_TLS_wavelength_Q(s, 0)[3], before)
+
+    def test_a_checked_query_on_the_wrong_module_ends_the_process(self):
+        r = sim.run_python('''
+            import _photonbay as pb
+            s = pb.init('GPIB0::20::INSTR', 0, 0)
+            print(pb.get_TLS_wavelength_Q(s, 2))       # a power meter
+        ''')
+        self.assertEqual(r.returncode, sim.exit_code(sim.INSTR_ERROR))
+        self.assertIn('Hardware missing', r.stdout)
+        self.assertIn('hp816x_error_query', [n for n, _ in r.journal])
+
+    def test_read_all_lists_the_mainframes_channels(self):
+        slots, channels, _ = pb.PWM_readAll(self.s)
+        self.assertEqual(list(zip(slots, channels))[:4], [(1, 0), (1, 1), (2, 0), (0, 0)])
+        kinds = pb.ViInt32Vec()
+        kinds.extend([0] * 7)
+        pb.getSlotInformation_Q(self.s, 7, kinds)
+        self.assertEqual(list(kinds), [5, 2, 1, 7, 6, 3, 8])
+
+
+class Timeouts(SimTestCase):
+    def setUp(self):
+        SimTestCase.setUp(self)
+        self.s = pb.init(MAINFRAME, 0, 0)
+
+    def test_a_slow_call_fails_when_the_timeout_passes(self):
+        s = self.s
+        self.assertEqual(pb.timeOut_Q(s), 10000)
+        self.assertEqual(pb.timeOut(s, -5), PARAMETER2)
+        self.assertEqual(pb.timeOut_Q(s), 10000)
+        self.assertEqual(pb.timeOut(s, 100), 0)
+        sim.delay('hp816x_set_TLS_wavelength', 2)
+        t0 = time.time()
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 1550e-9), sim.TMO)
+        self.assertTrue(0.09 < time.time() - t0 < 1.0, time.time() - t0)
+        self.assertEqual(pb.timeOut(s, 3000), 0)                # long enough now
+        t0 = time.time()
+        self.assertEqual(pb.set_TLS_wavelength(s, 0, 0, 1550e-9), 0)
+        self.assertGreaterEqual(time.time() - t0, 1.9)
+        other = pb.init(MAINFRAME, 0, 0)                        # a session of its own
+        self.assertEqual(pb.timeOut_Q(other), 10000)
+
+    def test_a_checked_query_ends_the_process_after_the_timeout(self):
+        for script in ("sim.delay('hp816x_PWM_readValue', 2)",
+                       "pb.set_PWM_averagingTime(s, 1, 0, 2.0); sim.pace(1)"):   # modelled time
+            t0 = time.time()
+            r = sim.run_python('''
+                import _photonbay as pb
+                import instrsim as sim
+                s = pb.init('GPIB0::20::INSTR', 0, 0)
+                pb.timeOut(s, 100)
+                %s
+                pb.PWM_readValue(s, 1, 0)
+                print('not reached')
+            ''' % script)
+            self.assertLess(time.time() - t0, 1.8, script)       # the interpreter's start included
+            self.assertEqual(r.returncode, sim.exit_code(sim.TMO), r)
+            self.assertNotIn('not reached', r.stdout)
+            self.assertIn('hp816x_PWM_readValue', [n for n, _ in r.journal])
+
+    def test_visa_sessions_take_their_timeout_attribute(self):
+        rm = ib.OpenDefaultRM()
+        vi = ib.Open(rm, MAINFRAME, 0, 0)
+        tmo = 0x3FFF001A                                       # VI_ATTR_TMO_VALUE
+        def timeout():
+            return struct.unpack('=I', ib.GetAttribute(vi, tmo)[:4])[0]
+        self.assertEqual(timeout(), 2000)
+        self.assertEqual(ib.SetAttribute(vi, tmo, 50), 0)
+        sim.delay('viSetAttribute', 1)
+        t0 = time.time()
+        self.assertEqual(ib.SetAttribute(vi, tmo, 60), sim.TMO)
+        self.assertLess(time.time() - t0, 0.5)
+        sim.delay('viSetAttribute', 0)
+        self.assertEqual(timeout(), 50)                        # the timed-out call set nothing
+
+
+class Journal(SimTestCase):
+    def test_every_call_is_kept(self):
+        s = pb.init(MAINFRAME, 0, 0)
+        for _ in range(150000):
+            pb.timeOut(s, 5000)
+        pb.reset(s)
+        self.assertEqual(sim.calls('hp816x_reset'), [(s,)])
+        self.assertEqual(sim.count('hp816x_timeOut'), 150000)
+        self.assertEqual(sim.names()[-1], 'hp816x_reset')
+
+    def test_the_journal_is_written_on_quick_exit(self):
+        r = sim.run_python('''
+            import ctypes
+            import _photonbay as pb
+            s = pb.init('GPIB0::20::INSTR', 0, 0)
+            pb.timeOut(s, 100)
+            ctypes.CDLL(None).quick_exit(3)
+        ''')
+        self.assertEqual(r.returncode, 3)
+        self.assertEqual([n for n, _ in r.journal], ['hp816x_init', 'hp816x_timeOut'])
+
+
+class BenchFiles(SimTestCase):
+    def tearDown(self):
+        sim.configure()
+        SimTestCase.tearDown(self)
+
+    def bench(self, bench):
+        path = bench_file(bench)
+        self.addCleanup(os.remove, path)
+        return path
+
+    def test_the_file_named_at_load_is_the_bench(self):
+        path = self.bench(SMALL)
+        r = sim.run_python('''
+            import _photonbay as pb, _instrbus as ib
+            print(ib.FindRsrc(ib.OpenDefaultRM(), '?*INSTR')[1:])
+            s = pb.init('GPIB0::5::INSTR', 0, 0)
+            print(pb.PWM_readValue(s, 1, 0) < 0)
+            print(pb.set_PWM_wavelength(s, 2, 0, 1550e-9))
+            print('%d %r' % (pb.set_PWM_wavelength(s, 0, 0, 1550e-9), pb.error_query(s)))
+        ''', env={'INSTRSIM_CONFIG': path})
+        self.assertEqual(r.returncode, 0, r)
+        self.assertEqual(r.stdout.split('\n'), [
+            "(1, 'GPIB0::5::INSTR')", 'True', str(PARAMETER2),
+            "%d (-241, 'Hardware missing')" % sim.INSTR_ERROR, ''])
+
+    def test_configure_replaces_the_bench_and_resets(self):
+        s = pb.init(MAINFRAME, 0, 0)
+        path = self.bench({'instruments': [
+            {'resource': 'GPIB0::7::INSTR', 'driver': 'hp816x', 'idn': 'Our Lab,MF-1,1,1.0',
+             'slots': {'3': 'dual power meter'}, 'slot_count': 5},
+            {'resource': 'ASRL4::INSTR', 'driver': 'hp8169'}]})
+        sim.configure(path)
+        self.assertEqual(sim.session_count(), 0)
+        self.assertEqual(pb.timeOut(s, 100), sim.INV_OBJECT)     # sessions of the old bench are gone
+        t = pb.init('GPIB0::7::INSTR', 0, 0)
+        self.assertEqual(pb.getInstrumentId_Q('GPIB0::7::INSTR'), 'Our Lab,MF-1,1,1.0')
+        self.assertEqual(pb.set_PWM_wavelength(t, 3, 1, 1550e-9), 0)
+        self.assertEqual(pb.set_PWM_wavelength(t, 4, 0, 1550e-9), sim.INSTR_ERROR)   # empty
+        self.assertEqual(pb.set_PWM_wavelength(t, 5, 0, 1550e-9), PARAMETER2)
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 2)
+        sim.reset()                                              # the bench stays
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 2)
+        sim.configure()
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 6)
+
+    def test_a_bad_file_is_refused_whole_and_says_where(self):
+        good = {'resource': 'GPIB0::7::INSTR', 'driver': 'hp816x', 'slots': {'0': 'switch'}}
+        cases = [
+            ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp8164'}]},
+             'instruments[1] (GPIB0::8::INSTR): unknown driver "hp8164"'),
+            ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp816x',
+                                     'slots': {'1': 'laser'}}]}, 'slot 1: unknown module "laser"'),
+            ({'instruments': [good, dict(good)]}, 'instruments[1] (GPIB0::7::INSTR): the resource is listed twice'),
+            ({'instruments': [dict(good, colour='red')]}, 'unknown key "colour"'),
+            ({'instruments': [dict(good, slots={'x': 'switch'})]}, 'slot "x" is not a slot number'),
+            ({'instruments': [dict(good, slots={'18': 'switch'})]}, 'slot "18" is not a slot number 0 to 17'),
+            ({'instruments': [{'resource': 'GPIB0::8::INSTR', 'driver': 'KE2400', 'slots': {}}]},
+             'only a mainframe (hp816x) has slots'),
+            ({'instruments': [{'driver': 'KE2400'}]}, 'instruments[0]: "resource" is missing'),
+            ({'devices': []}, 'unknown key "devices"'),
+        ]
+        for bench, message in cases:
+            path = self.bench(bench)
+            with self.assertRaises(ValueError) as e:
+                sim.configure(path)
+            self.assertIn(path + ': ', str(e.exception))
+            self.assertIn(message, str(e.exception))
+        for text, message in (('{"instruments": [}', 'line 1: '), ('{"instruments": []} x', 'text after'),
+                              ('{"instruments": [],}', 'line 1: ')):
+            path = self.bench({})
+            with open(path, 'w') as f:
+                f.write(text)
+            self.assertRaises(ValueError, sim.configure, path)
+        self.assertRaises(ValueError, sim.configure, path + '.missing')
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 6)   # still the default bench
+        pb.init(MAINFRAME, 0, 0)
+
+    def test_a_bad_file_at_load_leaves_no_instruments_and_says_why(self):
+        path = self.bench({'instruments': [{'resource': 'GPIB0::8::INSTR', 'driver': 'nope'}]})
+        r = sim.run_python('''
+            import _instrbus as ib
+            print(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1])
+        ''', env={'INSTRSIM_CONFIG': path})
+        self.assertEqual(r.stdout, '0\n')
+        self.assertIn('instrsim: bench refused: %s: instruments[0]' % path, r.stderr)
+
+
+if __name__ == '__main__':
+    unittest.main()
