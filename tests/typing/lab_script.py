@@ -1,13 +1,14 @@
 """A lab script and its test as a user writes them, for the type checkers:
 `mypy --strict` (and pyright) must accept it with the shipped stubs only.
 tests/test_typing.py checks it; it is not run."""
-from typing import List, Tuple
+from typing import List, Optional, Tuple
 
 import _instrbus as bus
 import _photonbay as pb
 import _polshaper as pol
 import _powerprobe as pm
 import _smeter as smu
+import instrbind
 import instrsim as sim
 
 
@@ -37,6 +38,18 @@ def bench() -> float:
     found, many, first = bus.FindRsrc(rm, '?*INSTR')
     raw: bytes = bus.GetAttribute(rm, 0x3FFF0001) + data
     return watts + code + len(text) + sum(readings) + count + n + many + len(first) + len(raw) + found
+
+
+def failure_report() -> str:
+    instrbind.trace(True)
+    try:
+        pb.CheckError(pb.Session(4097), -1)
+    except instrbind.DriverExit as e:
+        where: Optional[str] = e.resource
+        return '%s.%s %s %s %s' % (e.module, e.function, where, e.status, e.message)
+    finally:
+        instrbind.trace(False)
+    return instrbind.__version__
 
 
 class BenchTest(sim.SimulatorTestCase):
