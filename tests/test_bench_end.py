@@ -10,7 +10,7 @@ import textwrap
 import time
 import unittest
 
-from support import BUILD, PY2, ROOT, SANITIZED, exit_code, run_script, TIMEOUT, RSRC_NFOUND
+from support import BUILD, ROOT, SANITIZED, SimTestCase, exit_code, run_script, sim, TIMEOUT, RSRC_NFOUND
 
 SHUTDOWN_RUNS = int(os.environ.get('END_RUNS', 10 if SANITIZED else 30))
 RACE_RUNS = 10
@@ -80,7 +80,6 @@ class Shutdown(unittest.TestCase):
             print('joining'); sys.stdout.flush()
             t.join()
         ''')
-        prelude = 'import sys\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\nfrom __future__ import print_function\n'
         prelude = 'from __future__ import print_function\nimport sys\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n' % (
             BUILD, os.path.join(ROOT, 'sim'))
         for i in range(SHUTDOWN_RUNS // 3):
@@ -218,6 +217,25 @@ class FailureDelivery(unittest.TestCase):
         ''')
         self.assertEqual(rc, exit_code(TIMEOUT), out + err)
         self.assertEqual(out.count('caught %d' % TIMEOUT), 2)
+
+
+class TurnOrder(SimTestCase):
+    def test_calls_waiting_for_a_driver_are_served_in_the_order_they_came(self):
+        import threading
+        import _photonbay as pb
+        s = pb.init('GPIB0::20::INSTR', 0, 0)
+        sim.delay('hp816x_reset', 0.4)
+        busy = threading.Thread(target=pb.reset, args=(s,))
+        busy.start()
+        time.sleep(0.05)
+        waiting = []
+        for i in range(6):
+            waiting.append(threading.Thread(target=pb.timeOut, args=(s, 1000 + i)))
+            waiting[-1].start()
+            time.sleep(0.03)
+        for t in [busy] + waiting:
+            t.join()
+        self.assertEqual([args[1] for args in sim.calls('hp816x_timeOut')], list(range(1000, 1006)))
 
 
 @unittest.skipIf(sys.platform == 'win32', 'fork')
