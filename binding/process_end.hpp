@@ -44,6 +44,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
@@ -299,13 +300,14 @@ inline void confirm_locked(ProcessEnd& r);
 inline Claim claim(int exit_code, bool tentative) {
     ProcessEnd& r = record();
     std::unique_lock<std::mutex> g(r.m);
-    while (r.phase == Phase::claiming) {
+    if (r.phase == Phase::claiming) {  // an instrument error being looked at: its query's time
         g.unlock();
         without_interpreter([&] {
             std::unique_lock<std::mutex> w(r.m);
-            while (r.phase == Phase::claiming) r.changed.wait_for(w, std::chrono::seconds(1));
+            const auto until = Clock::now() + first_line_wait;
+            while (r.phase == Phase::claiming && Clock::now() < until) r.changed.wait_for(w, std::chrono::seconds(1));
         });
-        g.lock();
+        g.lock();  // still claiming: its thread is stuck; this failure takes over
     }
     if (r.phase == Phase::failed) return Claim::later;
     r.code = exit_code;
@@ -329,19 +331,24 @@ inline void release() {
     ProcessEnd& r = record();
     {
         std::lock_guard<std::mutex> g(r.m);
-        r.phase = Phase::running;
+        if (r.phase == Phase::claiming) r.phase = Phase::running;
     }
     r.changed.notify_all();
 }
 
-// The claim holds: the failure owns the exit; the watchdog starts.
-inline void confirm() {
+// The claim holds: the failure owns the exit; the watchdog starts.  False
+// if another failure took over meanwhile (this one's query never returned
+// in time): this one is then a later failure.
+inline bool confirm() {
     ProcessEnd& r = record();
+    bool held;
     {
         std::lock_guard<std::mutex> g(r.m);
-        confirm_locked(r);
+        held = r.phase == Phase::claiming;
+        if (held) confirm_locked(r);
     }
     r.changed.notify_all();
+    return held;
 }
 
 inline int raise_in_main(void*);

@@ -128,7 +128,7 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     if (status >= 0) return Checked::ok;
     const bool instrument = status >= p.instrument_first && status <= p.instrument_last;
     const bool may_go_on = instrument && p.exempt_261;
-    const end::Claim claim = end::claim(exit_code(status), may_go_on);  // before anything that takes time
+    end::Claim claim = end::claim(exit_code(status), may_go_on);  // before anything that takes time
     end::flush_python_streams();
     ViChar message[256];
     message[0] = 0;
@@ -139,7 +139,7 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     const bool goes_on = may_go_on && code == -261;
     if (claim == end::Claim::first && may_go_on) {
         if (goes_on) end::release();
-        else end::confirm();
+        else if (!end::confirm()) claim = end::Claim::later;
     }
     if (claim == end::Claim::later) end::after_first_line();
     const char* kind = instrument ? "Inst. Error" : "Driver Error";
