@@ -20,7 +20,7 @@ import _photonbay as pb  # noqa: E402
 
 ATTENUATOR, SWITCH = 3, 6          # slots of the mainframe
 SWITCH_INPUT = 1                   # port A
-MANUAL = 3                         # selection: use the value given
+VALUE = 0                          # selection: the value given (1 min, 2 default, 3 max)
 DBM, WATT = 0, 1
 SHUTTER_OPEN = 1
 WAVELENGTH = 1550e-9
@@ -44,9 +44,9 @@ def main(argv):
             return 1
         print('Route: A -> B%d' % pb.get_SWT_route(s, SWITCH, SWITCH_INPUT))
 
-        pb.set_ATT_wavelength(s, ATTENUATOR, MANUAL, WAVELENGTH)
+        pb.set_ATT_wavelength(s, ATTENUATOR, VALUE, WAVELENGTH)
         pb.set_ATT_absPowerMode(s, ATTENUATOR, 0)
-        status = pb.set_ATT_attenuation(s, ATTENUATOR, MANUAL, attenuation, 1)
+        status = pb.set_ATT_attenuation(s, ATTENUATOR, VALUE, attenuation, 1)
         if status < 0:
             low, high = pb.get_ATT_attenuation_Q(s, ATTENUATOR)[:2]
             print('Attenuation %.2f dB refused (status %d): the range is %.2f to %.2f dB'

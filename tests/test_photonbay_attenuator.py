@@ -55,14 +55,14 @@ class Settings(AttenuatorTestCase):
             self.assertEqual((r[0], r[3]), (1.25, 9.0), name)
 
     def test_setters_round_trip_through_their_selections(self):
-        self.assertEqual(pb.set_ATT_attenuation(self.s, ATT, 3, 12.5, 1), 0)
-        self.assertEqual(self.last_call('hp816x_set_ATT_attenuation'), (self.s, ATT, 3, 12.5, 1))
+        self.assertEqual(pb.set_ATT_attenuation(self.s, ATT, 0, 12.5, 1), 0)
+        self.assertEqual(self.last_call('hp816x_set_ATT_attenuation'), (self.s, ATT, 0, 12.5, 1))
         self.assertEqual(pb.get_ATT_attenuation_Q(self.s, ATT), (0.0, 60.0, 0.0, 12.5))
-        self.assertEqual(pb.set_ATT_attenuationOffset(self.s, ATT, 3, 2.0), 0)
+        self.assertEqual(pb.set_ATT_attenuationOffset(self.s, ATT, 0, 2.0), 0)
         self.assertEqual(pb.get_ATT_attenuation_Q(self.s, ATT), (2.0, 62.0, 2.0, 14.5))
-        self.assertEqual(pb.set_ATT_wavelength(self.s, ATT, 1, 0), 0)  # maximum
+        self.assertEqual(pb.set_ATT_wavelength(self.s, ATT, 3, 0), 0)  # maximum
         self.assertEqual(pb.get_ATT_wavelength_Q(self.s, ATT)[3], pb.get_ATT_wavelength_Q(self.s, ATT)[1])
-        pb.set_ATT_attenuatorSpeed(self.s, ATT, 3, 0.5)
+        pb.set_ATT_attenuatorSpeed(self.s, ATT, 0, 0.5)
         self.assertEqual(pb.get_ATT_attenuatorSpeed_Q(self.s, ATT)[3], 0.5)
         pb.set_ATT_avTime(self.s, ATT, 0.02)
         self.assertEqual(pb.get_ATT_avTime_Q(self.s, ATT), 0.02)
@@ -81,8 +81,8 @@ class Settings(AttenuatorTestCase):
                 self.assertEqual(getattr(pb, getter)(self.s, ATT), v, getter)
 
     def test_power_query_is_two_ints_then_four_floats(self):
-        self.assertEqual(pb.set_ATT_power(self.s, ATT, 1, 1, 3, 1e-4), 0)
-        self.assertEqual(self.last_call('hp816x_set_ATT_power'), (self.s, ATT, 1, 1, 3, 1e-4))
+        self.assertEqual(pb.set_ATT_power(self.s, ATT, 1, 1, 0, 1e-4), 0)
+        self.assertEqual(self.last_call('hp816x_set_ATT_power'), (self.s, ATT, 1, 1, 0, 1e-4))
         r = pb.get_ATT_power_Q(self.s, ATT)
         self.assertEqual([type(v) for v in r], [int, int] + [float] * 4)
         self.assertEqual(r[:2], (1, 1))
@@ -91,17 +91,17 @@ class Settings(AttenuatorTestCase):
         self.assertEqual(pb.get_ATT_power_Q(self.s, ATT)[1], 65535)
 
     def test_output_power_follows_attenuation_and_offsets(self):
-        pb.set_ATT_attenuation(self.s, ATT, 3, 10, 1)
+        pb.set_ATT_attenuation(self.s, ATT, 0, 10, 1)
         p10 = pb.read_ATT_outputPower(self.s, ATT)
         self.assertEqual(pb.fetch_ATT_outputPower(self.s, ATT), p10)
-        pb.set_ATT_attenuation(self.s, ATT, 3, 25, 1)
+        pb.set_ATT_attenuation(self.s, ATT, 0, 25, 1)
         self.assertAlmostEqual(p10 - pb.read_ATT_outputPower(self.s, ATT), 15, 1)
-        pb.set_ATT_powerOffset(self.s, ATT, 3, 3)
+        pb.set_ATT_powerOffset(self.s, ATT, 0, 3)
         self.assertAlmostEqual(pb.read_ATT_outputPower(self.s, ATT) - p10, -12, 1)
         pb.set_ATT_powerUnit(self.s, ATT, 1)
         self.assertAlmostEqual(pb.read_ATT_outputPower(self.s, ATT), 10 ** ((p10 - 12) / 10) * 1e-3, 8)
         # Power mode: the filter follows the set point.
-        pb.set_ATT_power(self.s, ATT, 0, 1, 3, -20)
+        pb.set_ATT_power(self.s, ATT, 0, 1, 0, -20)
         pb.set_ATT_powerUnit(self.s, ATT, 0)
         self.assertAlmostEqual(pb.read_ATT_outputPower(self.s, ATT), -20, 1)
         # Display to offset: the display reads 0 dB, the power stays.
@@ -111,8 +111,8 @@ class Settings(AttenuatorTestCase):
         self.assertAlmostEqual(pb.read_ATT_outputPower(self.s, ATT), before, 1)
 
     def test_failing_setter_returns_its_status_and_keeps_the_setting(self):
-        pb.set_ATT_attenuation(self.s, ATT, 3, 5, 0)
-        self.assertEqual(pb.set_ATT_attenuation(self.s, ATT, 3, 61, 0), PARAM + 4)
+        pb.set_ATT_attenuation(self.s, ATT, 0, 5, 0)
+        self.assertEqual(pb.set_ATT_attenuation(self.s, ATT, 0, 61, 0), PARAM + 4)
         self.assertEqual(pb.get_ATT_attenuation_Q(self.s, ATT)[3], 5)
         self.assertEqual(pb.set_ATT_powerUnit(self.s, ATT, 2), PARAM + 3)
 
@@ -193,7 +193,7 @@ class OffsetTable(AttenuatorTestCase):
         self.assertEqual(pb.get_ATT_offsetTblSize_Q(self.s, ATT)[0], 0)
 
     def test_the_table_offset_moves_the_displayed_power(self):
-        pb.set_ATT_wavelength(self.s, ATT, 3, 1550e-9)
+        pb.set_ATT_wavelength(self.s, ATT, 0, 1550e-9)
         before = pb.read_ATT_outputPower(self.s, ATT)
         pb.set_ATT_wavelengthOffsetState(self.s, ATT, 1)
         self.assertAlmostEqual(pb.read_ATT_outputPower(self.s, ATT) - before, 0.5, 1)

@@ -41,13 +41,13 @@ class FixedLaser(MainframeTestCase):
         self.assertEqual(pb.get_FLS_parameters_Q(self.s, FLS)[1], 65535)
 
     def test_modulation_settings(self):
-        self.assertEqual(pb.set_FLS_modulation(self.s, FLS, 1, 1, 3, 5000.0), 0)
+        self.assertEqual(pb.set_FLS_modulation(self.s, FLS, 1, 1, 0, 5000.0), 0)
         r = pb.get_FLS_modulationSettings_Q(self.s, FLS, 1)
         self.assertEqual(self.last_call('hp816x_get_FLS_modulationSettings_Q'), (self.s, FLS, 1) + (sim.PTR,) * 6)
         self.assertEqual(r, (1, 1, 200.0, 300000.0, 270.0, 5000.0))
         self.assertEqual([type(v) for v in r], [int, int] + [float] * 4)
         self.assertEqual(pb.get_FLS_modulationSettings_Q(self.s, FLS, 0)[:2], (0, 0))  # other source untouched
-        self.assertEqual(pb.set_FLS_modulation(self.s, FLS, 0, 2, 1, 0), 0)  # maximum
+        self.assertEqual(pb.set_FLS_modulation(self.s, FLS, 0, 2, 3, 0), 0)  # maximum
         self.assertEqual(pb.get_FLS_modulationSettings_Q(self.s, FLS, 0)[5], 300000.0)
 
     def test_single_values_and_pairs(self):

@@ -1,12 +1,15 @@
 /* hp816x driver functions of this family; included by hp816x.h.
    Optical attenuators.  Four-value queries report (minimum, maximum, default,
-   current); the selection arguments of their setters pick one of those
-   (HP816X_SEL_*) or the value passed along. */
+   current); the selection arguments of their setters pick one of those or the
+   value passed along. */
 
-#define HP816X_SEL_MIN 0
-#define HP816X_SEL_MAX 1
+/* The selection argument of every hp816x setter that takes one: these
+   attenuator setters, hp816x_set_FLS_modulation, hp816x_set_TLS_wavelength
+   and hp816x_set_TLS_power. */
+#define HP816X_SEL_VALUE 0
+#define HP816X_SEL_MIN 1
 #define HP816X_SEL_DEF 2
-#define HP816X_SEL_MANUAL 3
+#define HP816X_SEL_MAX 3
 
 /* Longest text of hp816x_get_ATT_operStatus, terminating zero included: the
    caller's buffer must hold this many bytes. */

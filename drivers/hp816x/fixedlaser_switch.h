@@ -13,7 +13,7 @@ ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession ihandle, ViInt32 slot, V
                                               ViInt32* modulationUpper, ViReal64* frequencyLower,
                                               ViReal64* frequencyUpper, ViReal64* attenuationLower,
                                               ViReal64* attenuationUpper);
-/* selection: 0 minimum, 1 maximum, 2 default, 3 the frequency given */
+/* selection (HP816X_SEL_*): 0 the frequency given, 1 minimum, 2 default, 3 maximum */
 ViStatus _VI_FUNC hp816x_set_FLS_modulation(ViSession ihandle, ViInt32 slot, ViInt32 laserSource,
                                             ViInt32 modulationSource, ViInt32 selection, ViReal64 frequency);
 ViStatus _VI_FUNC hp816x_get_FLS_modulationSettings_Q(ViSession ihandle, ViInt32 slot, ViInt32 laserSource,

@@ -1,6 +1,7 @@
 /* hp816x driver functions of this family; included by hp816x.h. */
 /* Tunable laser sources: settings, sweeps, modulation, lambda logging.
-   Functions without a slot parameter address the first tunable laser. */
+   Functions without a slot parameter address the first tunable laser.
+   wavelengthSelection and powerSelection take the HP816X_SEL_* codes. */
 
 ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession session, ViInt32 slot, ViInt32 powerUnit,
                                             ViInt32 opticalOutput, ViUInt16 laserState, ViReal64 power,

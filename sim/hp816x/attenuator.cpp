@@ -58,27 +58,12 @@ long long& zero_result(ViInt32 slot) { return integer(slot, "zeroResult", -1); }
 long long& ref_pm_slot(ViInt32 slot) { return integer(slot, "refPmSlot", 1); }
 long long& ref_pm_channel(ViInt32 slot) { return integer(slot, "refPmChannel", 1); }
 
-// Picks the value a selection names: false for an unknown selection or a
-// manual value outside [mn, mx].
-bool pick(ViInt32 sel, double value, double mn, double mx, double def, double& out) {
-    switch (sel) {
-    case HP816X_SEL_MIN: out = mn; return true;
-    case HP816X_SEL_MAX: out = mx; return true;
-    case HP816X_SEL_DEF: out = def; return true;
-    case HP816X_SEL_MANUAL:
-        if (!(value >= mn && value <= mx)) return false;
-        out = value;
-        return true;
-    default: return false;
-    }
-}
-
 // Takes the value a selection (parameter 3) names into `setting`; false for an
-// unknown selection, or a manual value outside [mn, mx] (parameter 4).
+// unknown selection, or a value given outside [mn, mx] (parameter 4).
 bool set_selected(sim::Call& c, ViInt32 sel, double value, double mn, double mx, double def, double& setting) {
     double v = 0;
-    if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(3));
-    else if (!pick(sel, value, mn, mx, def, v)) c.status(param(4));
+    if (!selected(sel, value, mn, mx, def, v)) c.status(param(3));
+    else if (!in_range(v, mn, mx)) c.status(param(4));
     else return setting = v, true;
     return false;
 }
@@ -291,9 +276,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, 
     double v = 0;
     if (u > 1) c.status(param(3));
     else if (mode > 1) c.status(param(4));
-    else if (sel < HP816X_SEL_MIN || sel > HP816X_SEL_MANUAL) c.status(param(5));
-    else if (!pick(sel, u == 1 && p <= 0 ? -1e9 : from_unit(u, p), pset_min, pset_max, pset_def, v))
-        c.status(param(6));
+    else if (!selected(sel, u == 1 && p <= 0 ? -1e9 : from_unit(u, p), pset_min, pset_max, pset_def, v))
+        c.status(param(5));
+    else if (!in_range(v, pset_min, pset_max)) c.status(param(6));
     else {
         unit(slot) = u;
         abs_mode(slot) = mode;

@@ -82,18 +82,19 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession s, ViInt32
     return c.done();
 }
 
-// selection: 0 minimum, 1 maximum, 2 default, 3 the frequency given
+// selection (HP816X_SEL_*): the frequency given, or the minimum, default or maximum
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_modulation(ViSession s, ViInt32 slot, ViInt32 source, ViInt32 mod,
                                                           ViInt32 sel, ViReal64 f) {
     sim::Call c(__func__, s, slot, source, mod, sel, f);
     if (!ready(c, s, slot)) return c.done();
+    double v = 0;
     if (source < 0 || source > 1) c.status(param(3));
     else if (mod < 0 || mod > 3) c.status(param(4));
-    else if (sel < 0 || sel > 3) c.status(param(5));
-    else if (sel == 3 && !in_range(f, mod_min, mod_max)) c.status(param(6));
+    else if (!selected(sel, f, mod_min, mod_max, mod_def, v)) c.status(param(5));
+    else if (!in_range(v, mod_min, mod_max)) c.status(param(6));
     else {
         modulation(slot, source) = mod;
-        frequency(slot, source) = sel == 0 ? mod_min : sel == 1 ? mod_max : sel == 2 ? mod_def : f;
+        frequency(slot, source) = v;
     }
     return c.done();
 }

@@ -67,6 +67,19 @@ inline ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
 
 inline bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for nan
 
+// The value a setter's selection (HP816X_SEL_*) names: the value given, or the
+// quantity's minimum, maximum or default.  False for an unknown selection; the
+// caller checks a value given against its own limits.
+inline bool selected(ViInt32 sel, double value, double mn, double mx, double def, double& out) {
+    switch (sel) {
+    case HP816X_SEL_VALUE: out = value; return true;
+    case HP816X_SEL_MIN: out = mn; return true;
+    case HP816X_SEL_DEF: out = def; return true;
+    case HP816X_SEL_MAX: out = mx; return true;
+    default: return false;
+    }
+}
+
 // The session is open and the slot (parameter n) exists; else the call's
 // status tells which is wrong.
 inline bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {

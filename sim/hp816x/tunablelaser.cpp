@@ -3,7 +3,8 @@
 // Model of a QB-TL9-like laser on every slot:
 //   wavelength 1440..1640 nm (default 1550 nm), power -10 dBm up to a gain
 //   curve peaking at +8 dBm at 1550 nm, units 0 = dBm, 1 = W;
-//   selections 0 = the given value, 1 = minimum, 2 = default, 3 = maximum;
+//   selections (HP816X_SEL_*) 0 = the given value, 1 = minimum, 2 = default,
+//   3 = maximum;
 //   light reaches the output (hp816x::laser_output) when the laser is on and
 //   not dark.
 // Sweeps: mode 0 = stepped, 1 = manual, 2 = continuous; repeat 0 = one-way,
@@ -207,10 +208,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 s
                                                           ViReal64 wl) {
     sim::Call c(__func__, s, slot, selection, wl);
     if (!ready(c, s, slot)) return c.done();
-    const double chosen[] = {wl, wl_min, wl_default, wl_max};
-    if (selection < 0 || selection > 3) c.status(param(3));
-    else if (!wavelength_ok(chosen[selection])) c.status(param(4));
-    else hp816x::laser_wavelength(slot) = chosen[selection];
+    double v = 0;
+    if (!selected(selection, wl, wl_min, wl_max, wl_default, v)) c.status(param(3));
+    else if (!wavelength_ok(v)) c.status(param(4));
+    else hp816x::laser_wavelength(slot) = v;
     return c.done();
 }
 
@@ -229,17 +230,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, 
                                                      ViInt32 selection, ViReal64 power) {
     sim::Call c(__func__, s, slot, powerUnit, selection, power);
     if (!ready(c, s, slot)) return c.done();
-    double wl = hp816x::laser_wavelength(slot);
+    double wl = hp816x::laser_wavelength(slot), v = 0;
     if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
-    else if (selection < 0 || selection > 3) c.status(param(4));
+    else if (!selected(selection, to_dbm(powerUnit, power), p_min, power_max_dbm(wl), p_default, v))
+        c.status(param(4));
+    else if (selection == HP816X_SEL_VALUE && !power_ok(v, wl)) c.status(param(5));  // only a value given
     else {
-        const double chosen[] = {to_dbm(powerUnit, power), p_min, p_default, power_max_dbm(wl)};
-        if (selection == 0 && !power_ok(chosen[0], wl)) {
-            c.status(param(5));
-        } else {
-            unit(slot) = powerUnit;
-            hp816x::laser_power_dbm(slot) = chosen[selection];
-        }
+        unit(slot) = powerUnit;
+        hp816x::laser_power_dbm(slot) = v;
     }
     return c.done();
 }
