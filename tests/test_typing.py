@@ -26,9 +26,10 @@ MODULES = ['_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus', 'i
 
 
 def pyright():
-    """The pyright command ($PYRIGHT, on PATH, or npm's in /work/tools-npm), or None."""
+    """The pyright command ($PYRIGHT, on PATH, or the one ./run installs with npm
+    into build/npm), or None."""
     for cand in [os.environ.get('PYRIGHT'), shutil.which('pyright') if hasattr(shutil, 'which') else None,
-                 '/work/tools-npm/node_modules/.bin/pyright']:
+                 os.path.join(support.ROOT, 'build', 'npm', 'node_modules', '.bin', 'pyright')]:
         if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
             return cand
     return None
