@@ -4,8 +4,8 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-#if PY_MAJOR_VERSION < 3
-#include <frameobject.h>
+#if PY_VERSION_HEX < 0x030B0000
+#include <frameobject.h>  // the frame's fields (2.7's text buffers, the block stack)
 #endif
 
 // 2.7's headers for Windows map snprintf to _snprintf, which leaves a
@@ -165,6 +165,60 @@ inline bool str_is_callers_own(PyObject* o) {
     return false;
 }
 #endif
+
+// Python work the frame does of its own around a call (trace records,
+// reports): an exception raised meanwhile by something else -- a pending
+// call's DriverExit, KeyboardInterrupt, a signal handler's exception -- is
+// never discarded.  keep() takes the error of a failed step (the first
+// one kept, later ones cleared); deliver() sets it again for the caller.
+class Arrival {
+    PyObject *type_ = nullptr, *value_ = nullptr, *tb_ = nullptr;
+
+  public:
+    Arrival() = default;
+    Arrival(const Arrival&) = delete;
+    Arrival& operator=(const Arrival&) = delete;
+    ~Arrival() {
+        Py_XDECREF(type_);
+        Py_XDECREF(value_);
+        Py_XDECREF(tb_);
+    }
+    explicit operator bool() const { return type_ != nullptr; }
+
+    void keep() {
+        if (!PyErr_Occurred()) return;
+        if (type_) PyErr_Clear();
+        else PyErr_Fetch(&type_, &value_, &tb_);
+    }
+    // A step whose own errors are the frame's (a repr): an Exception is
+    // cleared, anything else (KeyboardInterrupt, SystemExit) kept.
+    void keep_unless_ordinary() {
+        if (!PyErr_Occurred()) return;
+        if (PyErr_ExceptionMatches(PyExc_Exception)) PyErr_Clear();
+        else keep();
+    }
+    // Sets the kept exception (nothing if none was kept); `earlier`, an
+    // exception the call itself raised, becomes its context on Python 3.
+    void deliver(PyObject* earlier_type, PyObject* earlier_value, PyObject* earlier_tb) {
+        if (!type_) return;
+#if BIND_PY3
+        if (earlier_type) {
+            PyErr_NormalizeException(&type_, &value_, &tb_);
+            PyErr_NormalizeException(&earlier_type, &earlier_value, &earlier_tb);
+            if (value_ && earlier_value && value_ != earlier_value) {
+                if (earlier_tb) PyException_SetTraceback(earlier_value, earlier_tb);
+                Py_INCREF(earlier_value);
+                PyException_SetContext(value_, earlier_value);
+            }
+        }
+#endif
+        Py_XDECREF(earlier_type);
+        Py_XDECREF(earlier_value);
+        Py_XDECREF(earlier_tb);
+        PyErr_Restore(type_, value_, tb_);
+        type_ = value_ = tb_ = nullptr;
+    }
+};
 
 }  // namespace py
 }  // namespace bind

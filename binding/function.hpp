@@ -203,8 +203,7 @@ inline PyObject* try_overloads(Function* f, PyObject* const* args, Py_ssize_t n)
 inline PyObject* traced(Function* f, PyObject* const* args, Py_ssize_t n) {
     const long long before = traced_driver_ns();
     PyObject* r = try_overloads(f, args, n);
-    trace::record(f->module.c_str(), f->name.c_str(), args, n, r, traced_driver_ns() - before);
-    return r;
+    return trace::record(f->module.c_str(), f->name.c_str(), args, n, r, traced_driver_ns() - before);
 }
 
 inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {

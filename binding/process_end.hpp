@@ -14,18 +14,29 @@
 //     joined        the interpreter's wait for the other threads is over: it ends
 //                   the process itself, through at_interpreter_end
 //
-//   The watchdog (a native thread, started by the claim) ends the process
-//   `abandon_after` after the later of the failure and the main thread's end;
-//   or, if the main thread has not finished, `abandon_after` after the later
-//   of the failure and the main thread's last return from a driver, while it
-//   has not been told and is not inside a driver.  It stands down when the
-//   interpreter's wait for threads is over.  Ending: atexit handlers and
-//   streams with the interpreter (within `interpreter_grace`), the owed
-//   sessions closed, then the code, without static destructors.
+//   The watchdog (a native thread, started by the claim) wakes a main thread
+//   that is not told yet from a wait (`wake_first` after the failure, again
+//   every `wake_every`), as Ctrl-C would: a signal of ours whose Python
+//   handler raises the DriverExit.  It ends the process `abandon_after`
+//   after the later of the failure and the main thread's end; or, if the
+//   main thread has not finished, `abandon_after` after the later of the
+//   failure and the main thread's last return from a driver, while it has
+//   not been told and is not inside a driver (inside a clean-up block:
+//   `hold_limit` after the block began).  It stands down when the
+//   interpreter's wait for threads is over.  Ending (the ender thread):
+//   the main thread parked at its next Python step, the atexit handlers
+//   once, the script's open files and the streams flushed, with the
+//   interpreter (within `interpreter_grace`), the owed sessions closed, then
+//   the code, without static destructors.
 //
 // Other threads are told only at a call into the project: each one's next
 // driver call raises the failure's DriverExit (once per thread).  Nothing is
-// ever sent asynchronously.
+// ever sent asynchronously to them.  The main thread is never told inside
+// the standard library's threading, queue or logging code, where an
+// exception between a lock's acquire and release would leave it held.
+//
+// Clean-up blocks (`with instrbind.cleanup():`): a thread inside one is
+// told when its outermost block ends, not before.
 //
 // The interpreter's own end: a gate (an atexit handler of ours) closes before
 // the interpreter finalizes; a thread other than the main coming back from a
@@ -53,6 +64,7 @@
 
 #if !defined(_WIN32)
 #include <pthread.h>
+#include <signal.h>
 #endif
 
 #include "compat.hpp"
@@ -73,6 +85,10 @@ constexpr milliseconds atexit_grace{60000};      // abandoned: the atexit handle
 constexpr milliseconds first_line_wait{30000};   // a later failure's wait for the first line
 constexpr milliseconds in_flight_wait{2000};     // the gate's wait for threads coming back
 constexpr milliseconds close_wait{1000};         // an owed close's wait for its driver
+constexpr milliseconds hold_limit{60000};        // a clean-up block holds off the abandon this long
+constexpr milliseconds wake_first{100};          // the main thread woken from a wait this long after the failure
+constexpr milliseconds wake_every{1000};         // and again, while it is not told
+constexpr milliseconds wake_joins_after{2000};   // from then on also out of a join()
 
 // Bits of ProcessEnd::watch, read relaxed on every driver call.
 enum : unsigned { failed_bit = 1, closing_bit = 2, trace_bit = 4 };
@@ -87,8 +103,12 @@ struct Owed {
     ViSession session;
 };
 
+#define BIND_END_LAYOUT 4  // changes with the fields below
+#define BIND_END_KEY_(v) "instrbind.process_end." #v
+#define BIND_END_KEY(v) BIND_END_KEY_(v)
+
 struct ProcessEnd {
-    static constexpr int layout = 3;  // changes with the fields below
+    static constexpr int layout = BIND_END_LAYOUT;
     int size = (int)sizeof(ProcessEnd);
     int version = layout;
 
@@ -104,6 +124,10 @@ struct ProcessEnd {
     bool first_printed = false, main_told = false, main_done = false, joined = false;
     bool watchdog_running = false, ender_has_interpreter = false;
     bool forked_from_worker = false;  // a fork child whose main thread is a threading.Thread
+    int main_hold = 0;                // the main thread's depth of clean-up blocks
+    int wake_signal = 0;              // the signal that wakes the main thread (0: none)
+    bool wake_joins = false;          // the wake may interrupt a join() too
+    Clock::time_point hold_since;
     unsigned long ender_ident = 0;  // the thread that runs the atexit handlers when abandoning
     Clock::time_point failed_at, main_done_at, main_back_at;
     PyObject* exit_type = nullptr;  // instrbind.DriverExit (SystemExit without it)
@@ -140,9 +164,32 @@ inline bool acting_main(unsigned long ident) {
     return ident == r.ender_ident;
 }
 
+inline unsigned long ender_ident() {
+    ProcessEnd& r = record();
+    std::lock_guard<std::mutex> g(r.m);
+    return r.ender_ident;
+}
+
 // Waits, touching nothing, until the process ends.
 [[noreturn]] inline void park() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// The main thread while the ender runs the atexit handlers: it waits,
+// without the interpreter, for the end.  Interpreter held.
+inline void park_main_if_ending() {
+    ProcessEnd& r = record();
+    if (self_ident() != r.main_ident.load()) return;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (!r.ender_has_interpreter) return;
+    }
+    PyEval_SaveThread();
+    park();
+}
+inline int park_main_pending(void*) {
+    park_main_if_ending();
+    return 0;
 }
 
 // ---- coming back to the interpreter -------------------------------------------------
@@ -184,6 +231,19 @@ inline void flush_python_streams() {
     PyErr_Restore(type, value, tb);
 }
 
+// The script's open Python files that hold written data (instrbind's
+// _flush_files), where the process ends without the interpreter's own end.
+inline void flush_python_files() {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyObject* ib = PyImport_ImportModule("instrbind");
+    PyObject* res = ib ? PyObject_CallMethod(ib, const_cast<char*>("_flush_files"), nullptr) : nullptr;
+    Py_XDECREF(res);
+    Py_XDECREF(ib);
+    PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+}
+
 // Closes the sessions owed a close, each under its driver's lock if that
 // comes within `close_wait` (else the process ends with it open).  No Python.
 inline void close_owed() {
@@ -201,12 +261,14 @@ inline void close_owed() {
     }
 }
 
-// The one end: owed sessions closed, C streams flushed, the code; no C++
-// static destructors, as other threads may still be inside the frame.
+// The one end: owed sessions closed, stdout and stderr flushed (never every
+// C stream: a thread reading stdin holds its lock for ever), the code; no
+// C++ static destructors, as other threads may still be inside the frame.
 [[noreturn]] inline void end_now(int code) {
     if (record().exiting.exchange(true)) park();
     close_owed();
-    std::fflush(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
 #if defined(_WIN32)
     std::_Exit(code);
 #else
@@ -248,11 +310,21 @@ inline void ender(void*) {
         r.ender_has_interpreter = true;
     }
     r.changed.notify_all();
+    Py_AddPendingCall(park_main_pending, nullptr);  // the main thread runs no Python meanwhile
+    PyObject* threading = PyImport_ImportModule("threading");
+    PyObject* me = threading ? PyObject_CallMethod(threading, const_cast<char*>("current_thread"), nullptr) : nullptr;
+    PyObject* name = me ? py::text("instrbind-end", 13) : nullptr;
+    if (name) PyObject_SetAttrString(me, "name", name);
+    Py_XDECREF(name);
+    Py_XDECREF(me);
+    Py_XDECREF(threading);
+    PyErr_Clear();
     PyObject* atexit = PyImport_ImportModule("atexit");
     PyObject* res = atexit ? PyObject_CallMethod(atexit, const_cast<char*>("_run_exitfuncs"), nullptr) : nullptr;
     Py_XDECREF(res);
     Py_XDECREF(atexit);
     PyErr_Clear();
+    flush_python_files();
     flush_python_streams();
     end_now(owed_code());
 }
@@ -266,23 +338,49 @@ inline bool deadline(const ProcessEnd& r, Clock::time_point& at) {
         return true;
     }
     if (r.main_told || r.main_inside.load()) return false;  // its clean-up runs / it is busy
-    at = std::max(r.failed_at, r.main_back_at) + abandon_after;
+    at = r.main_hold ? std::max(r.failed_at, r.hold_since) + hold_limit
+                     : std::max(r.failed_at, r.main_back_at) + abandon_after;
     return true;
+}
+
+// Whether the main thread is to be woken from a wait to be told.  Under r.m.
+inline bool wants_wake(const ProcessEnd& r) {
+    return r.wake_signal && r.phase == Phase::failed && r.first_printed && !r.main_told && !r.main_done &&
+           !r.main_hold && !r.ender_has_interpreter && !r.main_inside.load();
+}
+
+inline void send_wake(const ProcessEnd& r) {
+#if !defined(_WIN32)
+    pthread_kill((pthread_t)r.main_ident.load(), r.wake_signal);
+#else
+    (void)r;
+#endif
 }
 
 // A native thread that touches the interpreter only to end the process.
 inline void watchdog(void*) {
     ProcessEnd& r = record();
     std::unique_lock<std::mutex> g(r.m);
+    Clock::time_point next_wake = r.failed_at + wake_first;
     for (;;) {
         if (r.joined) {
             r.watchdog_running = false;
             return;
         }
-        Clock::time_point at;
-        if (!deadline(r, at)) r.changed.wait_for(g, abandon_after);  // main_inside is not notified
-        else if (Clock::now() >= at) break;
-        else r.changed.wait_until(g, at);
+        const Clock::time_point now = Clock::now();
+        Clock::time_point at, until = now + wake_every;  // main_inside is not notified
+        const bool due = deadline(r, at);
+        if (due && now >= at) break;
+        if (due) until = std::min(until, at);
+        if (wants_wake(r)) {
+            if (now >= next_wake) {
+                r.wake_joins = now >= r.failed_at + wake_joins_after;
+                send_wake(r);
+                next_wake = now + wake_every;
+            }
+            until = std::min(until, next_wake);
+        }
+        r.changed.wait_until(g, until);
     }
     PyThread_start_new_thread(ender, nullptr);
     if (r.changed.wait_for(g, interpreter_grace, [&] { return r.ender_has_interpreter; }))
@@ -431,6 +529,13 @@ inline void mark_told() {
     if (d && PyDict_SetItemString(d, "instrbind.told", Py_True) < 0) PyErr_Clear();
 }
 
+// A worker thread's depth of clean-up blocks, in its thread-state dict.
+inline long worker_hold() {
+    PyObject* d = PyThreadState_GetDict();
+    PyObject* n = d ? PyDict_GetItemString(d, "instrbind.hold") : nullptr;  // borrowed
+    return n ? PyLong_AsLong(n) : 0;
+}
+
 // Whether this thread is yet to be told of the failure (marking it told).
 inline bool tell_this_thread() {
     ProcessEnd& r = record();
@@ -438,7 +543,7 @@ inline bool tell_this_thread() {
         bool tell;
         {
             std::lock_guard<std::mutex> g(r.m);
-            tell = r.phase == Phase::failed && !r.main_told && !r.main_done;
+            tell = r.phase == Phase::failed && !r.main_told && !r.main_done && !r.main_hold;
             r.main_told = r.main_told || tell;
         }
         if (tell) r.changed.notify_all();
@@ -450,39 +555,131 @@ inline bool tell_this_thread() {
         if (r.phase != Phase::failed || self_ident() == r.ender_ident) return false;
     }
     PyObject* d = PyThreadState_GetDict();
-    if (!d || PyDict_GetItemString(d, "instrbind.told")) return false;
+    if (!d || PyDict_GetItemString(d, "instrbind.told") || worker_hold() > 0) return false;
     if (PyDict_SetItemString(d, "instrbind.told", Py_True) < 0) PyErr_Clear();
     return true;
 }
 
-// Runs in the main thread at its next Python step.
-inline int raise_in_main(void*) {
-    ProcessEnd& r = record();
-#if BIND_PY3 && PY_VERSION_HEX < 0x03090000
-    // Python 3.8: not inside threading's own code, where an exception between
-    // a join's lock acquire and release would leave the lock held for ever.
-    PyObject* frame = (PyObject*)PyEval_GetFrame();
-    PyObject* code = frame ? PyObject_GetAttrString(frame, "f_code") : nullptr;
-    PyObject* file = code ? PyObject_GetAttrString(code, "co_filename") : nullptr;
-    const char* name = file ? py::c_str(file) : nullptr;
-    bool inside = name && std::strstr(name, "threading.py") != nullptr;
-    Py_XDECREF(file);
-    Py_XDECREF(code);
-    PyErr_Clear();
-    if (inside) {
-        Py_AddPendingCall(raise_in_main, nullptr);  // at a later step
-        return 0;
-    }
+// Where the main thread is may take its DriverExit: not inside the standard
+// library's threading, queue or logging code, where an exception between a
+// lock's acquire and its release would leave the lock held for ever (a
+// lock's wait in threading's Condition.wait is inside its try; a join()'s
+// wait only where `joins`: it is let return first).
+inline bool may_raise_at(PyFrameObject* frame, bool joins) {
+    if (!frame) return true;
+#if PY_VERSION_HEX >= 0x03090000
+    PyObject* code = (PyObject*)PyFrame_GetCode(frame);
+#else
+    PyObject* code = (PyObject*)frame->f_code;
+    Py_INCREF(code);
 #endif
+    PyObject* file = PyObject_GetAttrString(code, "co_filename");
+    PyObject* fn = PyObject_GetAttrString(code, "co_name");
+    Py_DECREF(code);
+    std::string path = file ? py::c_str(file) ? py::c_str(file) : "" : "";
+    std::string name = fn ? py::c_str(fn) ? py::c_str(fn) : "" : "";
+    Py_XDECREF(file);
+    Py_XDECREF(fn);
+    PyErr_Clear();
+    std::replace(path.begin(), path.end(), '\\', '/');
+    const std::size_t slash = path.rfind('/');
+    const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash);
+    const bool in_threading = base == "threading.py";
+    const bool in_library = in_threading || base == "queue.py" || base == "Queue.py" ||
+                            (base == "__init__.py" && dir.size() >= 8 && dir.compare(dir.size() - 8, 8, "/logging") == 0);
+    if (!in_library) return true;
+    if (in_threading && (name == "join" || name == "_wait_for_tstate_lock")) return joins;
+#if PY_VERSION_HEX < 0x030B0000
+    if (in_threading && name == "wait") return frame->f_iblock > 0;
+#else
+    if (in_threading && name == "wait") return true;
+#endif
+    return false;
+}
+
+enum class Told { now, not_here, no };
+
+// Tells the main thread, at `frame`, of the failure: Told::now with its
+// DriverExit set; not_here where it may not be raised; no where nothing is
+// to be told (told already, finished, in a clean-up block).
+inline Told tell_main(PyFrameObject* frame, bool joins) {
+    ProcessEnd& r = record();
+    park_main_if_ending();
     {
         std::lock_guard<std::mutex> g(r.m);
-        if (r.main_done || r.main_told) return 0;  // its wait for threads goes on
+        if (r.phase != Phase::failed || r.main_done || r.main_told || r.main_hold) return Told::no;
+    }
+    if (!may_raise_at(frame, joins)) return Told::not_here;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        if (r.main_done || r.main_told || r.main_hold) return Told::no;
         r.main_told = true;
     }
     r.changed.notify_all();
     if (r.forked_from_worker) end_with_this_thread();
     set_first_exit();
-    return -1;
+    return Told::now;
+}
+
+// Runs in the main thread at its next Python step.
+inline int raise_in_main(void*) {
+    switch (tell_main(PyEval_GetFrame(), false)) {
+    case Told::now: return -1;
+    case Told::not_here: Py_AddPendingCall(raise_in_main, nullptr); return 0;  // at a later step
+    case Told::no: return 0;
+    }
+    return 0;
+}
+
+// The wake signal's Python handler (signum, frame): as Ctrl-C, it raises in
+// the main thread out of the wait it interrupted.
+inline PyObject* wake_handler(PyObject*, PyObject*) {
+    ProcessEnd& r = record();
+    bool joins;
+    {
+        std::lock_guard<std::mutex> g(r.m);
+        joins = r.wake_joins;
+    }
+    if (tell_main(PyEval_GetFrame(), joins) == Told::now) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// instrbind.cleanup's switch, _hold(True) as a block begins and
+// _hold(False) as it ends: at the end of the outermost block, a failure the
+// thread was not told of is raised (DriverExit set, null returned).
+inline PyObject* hold(PyObject*, PyObject* on) {
+    const int begins = PyObject_IsTrue(on);
+    if (begins < 0) return nullptr;
+    ProcessEnd& r = record();
+    const bool main = self_ident() == r.main_ident.load();
+    long depth;
+    if (main) {
+        std::lock_guard<std::mutex> g(r.m);
+        if (begins && r.main_hold++ == 0) r.hold_since = Clock::now();
+        if (!begins && r.main_hold > 0) --r.main_hold;
+        depth = r.main_hold;
+    } else {
+        PyObject* d = PyThreadState_GetDict();
+        depth = std::max(0L, worker_hold() + (begins ? 1 : -1));
+        PyObject* n = PyLong_FromLong(depth);
+        if (!d || !n || PyDict_SetItemString(d, "instrbind.hold", n) < 0) {
+            Py_XDECREF(n);
+            return nullptr;
+        }
+        Py_DECREF(n);
+    }
+    r.changed.notify_all();
+    if (begins || depth > 0) Py_RETURN_NONE;
+    if (main) {
+        if (r.watch.load() & failed_bit) after_first_line();
+        if (tell_main(nullptr, true) == Told::now) return nullptr;
+        Py_RETURN_NONE;
+    }
+    if (!(r.watch.load() & failed_bit) || !tell_this_thread()) Py_RETURN_NONE;
+    after_first_line();
+    set_first_exit();
+    return nullptr;
 }
 
 // Before a driver call, once a failure or the interpreter's end is under
@@ -515,6 +712,7 @@ inline void main_back() {
 // has ended, to wait for the other threads: this stands in front of it.
 inline PyObject* shutdown_hook(PyObject* original, PyObject*) {
     ProcessEnd& r = record();
+    park_main_if_ending();  // the ender runs the atexit handlers
     {
         std::lock_guard<std::mutex> g(r.m);
         if (!r.main_done) r.main_done_at = Clock::now();
@@ -522,6 +720,7 @@ inline PyObject* shutdown_hook(PyObject* original, PyObject*) {
     }
     r.changed.notify_all();
     PyObject* res = PyObject_CallObject(original, nullptr);
+    park_main_if_ending();
     {
         std::lock_guard<std::mutex> g(r.m);
         r.joined = true;
@@ -541,6 +740,9 @@ inline PyObject* close_gate(PyObject*, PyObject*) {
         locks = r.locks;
     }
     locks.push_back(&r.quiet);
+#if BIND_PY2
+    flush_python_files();  // 2.7's files are C streams, which the end no longer flushes all of
+#endif
     Py_BEGIN_ALLOW_THREADS
     const auto until = Clock::now() + in_flight_wait;
     for (detail::DriverLock* l : locks)
@@ -575,6 +777,8 @@ inline void after_fork_child() {
     r.first_printed = r.main_told = r.main_done = r.joined = false;
     r.watchdog_running = r.ender_has_interpreter = false;
     r.ender_ident = 0;
+    r.main_hold = 0;
+    r.wake_joins = false;
     r.first_args = nullptr;  // the parent's: left as it is
     r.owed.clear();
 }
@@ -600,6 +804,33 @@ inline unsigned long main_thread_ident(PyObject* threading) {
 // A C function as a Python callable (self: `data`, may be null).
 inline PyObject* c_function(PyMethodDef* def, PyObject* data) { return PyCFunction_NewEx(def, data, nullptr); }
 
+// The wake signal: a real-time signal with a Python handler of ours, where
+// nothing handles it yet and this is the main thread (the only one that may
+// set handlers).
+inline void install_wake(ProcessEnd* p) {
+#if !defined(_WIN32)
+    static PyMethodDef wake_def = {"instrbind_wake", (PyCFunction)(void (*)())wake_handler, METH_VARARGS,
+                                   "Tells the main thread of another thread's failure, out of a wait."};
+    if (self_ident() != p->main_ident.load()) return;
+    const int sig = SIGRTMAX - 2;
+    PyObject* signal = PyImport_ImportModule("signal");
+    PyObject* current = signal ? PyObject_CallMethod(signal, const_cast<char*>("getsignal"), const_cast<char*>("i"), sig) : nullptr;
+    PyObject* dfl = signal ? PyObject_GetAttrString(signal, "SIG_DFL") : nullptr;
+    const bool unused = current && dfl && PyObject_RichCompareBool(current, dfl, Py_EQ) == 1;
+    PyObject* handler = unused ? c_function(&wake_def, nullptr) : nullptr;
+    PyObject* res = handler ? PyObject_CallMethod(signal, const_cast<char*>("signal"), const_cast<char*>("iO"), sig, handler) : nullptr;
+    if (res) p->wake_signal = sig;
+    Py_XDECREF(res);
+    Py_XDECREF(handler);
+    Py_XDECREF(dfl);
+    Py_XDECREF(current);
+    Py_XDECREF(signal);
+    PyErr_Clear();
+#else
+    (void)p;
+#endif
+}
+
 // Everything the first module sets up once: the interpreter's hooks, the
 // failure class, the trace switch.
 inline bool install(ProcessEnd* p) {
@@ -609,6 +840,8 @@ inline bool install(ProcessEnd* p) {
                                    "Keeps threads coming back from drivers out of the interpreter's end."};
     static PyMethodDef trace_def = {"_set_trace", (PyCFunction)(void (*)())set_trace, METH_O,
                                     "Switches the driver-call trace."};
+    static PyMethodDef hold_def = {"_hold", (PyCFunction)(void (*)())hold, METH_O,
+                                   "A clean-up block begins (True) or ends (False)."};
     PyObject* threading = PyImport_ImportModule("threading");
     if (!threading) return false;
     p->main_ident.store(main_thread_ident(threading));
@@ -633,22 +866,28 @@ inline bool install(ProcessEnd* p) {
     Py_INCREF(p->exit_type);
     PyObject* ib = PyImport_ImportModule("instrbind");
     if (ib) {
-        PyObject* type = PyObject_GetAttrString(ib, "DriverExit");
-        if (type && PyType_Check(type) && PyObject_IsSubclass(type, PyExc_SystemExit) == 1) {
+        // _exit(code, status, ...) makes the DriverExit (in a pool's worker, one the pool hands back)
+        PyObject* make = PyObject_GetAttrString(ib, "_exit");
+        if (make && PyCallable_Check(make)) {
             Py_DECREF(p->exit_type);
-            p->exit_type = type;  // kept for the process
-            type = nullptr;
+            p->exit_type = make;  // kept for the process
+            make = nullptr;
         }
-        Py_XDECREF(type);
-        PyObject* setter = c_function(&trace_def, nullptr);
-        if (setter) PyObject_SetAttrString(ib, "_set_trace", setter);
-        Py_XDECREF(setter);
+        Py_XDECREF(make);
+        PyErr_Clear();
+        PyMethodDef* defs[] = {&trace_def, &hold_def};
+        for (PyMethodDef* def : defs) {
+            PyObject* fn = c_function(def, nullptr);
+            if (fn) PyObject_SetAttrString(ib, def->ml_name, fn);
+            Py_XDECREF(fn);
+        }
         PyObject* on = PyObject_CallMethod(ib, const_cast<char*>("tracing"), nullptr);
         if (on && PyObject_IsTrue(on) == 1) p->watch.fetch_or(trace_bit);
         Py_XDECREF(on);
         Py_DECREF(ib);
     }
     PyErr_Clear();
+    install_wake(p);
     Py_AtExit(at_interpreter_end);
 #if !defined(_WIN32)
     pthread_atfork(nullptr, nullptr, after_fork_child);
@@ -669,7 +908,7 @@ inline PyObject* keeper() {
 // counts this module's driver lock in.
 inline bool attach(detail::DriverLock& lock) {
     if (record_ptr()) return true;
-    const char* key = "instrbind.process_end.3";
+    const char* key = BIND_END_KEY(BIND_END_LAYOUT);
     const char* capsule_name = "instrbind.process_end";
     PyObject* keep = keeper();
     if (!keep) return false;

@@ -11,6 +11,7 @@
 #ifndef BIND_STATUS_HPP
 #define BIND_STATUS_HPP
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -154,7 +155,9 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     {
         end::ProcessEnd& r = end::record();
         std::lock_guard<std::mutex> g(r.m);
-        r.owed.push_back(end::Owed{p.close, &detail::driver_lock(), session});
+        const bool owed = std::any_of(r.owed.begin(), r.owed.end(),
+                                      [&](const end::Owed& o) { return o.close == p.close && o.session == session; });
+        if (!owed) r.owed.push_back(end::Owed{p.close, &detail::driver_lock(), session});
     }
     std::string resource;
     const bool known = detail::resource_of(session, resource);

@@ -17,53 +17,68 @@
 namespace bind {
 namespace trace {
 
-inline std::string thread_name() {
+// The calling thread's name as threading knows it; the main thread and the
+// thread that ends an abandoned process by what they are where threading
+// has forgotten them (2.7's atexit handlers run after the main thread is
+// deleted; the ending thread is not one of threading's).  An exception
+// that arrives meanwhile is kept in `arrived`.
+inline std::string thread_name(py::Arrival& arrived) {
+    const unsigned long self = end::self_ident();
+    if (self == end::ender_ident()) return "instrbind-end (abandoning the threads still running)";
     PyObject* threading = PyImport_ImportModule("threading");
     PyObject* t = threading ? PyObject_CallMethod(threading, const_cast<char*>("current_thread"), nullptr) : nullptr;
     PyObject* name = t ? PyObject_GetAttrString(t, "name") : nullptr;
     const char* text = name ? py::c_str(name) : nullptr;
     std::string out = text ? text : "?";
+    arrived.keep();
     Py_XDECREF(name);
     Py_XDECREF(t);
     Py_XDECREF(threading);
-    PyErr_Clear();
+    if (self == end::record().main_ident.load(std::memory_order_relaxed) && out.compare(0, 6, "Dummy-") == 0)
+        out = "MainThread";
     return out;
 }
+inline std::string thread_name() {
+    py::Arrival arrived;
+    std::string name = thread_name(arrived);
+    arrived.deliver(nullptr, nullptr, nullptr);
+    return name;
+}
 
-inline void append_repr(std::string& out, PyObject* o) {
+inline void append_repr(std::string& out, PyObject* o, py::Arrival& arrived) {
     PyObject* r = PyObject_Repr(o);
     const char* text = r ? py::c_str(r) : nullptr;
     out += text ? text : "?";
     Py_XDECREF(r);
-    PyErr_Clear();
+    arrived.keep_unless_ordinary();
 }
 
 // repr, with texts cut at 60 characters and sequences other than tuples
 // (vectors, buffers) shown by their length and first three entries.
-inline void summary(std::string& out, PyObject* o) {
+inline void summary(std::string& out, PyObject* o, py::Arrival& arrived) {
     const Py_ssize_t most = 60;
     if (PyTuple_Check(o)) {
         out += "(";
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(o); ++i) {
             if (i) out += ", ";
-            summary(out, PyTuple_GET_ITEM(o, i));
+            summary(out, PyTuple_GET_ITEM(o, i), arrived);
         }
         out += PyTuple_GET_SIZE(o) == 1 ? ",)" : ")";
         return;
     }
     bool text = PyBytes_Check(o) || PyUnicode_Check(o) || PyByteArray_Check(o);
     Py_ssize_t n = (text || !PyNumber_Check(o)) && PySequence_Check(o) ? PySequence_Size(o) : -1;
-    PyErr_Clear();
+    arrived.keep_unless_ordinary();
     if (n < 0 || (text && n <= most) || (!text && n <= 3)) {
-        append_repr(out, o);
+        append_repr(out, o, arrived);
         return;
     }
     if (text) {
         PyObject* head = PySequence_GetSlice(o, 0, most);
-        if (head) append_repr(out, head);
+        if (head) append_repr(out, head, arrived);
         Py_XDECREF(head);
         out += "... (" + std::to_string((long long)n) + ")";
-        PyErr_Clear();
+        arrived.keep_unless_ordinary();
         return;
     }
     out += Py_TYPE(o)->tp_name;
@@ -71,51 +86,63 @@ inline void summary(std::string& out, PyObject* o) {
     for (Py_ssize_t i = 0; i < 3; ++i) {
         PyObject* item = PySequence_GetItem(o, i);
         if (i) out += ", ";
-        if (item) append_repr(out, item);
+        if (item) append_repr(out, item, arrived);
         Py_XDECREF(item);
     }
     out += ", ...])";
-    PyErr_Clear();
+    arrived.keep_unless_ordinary();
 }
 
-// The record for one call: `result` null means it raised (the error is
-// kept as it is).
-inline void record(const char* module, const char* function, PyObject* const* args, Py_ssize_t n, PyObject* result,
-                   long long driver_ns) {
+// The record for one call, made after it returned `result` (null: it
+// raised, and the error is kept as it is).  Returns what the call returns:
+// `result`, or null where an exception arrived while the record was made
+// (the result dropped; the call's own error its context).
+inline PyObject* record(const char* module, const char* function, PyObject* const* args, Py_ssize_t n,
+                        PyObject* result, long long driver_ns) {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
+    py::Arrival arrived;
     std::string name = std::string("instrbind.") + module;
     PyObject* logging = PyImport_ImportModule("logging");
     PyObject* logger = logging ? PyObject_CallMethod(logging, const_cast<char*>("getLogger"), const_cast<char*>("s"), name.c_str()) : nullptr;
     PyObject* on = logger ? PyObject_CallMethod(logger, const_cast<char*>("isEnabledFor"), const_cast<char*>("i"), 10) : nullptr;
-    if (on && PyObject_IsTrue(on) == 1) {
+    arrived.keep();
+    if (on && !arrived && PyObject_IsTrue(on) == 1) {
         std::string line = std::string(function) + "(";
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (i) line += ", ";
-            summary(line, args[i]);
+            summary(line, args[i], arrived);
         }
         line += ") -> ";
         if (result) {
-            summary(line, result);
+            summary(line, result, arrived);
         } else {
             PyErr_NormalizeException(&type, &value, &tb);
             line += "raised ";
-            if (value) append_repr(line, value);
+            if (value) append_repr(line, value, arrived);
             else line += type ? ((PyTypeObject*)type)->tp_name : "?";
         }
         char tail[64];
         std::snprintf(tail, sizeof tail, " [driver %.3f ms, thread ", driver_ns / 1e6);
         line += tail;
-        line += thread_name() + "]";
-        PyObject* r = PyObject_CallMethod(logger, const_cast<char*>("debug"), const_cast<char*>("s#"), line.data(),
-                                          (Py_ssize_t)line.size());
-        Py_XDECREF(r);
+        line += thread_name(arrived) + "]";
+        if (!arrived) {
+            PyObject* r = PyObject_CallMethod(logger, const_cast<char*>("debug"), const_cast<char*>("s#"), line.data(),
+                                              (Py_ssize_t)line.size());
+            Py_XDECREF(r);
+            arrived.keep();
+        }
     }
     Py_XDECREF(on);
     Py_XDECREF(logger);
     Py_XDECREF(logging);
-    PyErr_Clear();
+    if (arrived) {
+        Py_XDECREF(result);
+        arrived.deliver(type, value, tb);
+        return nullptr;
+    }
     PyErr_Restore(type, value, tb);
+    return result;
 }
 
 }  // namespace trace
