@@ -641,7 +641,11 @@ inline PyObject* wake_handler(PyObject*, PyObject*) {
         std::lock_guard<std::mutex> g(r.m);
         joins = r.wake_joins;
     }
-    if (tell_main(PyEval_GetFrame(), joins) == Told::now) return nullptr;
+    switch (tell_main(PyEval_GetFrame(), joins)) {
+    case Told::now: return nullptr;
+    case Told::not_here: Py_AddPendingCall(raise_in_main, nullptr); break;  // at a later step
+    case Told::no: break;
+    }
     Py_RETURN_NONE;
 }
 
