@@ -562,10 +562,11 @@ inline bool tell_this_thread() {
 
 // Where the main thread is may take its DriverExit: not inside the standard
 // library's threading, queue or logging code, where an exception between a
-// lock's acquire and its release would leave the lock held for ever (a
-// lock's wait in threading's Condition.wait is inside its try; a join()'s
-// wait only where `joins`: it is let return first).
-inline bool may_raise_at(PyFrameObject* frame, bool joins) {
+// lock's acquire and its release would leave the lock held for ever.  But:
+// the wait in threading's Condition.wait is inside its try; a join() is let
+// return first, unless `joins` -- at a Python step (`step`) in join itself
+// its wait is over, and a thread's _stop begins once the lock is released.
+inline bool may_raise_at(PyFrameObject* frame, bool joins, bool step) {
     if (!frame) return true;
 #if PY_VERSION_HEX >= 0x03090000
     PyObject* code = (PyObject*)PyFrame_GetCode(frame);
@@ -589,7 +590,9 @@ inline bool may_raise_at(PyFrameObject* frame, bool joins) {
     const bool in_library = in_threading || base == "queue.py" || base == "Queue.py" ||
                             (base == "__init__.py" && dir.size() >= 8 && dir.compare(dir.size() - 8, 8, "/logging") == 0);
     if (!in_library) return true;
-    if (in_threading && (name == "join" || name == "_wait_for_tstate_lock")) return joins;
+    if (in_threading && name == "_stop") return true;
+    if (in_threading && name == "join") return joins || step;
+    if (in_threading && name == "_wait_for_tstate_lock") return joins;
 #if PY_VERSION_HEX < 0x030B0000
     if (in_threading && name == "wait") return frame->f_iblock > 0;
 #else
@@ -603,14 +606,14 @@ enum class Told { now, not_here, no };
 // Tells the main thread, at `frame`, of the failure: Told::now with its
 // DriverExit set; not_here where it may not be raised; no where nothing is
 // to be told (told already, finished, in a clean-up block).
-inline Told tell_main(PyFrameObject* frame, bool joins) {
+inline Told tell_main(PyFrameObject* frame, bool joins, bool step) {
     ProcessEnd& r = record();
     park_main_if_ending();
     {
         std::lock_guard<std::mutex> g(r.m);
         if (r.phase != Phase::failed || r.main_done || r.main_told || r.main_hold) return Told::no;
     }
-    if (!may_raise_at(frame, joins)) return Told::not_here;
+    if (!may_raise_at(frame, joins, step)) return Told::not_here;
     {
         std::lock_guard<std::mutex> g(r.m);
         if (r.main_done || r.main_told || r.main_hold) return Told::no;
@@ -624,7 +627,7 @@ inline Told tell_main(PyFrameObject* frame, bool joins) {
 
 // Runs in the main thread at its next Python step.
 inline int raise_in_main(void*) {
-    switch (tell_main(PyEval_GetFrame(), false)) {
+    switch (tell_main(PyEval_GetFrame(), false, true)) {
     case Told::now: return -1;
     case Told::not_here: Py_AddPendingCall(raise_in_main, nullptr); return 0;  // at a later step
     case Told::no: return 0;
@@ -641,7 +644,7 @@ inline PyObject* wake_handler(PyObject*, PyObject*) {
         std::lock_guard<std::mutex> g(r.m);
         joins = r.wake_joins;
     }
-    switch (tell_main(PyEval_GetFrame(), joins)) {
+    switch (tell_main(PyEval_GetFrame(), joins, false)) {
     case Told::now: return nullptr;
     case Told::not_here: Py_AddPendingCall(raise_in_main, nullptr); break;  // at a later step
     case Told::no: break;
@@ -677,7 +680,7 @@ inline PyObject* hold(PyObject*, PyObject* on) {
     if (begins || depth > 0) Py_RETURN_NONE;
     if (main) {
         if (r.watch.load() & failed_bit) after_first_line();
-        if (tell_main(nullptr, true) == Told::now) return nullptr;
+        if (tell_main(nullptr, true, true) == Told::now) return nullptr;
         Py_RETURN_NONE;
     }
     if (!(r.watch.load() & failed_bit) || !tell_this_thread()) Py_RETURN_NONE;

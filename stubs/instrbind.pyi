@@ -1,4 +1,7 @@
-from typing import Optional
+from types import TracebackType
+from typing import Callable, Optional, Type, TypeVar, overload
+
+_F = TypeVar('_F', bound=Callable[..., object])
 
 __version__: str
 
@@ -15,3 +18,13 @@ class DriverExit(SystemExit):
 
 def tracing() -> bool: ...
 def trace(on: bool = ...) -> None: ...
+
+class cleanup:
+    @overload
+    def __new__(cls, func: None = ...) -> cleanup: ...
+    @overload
+    def __new__(cls, func: _F) -> _F: ...  # type: ignore[misc]
+    def __call__(self, func: _F) -> _F: ...
+    def __enter__(self) -> cleanup: ...
+    def __exit__(self, exc_type: Optional[Type[BaseException]], exc: Optional[BaseException],
+                 tb: Optional[TracebackType]) -> bool: ...

@@ -46,6 +46,9 @@ def run_script(code, env=None, timeout=None):
     prelude = ('from __future__ import print_function\nimport sys\n'
                'sys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
                % (BUILD, os.path.join(ROOT, 'sim')))
+    if os.environ.get('INSTR_TEST_TRACE'):  # the same scripts with the call trace on
+        prelude += ('import logging, os, instrbind\n'
+                    'logging.basicConfig(level=logging.DEBUG, filename=os.devnull)\ninstrbind.trace(True)\n')
     full_env = dict(os.environ)
     full_env.update(env or {})
     p = subprocess.Popen([sys.executable, '-c', prelude + textwrap.dedent(code)],
