@@ -591,7 +591,12 @@ inline bool may_raise_at(PyFrameObject* frame, bool joins, bool step) {
                             (base == "__init__.py" && dir.size() >= 8 && dir.compare(dir.size() - 8, 8, "/logging") == 0);
     if (!in_library) return true;
     if (in_threading && name == "_stop") return true;
-    if (in_threading && name == "join") return joins || step;
+#if BIND_PY3
+    if (in_threading && name == "join") return joins || step;  // 3's join holds no lock of its own
+#else
+    if (in_threading && name == "join") return false;  // 2.7's holds the thread's condition
+    (void)step;
+#endif
     if (in_threading && name == "_wait_for_tstate_lock") return joins;
 #if PY_VERSION_HEX < 0x030B0000
     if (in_threading && name == "wait") return frame->f_iblock > 0;
@@ -891,7 +896,8 @@ inline bool install(ProcessEnd* p) {
         PyObject* on = PyObject_CallMethod(ib, const_cast<char*>("tracing"), nullptr);
         if (on && PyObject_IsTrue(on) == 1) p->watch.fetch_or(trace_bit);
         Py_XDECREF(on);
-        Py_DECREF(ib);
+        // ib kept for the process: its functions (_exit, cleanup) outlive a tidied
+        // sys.modules, where 2.7 would clear the globals of a module freed
     }
     PyErr_Clear();
     install_wake(p);
