@@ -95,10 +95,10 @@ import unittest
 
 __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 'TMO',
            'INSTR_ERROR_STATUS', 'reset', 'fail', 'instrument_error', 'set_output',
-           'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
-           'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
+           'push_error', 'hostile', 'journaling', 'journal_enabled', 'journal', 'calls',
+           'names', 'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
            'SimulatorTestCase', 'library', 'functions', 'delay', 'pace', 'overlaps',
-           'gil_held_calls', 'gil_detection', 'configure', 'count']
+           'gil_held_calls', 'gil_detection', 'configure', 'count', 'MAX_DELAY', 'MAX_PACE']
 
 
 class _Marker(object):
@@ -175,6 +175,11 @@ def library():
         lib.sim_set_hostile.argtypes = [ctypes.c_int]
         lib.sim_set_journal.argtypes = [ctypes.c_int]
         lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        lib.sim_journal_mark.argtypes = [ctypes.POINTER(ctypes.c_longlong)]
+        lib.sim_journal_read.argtypes = [ctypes.c_longlong, ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                         ctypes.c_int]
+        lib.sim_journal_count.argtypes = [ctypes.c_char_p]
+        lib.sim_journal_count.restype = ctypes.c_longlong
         if hasattr(lib, 'sim_function_names'):
             lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.sim_configure.argtypes = [ctypes.c_char_p]
@@ -182,6 +187,7 @@ def library():
         if hasattr(lib, 'sim_set_delay'):
             lib.sim_set_delay.argtypes = [ctypes.c_char_p, ctypes.c_double]
             lib.sim_set_pace.argtypes = [ctypes.c_double]
+            lib.sim_max_delay.restype = lib.sim_max_pace.restype = ctypes.c_double
             lib.sim_overlap.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
             lib.sim_gil_held_calls.argtypes = [ctypes.c_char_p, ctypes.c_int]
         _lib = lib
@@ -190,6 +196,18 @@ def library():
 
 def _b(text):
     return text if isinstance(text, bytes) else text.encode('latin-1')
+
+
+def _path(path):
+    """A file name as the C library opens it."""
+    if isinstance(path, bytes):
+        return path
+    return os.fsencode(path) if hasattr(os, 'fsencode') else path.encode(sys.getfilesystemencoding() or 'utf-8')
+
+
+def _fs_decode(raw):
+    # the core's messages are ASCII but for the file names in them
+    return os.fsdecode(raw) if hasattr(os, 'fsdecode') else raw
 
 
 def _signed32(status):
@@ -242,7 +260,8 @@ def _driver(fn):
 def reset():
     """Start afresh: forget every session (their numbers become invalid),
     empty the journal and the error queues, forget every script, leave
-    hostile mode, turn the journal on, and put the instruments back to their
+    hostile mode, turn the journal on (unless the bench file says
+    ``"journal": false``), and put the instruments back to their
     power-on settings (measurements repeat after a reset).  Delays, the pace,
     overlaps() and gil_held_calls() are cleared too.  Safe while other
     threads are inside driver calls: those finish first on the old state (or,
@@ -318,10 +337,14 @@ def configure(path=None):
     'hp8169'), optional ``idn`` (the *IDN? answer); a mainframe's ``slots``
     ('tunable laser', 'dual power meter', 'power meter', 'attenuator',
     'return-loss module', 'fixed laser', 'switch'; slots not named are
-    empty) and optional ``slot_count`` (else its highest slot + 1)."""
+    empty) and optional ``slot_count`` (else its highest slot + 1).
+    Beside ``instruments``, ``"journal": false`` keeps the journal off
+    (from every reset on, see journal_enabled()).  The file is UTF-8 (a
+    byte-order mark is fine); texts are the instruments' Latin-1, written
+    raw or as \\u escapes alike, without control characters."""
     lib = library()
-    if lib.sim_configure(_b(path) if path else None) != 0:
-        raise ValueError(_text(lib.sim_config_error))
+    if lib.sim_configure(_path(path) if path else None) != 0:
+        raise ValueError(_text(lib.sim_config_error, _fs_decode))
 
 
 def hostile(on=True):
@@ -332,24 +355,43 @@ def hostile(on=True):
     library().sim_set_hostile(1 if on else 0)
 
 
+def journal_enabled(on=None):
+    """Journaling on (True) or off (False), or with no argument, only
+    asked: returns whether calls are journaled now.  Off, driver calls are
+    nearly free and take no memory (benchmarks, soak runs), and the journal
+    queries (journal, calls, names, count, recording) raise RuntimeError
+    instead of answering from a journal that misses calls.  reset() goes
+    back to the bench's setting: on, unless the bench file says
+    ``"journal": false``."""
+    lib = library()
+    if on is not None:
+        lib.sim_set_journal(1 if on else 0)
+    return bool(lib.sim_journal_enabled())
+
+
 def journaling(on=True):
-    """Journal on (default) or off; off makes driver calls nearly free
-    (benchmarks).  reset() turns it back on."""
-    library().sim_set_journal(1 if on else 0)
+    """journal_enabled(on): journal on (default) or off."""
+    journal_enabled(bool(on))
 
 
 # ---- time and threads ----------------------------------------------------------------------
+
+MAX_DELAY = 86400.0   # seconds: the longest a simulated call waits (the core's sim_max_delay)
+MAX_PACE = 100.0      # the largest pace factor (the core's sim_max_pace)
+
 
 def delay(fn, seconds):
     """Every later call of driver function `fn` takes at least `seconds`
     inside its driver library, like a slow instrument (0 removes the delay;
     reset() removes all).  The wait holds no lock of the simulator: calls
     into other drivers go on meanwhile, and a second call into the same
-    driver library during it shows in overlaps()."""
+    driver library during it shows in overlaps().  At most MAX_DELAY
+    seconds (one day); more raises ValueError."""
     seconds = float(seconds)
     if not 0 <= seconds < float('inf'):
         raise ValueError('a delay is a finite number of seconds, at least 0: %r' % (seconds,))
-    library().sim_set_delay(_b(_function(fn)), seconds)
+    if seconds > MAX_DELAY or library().sim_set_delay(_b(_function(fn)), seconds) != 0:
+        raise ValueError('a delay is at most %g seconds (one day): %r' % (MAX_DELAY, seconds))
 
 
 def pace(factor):
@@ -358,18 +400,25 @@ def pace(factor):
     no time at all).  Modelled: a lambda scan's sweep (span / sweep speed,
     hp816x), a power meter's averaging time (hp816x PWM, PM100D), a
     source-measure reading's integration (KE2400, points x NPLC / line
-    frequency), the polarization controller's plates turning (hp8169)."""
+    frequency), the polarization controller's plates turning (hp8169).
+    At most MAX_PACE (100: the longest sweep modelled, about 400 s, then
+    stays below a day); more raises ValueError.  A call never waits longer
+    than MAX_DELAY: a longer modelled time is waited as that (or as the
+    session's timeout, if shorter)."""
     factor = float(factor)
     if not 0 <= factor < float('inf'):
         raise ValueError('the pace is a finite factor of at least 0: %r' % (factor,))
-    library().sim_set_pace(factor)
+    if factor > MAX_PACE or library().sim_set_pace(factor) != 0:
+        raise ValueError('the pace is a factor of at most %g: %r' % (MAX_PACE, factor))
 
 
-def _text(fn):
+def _text(fn, decode=None):
     n = fn(None, 0)
     buf = ctypes.create_string_buffer(n + 1)
     fn(buf, n + 1)
-    return buf.value if str is bytes else buf.value.decode('latin-1')
+    if str is bytes:
+        return buf.value
+    return decode(buf.value) if decode else buf.value.decode('latin-1')
 
 
 def _text_list(fn):
@@ -422,46 +471,79 @@ def _parse(tok):
     return val
 
 
-def _journal_size():
-    return library().sim_journal_size()
+_OFF = ('the journal is off (journal_enabled(False), or the bench file\'s "journal": false): '
+        'it holds no calls to answer %s() from; journal_enabled(True) turns it on')
+
+
+def _journal_on(query):
+    if not library().sim_journal_enabled():
+        raise RuntimeError(_OFF % query)
+
+
+def _mark():
+    generation = ctypes.c_longlong()
+    size = library().sim_journal_mark(ctypes.byref(generation))
+    return generation.value, size
+
+
+def _read(generation, start, end):
+    """The entries [start, end) of the journal of `generation`, or those of
+    them read before a clear_journal()/reset() from another thread ended
+    it: each entry is returned once or not at all."""
+    lib = library()
+    out = []
+    room = 1 << 16
+    buf = ctypes.create_string_buffer(room)
+    while start < end:
+        used = lib.sim_journal_read(generation, start, end, buf, room)
+        if used < 0:
+            break                                   # cleared: the read ends here
+        if used == 0:                               # one entry larger than the buffer
+            room *= 2
+            buf = ctypes.create_string_buffer(room)
+            continue
+        raw = ctypes.string_at(buf, used)
+        for entry in raw.split(b'\0')[:-1]:
+            parts = (entry if str is bytes else entry.decode('latin-1')).split('\x1f')
+            out.append((parts[0], tuple(_parse(t) for t in parts[1:])))
+            start += 1
+    return out
 
 
 def journal(start=0):
     """Every driver call since the last reset (or clear_journal), in order:
     a list of (name, args), args a tuple with one item per C parameter.
-    Nothing is dropped: the journal holds every call (about 100 bytes each
-    in the core), so a long run that journals millions of calls should
-    clear_journal() now and then, or turn journaling() off."""
-    lib = library()
-    out = []
-    buf = ctypes.create_string_buffer(4096)
-    for i in range(start, lib.sim_journal_size()):
-        n = lib.sim_journal_entry(i, buf, len(buf))
-        if n >= len(buf):
-            buf = ctypes.create_string_buffer(n + 1)
-            lib.sim_journal_entry(i, buf, len(buf))
-        raw = buf.value
-        parts = (raw if str is bytes else raw.decode('latin-1')).split('\x1f')
-        out.append((parts[0], tuple(_parse(t) for t in parts[1:])))
-    return out
+    Nothing is dropped: the journal holds every call (its text and a
+    pointer, 37 to 75 bytes in the core), so a long run that journals
+    millions of calls should clear_journal() now and then, or turn
+    journal_enabled(False).  Consistent while other threads call and clear:
+    a clear meanwhile ends the list (what was read before it is kept).
+    Raises RuntimeError while journaling is off."""
+    _journal_on('journal')
+    generation, size = _mark()
+    return _read(generation, max(int(start), 0), size)
 
 
 def calls(fn):
     """The argument tuples of every journaled call of driver function `fn`:
     ``calls('hp816x_init')`` -> ``[('GPIB0::20::INSTR', 1, 0, PTR)]``."""
     _function(fn)
+    _journal_on('calls')
     return [args for name, args in journal() if name == fn]
 
 
 def names():
     """The driver functions called, in order."""
+    _journal_on('names')
     return [name for name, _ in journal()]
 
 
 def count(fn):
-    """How many calls of driver function `fn` the journal holds."""
+    """How many calls of driver function `fn` the journal holds (kept per
+    function by the core: constant time)."""
     _function(fn)
-    return len(calls(fn))
+    _journal_on('count')
+    return int(library().sim_journal_count(_b(fn)))
 
 
 def clear_journal():
@@ -481,16 +563,25 @@ class recording(object):
             my_lab_function(session)
         rec.names()                         # ['hp816x_set_TLS_wavelength', ...]
         rec.calls('hp816x_PWM_readValue')   # argument tuples, as calls()
+
+    With the journal cleared inside the block, the calls made after the
+    clear.  RuntimeError when journaling is off at the start or the end.
     """
 
     def __enter__(self):
-        self._start = _journal_size()
+        _journal_on('recording')
+        self._generation, self._start = _mark()
         self.journal = []
         return self
 
     def __exit__(self, *exc):
-        size = _journal_size()
-        self.journal = journal(self._start if size >= self._start else 0)
+        if not library().sim_journal_enabled():
+            if exc[0] is None:
+                raise RuntimeError(_OFF % 'recording')
+            return False
+        generation, size = _mark()
+        start = self._start if generation == self._generation else 0
+        self.journal = _read(generation, start, size)
         return False
 
     def calls(self, fn):

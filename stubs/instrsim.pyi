@@ -6,10 +6,10 @@ from typing import Dict, FrozenSet, List, Mapping, NamedTuple, Optional, Tuple, 
 
 __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 'TMO',
            'INSTR_ERROR_STATUS', 'reset', 'fail', 'instrument_error', 'set_output',
-           'push_error', 'hostile', 'journaling', 'journal', 'calls', 'names',
-           'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
+           'push_error', 'hostile', 'journaling', 'journal_enabled', 'journal', 'calls',
+           'names', 'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
            'SimulatorTestCase', 'library', 'functions', 'delay', 'pace', 'overlaps',
-           'gil_held_calls', 'gil_detection', 'configure', 'count']
+           'gil_held_calls', 'gil_detection', 'configure', 'count', 'MAX_DELAY', 'MAX_PACE']
 
 class _Marker:
     name: str
@@ -24,6 +24,8 @@ INV_OBJECT: int
 RSRC_NFOUND: int
 TMO: int
 INSTR_ERROR_STATUS: Dict[str, int]
+MAX_DELAY: float
+MAX_PACE: float
 
 # A journaled argument: a number, a text, None for a null pointer, PTR for
 # any other pointer.
@@ -40,6 +42,7 @@ def push_error(driver: str, code: int, message: str = '') -> None: ...
 def configure(path: Optional[str] = None) -> None: ...
 def hostile(on: bool = True) -> None: ...
 def journaling(on: bool = True) -> None: ...
+def journal_enabled(on: Optional[bool] = None) -> bool: ...
 def delay(fn: str, seconds: float) -> None: ...
 def pace(factor: float) -> None: ...
 def overlaps() -> List[Tuple[str, str]]: ...

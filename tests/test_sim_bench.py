@@ -217,6 +217,70 @@ class BenchFiles(SimTestCase):
         self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 6)   # still the default bench
         pb.init(MAINFRAME, 0, 0)
 
+    def write(self, data):
+        path = self.bench({})
+        with open(path, 'wb') as f:
+            f.write(data)
+        return path
+
+    def refused(self, path):
+        with self.assertRaises(ValueError) as e:
+            sim.configure(path)
+        return str(e.exception)
+
+    def test_texts_are_latin_1_however_written_and_a_byte_order_mark_is_fine(self):
+        entry = (b'{"instruments": [{"resource": "GPIB0::7::INSTR", "driver": "hp8169",\n'
+                 b' "idn": "Lab %s,PC-1,1,1.0"}]}')
+        expected = u'Lab \xb5\xe9,PC-1,1,1.0'.encode('latin-1')
+        for spelling in (u'\xb5\xe9'.encode('utf-8'), b'\\u00b5\\u00E9', b'\\u00b5\xc3\xa9'):
+            for bom in (b'', b'\xef\xbb\xbf'):
+                sim.configure(self.write(bom + entry % spelling))
+                idn = pb.getInstrumentId_Q('GPIB0::7::INSTR')
+                self.assertEqual(idn if isinstance(idn, bytes) else idn.encode('latin-1'), expected)
+        for spelling, message in ((u'\u20ac'.encode('utf-8'), 'line 2: the character U+20AC is not Latin-1'),
+                                  (b'\\u20AC', 'line 2: the character U+20AC'),
+                                  (b'\\ud83d\\ude00', 'line 2: the character U+1F600'),
+                                  (b'\\ud83d', 'line 2: a lone surrogate \\uD83D'),
+                                  (b'\xb5', 'line 2: not UTF-8 text (byte 0xB5)'),
+                                  (b'\xc0\xb5', 'line 2: not UTF-8 text (byte 0xC0)')):
+            path = self.write(entry % spelling)
+            self.assertIn(path + ': ' + message, self.refused(path))
+        self.assertIn('UTF-16', self.refused(self.write(u'\ufeff{}'.encode('utf-16-le'))))
+        path = self.write(b'\xef\xbb\xbf' + entry % b'x')
+        r = sim.run_python('import _polshaper as ps; print(ps.init("GPIB0::7::INSTR", 0, 0) > 0)',
+                           env={'INSTRSIM_CONFIG': path})
+        self.assertEqual((r.stdout, r.stderr), ('True\n', ''))
+        path = self.write(b'{"instruments": [\n{"resource": "A\xc3\xa9::INSTR", "driver": "x"}]}')
+        r = sim.run_python('import _instrbus', env={'INSTRSIM_CONFIG': path})
+        self.assertIn('(A\\u00E9::INSTR): unknown driver "x"', r.stderr)     # ASCII on stderr
+        self.assertTrue(all(ord(c) < 128 for c in r.stderr), r.stderr)
+
+    def test_bad_numbers_and_control_characters_are_refused_naming_the_place(self):
+        mainframe = (b'{"instruments": [\n  {"resource": "GPIB0::7::INSTR", "driver": "hp816x",\n'
+                     b'   "slots": {"0": "switch"}, "slot_count": %s}]}')
+        for number in (b'01', b'4.', b'-', b'1.e2', b'2e', b'-01'):
+            path = self.write(mainframe % number)
+            self.assertIn(path + ': line 3: a bad number ' + number.decode('ascii'), self.refused(path))
+        sim.configure(self.write(mainframe % b'4.0e0'))                 # good JSON numbers still are
+        sim.configure(self.write(mainframe % b'4'))
+        entry = b'{"instruments": [{"resource": "%s", "driver": "hp8169", "idn": "%s"}]}'
+        for resource, idn, message in ((b'GPIB0::7::INSTR\\n', b'x', '"resource" holds the control character U+000A'),
+                                       (b'GPIB0::7::INSTR', b'a\\u0007b', '"idn" holds the control character U+0007'),
+                                       (b'GPIB0::7::INSTR', b'a\xc2\x85', '"idn" holds the control character U+0085'),
+                                       (b'GPIB0::7::INSTR', b'a\\u007f', '"idn" holds the control character U+007F'),
+                                       (b'GPIB0::7::INSTR', b'a\tb', 'line 1: a control character in a string')):
+            path = self.write(entry % (resource, idn))
+            self.assertIn(path + ': ', self.refused(path))
+            self.assertIn(message, self.refused(path))
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 1)   # the last good file's bench
+
+    def test_a_directory_or_a_file_that_cannot_be_read_says_so(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        self.assertEqual(self.refused(here), here + ': a directory, not a bench file')
+        missing = os.path.join(here, 'no-such-bench.json')
+        self.assertIn(missing + ': cannot be read (', self.refused(missing))
+        self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 6)   # still the default bench
+
     def test_a_bad_file_at_load_leaves_no_instruments_and_says_why(self):
         path = self.bench({'instruments': [{'resource': 'GPIB0::8::INSTR', 'driver': 'nope'}]})
         r = sim.run_python('''

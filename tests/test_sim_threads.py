@@ -149,6 +149,29 @@ class Delays(SimTestCase):
             self.assertRaises(ValueError, sim.pace, bad)
         sim.delay('viOpen', 0.01)                                   # VISA names too
 
+    def test_durations_beyond_the_maximum_are_refused_by_python_and_the_core(self):
+        lib = sim.library()
+        self.assertEqual((sim.MAX_DELAY, sim.MAX_PACE), (lib.sim_max_delay(), lib.sim_max_pace()))
+        self.assertEqual(sim.MAX_DELAY, 86400)
+        for bad in (1e10, 86400.5):
+            with self.assertRaises(ValueError) as e:
+                sim.delay('hp816x_timeOut_Q', bad)
+            self.assertIn('at most 86400 seconds', str(e.exception))
+        with self.assertRaises(ValueError) as e:
+            sim.pace(101)
+        self.assertIn('at most 100', str(e.exception))
+        sim.delay('hp816x_timeOut_Q', 86400)                        # the maximum itself
+        sim.pace(100)
+        sim.delay('hp816x_timeOut_Q', 0.3)
+        name = b'hp816x_timeOut_Q'
+        for bad in (1e10, 1e300, float('inf'), float('nan')):       # straight into the core
+            self.assertEqual(lib.sim_set_delay(name, bad), -1)
+            self.assertEqual(lib.sim_set_pace(bad), -1)
+        t0 = clock()
+        self.assertEqual(self.d.timeout(), 0)
+        self.assertTrue(0.3 <= clock() - t0 < 2)                    # the delay before stays
+        sim.pace(0)
+
 
 class Overlaps(SimTestCase):
     def setUp(self):

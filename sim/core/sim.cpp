@@ -25,6 +25,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <mutex>
 #include <thread>
@@ -79,9 +80,49 @@ struct Session {
     int driver;
 };
 
+// The journal's entries, each ended by a zero byte, packed in blocks of
+// 1 MiB (a longer entry gets a block of its own), and where each begins:
+// an entry costs its length + 1 bytes and a pointer. Cleared by reset and
+// sim_journal_clear, which start a new generation.
+class Journal {
+public:
+    void add(const std::string& e) {
+        size_t n = e.size() + 1;
+        if (room_ < n) {
+            size_t cap = std::max(n, block);
+            blocks_.emplace_back(new char[cap]);
+            at_ = blocks_.back().get();
+            room_ = cap;
+        }
+        std::memcpy(at_, e.c_str(), n);
+        starts_.push_back(at_);
+        at_ += n;
+        room_ -= n;
+    }
+    size_t size() const { return starts_.size(); }
+    const char* operator[](size_t i) const { return starts_[i]; }
+    void clear() {
+        starts_.clear();
+        blocks_.clear();
+        at_ = nullptr;
+        room_ = 0;
+    }
+
+private:
+    static constexpr size_t block = 1 << 20;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::deque<const char*> starts_;  // no reallocation of one huge array under the lock
+    char* at_ = nullptr;
+    size_t room_ = 0;
+};
+
 struct State {
     ModelLock lock;
-    std::vector<std::string> journal;
+    Journal journal;
+    long long journal_generation = 0;          // bumped by every clear
+    store<long long> counts;                   // journaled calls of each function
+    std::unordered_map<const char*, long long*> count_of;  // the same, by the name's address (__func__)
+    std::string line;                          // the entry being written
     std::map<std::string, Script> scripts;
     std::unordered_map<ViSession, Session> sessions;
     std::unordered_map<ViSession, double> timeouts;  // seconds, per session and VISA object
@@ -102,7 +143,7 @@ struct State {
     bool names_read = false;
     State() { clear(); }
     void clear() {
-        journal.clear();
+        clear_journal();
         scripts.clear();
         sessions.clear();
         timeouts.clear();
@@ -119,6 +160,12 @@ struct State {
         overlap_pairs.clear();
         gil_calls.clear();
         std::fill(std::begin(gil_seen), std::end(gil_seen), nullptr);
+    }
+    void clear_journal() {
+        journal.clear();
+        counts.clear();
+        count_of.clear();
+        ++journal_generation;
     }
 };
 
@@ -159,9 +206,16 @@ struct Python {
 };
 const Python python;
 
-// Waits `seconds` at least.
+// The longest a call waits: a delay is at most this, and a modelled time
+// under the pace beyond it is waited as this. The pace's own limit keeps the
+// longest sweep the drivers model (about 400 s) below it.
+const double max_wait = 86400;  // one day
+const double max_pace = 100;
+
+// Waits `seconds` at least (at most max_wait).
 void pause(double seconds) {
     using clock = std::chrono::steady_clock;
+    seconds = std::min(seconds, max_wait);
     auto end = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
     for (auto now = clock::now(); now < end; now = clock::now()) std::this_thread::sleep_for(end - now);
 }
@@ -188,7 +242,8 @@ void dump_journal_at_exit() {
     FILE* f = path ? std::fopen(path, "w") : nullptr;
     if (!f) return;
     Guard g(st().lock);
-    for (const std::string& line : st().journal) std::fprintf(f, "%s\n", line.c_str());
+    const Journal& j = st().journal;
+    for (size_t i = 0; i < j.size(); ++i) std::fprintf(f, "%s\n", j[i]);
     std::fclose(f);
 }
 const bool dump_registered = std::getenv("INSTRSIM_JOURNAL_AT_EXIT") && std::atexit(dump_journal_at_exit) == 0
@@ -318,6 +373,8 @@ Arg arg_of(const char* text) {
 }
 
 static std::atomic<bool> journal_on{true};
+// The journal starts as the bench loaded at load says ("journal": false).
+static const bool journal_at_load = (journal_on = bench_journal(), true);
 static std::atomic<unsigned> reset_generation{1};
 
 unsigned generation() { return reset_generation.load(std::memory_order_relaxed); }
@@ -375,7 +432,8 @@ void Call::leave() {
 }
 
 void Call::take(double seconds) {
-    if (seconds > 0) wait_ += seconds * st().pace;
+    double pace = st().pace;
+    if (seconds > 0 && pace > 0) wait_ = std::min(wait_ + seconds * pace, max_wait);
 }
 
 void Call::capture(const Out* outs, int n) {
@@ -384,7 +442,9 @@ void Call::capture(const Out* outs, int n) {
 }
 
 void Call::record(const Arg* args, int n) {
-    std::string line = fn_;
+    State& s = st();
+    std::string& line = s.line;
+    line = fn_;
     char num[64];
     for (int i = 0; i < n; ++i) {
         const Arg& a = args[i];
@@ -397,7 +457,14 @@ void Call::record(const Arg* args, int n) {
         case Arg::Null: line += 'n'; break;
         }
     }
-    st().journal.push_back(std::move(line));
+    s.journal.add(line);
+    auto c = s.count_of.find(fn_);
+    if (c == s.count_of.end()) {
+        auto k = s.counts.find(std::string_view(fn_));
+        if (k == s.counts.end()) k = s.counts.emplace(fn_, 0).first;
+        c = s.count_of.emplace(fn_, &k->second).first;
+    }
+    ++*c->second;
 }
 
 bool Call::session(ViSession h) {
@@ -649,7 +716,7 @@ void sim_reset(void) {
     s.clear();
     any_script = false;
     any_delay = false;
-    journal_on = true;
+    journal_on = bench_journal();
     ++reset_generation;
 }
 
@@ -659,7 +726,7 @@ std::string config_error;
 
 int sim_configure(const char* path) {
     std::string error;
-    std::unique_ptr<std::vector<Instrument>> bench = default_bench(path && *path ? path : nullptr, error);
+    std::unique_ptr<Bench> bench = default_bench(path && *path ? path : nullptr, error);
     Guard g(st().lock);
     if (!bench) {
         config_error = error;
@@ -679,6 +746,8 @@ void sim_set_hostile(int on) {
 }
 
 void sim_set_journal(int on) { journal_on = on != 0; }
+
+int sim_journal_enabled(void) { return journal_on ? 1 : 0; }
 
 void sim_fail(const char* fn, ViStatus status, int times) {
     Guard g(st().lock);
@@ -719,7 +788,36 @@ int sim_session_count(void) {
 
 int sim_journal_size(void) {
     Guard g(st().lock);
-    return (int)st().journal.size();
+    return (int)std::min(st().journal.size(), (size_t)INT32_MAX);
+}
+
+int sim_journal_mark(long long* generation) {
+    Guard g(st().lock);
+    if (generation) *generation = st().journal_generation;
+    return (int)std::min(st().journal.size(), (size_t)INT32_MAX);
+}
+
+int sim_journal_read(long long generation, int start, int end, char* buf, int size) {
+    State& s = st();
+    Guard g(s.lock);
+    if (generation != s.journal_generation) return -1;
+    if (start < 0 || !buf || size <= 0) return 0;
+    size_t last = std::min((size_t)std::max(end, 0), s.journal.size()), used = 0;
+    for (size_t i = (size_t)start; i < last; ++i) {
+        const char* e = s.journal[i];
+        size_t n = std::strlen(e) + 1;
+        if (n > (size_t)size - used) break;
+        std::memcpy(buf + used, e, n);
+        used += n;
+    }
+    return (int)used;
+}
+
+long long sim_journal_count(const char* fn) {
+    State& s = st();
+    Guard g(s.lock);
+    auto it = fn ? s.counts.find(std::string_view(fn)) : s.counts.end();
+    return it == s.counts.end() ? 0 : it->second;
 }
 
 // Copies `text` into buf (cut to fit, with its zero byte); its full length.
@@ -736,12 +834,12 @@ int sim_journal_entry(int index, char* buf, int size) {
     Guard g(st().lock);
     auto& j = st().journal;
     if (index < 0 || (size_t)index >= j.size()) return -1;
-    return copy_out(j[index], buf, size);
+    return copy_out(j[(size_t)index], buf, size);
 }
 
 void sim_journal_clear(void) {
     Guard g(st().lock);
-    st().journal.clear();
+    st().clear_journal();
 }
 
 int sim_function_names(char* buf, int size) {
@@ -752,19 +850,25 @@ int sim_function_names(char* buf, int size) {
     return copy_out(s.names, buf, size);
 }
 
-void sim_set_delay(const char* fn, double seconds) {
-    if (!fn) return;
+int sim_set_delay(const char* fn, double seconds) {
+    if (!fn || !(seconds <= max_wait)) return -1;  // NaN too
     State& s = st();
     Guard g(s.lock);
     if (seconds > 0) s.delays[fn] = seconds;
     else s.delays.erase(std::string(fn));
     any_delay = !s.delays.empty();
+    return 0;
 }
 
-void sim_set_pace(double factor) {
+int sim_set_pace(double factor) {
+    if (!(factor <= max_pace)) return -1;
     Guard g(st().lock);
     st().pace = factor > 0 ? factor : 0;
+    return 0;
 }
+
+double sim_max_delay(void) { return max_wait; }
+double sim_max_pace(void) { return max_pace; }
 
 int sim_config_error(char* buf, int size) {
     Guard g(st().lock);

@@ -300,8 +300,10 @@ SIM_CORE_API int sim_configure(const char* path);
 // Why the last sim_configure was refused, returned as sim_journal_entry does.
 SIM_CORE_API int sim_config_error(char* buf, int size);
 SIM_CORE_API void sim_set_hostile(int on);
-// Journal on (default) or off: off, a driver call costs a few nanoseconds (benchmarks).
+// Journal on or off (the bench's "journal", on by default; reset goes back to
+// it): off, a driver call costs a few nanoseconds (benchmarks, soak runs).
 SIM_CORE_API void sim_set_journal(int on);
+SIM_CORE_API int sim_journal_enabled(void);  // 1 if on
 // Makes `fn` return `status` for its next `times` calls (times < 0: until reset).
 SIM_CORE_API void sim_fail(const char* fn, ViStatus status, int times);
 // Makes `fn` write `value` through its output parameter at position `param`
@@ -314,20 +316,39 @@ SIM_CORE_API void sim_push_error(const char* driver, ViInt32 code, const char* m
 SIM_CORE_API int sim_session_count(void);
 // Journal: every call since reset or sim_journal_clear (none is dropped);
 // entries "fn\x1f" + arguments separated by \x1f, each "i:<int>",
-// "d:<real>", "s:<text>", "p" (pointer) or "n" (null).
+// "d:<real>", "s:<text>", "p" (pointer) or "n" (null); no zero byte.
+// An entry costs its length + 1 bytes and a pointer in the core.
 SIM_CORE_API int sim_journal_size(void);
 SIM_CORE_API int sim_journal_entry(int index, char* buf, int size);
 SIM_CORE_API void sim_journal_clear(void);
+// A consistent read while other threads call and clear: sim_journal_mark
+// gives the size and the journal's generation (a new one at every clear and
+// reset); sim_journal_read copies whole entries from `start` up to `end`,
+// each ended by a zero byte, as many as fit in `size` bytes, and returns the
+// bytes copied: 0 when the entry at `start` does not fit (or none is left),
+// -1 (nothing copied) once the journal of `generation` was cleared, which
+// ends the read.
+SIM_CORE_API int sim_journal_mark(long long* generation);
+SIM_CORE_API int sim_journal_read(long long generation, int start, int end, char* buf, int size);
+// Journaled calls of `fn` since the journal was last cleared, kept per
+// function: constant time.
+SIM_CORE_API long long sim_journal_count(const char* fn);
 // The functions the simulated driver libraries export, one per line (empty
 // where their symbol tables cannot be read); the length, as sim_journal_entry.
 SIM_CORE_API int sim_function_names(char* buf, int size);
 // Every later call of driver function `fn` takes at least `seconds` inside
 // its driver, waited without the model lock (calls into other drivers go
-// on meanwhile); 0 removes the delay. Until reset.
-SIM_CORE_API void sim_set_delay(const char* fn, double seconds);
+// on meanwhile); 0 removes the delay. Until reset. 0, or -1 (nothing
+// changed) for more than sim_max_delay() seconds or NaN.
+SIM_CORE_API int sim_set_delay(const char* fn, double seconds);
 // The instrument times the simulated drivers model (Call::take) are waited,
 // multiplied by `factor`; 0 (the default, and after reset): not waited.
-SIM_CORE_API void sim_set_pace(double factor);
+// 0, or -1 (nothing changed) for a factor above sim_max_pace() or NaN.
+// A call never waits more than sim_max_delay(): a longer modelled time is
+// waited as that (or the session's timeout, if shorter).
+SIM_CORE_API int sim_set_pace(double factor);
+SIM_CORE_API double sim_max_delay(void);  // one day
+SIM_CORE_API double sim_max_pace(void);
 // Calls that entered a driver library while another call into the same
 // library was still inside it (delays included), since reset: how many, and
 // entry `index` (all are kept) as "entering\x1falready inside", returned as
