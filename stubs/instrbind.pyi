@@ -1,6 +1,7 @@
-from typing import Optional
+from typing import Optional, TextIO, Tuple
 
 __version__: str
+MODULES: Tuple[str, ...]
 
 class DriverExit(SystemExit):
     status: Optional[int]
@@ -15,3 +16,5 @@ class DriverExit(SystemExit):
 
 def tracing() -> bool: ...
 def trace(on: bool = ...) -> None: ...
+def driver_library(name: str) -> Optional[str]: ...
+def report(out: Optional[TextIO] = ...) -> int: ...
