@@ -14,19 +14,9 @@
 #ifndef BIND_LIBRARY_HPP
 #define BIND_LIBRARY_HPP
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "compat.hpp"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <climits>
-#include <cstdlib>
-#endif
 
 namespace bind {
 namespace library {
@@ -42,83 +32,11 @@ struct Bound {
     bool simulator;
 };
 
+// The file the loader bound driver_function() to (binding/library.cpp,
+// compiled into each module: the system headers stay out of the frame's).
+Bound find();
+
 namespace detail {
-
-#if defined(_WIN32)
-inline HMODULE module_at(const void* address) {
-    HMODULE m = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(address), &m))
-        return nullptr;
-    return m;
-}
-
-inline bool inside(HMODULE m, const unsigned char* p) {
-    auto base = reinterpret_cast<const unsigned char*>(m);
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    return p >= base && p < base + nt->OptionalHeader.SizeOfImage;
-}
-
-// An imported function's address taken in this module is its import thunk
-// here (jmp [slot], perhaps behind an incremental-link jmp); the slot holds
-// the address the loader bound.
-inline const void* bound_address(const void* fn) {
-    HMODULE self = module_at(reinterpret_cast<const void*>(&bound_address));
-    auto p = static_cast<const unsigned char*>(fn);
-    for (int hop = 0; hop < 4 && self && inside(self, p); ++hop) {
-        int32_t rel;
-        if (p[0] == 0xE9) {
-            std::memcpy(&rel, p + 1, 4);
-            p = p + 5 + rel;
-        } else if (p[0] == 0xFF && p[1] == 0x25) {
-            std::memcpy(&rel, p + 2, 4);
-#if defined(_WIN64)
-            const unsigned char* slot = p + 6 + rel;  // rip-relative
-#else
-            auto slot = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(static_cast<uint32_t>(rel)));
-#endif
-            const void* target;
-            std::memcpy(&target, slot, sizeof target);
-            p = static_cast<const unsigned char*>(target);
-        } else {
-            break;
-        }
-    }
-    return p;
-}
-
-inline Bound find() {
-    Bound b{std::string(), false};
-    HMODULE lib = module_at(bound_address(driver_function()));
-    if (!lib || lib == module_at(reinterpret_cast<const void*>(&find))) return b;
-    std::wstring wide(32768, L'\0');
-    DWORD n = GetModuleFileNameW(lib, &wide[0], (DWORD)wide.size());
-    if (n == 0 || n >= wide.size()) return b;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)n, nullptr, 0, nullptr, nullptr);
-    b.path.resize(bytes > 0 ? bytes : 0);
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)n, &b.path[0], bytes, nullptr, nullptr);
-    b.simulator = GetProcAddress(lib, simulator_mark) != nullptr;
-    return b;
-}
-#else
-inline Bound find() {
-    Bound b{std::string(), false};
-    Dl_info info, self;
-    if (!dladdr(driver_function(), &info) || !info.dli_fname || !*info.dli_fname) return b;
-    if (dladdr(reinterpret_cast<const void*>(&find), &self) && self.dli_fbase == info.dli_fbase) return b;
-    b.path = info.dli_fname;
-    if (b.path[0] != '/') {  // found through a relative LD_LIBRARY_PATH entry
-        char full[PATH_MAX];
-        if (realpath(info.dli_fname, full)) b.path = full;
-    }
-    if (void* h = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD)) {
-        b.simulator = dlsym(h, simulator_mark) != nullptr;
-        dlclose(h);
-    }
-    return b;
-}
-#endif
 
 inline PyObject* path_object(const std::string& path) {
 #if BIND_PY3 && defined(_WIN32)
@@ -146,7 +64,7 @@ inline PyObject* as_python(PyObject*, PyObject*);
 
 // The library the module is bound to: found once, it cannot change.
 inline const Bound& bound() {
-    static const Bound b = detail::find();
+    static const Bound b = find();
     return b;
 }
 

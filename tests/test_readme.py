@@ -81,7 +81,8 @@ class Readme(unittest.TestCase):
             count = self.files[name + '.py'].count('    def test_')
             self.assertIn('Ran %d test' % count, err)
             self.assertNotIn('skipped', err)
-        rc, out, err = run(['-c', 'from my_lab_script import tune_laser; tune_laser(0, 1550.0, -1)'], self.tmp)
+        rc, out, err = run(['-c', 'import instrsim\nfrom my_lab_script import tune_laser; tune_laser(0, 1550.0, -1)'],
+                         self.tmp)
         self.assertIn('ValueError: retries must be 0 or more, not -1', err)
 
 
