@@ -249,7 +249,7 @@ def report(out=None):
         head = '%-12s needs %-22s' % (name, needed or '?')
         if found and found[0]:
             write('%s found: %s (%s-bit%s)' % (head, found[0], _bitness(found[0]) or '?',
-                                                ', the simulator' if found[1] else ''))
+                                                ', a simulated driver, not a vendor\'s' if found[1] else ''))
             continue
         missing.append(name)
         write('%s MISSING: %s' % (head, str(error).splitlines()[0] if error else 'no library bound'))

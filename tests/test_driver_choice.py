@@ -134,6 +134,7 @@ class Choice(unittest.TestCase):
 
     def test_without_a_vendor_library_each_import_fails_naming_its_library(self):
         rc, out, err = child([], code='''
+            from __future__ import print_function
             for name in %r:
                 try:
                     __import__(name)
