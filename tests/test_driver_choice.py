@@ -253,6 +253,11 @@ class WindowsWheelCheck(unittest.TestCase):
         self.assertTrue(check_wheel.check(self.wheel(('cp311', 'cp311', 'win32'),
                                                      lambda f: f.pop('instrsim/__main__.py'))))
 
+    def test_a_build_with_a_simulated_dll_beside_the_modules_fails_its_table_check(self):
+        import check_tables
+        self.assertEqual(check_tables.beside_modules(['_smeter.pyd', 'instrsim', 'KE2400_32.DLL', 'instrsim.dll',
+                                                      'python311.dll']), ['KE2400_32.DLL', 'instrsim.dll'])
+
     def test_record_and_wheel_file_are_checked(self):
         path = self.wheel(('cp311', 'cp311', 'win32'))
         with zipfile.ZipFile(path) as z:
