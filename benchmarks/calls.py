@@ -20,7 +20,7 @@ import timeit
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.abspath(os.environ.get('INSTR_BUILD') or
                         os.path.join(HERE, '..', 'build', 'py%d' % sys.version_info[0]))
-sys.path[:0] = [BUILD, os.path.join(HERE, '..', 'sim')]
+sys.path[:0] = [BUILD]
 
 import instrsim as sim  # noqa: E402
 
@@ -36,7 +36,7 @@ def best_ns(stmt, names, number):
 
 def ctypes_call(lib, name, ins, outs=(), texts=0, array=None):
     """A ctypes function doing what the wrapper does: outputs, call, result."""
-    f = getattr(ctypes.CDLL(os.path.join(BUILD, lib)), name)
+    f = getattr(ctypes.CDLL(os.path.join(BUILD, 'instrsim', lib)), name)
     P = ctypes.POINTER
     f.argtypes = list(ins) + [P(t) for t in outs] + [ctypes.c_char_p] * texts + ([P(f64)] if array else [])
     f.restype = i32
@@ -109,7 +109,7 @@ def instrbus():
     import _instrbus as m
     rm = m.OpenDefaultRM()
     s = m.Open(rm, 'GPIB0::20::INSTR', 0, 2000)
-    lib = 'libvisa32.so'
+    lib = 'libvisa.so'
     return [
         ('pass-through', 'SetAttribute', (s, 0x3FFF001A, 3000),
          ctypes_call(lib, 'viSetAttribute', [u32, u32, ctypes.c_uint64])),
@@ -118,7 +118,7 @@ def instrbus():
 
 
 def import_ms(module):
-    code = ('import sys, time; sys.path.insert(0, %r); t = time.perf_counter(); import %s; '
+    code = ('import sys, time; sys.path.insert(0, %r); import instrsim; t = time.perf_counter(); import %s; '
             'print((time.perf_counter() - t) * 1e3)' % (BUILD, module))
     runs = [float(subprocess.check_output([sys.executable, '-c', code])) for _ in range(7)]
     return min(runs)

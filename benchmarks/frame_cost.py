@@ -30,7 +30,7 @@ def build_handwritten(tmp):
     subprocess.check_call(['g++', '-std=c++17', '-O2', '-shared', '-fPIC', '-o', out,
                            os.path.join(HERE, 'handwritten.cpp'),
                            '-I', sysconfig.get_paths()['include'], '-I', os.path.join(ROOT, 'drivers'),
-                           '-L', BUILD, '-lhp816x_32', '-Wl,-rpath,' + BUILD])
+                           '-L', os.path.join(BUILD, 'instrsim'), '-lhp816x_32'])
     return tmp
 
 

@@ -25,7 +25,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.abspath(os.environ.get('INSTR_BUILD') or
                         os.path.join(HERE, '..', 'build', 'py%d' % sys.version_info[0]))
-sys.path[:0] = [BUILD, os.path.join(HERE, '..', 'sim')]
+sys.path[:0] = [BUILD]
 
 import instrsim as sim  # noqa: E402
 import _photonbay as pb  # noqa: E402

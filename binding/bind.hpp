@@ -15,6 +15,7 @@
 #include "convert.hpp"
 #include "driver.hpp"
 #include "function.hpp"
+#include "library.hpp"
 #include "queries.hpp"
 #include "room.hpp"
 #include "status.hpp"
@@ -62,6 +63,7 @@ inline PyObject* init_module(const char* name, Register body) {
         Py_DECREF(m);
         return nullptr;
     }
+    library::publish(name);
     try {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
         Module module(m, name, module_docs);

@@ -6,15 +6,23 @@
   ``instrbind.<module>`` (also ``INSTRBIND_TRACE=1`` in the environment);
 - ``cleanup()``: a block (or a decorated function) that another thread's
   failure and Ctrl-C do not interrupt: they are delivered when it ends;
+- ``driver_library(name)``: the driver library file a loaded module is bound to;
 - ``__version__``: the project's version.
+
+``python -m instrbind`` reports, for each module, the driver library it needs,
+whether and where the system's loader finds it, and what to do when it does not.
 """
 import os
+import struct
 import sys
 import threading
 
 __version__ = '0.1.0'
 
-__all__ = ['DriverExit', 'cleanup', 'trace', 'tracing', '__version__']
+__all__ = ['DriverExit', 'cleanup', 'trace', 'tracing', 'driver_library', 'report', 'MODULES', '__version__']
+
+# The five instrument modules.
+MODULES = ('_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus')
 
 
 class DriverExit(SystemExit):
@@ -213,3 +221,196 @@ def trace(on=True):
     setter = globals().get('_set_trace')  # set by the first instrument module imported
     if setter is not None:
         setter(_trace[0])
+
+
+# ---- which library each module is bound to -----------------------------------------------
+
+# Filled by each module as it is imported: name -> a callable giving (path of
+# the library its driver import was bound to, whether it is the simulator),
+# asked of the address the loader bound (binding/library.hpp).
+_driver_libraries = {}
+
+
+def driver_library(name):
+    """The absolute path of the driver library file the loaded module `name`
+    (``'_photonbay'``, ...) is bound to; None if that module is not loaded."""
+    found = _bound(name)
+    return found and found[0]
+
+
+def _bound(name):
+    lookup = _driver_libraries.get(name)
+    if name not in sys.modules or lookup is None:
+        return None
+    return lookup()
+
+
+# ---- python -m instrbind: what each module needs and what the loader finds --------------
+
+_WINDOWS = os.name == 'nt'
+# Libraries every module imports besides its driver.
+_RUNTIME = ('libc.', 'libm.', 'libdl.', 'librt.', 'libpthread.', 'libstdc++.', 'libgcc_s.', 'ld-linux',
+            'libpython', 'python', 'msvcrt.', 'kernel32.', 'api-ms-', 'vcruntime', 'ucrtbase.')
+
+
+def _imports(path):
+    """(names of the libraries a module file imports, its bitness), read from
+    its ELF dynamic section or PE import table; ([], None) if unreadable."""
+    try:
+        with open(path, 'rb') as f:
+            data = f.read()
+    except (IOError, OSError):
+        return [], None
+    if data[:4] == b'\x7fELF':
+        return _elf_needed(data), 64 if data[4:5] == b'\x02' else 32
+    if data[:2] == b'MZ':
+        return _pe_imports(data)
+    return [], None
+
+
+def _cstr(data, at):
+    return data[at:data.index(b'\0', at)].decode('latin-1')
+
+
+def _elf_needed(data):
+    wide = data[4:5] == b'\x02'
+    shoff = struct.unpack_from('<Q' if wide else '<I', data, 0x28 if wide else 0x20)[0]
+    size, count = struct.unpack_from('<HH', data, 0x3A if wide else 0x2E)
+    sections = []
+    for i in range(count):
+        at = shoff + i * size
+        kind = struct.unpack_from('<I', data, at + 4)[0]
+        if wide:
+            offset, length = struct.unpack_from('<QQ', data, at + 0x18)
+            link = struct.unpack_from('<I', data, at + 0x28)[0]
+        else:
+            offset, length, link = struct.unpack_from('<III', data, at + 0x10)
+        sections.append((kind, offset, length, link))
+    names = []
+    for kind, offset, length, link in sections:
+        if kind == 6:                                      # SHT_DYNAMIC
+            step = 16 if wide else 8
+            for at in range(offset, offset + length, step):
+                tag, value = struct.unpack_from('<qQ' if wide else '<iI', data, at)
+                if tag == 0:
+                    break
+                if tag == 1:                               # DT_NEEDED
+                    names.append(_cstr(data, sections[link][1] + value))
+    return names
+
+
+def _pe_imports(data):
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    machine, count = struct.unpack_from('<HH', data, pe + 4)
+    optional = pe + 24
+    wide = struct.unpack_from('<H', data, optional)[0] == 0x20B
+    rva = struct.unpack_from('<I', data, optional + (120 if wide else 104))[0]   # import directory
+    table = optional + struct.unpack_from('<H', data, pe + 20)[0]
+    sections = [struct.unpack_from('<IIII', data, table + 40 * i + 8) for i in range(count)]
+
+    def offset(address):
+        for vsize, vaddr, rawsize, raw in sections:
+            if vaddr <= address < vaddr + max(vsize, rawsize):
+                return address - vaddr + raw
+        raise ValueError(address)
+    names = []
+    at = offset(rva) if rva else None
+    while at is not None:
+        name = struct.unpack_from('<I', data, at + 12)[0]
+        if not name:
+            break
+        names.append(_cstr(data, offset(name)))
+        at += 20
+    return names, 64 if machine == 0x8664 else 32
+
+
+def _bitness(path):
+    return _imports(path)[1]
+
+
+def _driver_name(module_file):
+    names, bits = _imports(module_file)
+    drivers = [n for n in names if not n.lower().startswith(_RUNTIME)]
+    return (drivers[0] if drivers else None), bits
+
+
+def _module_file(name):
+    try:
+        import importlib.util
+        spec = importlib.util.find_spec(name)
+        return spec.origin if spec else None
+    except ImportError:
+        import imp
+        try:
+            f, path, _ = imp.find_module(name)
+        except ImportError:
+            return None
+        if f:
+            f.close()
+        return path
+
+
+def _search_path(module_file):
+    """Folders where a library of that name may lie, as the loader searches."""
+    if _WINDOWS:
+        windir = os.environ.get('SystemRoot', r'C:\Windows')
+        dirs = [os.path.dirname(module_file), os.path.join(windir, 'System32'), os.path.join(windir, 'SysWOW64')]
+        return dirs + os.environ.get('PATH', '').split(os.pathsep)
+    dirs = os.environ.get('LD_LIBRARY_PATH', '').split(':')
+    try:
+        with open('/etc/ld.so.conf.d/x86_64-linux-gnu.conf') as f:
+            dirs += [l.strip() for l in f if l.startswith('/')]
+    except (IOError, OSError):
+        pass
+    return dirs + ['/usr/local/lib', '/lib', '/usr/lib', '/lib64', '/usr/lib64']
+
+
+def report(out=None):
+    """Writes the report of ``python -m instrbind``; returns its exit status:
+    0 when every module's driver library is found, else 1."""
+    out = out or sys.stdout
+    bits = struct.calcsize('P') * 8
+    write = lambda text='': out.write(text + '\n')
+    write('instrbind %s, Python %s (%d-bit), %s' % (__version__, sys.version.split()[0], bits, sys.executable))
+    missing = []
+    for name in MODULES:
+        module_file = _module_file(name)
+        if not module_file:
+            write('%-12s not installed for this Python' % name)
+            missing.append(name)
+            continue
+        needed, module_bits = _driver_name(module_file)
+        error = None
+        try:
+            __import__(name)
+        except ImportError as e:
+            error = e
+        found = _bound(name) if error is None else None
+        head = '%-12s needs %-22s' % (name, needed or '?')
+        if found and found[0]:
+            write('%s found: %s (%s-bit%s)' % (head, found[0], _bitness(found[0]) or '?',
+                                                ', a simulated driver, not a vendor\'s' if found[1] else ''))
+            continue
+        missing.append(name)
+        write('%s MISSING: %s' % (head, str(error).splitlines()[0] if error else 'no library bound'))
+        others = [os.path.join(d, needed) for d in _search_path(module_file)
+                  if d and needed and os.path.isfile(os.path.join(d, needed))]
+        for other in others:
+            other_bits = _bitness(other)
+            if other_bits and other_bits != bits:
+                write('%12s %s is %d-bit; this Python is %d-bit: install the %d-bit driver, or use a '
+                      '%d-bit Python' % ('', other, other_bits, bits, bits, other_bits))
+        if _WINDOWS:
+            add = ('add its folder before the import: os.add_dll_directory(r"C:\\...")' if sys.version_info >= (3, 8)
+                   else 'add its folder to PATH')
+        else:
+            add = 'add its folder: LD_LIBRARY_PATH=/path/to/folder'
+        write('%12s fix: install the vendor\'s driver (%s, %d-bit), or %s, or run on the simulator: '
+              'python -m instrsim script.py' % ('', needed or 'its library', module_bits or bits, add))
+    write('%d of %d driver libraries found' % (len(MODULES) - len(missing), len(MODULES)))
+    return 1 if missing else 0
+
+
+if __name__ == '__main__':
+    import instrbind    # the module the instrument modules register with, not this __main__
+    sys.exit(instrbind.report())

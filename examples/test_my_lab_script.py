@@ -22,16 +22,16 @@ def _modules():
     build = os.environ.get('INSTR_BUILD')
     if not build:
         try:
-            import _photonbay  # noqa: F401
+            import instrsim  # noqa: F401
             return
         except ImportError:
             build = os.path.join(HERE, '..', 'build', 'py%d' % sys.version_info[0])
-    sys.path[:0] = [os.path.abspath(build), os.path.join(HERE, '..', 'sim')]
+    sys.path[:0] = [os.path.abspath(build)]
 
 
 _modules()
+import instrsim as sim  # noqa: E402  (first: the modules bind the simulated drivers)
 import _photonbay as pb  # noqa: E402
-import instrsim as sim  # noqa: E402
 
 try:
     import _smeter as smu

@@ -1,9 +1,10 @@
 from types import TracebackType
-from typing import Callable, Optional, Type, TypeVar, overload
+from typing import Callable, Optional, TextIO, Tuple, Type, TypeVar, overload
 
 _F = TypeVar('_F', bound=Callable[..., object])
 
 __version__: str
+MODULES: Tuple[str, ...]
 
 class DriverExit(SystemExit):
     status: Optional[int]
@@ -18,13 +19,7 @@ class DriverExit(SystemExit):
 
 def tracing() -> bool: ...
 def trace(on: bool = ...) -> None: ...
+from types import TracebackType
+from typing import Callable, Optional, TextIO, Tuple, Type, TypeVar, overload
 
-class cleanup:
-    @overload
-    def __new__(cls, func: None = ...) -> cleanup: ...
-    @overload
-    def __new__(cls, func: _F) -> _F: ...  # type: ignore[misc]
-    def __call__(self, func: _F) -> _F: ...
-    def __enter__(self) -> cleanup: ...
-    def __exit__(self, exc_type: Optional[Type[BaseException]], exc: Optional[BaseException],
-                 tb: Optional[TracebackType]) -> bool: ...
+_F = TypeVar('_F', bound=Callable[..., object])

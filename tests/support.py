@@ -1,5 +1,6 @@
-"""Test support: puts the build directory on sys.path, gives the simulator
-control (instrsim) and runs scripts that end the process in a subprocess.
+"""Test support: puts the build directory on sys.path, chooses the simulated
+drivers as a user's tests do (import instrsim before any module), gives the
+simulator control and runs scripts that end the process in a subprocess.
 
 The build directory is $INSTR_BUILD, else build/py<major> beside the tests.
 """
@@ -16,11 +17,10 @@ PY2 = sys.version_info[0] == 2
 BUILD = os.path.abspath(os.environ.get('INSTR_BUILD') or
                         os.path.join(ROOT, 'build', 'py%d' % sys.version_info[0]))
 
-for p in (os.path.join(ROOT, 'sim'), BUILD):
-    if p not in sys.path:
-        sys.path.insert(0, p)
+if BUILD not in sys.path:
+    sys.path.insert(0, BUILD)
 
-import instrsim as sim  # noqa: E402
+import instrsim as sim  # noqa: E402  (first: the modules bind the simulated drivers)
 
 # Running under the sanitizer runtime (./run sanitize): address-space limits
 # and huge allocations behave differently there.
@@ -44,8 +44,7 @@ def run_script(code, env=None, timeout=None):
     Returns (exit code, stdout text, stderr text); a child still running
     after `timeout` seconds is killed (exit code None).  See exit_journal()."""
     prelude = ('from __future__ import print_function\nimport sys\n'
-               'sys.path[:0] = [%r, %r]\nimport instrsim as sim\n'
-               % (BUILD, os.path.join(ROOT, 'sim')))
+               'sys.path[:0] = [%r]\nimport instrsim as sim\n' % BUILD)
     if os.environ.get('INSTR_TEST_TRACE'):  # the same scripts with the call trace on
         prelude += ('import logging, os, instrbind\n'
                     'logging.basicConfig(level=logging.DEBUG, filename=os.devnull)\ninstrbind.trace(True)\n')
@@ -92,10 +91,16 @@ def calls_of(calls, fn):
     return [args for name, args in calls if name == fn]
 
 
+def python_path(*first):
+    """PYTHONPATH for a child: `first`, the build, then what this process was given."""
+    return os.pathsep.join(list(first) + [BUILD] + [p for p in [os.environ.get('PYTHONPATH')] if p])
+
+
 def run_example(name, *args, **kw):
-    """Run examples/<name> with the build on its path: (exit code, stdout, stderr)."""
-    env = dict(os.environ, INSTR_BUILD=BUILD)
-    p = subprocess.Popen([sys.executable, os.path.join(ROOT, 'examples', name)] + list(args),
+    """Run examples/<name> on the simulator as a user would at the desk,
+    `python -m instrsim examples/<name> args...`: (exit code, stdout, stderr)."""
+    env = dict(os.environ, INSTR_BUILD=BUILD, PYTHONPATH=python_path())
+    p = subprocess.Popen([sys.executable, '-m', 'instrsim', os.path.join(ROOT, 'examples', name)] + list(args),
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=kw.get('cwd'))
     out, err = p.communicate()
     return p.returncode, out.decode('latin-1'), err.decode('latin-1')

@@ -82,8 +82,7 @@ class Shutdown(unittest.TestCase):
             print('joining'); sys.stdout.flush()
             t.join()
         ''')
-        prelude = 'from __future__ import print_function\nimport sys\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n' % (
-            BUILD, os.path.join(ROOT, 'sim'))
+        prelude = 'from __future__ import print_function\nimport sys\nsys.path[:0] = [%r]\nimport instrsim as sim\n' % BUILD
         for i in range(SHUTDOWN_RUNS // 3):
             p = subprocess.Popen([sys.executable, '-c', prelude + code], stdout=subprocess.PIPE,
                                  stderr=subprocess.PIPE)

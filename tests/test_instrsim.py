@@ -107,24 +107,30 @@ class Processes(SimTestCase):
         self.assertEqual(sim.exit_code(0xBFFF0011), 0x11)
 
     def test_the_core_the_modules_use_is_scripted_even_beside_another_copy(self):
-        # instrsim.py beside a second libinstrsim.so, imported after a module
-        # loaded the build's copy: the journal must be the build's.
+        # A second instrsim package, with a core and drivers of its own,
+        # imported after a module bound the build's: scripting that copy would
+        # change nothing the module sees, so it is refused and the build's
+        # core stays the one scripted.
         tmp = tempfile.mkdtemp()
         try:
-            shutil.copy(os.path.join(ROOT, 'sim', 'instrsim.py'), tmp)
-            shutil.copy(os.path.join(BUILD, 'libinstrsim.so'), tmp)
+            shutil.copytree(os.path.join(BUILD, 'instrsim'), os.path.join(tmp, 'instrsim'))
             r = sim.run_python('''
                 import sys
-                sys.path.insert(0, %r)
                 import _photonbay as pb
-                import instrsim
-                assert instrsim.__file__.startswith(%r)
+                build_sim = sys.modules.pop('instrsim')
+                sys.path.insert(0, %r)
+                try:
+                    import instrsim
+                except ImportError as e:
+                    print(e)
                 pb.init('GPIB0::20::INSTR', 1, 0)
-                print(instrsim.names())
-                ''' % (tmp, tmp))
+                print(build_sim.names())
+                ''' % tmp)
         finally:
             shutil.rmtree(tmp)
-        self.assertEqual((r.returncode, r.stdout.strip()), (0, "['hp816x_init']"), r.stderr)
+        lines = r.stdout.splitlines()
+        self.assertEqual((r.returncode, lines[-1]), (0, "['hp816x_init']"), r.stderr)
+        self.assertIn('_photonbay is bound to %s' % os.path.join(BUILD, 'instrsim', 'libhp816x_32.so'), lines[0])
 
 
 # Each driver knows only its own sessions: how every module opens one, and
@@ -248,9 +254,10 @@ class FunctionNames(SimTestCase):
         sim.reset()
 
     def test_instrsim_sits_beside_the_modules_and_is_current(self):
-        with open(os.path.join(BUILD, 'instrsim.py'), 'rb') as a:
-            with open(os.path.join(ROOT, 'sim', 'instrsim.py'), 'rb') as b:
-                self.assertEqual(a.read(), b.read())
+        for name in ('__init__.py', '__main__.py'):
+            with open(os.path.join(BUILD, 'instrsim', name), 'rb') as a:
+                with open(os.path.join(ROOT, 'sim', 'instrsim', name), 'rb') as b:
+                    self.assertEqual(a.read(), b.read(), name)
 
 
 class TestCaseHelpers(unittest.TestCase):

@@ -78,8 +78,10 @@ class Wheel(unittest.TestCase):
         self.prefix = os.path.join(self.tmp, 'prefix')
         os.mkdir(self.prefix)
         self.files = dict((m + backend.ext_suffix(), b'\x7fELF' + os.urandom(3000)) for m in backend.MODULES)
-        self.files.update({'instrsim.py': b'x = 1\n', 'instrbind.py': b'y = 1\n', 'bench.json': b'{"instruments": []}',
-                           '_photonbay.pyi': b'def f() -> int: ...\n'})
+        self.files.update({'instrsim/__init__.py': b'x = 1\n', 'instrsim/__main__.py': b'x = 2\n',
+                           'instrbind.py': b'y = 1\n', 'instrsim/bench.json': b'{"instruments": []}',
+                           'instrsim/libinstrsim.so': b'\x7fELF', '_photonbay.pyi': b'def f() -> int: ...\n'})
+        os.mkdir(os.path.join(self.prefix, 'instrsim'))
         for name, data in self.files.items():
             with open(os.path.join(self.prefix, name), 'wb') as f:
                 f.write(data)
@@ -133,7 +135,7 @@ class Wheel(unittest.TestCase):
         for m in backend.MODULES:
             self.assertTrue(os.path.isfile(os.path.join(BUILD, m + suffix)), m + suffix)
         with self.assertRaises(backend.BuildError) as e:   # modules of another interpreter
-            backend._check(self.prefix, ['instrsim.py', 'instrbind.py', 'libinstrsim.so', 'bench.json'] +
+            backend._check(self.prefix, ['instrbind.py'] + list(backend.SIM_PACKAGE) +
                            [m + '.cpython-20-x.so' for m in backend.MODULES], self.tmp)
         self.assertIn('no module', str(e.exception))
 
@@ -146,9 +148,9 @@ class Wheel(unittest.TestCase):
 
     def test_a_library_that_still_points_at_the_build_is_refused(self):
         build = os.path.join(self.tmp, 'build')
-        with open(os.path.join(self.prefix, 'libinstrsim.so'), 'wb') as f:
+        with open(os.path.join(self.prefix, 'instrsim', 'libinstrsim.so'), 'wb') as f:
             f.write(b'\0$ORIGIN:' + build.encode('utf-8') + b'\0')
-        files = sorted(os.listdir(self.prefix))
+        files = backend._installed(self.prefix)
         with self.assertRaises(backend.BuildError) as e:
             backend._check(self.prefix, files, build)
         self.assertIn('RUNPATH', str(e.exception))
@@ -170,12 +172,13 @@ class Platform(unittest.TestCase):
     """The wheel's platform tag says which Linux systems it runs on."""
 
     def built(self):
-        return [f for f in sorted(os.listdir(BUILD)) if f.endswith('.so')]
+        return ([f for f in sorted(os.listdir(BUILD)) if f.endswith('.so')] +
+                ['instrsim/' + f for f in sorted(os.listdir(os.path.join(BUILD, 'instrsim'))) if f.endswith('.so')])
 
     @unittest.skipUnless(sys.platform.startswith('linux'), 'ELF libraries')
     def test_what_the_libraries_need_is_read_as_objdump_reads_it(self):
         try:
-            objdump_needs(os.path.join(BUILD, 'libinstrsim.so'))
+            objdump_needs(os.path.join(BUILD, 'instrsim', 'libinstrsim.so'))
         except OSError:
             self.skipTest('no objdump')
         for name in self.built():
@@ -232,7 +235,7 @@ class Sdist(unittest.TestCase):
         self.assertTrue(all(n.startswith(base + '/') for n in names))
         inside = set(n[len(base) + 1:] for n in names)
         for needed in ['PKG-INFO', 'pyproject.toml', 'CMakeLists.txt', 'tools/build_backend.py',
-                       'sim/instrsim.py', 'sim/bench.json', 'binding/instrbind.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
+                       'sim/instrsim/__init__.py', 'sim/instrsim/__main__.py', 'sim/bench.json', 'binding/instrbind.py', 'sim/CMakeLists.txt', 'sim/core/sim.cpp',
                        'binding/bind.hpp', 'drivers/visatypes.h', 'modules/photonbay/session.cpp',
                        'modules/photonbay/descriptions.txt', 'tools/gen_docs.py', 'tools/modsrc.py',
                        'stubs/instrsim.pyi']:

@@ -41,7 +41,7 @@ def readme_files():
 
 def run(args, cwd, env=None):
     env = dict(os.environ, **(env or {}))
-    env['PYTHONPATH'] = os.pathsep.join(filter(None, [env.get('FIRST_PATH'), BUILD, os.path.join(ROOT, 'sim')]))
+    env['PYTHONPATH'] = os.pathsep.join(filter(None, [env.get('FIRST_PATH'), BUILD]))
     p = subprocess.Popen([sys.executable] + args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     out, err = p.communicate()
     return p.returncode, out.decode('latin-1'), err.decode('latin-1')
@@ -57,7 +57,11 @@ class Readme(unittest.TestCase):
                 f.write(source)
 
     def test_the_first_steps_print_what_their_comments_say(self):
-        rc, out, err = run(['first_steps.py'], self.tmp)
+        rc, out, err = run(['first_steps.py'], self.tmp, {'LD_LIBRARY_PATH': ''})   # a bench without the driver
+        self.assertEqual(rc, 1)
+        self.assertIn('ImportError', err)
+        self.assertIn('hp816x_32', err)
+        rc, out, err = run(['-m', 'instrsim', 'first_steps.py'], self.tmp)          # at the desk
         self.assertEqual((rc, err), (0, ''))
         prints = [l for l in self.files['first_steps.py'].splitlines() if l.startswith('print(')]
         self.assertEqual(len(out.splitlines()), len(prints), out)
@@ -77,7 +81,8 @@ class Readme(unittest.TestCase):
             count = self.files[name + '.py'].count('    def test_')
             self.assertIn('Ran %d test' % count, err)
             self.assertNotIn('skipped', err)
-        rc, out, err = run(['-c', 'from my_lab_script import tune_laser; tune_laser(0, 1550.0, -1)'], self.tmp)
+        rc, out, err = run(['-c', 'import instrsim\nfrom my_lab_script import tune_laser; tune_laser(0, 1550.0, -1)'],
+                         self.tmp)
         self.assertIn('ValueError: retries must be 0 or more, not -1', err)
 
 
@@ -120,7 +125,8 @@ class ExampleFiles(unittest.TestCase):
                                       ('iv_sweep.py', ['../new/'], os.path.join(tmp, 'new', 'iv_sweep.csv')),
                                       ('lambda_scan.py', [tmp], os.path.join(tmp, 'lambda_scan.csv')),
                                       ('lambda_scan.py', ['a.csv'], os.path.join(here, 'a.csv'))]:
-            rc, out, err = run([os.path.join(ROOT, 'examples', example)] + out_dir, here, {'FIRST_PATH': fake})
+            rc, out, err = run(['-m', 'instrsim', os.path.join(ROOT, 'examples', example)] + out_dir, here,
+                               {'FIRST_PATH': fake})
             self.assertEqual(rc, 0, err)
             shown = dict(l.split(':', 1) for l in out.splitlines() if ' (CSV)' in l or ' (PNG)' in l)
             self.assertEqual(sorted(v.strip() for v in shown.values()),

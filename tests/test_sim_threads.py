@@ -21,7 +21,7 @@ def library(name, keep_gil=False):
     """A simulated driver library: ctypes releases the interpreter lock
     around its calls, or keeps it (keep_gil)."""
     kind = ctypes.PyDLL if keep_gil else ctypes.CDLL
-    return kind(os.path.join(BUILD, 'lib%s.so' % name))
+    return kind(os.path.join(BUILD, 'instrsim', 'lib%s.so' % name))
 
 
 class Drivers(object):
@@ -30,7 +30,7 @@ class Drivers(object):
 
     def __init__(self, keep_gil=False):
         self.mf, self.pm = library('hp816x_32'), library('PM100D_Drv_32')
-        self.smu, self.visa = library('KE2400_32'), library('visa32')
+        self.smu, self.visa = library('KE2400_32'), library('visa')
         self.mf_s = self.open(self.mf.hp816x_init, b'GPIB0::20::INSTR')
         self.pm_s = self.open(self.pm.PM100D_init, b'USB0::0x3A5C::0x0207::P0012345::INSTR')
         self.smu_s = self.open(self.smu.KE2400_init, b'GPIB0::24::INSTR')
@@ -39,7 +39,7 @@ class Drivers(object):
         self.rm = rm.value
         if keep_gil:  # the sessions are opened without the lock, the rest called with it
             self.mf, self.pm = library('hp816x_32', True), library('PM100D_Drv_32', True)
-            self.smu, self.visa = library('KE2400_32', True), library('visa32', True)
+            self.smu, self.visa = library('KE2400_32', True), library('visa', True)
 
     @staticmethod
     def open(init, resource):

@@ -6,9 +6,11 @@
 
 The wheel is built for the interpreter that runs the backend: CMake is
 configured with -DPYTHON=sys.executable in a fresh temporary directory, and
-`cmake --install` lays the five modules, the simulated driver libraries,
-instrsim.py and the type stubs flat into the wheel's root, so they land side by
-side in site-packages (the modules find the drivers through RUNPATH $ORIGIN).
+`cmake --install` lays out what lands in site-packages: the five modules,
+instrbind.py and the type stubs at the top, and the instrsim package, whose
+folder holds the simulated driver libraries and their core.  The modules bind
+their drivers by name: the vendor's where the loader finds it, the simulated
+ones when instrsim has loaded them first.
 On Linux the wheel's platform tag says where it runs: manylinux_2_NN_<arch> when
 the libraries ask for no newer glibc and libstdc++ than that tag's reference
 system has (Python 3 wheels), else the plain linux_<arch>.
@@ -227,14 +229,16 @@ def linux_platform(prefix, files, plat):
     """The platform tag the installed files truly satisfy: manylinux_2_NN_<arch>
     when they link only our own and baseline system libraries and need no newer
     versions than a manylinux reference system has, else `plat` unchanged.
-    Returns (tag, what the libraries need, for messages)."""
+    A library the wheel carries (a simulated driver, in instrsim/) counts as
+    its own.  Returns (tag, what the libraries need, for messages)."""
     needs, outside = {}, set()
+    carried = set(name.rsplit('/', 1)[-1] for name in files)
     for name in files:
         found = elf_needs(os.path.join(prefix, name)) if name.endswith('.so') else None
         if found is None:
             continue
         libraries, versions = found
-        outside.update(l for l in libraries if l not in SYSTEM_LIBS and l not in files)
+        outside.update(l for l in libraries if l not in SYSTEM_LIBS and l not in carried)
         for family, version in versions.items():
             needs[family] = max(needs.get(family, version), version)
     wants = ', '.join('%s_%s' % (f, '.'.join(str(x) for x in needs[f]))
@@ -315,8 +319,9 @@ def cmake_install(config, prefix):
 
 
 def _installed(prefix):
-    """Files under `prefix`, as '/'-separated relative paths: the flat files
-    and the stub-only packages (_photonbay-stubs/__init__.pyi, ...)."""
+    """Files under `prefix`, as '/'-separated relative paths: the top-level
+    files, the instrsim package and the stub-only packages
+    (_photonbay-stubs/__init__.pyi, ...)."""
     out = []
     for top, dirs, names in os.walk(prefix):
         rel = os.path.relpath(top, prefix).replace(os.sep, '/')
@@ -332,10 +337,17 @@ def _cpu_count():
         return multiprocessing.cpu_count()
 
 
+SIM_PACKAGE = ('instrsim/__init__.py', 'instrsim/__main__.py', 'instrsim/libinstrsim.so', 'instrsim/bench.json')
+
+
 def _check(prefix, files, build_dir):
-    for name in ('instrsim.py', 'instrbind.py', 'libinstrsim.so', 'bench.json'):
+    for name in ('instrbind.py',) + SIM_PACKAGE:
         if name not in files:
             raise BuildError('%s was not installed' % name)
+    # Nothing the loader searches on its own may hold a simulated driver.
+    beside = [f for f in files if '/' not in f and f.startswith('lib') and '.so' in f]
+    if beside:
+        raise BuildError('libraries beside the modules, where the loader would find them: ' + ', '.join(beside))
     built = [m for m in MODULES if m + ext_suffix() in files]
     if not built:
         raise BuildError('no module was built')

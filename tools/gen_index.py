@@ -135,6 +135,7 @@ def main(argv):
     args = [a for a in argv if a != '--check']
     path = os.path.abspath(args[0]) if args else os.path.join(ROOT, 'docs', 'functions.md')
     sys.path.insert(0, BUILD)
+    importlib.import_module('instrsim')  # first: the modules bind the simulated drivers
     text = index_text()
     if check:
         old = open(path).read() if os.path.exists(path) else None

@@ -224,6 +224,7 @@ def main(argv):
     args = [a for a in argv if a != '--check']
     out_dir = os.path.abspath(args[0]) if args else os.path.join(ROOT, 'stubs')
     sys.path.insert(0, BUILD)
+    importlib.import_module('instrsim')  # first: the modules bind the simulated drivers
     decls = modsrc.driver_declarations()
     stale = []
     for module_name, directory, prefix, what in modsrc.MODULES:

@@ -6,6 +6,8 @@
 #include "bind.hpp"
 #include "visa.h"
 
+BIND_DRIVER(viOpenDefaultRM)  // instrbind.driver_library: the file bound for it
+
 namespace {
 
 using Q = bind::Queries<bind::no_check>;

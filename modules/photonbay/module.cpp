@@ -1,5 +1,7 @@
 #include "photonbay.hpp"
 
+BIND_DRIVER(hp816x_init)  // instrbind.driver_library: the file bound for it
+
 BIND_MODULE(_photonbay, m) {
     using namespace photonbay;
     add_session_functions(m);

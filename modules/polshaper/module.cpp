@@ -2,6 +2,8 @@
 #include "bind.hpp"
 #include "hp8169.h"
 
+BIND_DRIVER(hp8169_init)  // instrbind.driver_library: the file bound for it
+
 namespace {
 
 // The status check: 0xBFFC0D07 means the instrument has an error to read;

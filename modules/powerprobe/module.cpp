@@ -2,6 +2,8 @@
 #include "bind.hpp"
 #include "pm100d.h"
 
+BIND_DRIVER(PM100D_init)  // instrbind.driver_library: the file bound for it
+
 namespace {
 
 // The status check: any status of the driver's instrument-error block means

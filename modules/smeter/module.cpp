@@ -3,6 +3,8 @@
 // driver's status; wrappers return outputs only.
 #include "smeter.hpp"
 
+BIND_DRIVER(KE2400_init)  // instrbind.driver_library: the file bound for it
+
 BIND_MODULE(_smeter, m) {
     using namespace smeter;
     m.def("init", Q::opener<KE2400_init>);

@@ -675,7 +675,10 @@ void append_exports(HMODULE dll, std::string& out) {
     if (!dir.VirtualAddress) return;
     auto exports = (const IMAGE_EXPORT_DIRECTORY*)(base + dir.VirtualAddress);
     auto names = (const DWORD*)(base + exports->AddressOfNames);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) out.append((const char*)(base + names[i])).push_back('\n');
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        const char* name = (const char*)(base + names[i]);
+        if (std::strncmp(name, "instrsim_", 9) != 0) out.append(name).push_back('\n');  // the mark is data
+    }
 }
 #endif
 
@@ -685,7 +688,7 @@ std::string driver_functions() {
 #if defined(__linux__)
     std::string dir = core_directory();
     for (const char* lib : {"libhp816x_32.so", "libKE2400_32.so", "libPM100D_Drv_32.so", "libhp8169_32.so",
-                            "libvisa32.so"}) {
+                            "libvisa.so"}) {
         void* h = dlopen((dir + lib).c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (!h) continue;
         struct link_map* map = nullptr;

@@ -6,9 +6,10 @@
 Each module is a PE DLL for the build's machine that exports only its init
 function and imports from the interpreter, the C runtime, KERNEL32 and its
 driver DLL by name -- _instrbus from VISA32.dll by the seven ordinals only.
-Each simulated driver DLL exports every name a module imports from it,
-without the @N of 32-bit __stdcall.  Prints the tables; exit status 1 on any
-mismatch.
+Each simulated driver DLL (in instrsim/, never beside the modules, where
+Windows would find it for a module's import) exports every name a module
+imports from it, without the @N of 32-bit __stdcall.  Prints the tables; exit
+status 1 on any mismatch.
 """
 from __future__ import print_function
 
@@ -165,21 +166,29 @@ def check(modules, sims, python_dll, machine, declared=None, show=print):
     return errors
 
 
-def main(build, objdump, python_dll):
+def beside_modules(names):
+    """The simulated DLLs among the files beside the modules."""
+    simulated = set(d.lower() for d in DRIVERS.values()) | {'instrsim.dll'}
+    return sorted(n for n in names if n.lower() in simulated)
+
+
+def main(build, objdump, python_dll, label=None):
     modules = {}
     for path in sorted(glob.glob(os.path.join(build, '*.pyd'))):
         modules[os.path.basename(path).split('.')[0]] = Image.read(path, objdump)
     sims = {}
     for dll in set(DRIVERS.values()) | {'instrsim.dll'}:
-        path = os.path.join(build, dll)
+        path = os.path.join(build, 'instrsim', dll)
         if os.path.isfile(path):
             sims[dll] = Image.read(path, objdump)
     machine = 'pei-i386' if os.path.basename(objdump).startswith('i686') else 'pei-x86-64'
     drivers = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'drivers')
     errors = check(modules, sims, python_dll, machine, declared_functions(drivers))
+    errors += ['%s beside the modules: Windows would load it for their imports' % n
+               for n in beside_modules(os.listdir(build))]
     for e in errors:
         print('!! ' + e)
-    print('%s: %s' % (build, 'tables FAILED' if errors else 'tables as expected'))
+    print('%s: %s' % (label or build, 'tables FAILED' if errors else 'tables as expected'))
     return 1 if errors else 0
 
 

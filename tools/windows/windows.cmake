@@ -11,10 +11,9 @@
 # version: its headers are used with our Windows pyconfig.h, and the import
 # library is made from what the modules' objects import.
 
-# The simulated DLLs carry the real drivers' names: beside the modules they
-# are the ones loaded.  OFF puts them in simulated/ for a build that is to
-# load the real drivers.
-option(SIMULATED_DRIVERS "Put the simulated driver DLLs beside the modules" ON)
+# The simulated DLLs carry the real drivers' names; they live in instrsim/,
+# never beside the modules, so a module loads them only when instrsim has
+# loaded them first (by full path).
 
 set(PYTHON_INCLUDE "" CACHE PATH "Directory of the interpreter's Python.h (default: asked of PYTHON)")
 set(PYTHON_LIBRARY "" CACHE FILEPATH "Interpreter import library, e.g. C:/Python311-32/libs/python311.lib")
@@ -133,9 +132,6 @@ add_custom_target(visa32_ordinals DEPENDS ${VISA_ORDINALS})
 # A simulated driver DLL: named as the vendor's, exporting undecorated names.
 function(windows_sim_dll target)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
-  if(NOT SIMULATED_DRIVERS)
-    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/simulated$<0:>)
-  endif()
 endfunction()
 
 function(windows_sim_driver target)

@@ -1,14 +1,28 @@
-"""Scripting the simulated instrument drivers from a test suite.
+"""The simulated instrument drivers: choosing them, and scripting them from a
+test suite.
+
+Choosing the simulator, for the whole process, before the first instrument
+module is imported::
+
+    python -m instrsim [--bench FILE] script.py [args...]
+
+runs the script as ``python script.py`` would, on the simulated drivers;
+``import instrsim`` before the modules does the same for a test suite or a
+notebook.  Without either, a module binds the vendor's driver library wherever
+the system's loader finds it.  Imported after a module that is already bound to
+another library, ``import instrsim`` raises ImportError naming it.
 
 The simulated driver libraries (``libhp816x_32.so``, ``libKE2400_32.so``,
-``libPM100D_Drv_32.so``, ``libhp8169_32.so``, ``libvisa32.so``; on Windows
-``hp816x_32.dll`` ... ``VISA32.dll``) share one core, ``libinstrsim.so``
-(``instrsim.dll``).  It journals every driver call with its arguments and lets
-a test decide what the next calls return, so a lab script's error handling can
-be tested without hardware::
+``libPM100D_Drv_32.so``, ``libhp8169_32.so``, ``libvisa.so``; on Windows
+``hp816x_32.dll`` ... ``VISA32.dll``) carry the vendors' names and live in this
+package's folder, with their core, ``libinstrsim.so`` (``instrsim.dll``):
+importing instrsim loads them there by full path, and the loader then binds
+the modules' driver imports to them.  The core journals every driver call with
+its arguments and lets a test decide what the next calls return, so a lab
+script's error handling can be tested without hardware::
 
+    import instrsim as sim                                  # first
     import _photonbay as pb
-    import instrsim as sim
 
     sim.reset()                                             # a fresh set of instruments
     s = pb.init('GPIB0::20::INSTR', 1, 0)
@@ -81,8 +95,7 @@ around every test and adds journal assertions.
 
 Journal arguments come back as int, float, str (input text), ``PTR`` for a
 pointer the driver was given and ``None`` for a null pointer.
-Works on Python 2.7 and 3.  The core is found beside this file, then on
-``sys.path``; ``INSTRSIM_LIBRARY=<path>`` names it explicitly.
+Works on Python 2.7 and 3.
 """
 import collections
 import ctypes
@@ -129,68 +142,75 @@ INSTR_ERROR_STATUS = {
 }
 
 _WINDOWS = os.name == 'nt'
-_LIBNAME = 'instrsim.dll' if _WINDOWS else 'libinstrsim.so'
-_RTLD_NOLOAD = getattr(os, 'RTLD_NOLOAD', 4 if sys.platform.startswith('linux') else 0)
+_HERE = os.path.dirname(os.path.abspath(__file__))
+_CORE = 'instrsim.dll' if _WINDOWS else 'libinstrsim.so'
 _lib = None
+_loaded = []   # the driver libraries loaded by full path, kept for the process
 
 
-def _find():
-    here = os.path.dirname(os.path.abspath(__file__))
-    places = [os.environ.get('INSTRSIM_LIBRARY', '')]
-    places += [os.path.join(p or '.', _LIBNAME) for p in [here] + sys.path]
-    for p in places:
-        if p and os.path.isfile(p):
-            return p
-    raise OSError('%s not found beside instrsim.py or on sys.path' % _LIBNAME)
+def _same_folder(path):
+    norm = lambda p: os.path.normcase(os.path.realpath(p))
+    return norm(os.path.dirname(path)) == norm(_HERE)
 
 
-def _open():
-    # The core the loaded modules already use comes first: scripting another
-    # copy would change nothing they see.
-    if _WINDOWS and not os.environ.get('INSTRSIM_LIBRARY'):
-        kernel32 = ctypes.WinDLL('kernel32', use_last_error=True)
-        kernel32.GetModuleHandleW.restype = ctypes.c_void_p
-        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
-        handle = kernel32.GetModuleHandleW(_LIBNAME)
-        if handle:
-            return ctypes.CDLL(_LIBNAME, handle=handle)
-    elif _RTLD_NOLOAD and not os.environ.get('INSTRSIM_LIBRARY'):
-        try:
-            return ctypes.CDLL(_LIBNAME, mode=_RTLD_NOLOAD)
-        except OSError:
-            pass
-    return ctypes.CDLL(_find())
+def _drivers():
+    """The simulated driver libraries in this package's folder (file names)."""
+    ext = '.dll' if _WINDOWS else '.so'
+    return sorted(n for n in os.listdir(_HERE) if n.endswith(ext) and n != _CORE)
+
+
+def _choose():
+    """Loads the core and the simulated drivers by full path, so that the
+    loader binds the modules imported later to them (it takes a library
+    already loaded under the name a module imports).  Refused when a module
+    is already bound elsewhere: a process never runs half on each."""
+    global _lib
+    import instrbind
+    wrong = []
+    for name in instrbind.MODULES:
+        if name in sys.modules:
+            path = instrbind.driver_library(name)
+            if path is None or not _same_folder(path):
+                wrong.append('%s is bound to %s' % (name, path or 'a library it does not name'))
+    if wrong:
+        first = sorted(n for n in instrbind.MODULES if n in sys.modules)[0]
+        raise ImportError(
+            'instrsim: the simulator is chosen too late: %s.  Choose it before the first '
+            'instrument module is imported: run the script with `python -m instrsim script.py`, '
+            'or put `import instrsim` before `import %s`.' % ('; '.join(wrong), first))
+    if not os.path.isfile(os.path.join(_HERE, _CORE)):
+        raise ImportError('instrsim: %s is missing from %s' % (_CORE, _HERE))
+    lib = ctypes.CDLL(os.path.join(_HERE, _CORE))
+    for name in _drivers():
+        _loaded.append(ctypes.CDLL(os.path.join(_HERE, name)))
+    lib.sim_fail.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int]
+    lib.sim_set_output_int.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_longlong]
+    lib.sim_set_output_real.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_double]
+    lib.sim_set_output_text.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p]
+    lib.sim_push_error.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p]
+    lib.sim_set_hostile.argtypes = [ctypes.c_int]
+    lib.sim_set_journal.argtypes = [ctypes.c_int]
+    lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+    lib.sim_journal_mark.argtypes = [ctypes.POINTER(ctypes.c_longlong)]
+    lib.sim_journal_read.argtypes = [ctypes.c_longlong, ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                     ctypes.c_int]
+    lib.sim_journal_count.argtypes = [ctypes.c_char_p]
+    lib.sim_journal_count.restype = ctypes.c_longlong
+    if hasattr(lib, 'sim_function_names'):
+        lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
+    lib.sim_configure.argtypes = [ctypes.c_char_p]
+    lib.sim_config_error.argtypes = [ctypes.c_char_p, ctypes.c_int]
+    if hasattr(lib, 'sim_set_delay'):
+        lib.sim_set_delay.argtypes = [ctypes.c_char_p, ctypes.c_double]
+        lib.sim_set_pace.argtypes = [ctypes.c_double]
+        lib.sim_max_delay.restype = lib.sim_max_pace.restype = ctypes.c_double
+        lib.sim_overlap.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        lib.sim_gil_held_calls.argtypes = [ctypes.c_char_p, ctypes.c_int]
+    _lib = lib
 
 
 def library():
-    """The ctypes handle of the simulator core (loaded once)."""
-    global _lib
-    if _lib is None:
-        lib = _open()
-        lib.sim_fail.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int]
-        lib.sim_set_output_int.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_longlong]
-        lib.sim_set_output_real.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_double]
-        lib.sim_set_output_text.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p]
-        lib.sim_push_error.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p]
-        lib.sim_set_hostile.argtypes = [ctypes.c_int]
-        lib.sim_set_journal.argtypes = [ctypes.c_int]
-        lib.sim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
-        lib.sim_journal_mark.argtypes = [ctypes.POINTER(ctypes.c_longlong)]
-        lib.sim_journal_read.argtypes = [ctypes.c_longlong, ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
-                                         ctypes.c_int]
-        lib.sim_journal_count.argtypes = [ctypes.c_char_p]
-        lib.sim_journal_count.restype = ctypes.c_longlong
-        if hasattr(lib, 'sim_function_names'):
-            lib.sim_function_names.argtypes = [ctypes.c_char_p, ctypes.c_int]
-        lib.sim_configure.argtypes = [ctypes.c_char_p]
-        lib.sim_config_error.argtypes = [ctypes.c_char_p, ctypes.c_int]
-        if hasattr(lib, 'sim_set_delay'):
-            lib.sim_set_delay.argtypes = [ctypes.c_char_p, ctypes.c_double]
-            lib.sim_set_pace.argtypes = [ctypes.c_double]
-            lib.sim_max_delay.restype = lib.sim_max_pace.restype = ctypes.c_double
-            lib.sim_overlap.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
-            lib.sim_gil_held_calls.argtypes = [ctypes.c_char_p, ctypes.c_int]
-        _lib = lib
+    """The ctypes handle of the simulator core (loaded on import)."""
     return _lib
 
 
@@ -602,11 +622,12 @@ def run_python(code, env=None):
     sys.path, and return ``RunResult(returncode, stdout, stderr, journal)``.
     `journal` is every driver call the child made, as the simulator wrote it
     when the child exited (also through the status check's C exit), as a list
-    of (name, args).  The child has a simulator of its own: script it there.
+    of (name, args).  The child runs on the simulator (it imports instrsim
+    first) and has one of its own: script it there.
     """
     fd, path = tempfile.mkstemp(suffix='.journal')
     os.close(fd)
-    prelude = 'import sys\nsys.path[:0] = %r\n' % [p for p in sys.path if p]
+    prelude = 'import sys\nsys.path[:0] = %r\nimport instrsim\n' % [p for p in sys.path if p]
     child_env = dict(os.environ)
     child_env.update(env or {})
     child_env['INSTRSIM_JOURNAL_AT_EXIT'] = path
@@ -665,3 +686,6 @@ class SimulatorTestCase(unittest.TestCase):
     def assertNotCalled(self, fn):
         """`fn` (a name the simulated drivers export) did not reach the driver."""
         self.assertEqual(calls(fn), [], '%s reached the driver' % fn)
+
+
+_choose()
