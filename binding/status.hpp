@@ -96,11 +96,11 @@ inline bool resource_of(ViSession s, std::string& out) {
 // One line on stderr: the call, the instrument and the thread.
 inline void report(ViSession session, const std::string* resource, const char* kind, ViInt32 value,
                    const char* text) {
-    char line[512];
+    char line[1024];
     const char* fn = current_function() ? current_function() : "CheckError";
-    std::snprintf(line, sizeof line, "%s.%s(%s%ssession 0x%lx) failed in thread %s: %s %lx, %s\n", module_name(), fn,
+    std::snprintf(line, sizeof line, "%s.%s(%s%ssession 0x%lx) failed in thread %s: %s %lx, %s%s\n", module_name(), fn,
                   resource ? resource->c_str() : "", resource ? ", " : "", (unsigned long)(uint32_t)session,
-                  trace::thread_name().c_str(), kind, (unsigned long)(uint32_t)value, text);
+                  trace::thread_name().c_str(), kind, (unsigned long)(uint32_t)value, text, trace::bound_to().c_str());
     PyObject* err = PySys_GetObject(const_cast<char*>("stderr"));  // borrowed
     if (err && err != Py_None && PyFile_WriteString(line, err) == 0) {
         PyObject* r = PyObject_CallMethod(err, const_cast<char*>("flush"), nullptr);

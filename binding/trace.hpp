@@ -4,6 +4,7 @@
 //
 //   PWM_readValue(4097, 1, 0) -> -18.98 [driver 0.012 ms, thread poller-2]
 //
+// The module's first record also names the library it is bound to.
 // Large values are summarised (length and first entries), never copied.
 #ifndef BIND_TRACE_HPP
 #define BIND_TRACE_HPP
@@ -13,6 +14,7 @@
 
 #include "compat.hpp"
 #include "driver.hpp"
+#include "library.hpp"
 
 namespace bind {
 namespace trace {
@@ -93,6 +95,15 @@ inline void summary(std::string& out, PyObject* o, py::Arrival& arrived) {
     arrived.keep_unless_ordinary();
 }
 
+// Which library the module is bound to, as the first trace record of a
+// module and the failure line say it: " [bound to /x/libhp816x_32.so]",
+// with ", the simulator" for the simulated driver.
+inline std::string bound_to() {
+    const library::Bound& b = library::bound();
+    return " [bound to " + (b.path.empty() ? std::string("an unknown file") : b.path) +
+           (b.simulator ? ", the simulator]" : "]");
+}
+
 // The record for one call, made after it returned `result` (null: it
 // raised, and the error is kept as it is).  Returns what the call returns:
 // `result`, or null where an exception arrived while the record was made
@@ -126,7 +137,10 @@ inline PyObject* record(const char* module, const char* function, PyObject* cons
         std::snprintf(tail, sizeof tail, " [driver %.3f ms, thread ", driver_ns / 1e6);
         line += tail;
         line += thread_name(arrived) + "]";
+        static bool first = true;  // of this module
+        if (first) line += bound_to();
         if (!arrived) {
+            first = false;
             PyObject* r = PyObject_CallMethod(logger, const_cast<char*>("debug"), const_cast<char*>("s#"), line.data(),
                                               (Py_ssize_t)line.size());
             Py_XDECREF(r);

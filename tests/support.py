@@ -34,6 +34,11 @@ TIMEOUT = -1073807339               # 0xBFFF0015
 PARAM = -1074003968                 # 0xBFFC0000: parameter n out of range is PARAM + n
 
 
+def bound_to(library):
+    """How the failure line and the first trace record name a simulated library."""
+    return ' [bound to %s, the simulator]' % os.path.join(BUILD, 'instrsim', library)
+
+
 def signed(status):
     status &= 0xFFFFFFFF
     return status - 0x100000000 if status & 0x80000000 else status

@@ -9,7 +9,7 @@ import textwrap
 import time
 import unittest
 
-from support import BUILD, PY2, ROOT, SANITIZED, exit_code, exit_journal, run_script, TIMEOUT
+from support import BUILD, PY2, SANITIZED, exit_code, exit_journal, run_script, TIMEOUT
 
 RUNS = 3 if SANITIZED else 5
 POSIX = sys.platform != 'win32'
@@ -40,6 +40,10 @@ import logging
 logging.basicConfig(level=logging.DEBUG, filename=os.devnull)
 instrbind.trace(True)
 '''
+
+
+# A child's first lines where it is started here rather than by run_script.
+CHILD = 'from __future__ import print_function\nimport sys, os\nsys.path[:0] = [%r]\nimport instrsim as sim\n' % BUILD
 
 
 def script(code):
@@ -84,8 +88,7 @@ class TraceHidesNothing(Ends):
             while True:
                 pb.PWM_readValue(s, 1, 0)
         ''')
-        prelude = 'from __future__ import print_function\nimport sys, os\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n' % (
-            BUILD, os.path.join(ROOT, 'sim'))
+        prelude = CHILD
         for sig, expected in ((signal.SIGINT, (1, -signal.SIGINT)), (signal.SIGTERM, (143,))):
             for i in range(RUNS):
                 p = subprocess.Popen([sys.executable, '-c', prelude + code], stdout=subprocess.PIPE,
@@ -242,8 +245,7 @@ class StdinReader(unittest.TestCase):
     def test_a_thread_waiting_for_enter_does_not_hold_the_end(self):
         """input() at a terminal (and, on 2.7, from a pipe)."""
         import pty
-        code = 'from __future__ import print_function\nimport sys, os\nsys.path[:0] = [%r, %r]\nimport instrsim as sim\n' % (
-            BUILD, os.path.join(ROOT, 'sim')) + PRELUDE + textwrap.dedent('''
+        code = CHILD + PRELUDE + textwrap.dedent('''
             reader = threading.Thread(target=getattr(__builtins__, 'raw_input', None) or input)
             reader.daemon = True; reader.start()
             fails_soon(0.1)

@@ -8,7 +8,7 @@ import os
 import shutil
 import tempfile
 
-from support import exit_code, exit_journal, run_example, run_script, RSRC_NFOUND, TIMEOUT
+from support import bound_to, exit_code, exit_journal, run_example, run_script, RSRC_NFOUND, TIMEOUT
 
 PRELUDE = '''
 import logging, threading
@@ -57,7 +57,8 @@ class DriverExitFields(unittest.TestCase):
             t.start(); t.join()
         ''' % TIMEOUT)
         self.assertEqual(err, '_photonbay.PWM_readValue(GPIB0::20::INSTR, session 0x1001) failed in thread poller-2: '
-                              'Driver Error bfff0015, Timeout expired before operation completed\n')
+                              'Driver Error bfff0015, Timeout expired before operation completed%s\n'
+                         % bound_to('libhp816x_32.so'))
         self.assertEqual(out, '        Driver Error : bfff0015, Timeout expired before operation completed\n')
         rc, out, err = run('''
             try:
@@ -127,6 +128,8 @@ class Trace(unittest.TestCase):
         self.assertEqual([r.split('|')[1].split('(')[0] for r in records],
                          ['PWM_readValue', 'timeOut', 'get_TLS_wavelengthData_Q', 'PWM_readValue'], out)
         self.assertTrue(records[0].startswith('instrbind._photonbay|PWM_readValue(4097, 1, 0) -> -'), records[0])
+        self.assertTrue(records[0].endswith(bound_to('libhp816x_32.so')), records[0])  # the module's first only
+        self.assertNotIn('[bound to', ''.join(records[1:]))
         self.assertIn('timeOut(4097, 5000) -> 0 [driver ', records[1])
         self.assertIn('thread MainThread]', records[1])
         self.assertIn('ViReal64Vec', records[2])  # a vector: its length and first entries only
@@ -146,6 +149,8 @@ class Trace(unittest.TestCase):
         ''')
         self.assertEqual([l.split('(')[0] for l in out.splitlines()],
                          ['instrbind._powerprobe|measPower', 'instrbind._polshaper|getPolPos_Q'])
+        self.assertIn(bound_to('libPM100D_Drv_32.so'), out.splitlines()[0])
+        self.assertIn(bound_to('libhp8169_32.so'), out.splitlines()[1])
 
     def test_the_traced_sweep_example_logs_the_failure_and_the_laser_off(self):
         tmp = tempfile.mkdtemp()

@@ -4,7 +4,7 @@ import unittest
 
 import textwrap
 
-from support import run_script, exit_journal, exit_code, INSTR_ERROR
+from support import bound_to, run_script, exit_journal, exit_code, INSTR_ERROR
 
 PRELUDE = '''
 import sys
@@ -84,7 +84,8 @@ class CheckError(unittest.TestCase):
         ''')
         self.assertEqual(out, 'partial line, then more\n        Driver Error : bffc0001, Parameter 1 out of range\n')
         self.assertEqual(err, 'to stderr' '_photonbay.CheckError(GPIB0::20::INSTR, session 0x1001) failed in thread '
-                              'MainThread: Driver Error bffc0001, Parameter 1 out of range\n')
+                              'MainThread: Driver Error bffc0001, Parameter 1 out of range%s\n'
+                         % bound_to('libhp816x_32.so'))
 
     def test_message_stays_within_its_buffer(self):
         rc, out, _ = run('''
