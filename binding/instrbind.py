@@ -272,7 +272,9 @@ def _cstr(data, at):
     return data[at:data.index(b'\0', at)].decode('latin-1')
 
 
-def _elf_needed(data):
+def _elf_sections(data):
+    """(64-bit, [(type, offset, size, link)]) of a little-endian ELF file's
+    sections (also the build backend's reader)."""
     wide = data[4:5] == b'\x02'
     shoff = struct.unpack_from('<Q' if wide else '<I', data, 0x28 if wide else 0x20)[0]
     size, count = struct.unpack_from('<HH', data, 0x3A if wide else 0x2E)
@@ -286,6 +288,11 @@ def _elf_needed(data):
         else:
             offset, length, link = struct.unpack_from('<III', data, at + 0x10)
         sections.append((kind, offset, length, link))
+    return wide, sections
+
+
+def _elf_needed(data):
+    wide, sections = _elf_sections(data)
     names = []
     for kind, offset, length, link in sections:
         if kind == 6:                                      # SHT_DYNAMIC

@@ -43,8 +43,18 @@ import time
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+def _from_instrbind(*names):
+    # binding/instrbind.py (the source's, whatever instrbind is imported) holds them once
+    path = os.path.join(ROOT, 'binding', 'instrbind.py')
+    space = {'__name__': 'instrbind_source', '__file__': path}
+    with open(path) as f:
+        exec(compile(f.read(), path, 'exec'), space)
+    return [space[n] for n in names]
+
+
+MODULES, _elf_sections = _from_instrbind('MODULES', '_elf_sections')
 GENERATOR = 'instrbind build_backend'
-MODULES = ['_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus']
 
 
 def ext_suffix():
@@ -178,20 +188,7 @@ def elf_needs(path):
         data = f.read()
     if data[:4] != b'\x7fELF' or data[5:6] != b'\x01':          # little-endian only
         return None
-    wide = data[4:5] == b'\x02'
-    word = '<Q' if wide else '<I'
-    shoff = struct.unpack_from(word, data, 0x28 if wide else 0x20)[0]
-    shentsize, shnum = struct.unpack_from('<HH', data, 0x3A if wide else 0x2E)
-    sections = []
-    for i in range(shnum):
-        at = shoff + i * shentsize
-        kind = struct.unpack_from('<I', data, at + 4)[0]
-        if wide:
-            offset, size = struct.unpack_from('<QQ', data, at + 0x18)
-            link = struct.unpack_from('<I', data, at + 0x28)[0]
-        else:
-            offset, size, link = struct.unpack_from('<III', data, at + 0x10)
-        sections.append((kind, offset, size, link))
+    wide, sections = _elf_sections(data)
 
     def text(table, at):
         start = sections[table][1] + at
