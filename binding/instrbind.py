@@ -250,7 +250,8 @@ def _bound(name):
 _WINDOWS = os.name == 'nt'
 # Libraries every module imports besides its driver.
 _RUNTIME = ('libc.', 'libm.', 'libdl.', 'librt.', 'libpthread.', 'libstdc++.', 'libgcc_s.', 'ld-linux',
-            'libpython', 'python', 'msvcrt.', 'kernel32.', 'api-ms-', 'vcruntime', 'ucrtbase.')
+            'libpython', 'python', 'msvcrt.', 'kernel32.', 'api-ms-', 'vcruntime', 'ucrtbase.',
+            'libasan.', 'libubsan.', 'libtsan.', 'liblsan.')  # and the sanitizers' runtimes
 
 
 def _imports(path):
