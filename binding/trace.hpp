@@ -104,37 +104,42 @@ inline std::string bound_to() {
            (b.simulator ? ", the simulator]" : "]");
 }
 
-// The record for one call, made after it returned `result` (null: it
-// raised, and the error is kept as it is).  Returns what the call returns:
-// `result`, or null where an exception arrived while the record was made
-// (the result dropped; the call's own error its context).
-inline PyObject* record(const char* module, const char* function, PyObject* const* args, Py_ssize_t n,
-                        PyObject* result, long long driver_ns) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
+// What one record is made of, and what arrived while it was made.
+struct Record {
+    const char* module;
+    const char* function;
+    PyObject* const* args;
+    Py_ssize_t n;
+    PyObject* result;
+    long long driver_ns;
+    PyObject *type, *value, *tb;  // the call's own error, if it raised
     py::Arrival arrived;
-    std::string name = std::string("instrbind.") + module;
+};
+
+inline void make(Record& c) {
+    py::Arrival& arrived = c.arrived;
+    std::string name = std::string("instrbind.") + c.module;
     PyObject* logging = PyImport_ImportModule("logging");
     PyObject* logger = logging ? PyObject_CallMethod(logging, const_cast<char*>("getLogger"), const_cast<char*>("s"), name.c_str()) : nullptr;
     PyObject* on = logger ? PyObject_CallMethod(logger, const_cast<char*>("isEnabledFor"), const_cast<char*>("i"), 10) : nullptr;
     arrived.keep();
     if (on && !arrived && PyObject_IsTrue(on) == 1) {
-        std::string line = std::string(function) + "(";
-        for (Py_ssize_t i = 0; i < n; ++i) {
+        std::string line = std::string(c.function) + "(";
+        for (Py_ssize_t i = 0; i < c.n; ++i) {
             if (i) line += ", ";
-            summary(line, args[i], arrived);
+            summary(line, c.args[i], arrived);
         }
         line += ") -> ";
-        if (result) {
-            summary(line, result, arrived);
+        if (c.result) {
+            summary(line, c.result, arrived);
         } else {
-            PyErr_NormalizeException(&type, &value, &tb);
+            PyErr_NormalizeException(&c.type, &c.value, &c.tb);
             line += "raised ";
-            if (value) append_repr(line, value, arrived);
-            else line += type ? ((PyTypeObject*)type)->tp_name : "?";
+            if (c.value) append_repr(line, c.value, arrived);
+            else line += c.type ? ((PyTypeObject*)c.type)->tp_name : "?";
         }
         char tail[64];
-        std::snprintf(tail, sizeof tail, " [driver %.3f ms, thread ", driver_ns / 1e6);
+        std::snprintf(tail, sizeof tail, " [driver %.3f ms, thread ", c.driver_ns / 1e6);
         line += tail;
         line += thread_name(arrived) + "]";
         static bool first = true;  // of this module
@@ -150,12 +155,59 @@ inline PyObject* record(const char* module, const char* function, PyObject* cons
     Py_XDECREF(on);
     Py_XDECREF(logger);
     Py_XDECREF(logging);
-    if (arrived) {
+}
+
+#if BIND_PY2
+// 2.7's logging takes locks written in Python, and a signal handler's
+// exception at the wrong step would leave one held for ever.  The main
+// thread makes its record as a pending call: while one runs, no other does
+// (Python's signal handlers are pending calls).  Those that come meanwhile
+// run after it, before the record returns.
+inline Record*& making() {
+    static Record* r = nullptr;
+    return r;
+}
+inline int make_pending(void* token) {
+    Record* c = making();
+    if (!c || (void*)c != token) return 0;  // a stale entry: that record was made otherwise
+    making() = nullptr;
+    make(*c);
+    return 0;
+}
+inline void make_in_main(Record& c) {
+    if (end::self_ident() != end::record().main_ident.load(std::memory_order_relaxed) || making() ||
+        Py_AddPendingCall(make_pending, &c) != 0) {
+        make(c);
+        return;
+    }
+    making() = &c;
+    if (Py_MakePendingCalls() < 0) c.arrived.keep();
+    if (making() == &c) {  // inside a pending call already, or one ahead raised
+        making() = nullptr;
+        if (!c.arrived) make(c);
+    }
+}
+#endif
+
+// The record for one call, made after it returned `result` (null: it
+// raised, and the error is kept as it is).  Returns what the call returns:
+// `result`, or null where an exception arrived while the record was made
+// (the result dropped; the call's own error its context).
+inline PyObject* record(const char* module, const char* function, PyObject* const* args, Py_ssize_t n,
+                        PyObject* result, long long driver_ns) {
+    Record c{module, function, args, n, result, driver_ns, nullptr, nullptr, nullptr, {}};
+    PyErr_Fetch(&c.type, &c.value, &c.tb);
+#if BIND_PY2
+    make_in_main(c);
+#else
+    make(c);
+#endif
+    if (c.arrived) {
         Py_XDECREF(result);
-        arrived.deliver(type, value, tb);
+        c.arrived.deliver(c.type, c.value, c.tb);
         return nullptr;
     }
-    PyErr_Restore(type, value, tb);
+    PyErr_Restore(c.type, c.value, c.tb);
     return result;
 }
 

@@ -102,7 +102,7 @@ class TraceHidesNothing(Ends):
                 if p.poll() is None:
                     p.kill()
                 out, err = p.communicate()
-                self.assertIn(p.returncode, expected, (sig, err))
+                self.assertIn(p.returncode, expected, (sig, p.returncode, err))
 
 
 class FiniteWaits(Ends):
