@@ -345,8 +345,8 @@ def _driver_name(module_file):
 def _module_file(name):
     try:
         import importlib.util
-        spec = importlib.util.find_spec(name)
-        return spec.origin if spec else None
+        found = importlib.util.find_spec(name)
+        return found.origin if found else None
     except ImportError:
         import imp
         try:
