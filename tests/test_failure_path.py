@@ -218,10 +218,10 @@ class Abandoned(Ends):
             if hasattr(signal, 'pthread_sigmask'):
                 signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGRTMAX - 2])
             lock = threading.Lock(); lock.acquire()
-            later = threading.Timer(7, lock.release); later.daemon = True; later.start()
+            later = threading.Timer(9, lock.release); later.daemon = True; later.start()
             def handler():
                 print('handler in %%s' %% threading.current_thread().name); sys.stdout.flush()
-                time.sleep(3)
+                time.sleep(6)
             atexit.register(handler)
             f = open(%r, 'w')
             def rows():
