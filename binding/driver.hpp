@@ -28,6 +28,7 @@
 #include "compat.hpp"
 #include "driver_lock.hpp"
 #include "process_end.hpp"
+#include "record.hpp"
 #include "vector.hpp"  // bind::error
 
 namespace bind {
@@ -68,7 +69,7 @@ inline long long& traced_driver_ns() {
 
 struct Section {
     PyThreadState* state;
-    bool main, timed;
+    bool main, timed, recorded;
     std::chrono::steady_clock::time_point t0;
 };
 
@@ -82,7 +83,10 @@ inline Section enter(bool tell = true) {
         if (!tell) w &= ~(unsigned)end::failed_bit;
         if (!end::may_call(w)) throw error();  // DriverExit set
     }
+    const bool recorded = (w & end::record_bit) != 0;
+    if (recorded && !rec::entering()) throw error();
     Section s;
+    s.recorded = recorded;
     s.state = PyEval_SaveThread();
     s.main = (unsigned long)s.state->thread_id == r.main_ident.load(std::memory_order_relaxed);
     if (s.main) r.main_inside.store(true, std::memory_order_relaxed);
@@ -98,6 +102,7 @@ inline void leave(const Section& s) {
             std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - s.t0).count();
     DriverLock& lock = driver_lock();
     lock.unlock();
+    if (s.recorded) rec::leaving();
     if (s.main) {
         end::ProcessEnd& r = end::record();
         r.main_inside.store(false, std::memory_order_relaxed);

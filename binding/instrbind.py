@@ -19,7 +19,8 @@ import threading
 
 __version__ = '0.1.0'
 
-__all__ = ['DriverExit', 'cleanup', 'trace', 'tracing', 'driver_library', 'report', 'MODULES', '__version__']
+__all__ = ['DriverExit', 'cleanup', 'trace', 'tracing', 'record', 'recording', 'driver_library', 'report', 'MODULES',
+           '__version__']
 
 # The five instrument modules.
 MODULES = ('_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus')
@@ -228,6 +229,101 @@ def trace(on=True):
 # Filled by each module as it is imported: name -> a callable giving (path of
 # the library its driver import was bound to, whether it is the simulator),
 # asked of the address the loader bound (binding/library.hpp).
+# ---- the recording ------------------------------------------------------------------
+# A JSON Lines file (docs/recording.md): a header, a line per module, then a
+# line per driver call, which the modules write (binding/record.hpp).
+
+RECORDING_FORMAT = 'instrbind-recording'
+RECORDING_VERSION = 1
+_recording = {'path': None, 'fd': None, 'modules': False}
+
+
+def record(path):
+    """Records every driver call of every module into the file `path`, from
+    now on, replacing what it held: inputs and outputs as the driver had them,
+    the status, the time, the thread.  None ends the recording.
+    INSTRBIND_RECORD=<file> in the environment begins one as the first module
+    is imported; ``python -m instrbind record <file> script.py [args...]`` runs a
+    script recorded.  ``python -m instrsim --replay <file> script.py`` plays it back."""
+    _stop_recording()
+    if path is None:
+        return
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_APPEND | getattr(os, 'O_BINARY', 0), 0o666)
+    _recording.update(path=os.path.abspath(path), fd=fd, modules=False)
+    os.write(fd, _json_line(_header()))
+    _start_recording()
+
+
+def recording():
+    """The file being recorded into, or None."""
+    return _recording['path']
+
+
+def _start_recording():
+    """Hands the open recording to the modules, once one is loaded (the first
+    one imported calls this, and reads INSTRBIND_RECORD)."""
+    if _recording['fd'] is None:
+        path = os.environ.get('INSTRBIND_RECORD')
+        if path and _recording['path'] is None and '_set_record' in globals():
+            record(path)
+        return
+    setter = globals().get('_set_record')
+    if setter is None or _recording['modules']:
+        return
+    fd = _recording['fd']
+    if _WINDOWS:
+        import msvcrt
+        setter(msvcrt.get_osfhandle(fd))
+    else:
+        setter(fd)
+    _recording['modules'] = True
+    for name in MODULES:
+        if name in _driver_libraries:
+            _module_loaded(name)
+
+
+def _stop_recording():
+    fd = _recording['fd']
+    if fd is None:
+        return
+    if _recording['modules']:
+        _set_record(-1)  # returns once no module writes into the file
+    _recording.update(path=None, fd=None, modules=False)
+    os.close(fd)
+
+
+def _json_line(obj):
+    import json
+    return (json.dumps(obj, separators=(',', ':')) + '\n').encode('ascii')
+
+
+def _header():
+    import platform
+    import time
+    return {'format': RECORDING_FORMAT, 'version': RECORDING_VERSION,
+            'created': time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime()), 'instrbind': __version__,
+            'python': platform.python_version(), 'platform': sys.platform, 'machine': platform.machine(),
+            'bits': struct.calcsize('P') * 8, 'argv': list(sys.argv)}
+
+
+def _module_loaded(name):
+    """A module's line in the recording: the library it is bound to."""
+    if not _recording['modules'] or name not in _driver_libraries:
+        return
+    path, simulated = _driver_libraries[name]()
+    line = {'module': name, 'library': _decoded(path), 'simulator': bool(simulated)}
+    if simulated:
+        sim = sys.modules.get('instrsim')
+        line['bench'] = _decoded(sim.bench_file()) if sim and hasattr(sim, 'bench_file') else None
+    _record_write(_json_line(line))
+
+
+def _decoded(path):
+    if path is None or not isinstance(path, bytes) or bytes is str:
+        return path
+    return path.decode(sys.getfilesystemencoding() or 'utf-8', 'replace')
+
+
 _driver_libraries = {}
 
 
@@ -419,6 +515,53 @@ def report(out=None):
     return 1 if missing else 0
 
 
+def _run_script(args, tool):
+    """Runs args[0] as `python script.py args[1:]` would: __name__ '__main__',
+    sys.argv, the script's folder heading sys.path; its exit is the process's."""
+    path = args[0]
+    try:
+        with open(path, 'rb') as f:
+            source = f.read()
+    except (IOError, OSError) as e:
+        sys.stderr.write("%s: can't open file %r: %s\n" % (tool, path, e.strerror))
+        sys.exit(2)
+    code = compile(source, path, 'exec', 0, True)
+    import types
+    main = types.ModuleType('__main__')
+    main.__file__ = os.path.abspath(path) if sys.version_info >= (3, 9) else path
+    main.__builtins__ = sys.modules['__builtin__' if sys.version_info[0] < 3 else 'builtins']
+    main.__package__ = None
+    if sys.version_info[0] >= 3:
+        main.__spec__ = None
+        main.__cached__ = None
+        import importlib.machinery
+        main.__loader__ = importlib.machinery.SourceFileLoader('__main__', path)
+    _runner.append(sys.modules['__main__'])  # kept: 2.7 clears a freed module's globals
+    sys.modules['__main__'] = main
+    sys.argv[:] = args
+    sys.path[0] = os.path.dirname(os.path.realpath(path))
+    exec(code, main.__dict__)
+
+
+_runner = []
+
+RECORD_USAGE = 'usage: python -m instrbind record FILE script.py [args...]'
+
+
+def _main(argv):
+    if argv[:1] == ['record']:
+        if len(argv) < 3:
+            sys.stderr.write(RECORD_USAGE + '\n')
+            return 2
+        record(argv[1])
+        _run_script(argv[2:], 'python -m instrbind record')
+        return 0
+    if argv:
+        sys.stderr.write('usage: python -m instrbind          (what is installed, where)\n       %s\n' % RECORD_USAGE)
+        return 2
+    return report()
+
+
 if __name__ == '__main__':
     import instrbind    # the module the instrument modules register with, not this __main__
-    sys.exit(instrbind.report())
+    sys.exit(instrbind._main(sys.argv[1:]))

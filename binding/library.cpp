@@ -11,6 +11,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #endif
@@ -97,6 +99,24 @@ Bound find() {
     }
 #endif
     return b;
+}
+
+// The recording's writes (record.hpp): here, beside the system headers.
+bool write_all(long long file, const char* data, size_t size) {
+    while (size) {
+#if defined(_WIN32)
+        DWORD done = 0;
+        const DWORD part = size > 0x40000000u ? 0x40000000u : (DWORD)size;
+        if (!WriteFile(reinterpret_cast<HANDLE>((intptr_t)file), data, part, &done, nullptr) || !done) return false;
+#else
+        const ssize_t done = ::write((int)file, data, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+#endif
+        data += done;
+        size -= (size_t)done;
+    }
+    return true;
 }
 
 }  // namespace library

@@ -62,6 +62,10 @@ inline PyObject* as_python(PyObject*, PyObject*);
 
 }  // namespace detail
 
+// Writes all of `data` to a file: a descriptor, on Windows an OS handle
+// (the recording's, record.hpp).
+bool write_all(long long file, const char* data, size_t size);
+
 // The library the module is bound to: found once, it cannot change.
 inline const Bound& bound() {
     static const Bound b = find();
@@ -84,7 +88,10 @@ inline void publish(const char* name) {
     PyObject* ib = PyImport_ImportModule("instrbind");
     PyObject* table = ib ? PyObject_GetAttrString(ib, "_driver_libraries") : nullptr;
     PyObject* f = table && PyDict_Check(table) ? PyCFunction_NewEx(&def, nullptr, nullptr) : nullptr;
-    if (f) PyDict_SetItemString(table, name, f);
+    if (f && PyDict_SetItemString(table, name, f) == 0) {
+        PyObject* r = PyObject_CallMethod(ib, const_cast<char*>("_module_loaded"), const_cast<char*>("s"), name);
+        Py_XDECREF(r);  // a recording's line for the module
+    }
     Py_XDECREF(f);
     Py_XDECREF(table);
     Py_XDECREF(ib);
@@ -95,7 +102,9 @@ inline void publish(const char* name) {
 }  // namespace bind
 
 // In the module's source, once: the driver function the lookup starts from.
+// (The module names each driver function's recording wrapper, <driver>_calls.hpp;
+// raw_<fn> is the driver's own.)
 #define BIND_DRIVER(fn) \
-    const void* bind::library::driver_function() { return reinterpret_cast<const void*>(&fn); }
+    const void* bind::library::driver_function() { return bind::recorded::raw_##fn(); }
 
 #endif

@@ -73,6 +73,11 @@
 #include "visatypes.h"
 
 namespace bind {
+namespace rec {  // record.hpp
+inline PyObject* set_record(PyObject*, PyObject* file);
+inline PyObject* record_write(PyObject*, PyObject* line);
+}  // namespace rec
+
 namespace end {
 
 using Clock = std::chrono::steady_clock;
@@ -91,7 +96,7 @@ constexpr milliseconds wake_every{1000};         // and again, while it is not t
 constexpr milliseconds wake_joins_after{2000};   // from then on also out of a join()
 
 // Bits of ProcessEnd::watch, read relaxed on every driver call.
-enum : unsigned { failed_bit = 1, closing_bit = 2, trace_bit = 4 };
+enum : unsigned { failed_bit = 1, closing_bit = 2, trace_bit = 4, record_bit = 8 };
 
 enum class Phase { running, claiming, failed };
 enum class Claim { first, later };
@@ -103,7 +108,7 @@ struct Owed {
     ViSession session;
 };
 
-#define BIND_END_LAYOUT 4  // changes with the fields below
+#define BIND_END_LAYOUT 5  // changes with the fields below
 #define BIND_END_KEY_(v) "instrbind.process_end." #v
 #define BIND_END_KEY(v) BIND_END_KEY_(v)
 
@@ -135,6 +140,12 @@ struct ProcessEnd {
     std::vector<detail::DriverLock*> locks;  // one per module, for the gate
     std::vector<Owed> owed;
     detail::DriverLock quiet;  // the in-flight count of waits outside drivers
+
+    // The recording (record.hpp): record_m guards the file, written line by line.
+    std::mutex record_m;
+    long long record_file = -1;  // descriptor (Windows: OS handle); -1: none
+    Clock::time_point record_t0;
+    std::atomic<unsigned long long> record_seq{0};
 };
 
 inline ProcessEnd*& record_ptr() {
@@ -778,8 +789,10 @@ inline void after_fork_child() {
     ProcessEnd& r = record();
     new (&r.m) std::mutex();
     new (&r.changed) std::condition_variable();
+    new (&r.record_m) std::mutex();
     r.quiet.remake();
-    r.watch.fetch_and(trace_bit);
+    r.watch.fetch_and(trace_bit);  // a child records nothing: the file is the parent's
+    r.record_file = -1;
     r.forked_from_worker = self_ident() != r.main_ident.load();
     r.main_ident.store(self_ident());
     r.main_inside.store(false);
@@ -854,6 +867,10 @@ inline bool install(ProcessEnd* p) {
                                     "Switches the driver-call trace."};
     static PyMethodDef hold_def = {"_hold", (PyCFunction)(void (*)())hold, METH_O,
                                    "A clean-up block begins (True) or ends (False)."};
+    static PyMethodDef set_record_def = {"_set_record", (PyCFunction)(void (*)())rec::set_record, METH_O,
+                                         "Records the driver calls into this file (-1: stops)."};
+    static PyMethodDef record_write_def = {"_record_write", (PyCFunction)(void (*)())rec::record_write, METH_O,
+                                           "Writes a line of instrbind's own into the recording."};
     PyObject* threading = PyImport_ImportModule("threading");
     if (!threading) return false;
     p->main_ident.store(main_thread_ident(threading));
@@ -887,7 +904,7 @@ inline bool install(ProcessEnd* p) {
         }
         Py_XDECREF(make);
         PyErr_Clear();
-        PyMethodDef* defs[] = {&trace_def, &hold_def};
+        PyMethodDef* defs[] = {&trace_def, &hold_def, &set_record_def, &record_write_def};
         for (PyMethodDef* def : defs) {
             PyObject* fn = c_function(def, nullptr);
             if (fn) PyObject_SetAttrString(ib, def->ml_name, fn);
@@ -896,6 +913,9 @@ inline bool install(ProcessEnd* p) {
         PyObject* on = PyObject_CallMethod(ib, const_cast<char*>("tracing"), nullptr);
         if (on && PyObject_IsTrue(on) == 1) p->watch.fetch_or(trace_bit);
         Py_XDECREF(on);
+        // INSTRBIND_RECORD, or a recording begun before this import
+        PyObject* rec = PyObject_CallMethod(ib, const_cast<char*>("_start_recording"), nullptr);
+        Py_XDECREF(rec);
         // ib kept for the process: its functions (_exit, cleanup) outlive a tidied
         // sys.modules, where 2.7 would clear the globals of a module freed
     }

@@ -113,11 +113,13 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
 
     // In the driver section: whether argument J has the room it needs; the
     // first that has not is noted (need: items, at: 1-based argument).
-    template <size_t J, class Args> static bool fits(P<J>& a, const Args& values, long long& need, size_t& at) {
+    template <size_t J, class Args>
+    static bool fits(P<J>& a, const Args& values, long long& need, size_t& at, long long& roomed) {
         using K = typename room_for<J, Rooms...>::type;
         if constexpr (!std::is_void<K>::value) {
             if (a.get()) {
                 long long n = K::of(values);
+                roomed = n;
                 if (!a.fits(n)) {
                     need = n;
                     at = J + 1;
@@ -129,6 +131,7 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
         (void)values;
         (void)need;
         (void)at;
+        (void)roomed;
         return true;
     }
     template <size_t J> static void refuse(const P<J>& a, long long need, size_t at) {
@@ -142,11 +145,12 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
     // thread changes what the driver will write in between.
     static typename traits::ret call(P<I>... a) {
         using R = typename traits::ret;
-        long long need = 0;
+        long long need = 0, roomed = -1;
         size_t at = 0;
         R r = locked([&]() -> R {
             auto values = std::make_tuple(plain(a)...);
-            if (!(true && ... && fits<I>(a, values, need, at))) return R();
+            if (!(true && ... && fits<I>(a, values, need, at, roomed))) return R();
+            const rec::Room recorded(roomed);  // the items of a BIND_ROOM array, for a recording
             return F(plain(a)...);
         });
         if (at) (refuse<I>(a, need, at), ...);

@@ -19,33 +19,7 @@
 namespace bind {
 namespace trace {
 
-// The calling thread's name as threading knows it; the main thread and the
-// thread that ends an abandoned process by what they are where threading
-// has forgotten them (2.7's atexit handlers run after the main thread is
-// deleted; the ending thread is not one of threading's).  An exception
-// that arrives meanwhile is kept in `arrived`.
-inline std::string thread_name(py::Arrival& arrived) {
-    const unsigned long self = end::self_ident();
-    if (self == end::ender_ident()) return "instrbind-end (abandoning the threads still running)";
-    PyObject* threading = PyImport_ImportModule("threading");
-    PyObject* t = threading ? PyObject_CallMethod(threading, const_cast<char*>("current_thread"), nullptr) : nullptr;
-    PyObject* name = t ? PyObject_GetAttrString(t, "name") : nullptr;
-    const char* text = name ? py::c_str(name) : nullptr;
-    std::string out = text ? text : "?";
-    arrived.keep();
-    Py_XDECREF(name);
-    Py_XDECREF(t);
-    Py_XDECREF(threading);
-    if (self == end::record().main_ident.load(std::memory_order_relaxed) && out.compare(0, 6, "Dummy-") == 0)
-        out = "MainThread";
-    return out;
-}
-inline std::string thread_name() {
-    py::Arrival arrived;
-    std::string name = thread_name(arrived);
-    arrived.deliver(nullptr, nullptr, nullptr);
-    return name;
-}
+// thread_name(): record.hpp.
 
 inline void append_repr(std::string& out, PyObject* o, py::Arrival& arrived) {
     PyObject* r = PyObject_Repr(o);

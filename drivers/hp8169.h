@@ -37,17 +37,17 @@ ViStatus _VI_FUNC hp8169_quesCond_Q(ViSession session, ViInt32 *value);
 
 /* Instrument commands and queries; the array queries write at most `size` values. */
 ViStatus _VI_FUNC hp8169_cmd(ViSession session, ViString command);
-ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession session, ViString query, ViInt32 size, ViChar reply[]);
+ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession session, ViString query, ViInt32 size, ViChar reply[] BIND_TEXT(size));
 ViStatus _VI_FUNC hp8169_cmdInt(ViSession session, ViString command, ViInt32 value);
 ViStatus _VI_FUNC hp8169_cmdInt16_Q(ViSession session, ViString query, ViInt16 *value);
 ViStatus _VI_FUNC hp8169_cmdInt32_Q(ViSession session, ViString query, ViInt32 *value);
-ViStatus _VI_FUNC hp8169_cmdInt16Arr_Q(ViSession session, ViString query, ViInt32 size, ViInt16 values[],
+ViStatus _VI_FUNC hp8169_cmdInt16Arr_Q(ViSession session, ViString query, ViInt32 size, ViInt16 values[] BIND_ITEMS(max(size, 1)),
                                        ViInt32 *count);
-ViStatus _VI_FUNC hp8169_cmdInt32Arr_Q(ViSession session, ViString query, ViInt32 size, ViInt32 values[],
+ViStatus _VI_FUNC hp8169_cmdInt32Arr_Q(ViSession session, ViString query, ViInt32 size, ViInt32 values[] BIND_ITEMS(max(size, 1)),
                                        ViInt32 *count);
 ViStatus _VI_FUNC hp8169_cmdReal(ViSession session, ViString command, ViReal64 value);
 ViStatus _VI_FUNC hp8169_cmdReal64_Q(ViSession session, ViString query, ViReal64 *value);
-ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession session, ViString query, ViInt32 size, ViReal64 values[],
+ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession session, ViString query, ViInt32 size, ViReal64 values[] BIND_ITEMS(max(size, 1)),
                                         ViInt32 *count);
 
 /* Polarization controller.  The ViInt32 of the setters selects the value:

@@ -153,10 +153,10 @@ ViStatus _VI_FUNC KE2400_Disconnect(ViSession vi);
 ViStatus _VI_FUNC KE2400_close(ViSession vi);
 /* Disconnect leaves the instrument as it is; Reconnect takes it up again. */
 ViStatus _VI_FUNC KE2400_Reconnect(ViString resourceName, ViSession *vi);
-ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus *code, ViInt32 bufferSize, ViChar description[]);
+ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus *code, ViInt32 bufferSize, ViChar description[] BIND_TEXT(bufferSize));
 ViStatus _VI_FUNC KE2400_ClearError(ViSession vi);
-ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 bufferSize, ViChar record[]);
-ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 bufferSize, ViChar warning[]);
+ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 bufferSize, ViChar record[] BIND_TEXT(bufferSize));
+ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 bufferSize, ViChar warning[] BIND_TEXT(bufferSize));
 ViStatus _VI_FUNC KE2400_ClearInterchangeWarnings(ViSession vi);
 ViStatus _VI_FUNC KE2400_ResetInterchangeCheck(ViSession vi);
 /* The session lock is recursive; both write whether the caller still holds it. */
@@ -176,13 +176,13 @@ ViStatus _VI_FUNC KE2400_revision_query(ViSession vi, ViChar driverRevision[], V
 ViStatus _VI_FUNC KE2400_WriteInstrData(ViSession vi, ViConstString writeBuffer);
 /* Reads at most byteCount bytes of the pending reply; no zero byte is added when
    byteCount bytes are read. */
-ViStatus _VI_FUNC KE2400_ReadInstrData(ViSession vi, ViInt32 byteCount, ViChar readBuffer[], ViInt32 *bytesRead);
+ViStatus _VI_FUNC KE2400_ReadInstrData(ViSession vi, ViInt32 byteCount, ViChar readBuffer[] BIND_RAW(max(256, byteCount + 1)), ViInt32 *bytesRead);
 
 /* ---- attributes (channel name "" or "1": the one output) ---------------------- */
 ViStatus _VI_FUNC KE2400_GetAttributeViInt32(ViSession vi, ViConstString channelName, ViAttr attributeId, ViInt32 *value);
 ViStatus _VI_FUNC KE2400_GetAttributeViReal64(ViSession vi, ViConstString channelName, ViAttr attributeId, ViReal64 *value);
 ViStatus _VI_FUNC KE2400_GetAttributeViString(ViSession vi, ViConstString channelName, ViAttr attributeId,
-                                              ViInt32 bufferSize, ViChar value[]);
+                                              ViInt32 bufferSize, ViChar value[] BIND_TEXT(bufferSize));
 ViStatus _VI_FUNC KE2400_GetAttributeViSession(ViSession vi, ViConstString channelName, ViAttr attributeId, ViSession *value);
 ViStatus _VI_FUNC KE2400_GetAttributeViBoolean(ViSession vi, ViConstString channelName, ViAttr attributeId, ViBoolean *value);
 ViStatus _VI_FUNC KE2400_SetAttributeViInt32(ViSession vi, ViConstString channelName, ViAttr attributeId, ViInt32 value);
@@ -229,9 +229,9 @@ ViStatus _VI_FUNC KE2400_Configure_Sweep_IV(ViSession vi, ViInt32 spacing, ViInt
 ViStatus _VI_FUNC KE2400_Configure_Sweep_VI(ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
                                             ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 currentCompliance,
                                             ViInt32 points, ViReal64 nplc, ViReal64 sourceDelay);
-ViStatus _VI_FUNC KE2400_Configure_List_IV(ViSession vi, ViInt32 count, ViReal64 currentList[],
+ViStatus _VI_FUNC KE2400_Configure_List_IV(ViSession vi, ViInt32 count, ViReal64 currentList[] BIND_READS(count),
                                            ViReal64 voltageCompliance, ViReal64 nplc, ViReal64 sourceDelay);
-ViStatus _VI_FUNC KE2400_Configure_List_VI(ViSession vi, ViInt32 count, ViReal64 voltageList[],
+ViStatus _VI_FUNC KE2400_Configure_List_VI(ViSession vi, ViInt32 count, ViReal64 voltageList[] BIND_READS(count),
                                            ViReal64 currentCompliance, ViReal64 currentRange, ViReal64 nplc,
                                            ViReal64 sourceDelay);
 ViStatus _VI_FUNC KE2400_ConfigureSourceBias(ViSession vi, ViInt32 function, ViReal64 level, ViReal64 compliance,
@@ -242,7 +242,7 @@ ViStatus _VI_FUNC KE2400_ConfigureSourceRamp(ViSession vi, ViInt32 function, ViR
                                              ViReal64 stop, ViReal64 sourceDelay, ViInt32 points, ViBoolean autoRange,
                                              ViReal64 compliance, ViInt32 direction);
 ViStatus _VI_FUNC KE2400_ConfigureSourceCustom(ViSession vi, ViInt32 function, ViReal64 sourceDelay, ViInt32 count,
-                                               ViReal64 values[], ViBoolean autoRange, ViReal64 compliance,
+                                               ViReal64 values[] BIND_READS(count), ViBoolean autoRange, ViReal64 compliance,
                                                ViInt32 triggerCount);
 ViStatus _VI_FUNC KE2400_ConfigureSourceInterlock(ViSession vi, ViBoolean enable);
 ViStatus _VI_FUNC KE2400_EnableSource(ViSession vi, ViInt32 enable, ViInt32 offMode);
@@ -275,14 +275,14 @@ ViStatus _VI_FUNC KE2400_Read(ViSession vi, ViInt32 function, ViReal64 *reading)
 ViStatus _VI_FUNC KE2400_Fetch(ViSession vi, ViInt32 function, ViReal64 *reading);
 /* Takes the readings of one acquisition (trigger count x arm count points) and
    writes at most arraySize of them; actualPoints is the number written. */
-ViStatus _VI_FUNC KE2400_ReadMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[],
+ViStatus _VI_FUNC KE2400_ReadMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[] BIND_ITEMS(arraySize),
                                         ViInt32 *actualPoints);
-ViStatus _VI_FUNC KE2400_FetchMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[],
+ViStatus _VI_FUNC KE2400_FetchMultiPoint(ViSession vi, ViInt32 function, ViInt32 arraySize, ViReal64 readings[] BIND_ITEMS(arraySize),
                                          ViInt32 *actualPoints);
 /* Comma-separated readings, as many whole ones as fit in bufferSize bytes. */
-ViStatus _VI_FUNC KE2400_ReadMultiPointChar(ViSession vi, ViInt32 function, ViInt32 bufferSize, ViChar readings[],
+ViStatus _VI_FUNC KE2400_ReadMultiPointChar(ViSession vi, ViInt32 function, ViInt32 bufferSize, ViChar readings[] BIND_TEXT(bufferSize),
                                             ViInt32 *actualPoints);
-ViStatus _VI_FUNC KE2400_FetchMultiPointChar(ViSession vi, ViInt32 function, ViInt32 bufferSize, ViChar readings[],
+ViStatus _VI_FUNC KE2400_FetchMultiPointChar(ViSession vi, ViInt32 function, ViInt32 bufferSize, ViChar readings[] BIND_TEXT(bufferSize),
                                              ViInt32 *actualPoints);
 ViStatus _VI_FUNC KE2400_IsOverRange(ViSession vi, ViReal64 value, ViBoolean *overRange);
 ViStatus _VI_FUNC KE2400_AcquireNewRelativeReference(ViSession vi);
@@ -299,7 +299,7 @@ ViStatus _VI_FUNC KE2400_ClearBuffer(ViSession vi);
 ViStatus _VI_FUNC KE2400_GetBufferInfo(ViSession vi, ViInt32 *pointsStored, ViInt32 *bufferSize);
 /* startIndex counts from 0, the oldest stored reading. */
 ViStatus _VI_FUNC KE2400_FetchBufferData(ViSession vi, ViInt32 function, ViInt32 startIndex, ViInt32 arraySize,
-                                         ViReal64 readings[], ViInt32 *actualPoints);
+                                         ViReal64 readings[] BIND_ITEMS(arraySize), ViInt32 *actualPoints);
 ViStatus _VI_FUNC KE2400_ConfigureStatistics(ViSession vi, ViInt32 function);
 ViStatus _VI_FUNC KE2400_FetchStatistics(ViSession vi, ViInt32 statistic, ViReal64 *value);
 

@@ -98,7 +98,7 @@ ViStatus _VI_FUNC PM100D_revisionQuery(ViSession session, ViChar driverRevision[
 
 /* Raw instrument input and output; readRaw writes at most `size` bytes. */
 ViStatus _VI_FUNC PM100D_writeRaw(ViSession session, ViString command);
-ViStatus _VI_FUNC PM100D_readRaw(ViSession session, ViChar buffer[], ViUInt32 size, ViUInt32 *returnCount);
+ViStatus _VI_FUNC PM100D_readRaw(ViSession session, ViChar buffer[] BIND_RAW(max(256, size + 1)), ViUInt32 size, ViUInt32 *returnCount);
 
 #ifdef __cplusplus
 }

@@ -31,7 +31,7 @@ ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]);
 ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                          ViPSession vi);
 ViStatus _VI_FUNC viClose(ViObject vi);
-ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue);
+ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue BIND_RAW(256));
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
 
 #ifdef __cplusplus

@@ -33,13 +33,33 @@ typedef void *ViPAttrState;
 
 /* Symbols a (simulated) driver library exports.  MSVC on 32-bit exports
    them from a module-definition file instead, without the @N it would add. */
-#if defined(_MSC_VER) && !defined(_WIN64)
+#if defined(SIM_BODIES)
+#define DRIVER_EXPORT /* a simulated library's own function (body_<name>): its export is generated */
+#elif defined(_MSC_VER) && !defined(_WIN64)
 #define DRIVER_EXPORT
 #elif defined(_WIN32)
 #define DRIVER_EXPORT __declspec(dllexport)
 #else
 #define DRIVER_EXPORT __attribute__((visibility("default")))
 #endif
+
+/* What a parameter is, where its type does not say it all; read by the
+   driver tables (tools/drivertable.py), nothing to a C compiler.  By type: a
+   value is an input, a `T *` an output variable, a ViString / ViConstString
+   an input text, a ViChar[] (or ViChar *) a text the driver writes into 256
+   bytes.  Sizes are C expressions of the parameters (`*p` once the driver
+   has written p), with max() and min():
+     BIND_ITEMS(n)  an array the driver writes, n items
+     BIND_READS(n)  an array the driver reads, n items
+     BIND_TEXT(n)   a text the driver writes into n bytes
+     BIND_RAW(n)    bytes the driver writes, n of them
+     BIND_ROOM      an array the driver writes as long as an earlier call of
+                    the session set up (the module keeps that size) */
+#define BIND_ITEMS(n)
+#define BIND_READS(n)
+#define BIND_TEXT(n)
+#define BIND_RAW(n)
+#define BIND_ROOM
 
 #define VI_SUCCESS ((ViStatus)0)
 #define VI_NULL 0

@@ -14,6 +14,7 @@ import glob
 import io
 import os
 import re
+import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -224,35 +225,19 @@ def split_top(text, sep=',', angles=True):
 
 # ---- driver declarations ------------------------------------------------------------
 
-_DECL = re.compile(r'\b(\w+)\s+_VI_FUNC\s+(\w+)\s*\(([^()]*)\)\s*;')
-_PARAM = re.compile(r'^(?P<type>(?:const\s+)?\w+(?:\s*\*)*)\s*(?P<name>\w+)?\s*(?P<array>\[\s*\w*\s*\])?$')
-
-
-def parse_param(text):
-    m = _PARAM.match(' '.join(text.split()))
-    if not m:
-        raise ValueError('cannot read parameter %r' % text)
-    ctype = m.group('type').replace(' ', '')
-    name = m.group('name')
-    if ctype == 'constViChar*':  # const ViChar *: read-only text
-        ctype = 'ViConstString'
-    if m.group('array'):
-        ctype += '*'
-    return Param(ctype, name)
-
-
 def driver_declarations(root=ROOT):
+    """{name: Decl} of the driver tables (tools/drivertable.py)."""
+    sys.path.insert(0, os.path.join(root, 'tools'))
+    try:
+        import drivertable
+    finally:
+        sys.path.pop(0)
     decls = {}
-    headers = sorted(glob.glob(os.path.join(root, 'drivers', '*.h')) +
-                     glob.glob(os.path.join(root, 'drivers', '*', '*.h')))
-    for path in headers:
-        with open(path) as f:
-            text = strip_comments(f.read())
-        text = '\n'.join(l for l in text.splitlines() if not l.lstrip().startswith('#'))
-        for m in _DECL.finditer(text):
-            args = [a for a in split_top(m.group(3)) if a and a != 'void']
-            decls[m.group(2)] = Decl(m.group(1), m.group(2), [parse_param(a) for a in args],
-                                     os.path.relpath(path, root))
+    for _, _, fns in drivertable.table():
+        for fn in fns:
+            params = [Param('ViConstString' if p['declared'] == 'constViChar*' else p['declared'], p['name'])
+                      for p in fn['params']]
+            decls[fn['name']] = Decl(fn['returns'], fn['name'], params, fn['header'])
     return decls
 
 

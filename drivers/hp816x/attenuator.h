@@ -78,8 +78,8 @@ ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession ihandle, ViInt
 ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession ihandle, ViInt32 slot, ViUInt16 all,
                                                      ViReal64 wavelength);
 /* Fills each non-null array with the table (room for its size entries). */
-ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession ihandle, ViInt32 slot, ViReal64 wavelengths[],
-                                               ViReal64 offsets[]);
+ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession ihandle, ViInt32 slot, ViReal64 wavelengths[] BIND_ROOM,
+                                               ViReal64 offsets[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_get_ATT_offsetTblSize_Q(ViSession ihandle, ViInt32 slot, ViUInt32* size,
                                                  ViUInt32* maxSize);
 ViStatus _VI_FUNC hp816x_set_ATT_powerOffset(ViSession ihandle, ViInt32 slot, ViInt32 selection,

@@ -11,11 +11,11 @@ ViStatus _VI_FUNC hp816x_prepareLambdaScan(ViSession ihandle, ViInt32 powerUnit,
 ViStatus _VI_FUNC hp816x_getLambdaScanParameters_Q(ViSession ihandle, ViReal64 *startWavelength,
                                                    ViReal64 *stopWavelength, ViReal64 *averagingTime,
                                                    ViReal64 *sweepSpeed);
-ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession ihandle, ViReal64 wavelengthArray[],
-                                           ViReal64 powerArray1[], ViReal64 powerArray2[],
-                                           ViReal64 powerArray3[], ViReal64 powerArray4[],
-                                           ViReal64 powerArray5[], ViReal64 powerArray6[],
-                                           ViReal64 powerArray7[], ViReal64 powerArray8[]);
+ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession ihandle, ViReal64 wavelengthArray[] BIND_ROOM,
+                                           ViReal64 powerArray1[] BIND_ROOM, ViReal64 powerArray2[] BIND_ROOM,
+                                           ViReal64 powerArray3[] BIND_ROOM, ViReal64 powerArray4[] BIND_ROOM,
+                                           ViReal64 powerArray5[] BIND_ROOM, ViReal64 powerArray6[] BIND_ROOM,
+                                           ViReal64 powerArray7[] BIND_ROOM, ViReal64 powerArray8[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_registerMainframe(ViSession ihandle);
 ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession ihandle);
 ViStatus _VI_FUNC hp816x_setSweepSpeed(ViSession ihandle, ViInt32 sweepSpeed);
@@ -23,13 +23,13 @@ ViStatus _VI_FUNC hp816x_prepareMfLambdaScan(ViSession ihandle, ViInt32 powerUni
                                              ViInt32 opticalOutput, ViInt32 numberOfScans, ViInt32 PWMChannels,
                                              ViReal64 startWavelength, ViReal64 stopWavelength, ViReal64 stepSize,
                                              ViUInt32 *numberOfDatapoints, ViUInt32 *numberOfChannels);
-ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession ihandle, ViReal64 wavelengthArray[]);
+ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession ihandle, ViReal64 wavelengthArray[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_getMFLambdaScanParameters_Q(ViSession ihandle, ViReal64 *startWavelength,
                                                      ViReal64 *stopWavelength, ViReal64 *averagingTime,
                                                      ViReal64 *sweepSpeed);
 ViStatus _VI_FUNC hp816x_getLambdaScanResult(ViSession ihandle, ViInt32 PWMChannel, ViUInt16 clipToLimit,
-                                             ViReal64 clippingLimit, ViReal64 powerArray[],
-                                             ViReal64 lambdaArray[]);
+                                             ViReal64 clippingLimit, ViReal64 powerArray[] BIND_ROOM,
+                                             ViReal64 lambdaArray[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_getNoOfRegPWMChannels_Q(ViSession ihandle, ViUInt32 *numberOfPWMChannels);
 ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession ihandle, ViInt32 PWMChannel, ViInt32 *mainframeNumber,
                                             ViInt32 *slotNumber, ViInt32 *channelNumber);
@@ -41,17 +41,17 @@ ViStatus _VI_FUNC hp816x_getWlRespTblSize(ViSession ihandle, ViInt32 PWMSlot, Vi
                                           ViUInt32 *CSVSize);
 ViStatus _VI_FUNC hp816x_getWlRespTblSizeEx(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                             ViUInt32 *size, ViUInt32 *CSVSize);
-ViStatus _VI_FUNC hp816x_readWlRespTable(ViSession ihandle, ViInt32 PWMSlot, ViReal64 wavelength[],
-                                         ViReal64 responseFactor[]);
+ViStatus _VI_FUNC hp816x_readWlRespTable(ViSession ihandle, ViInt32 PWMSlot, ViReal64 wavelength[] BIND_ROOM,
+                                         ViReal64 responseFactor[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_readWlRespTableEx(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
-                                           ViReal64 wavelength[], ViReal64 responseFactor[]);
+                                           ViReal64 wavelength[] BIND_ROOM, ViReal64 responseFactor[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_readWlRepTblCSV(ViSession ihandle, ViInt32 PWMSlot, ViChar *CSVList);
 ViStatus _VI_FUNC hp816x_readWlRepTblCSV_Ex(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                             ViChar *CSVList);
 ViStatus _VI_FUNC hp816x_spectralCalibration(ViSession ihandle, ViInt32 PWMSlot, ViUInt32 numberOfWavelengths,
-                                             ViReal64 wavelengths[], ViReal64 powers[],
+                                             ViReal64 wavelengths[] BIND_READS(numberOfWavelengths), ViReal64 powers[] BIND_READS(numberOfWavelengths),
                                              ViReal64 *referencePower, ViChar *calibrationResult);
 ViStatus _VI_FUNC hp816x_spectralCalibrationEx(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
-                                               ViUInt32 numberOfWavelengths, ViReal64 wavelengths[],
-                                               ViReal64 powers[], ViReal64 *referencePower,
+                                               ViUInt32 numberOfWavelengths, ViReal64 wavelengths[] BIND_READS(numberOfWavelengths),
+                                               ViReal64 powers[] BIND_READS(numberOfWavelengths), ViReal64 *referencePower,
                                                ViChar *calibrationResult);

@@ -54,8 +54,8 @@ ViStatus _VI_FUNC hp816x_PWM_fetchValue(ViSession ihandle, ViInt32 PWMSlot, ViIn
                                         ViReal64 *measuredValue);
 /* Arrays of the caller hold 34 entries each (the most channels a mainframe
    can carry); the driver reports how many it filled. */
-ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession ihandle, ViUInt32 *numberOfChannels, ViInt32 slots[],
-                                     ViInt32 channels[], ViReal64 values[]);
+ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession ihandle, ViUInt32 *numberOfChannels, ViInt32 slots[] BIND_ITEMS(34),
+                                     ViInt32 channels[] BIND_ITEMS(34), ViReal64 values[] BIND_ITEMS(34));
 ViStatus _VI_FUNC hp816x_PWM_zeroing(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                      ViInt32 *zeroStatus);
 ViStatus _VI_FUNC hp816x_PWM_zeroingAll(ViSession ihandle, ViInt32 *zeroStatus);
@@ -66,13 +66,13 @@ ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession ihandle, ViInt32 PWMSlot, ViI
 /* The result array holds the dataPoints given to the set-up call. */
 ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                                   ViUInt16 waitForCompletion, ViUInt16 resultUnit,
-                                                  ViUInt16 *loggingStatus, ViReal64 loggingResult[]);
+                                                  ViUInt16 *loggingStatus, ViReal64 loggingResult[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                            ViReal64 averagingTime, ViReal64 delayTime, ViReal64 totalTime,
                                            ViInt32 *estimatedResults);
 ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                                     ViUInt16 waitForCompletion, ViUInt16 resultUnit,
-                                                    ViUInt16 *stabilityStatus, ViReal64 stabilityResult[]);
+                                                    ViUInt16 *stabilityStatus, ViReal64 stabilityResult[] BIND_ROOM);
 ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                         ViInt32 minMaxMode, ViInt32 dataPoints, ViInt32 *estimatedTime);
 ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,

@@ -76,13 +76,13 @@ ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession ihandle, ViInt32 slot, ViReal
    Writes every logged value (at most HP816X_RLM_MAX_POINTS) to `results`. */
 ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession ihandle, ViInt32 slot, ViUInt16 waitForCompletion,
                                                   ViUInt16 unit, ViUInt16 value, ViUInt16* complete,
-                                                  ViReal64 results[]);
+                                                  ViReal64 results[] BIND_ITEMS(HP816X_RLM_MAX_POINTS));
 ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession ihandle, ViInt32 slot, ViReal64 totalTime,
                                            ViReal64 periodTime, ViReal64 averagingTime, ViInt32* dataPoints);
 /* Return-loss values (unit 0 dB, 1 linear reflectance), at most HP816X_RLM_MAX_POINTS. */
 ViStatus _VI_FUNC hp816x_get_RLM_stabilityResults_Q(ViSession ihandle, ViInt32 slot,
                                                     ViUInt16 waitForCompletion, ViUInt16 unit,
-                                                    ViUInt16* complete, ViReal64 results[]);
+                                                    ViUInt16* complete, ViReal64 results[] BIND_ITEMS(HP816X_RLM_MAX_POINTS));
 /* mode: 0 continuous, 1 window of dataPoints, 2 refresh; duration (ms) of
    one window to *estimatedTime. */
 ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession ihandle, ViInt32 slot, ViInt32 mode, ViInt32 dataPoints,

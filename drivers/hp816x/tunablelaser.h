@@ -78,15 +78,15 @@ ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession session, ViInt32
 ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession session, ViUInt16 *lambdaLogging);
 ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession session, ViInt32 slot, ViUInt16 *lambdaLogging);
 /* The logged wavelengths of the last sweep: `arraySize` values into `wavelengthData`. */
-ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession session, ViInt32 arraySize, ViReal64 wavelengthData[]);
+ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession session, ViInt32 arraySize, ViReal64 wavelengthData[] BIND_ITEMS(arraySize));
 /* As above for the laser in `slot`; note the count comes before the slot. */
 ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession session, ViInt32 arraySize, ViInt32 slot,
-                                                    ViReal64 wavelengthData[]);
+                                                    ViReal64 wavelengthData[] BIND_ITEMS(arraySize));
 ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession session, ViInt32 *points);
 ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPointsEx_Q(ViSession session, ViInt32 slot, ViInt32 *points);
 ViStatus _VI_FUNC hp816x_get_TLS_powerPoints_Q(ViSession session, ViInt32 slot, ViInt32 *points);
 /* Logged wavelengths and powers of the last sweep, `arraySize` values each. */
 ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession session, ViInt32 slot, ViInt32 arraySize,
-                                             ViReal64 wavelengthData[], ViReal64 powerData[]);
+                                             ViReal64 wavelengthData[] BIND_ITEMS(arraySize), ViReal64 powerData[] BIND_ITEMS(arraySize));
 ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession session, ViUInt16 highSweepSpeed);
 ViStatus _VI_FUNC hp816x_returnEquidistantData(ViSession session, ViUInt16 equidistantData);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "bind.hpp"
-#include "visa.h"
+#include "visa_calls.hpp"
 
 BIND_DRIVER(viOpenDefaultRM)  // instrbind.driver_library: the file bound for it
 

@@ -1,6 +1,6 @@
 // _polshaper: the polarization controller module over the hp8169 driver.
 #include "bind.hpp"
-#include "hp8169.h"
+#include "hp8169_calls.hpp"
 
 BIND_DRIVER(hp8169_init)  // instrbind.driver_library: the file bound for it
 

@@ -1,6 +1,6 @@
 // _powerprobe: the optical power meter module over the PM100D driver.
 #include "bind.hpp"
-#include "pm100d.h"
+#include "PM100D_calls.hpp"
 
 BIND_DRIVER(PM100D_init)  // instrbind.driver_library: the file bound for it
 

@@ -6,7 +6,7 @@
 #define SMETER_HPP
 
 #include "bind.hpp"  // first: Python.h before the standard headers
-#include "ke2400.h"
+#include "KE2400_calls.hpp"
 
 #include <tuple>
 

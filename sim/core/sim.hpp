@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -160,7 +161,8 @@ template <class T> inline long long int_of(T v) {
 }
 
 // ---- one driver call ----------------------------------------------------------
-// `fn` is the driver function's own name (__func__): it selects the driver.
+// `fn` is the driver function's own name (__func__, body_<name> where the
+// exports are generated; the prefix is dropped): it selects the driver.
 // Entering: the call counts as inside its driver library (a second call into
 // the same library meanwhile is an overlap, see sim_overlap), waits out the
 // function's delay (sim_set_delay) without any lock, then takes the model
@@ -169,7 +171,7 @@ template <class T> inline long long int_of(T v) {
 class SIM_CORE_API Call {
 public:
     template <class... A>
-    Call(const char* fn, A... args) : fn_(fn) {
+    Call(const char* fn, A... args) : fn_(std::strncmp(fn, "body_", 5) == 0 ? fn + 5 : fn) {
         constexpr int n = sizeof...(A) < 8 ? (int)sizeof...(A) : 8;
         if constexpr (n > 0) {
             long long v[] = {int_of(args)...};

@@ -206,6 +206,9 @@ def _choose():
         lib.sim_max_delay.restype = lib.sim_max_pace.restype = ctypes.c_double
         lib.sim_overlap.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         lib.sim_gil_held_calls.argtypes = [ctypes.c_char_p, ctypes.c_int]
+    lib.sim_replay_load.argtypes = [ctypes.c_char_p, ctypes.c_double, ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                    ctypes.c_int]
+    lib.sim_replay_report.argtypes = [ctypes.c_char_p, ctypes.c_int]
     _lib = lib
 
 
@@ -365,6 +368,16 @@ def configure(path=None):
     lib = library()
     if lib.sim_configure(_path(path) if path else None) != 0:
         raise ValueError(_text(lib.sim_config_error, _fs_decode))
+    _bench[0] = os.path.abspath(path) if path else None
+
+
+_bench = [None]
+
+
+def bench_file():
+    """The bench file the simulator loaded: configure()'s, INSTRSIM_CONFIG's,
+    or the default bench.json of this package."""
+    return _bench[0] or os.environ.get('INSTRSIM_CONFIG') or os.path.join(_HERE, 'bench.json')
 
 
 def hostile(on=True):
@@ -610,6 +623,52 @@ class recording(object):
 
     def names(self):
         return [name for name, _ in self.journal]
+
+
+# ---- replay -------------------------------------------------------------------------------
+
+REPLAY_MISMATCH = -1073783295  # 0xBFFF5E01: a call the recording does not hold
+
+
+class ReplayMismatch(AssertionError):
+    """A replayed run did not make the recorded calls: the message is the report."""
+
+
+def _replay_load(path, rel=0.0, pace=False, at_exit=False):
+    error = ctypes.create_string_buffer(4096)
+    if library().sim_replay_load(_path(path), float(rel), int(bool(pace)), int(bool(at_exit)), error, 4096) != 0:
+        raise ValueError(_fs_decode(error.value))
+
+
+class replay(object):
+    """Answers every driver call inside the ``with`` block from a recording
+    (``python -m instrbind record``), bit for bit, in the recorded order of each
+    driver library; no simulated instrument is reached::
+
+        with instrsim.replay('bench-run.jsonl'):
+            my_script.main()
+
+    Each call must match the recording's next call of its library: function
+    and every input (reals within ``rel``, relative).  One that does not fails
+    with the simulator's status 0xBFFF5E01 (REPLAY_MISMATCH) and a report on
+    stderr (a checked call's failure then ends the process, as on a bench); at
+    the end of the block, that or recorded calls left unused raise
+    ReplayMismatch.
+    ``pace=True``: each call takes the time it took when recorded."""
+
+    def __init__(self, path, rel=0.0, pace=False):
+        self.path, self.rel, self.pace = path, rel, pace
+
+    def __enter__(self):
+        _replay_load(self.path, self.rel, self.pace)
+        return self
+
+    def __exit__(self, *exc):
+        report = _text(library().sim_replay_report, _fs_decode)
+        library().sim_replay_stop()
+        if report and exc[0] is None:
+            raise ReplayMismatch(report.rstrip())
+        return False
 
 
 # ---- code that ends the process ------------------------------------------------------------

@@ -1,0 +1,259 @@
+"""The driver tables: every driver function as its header in drivers/ declares
+it, with each parameter's role (by its type, or the BIND_* mark beside it; see
+drivers/visatypes.h).
+
+    python tools/drivertable.py OUTDIR
+
+writes, per driver library (prefix hp816x_, KE2400_, PM100D_, hp8169_, vi):
+    OUTDIR/<driver>_calls.hpp    for the module: each driver function behind a
+                                 recording wrapper of the same signature
+    OUTDIR/<driver>_bodies.h     for the simulated library's own sources: its
+                                 functions renamed body_<name>, not exported
+    OUTDIR/<driver>_exports.cpp  the simulated library's exports: a replayed
+                                 call is answered from the recording, any other
+                                 goes to body_<name>
+    OUTDIR/drivers.json          the table, for the tools
+Runs on Python 2.7 and 3.
+"""
+from __future__ import print_function
+
+import io
+import json
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DRIVERS = os.path.join(os.path.dirname(HERE), 'drivers')
+
+# driver: (header, the library's target name)
+LIBRARIES = (
+    ('hp816x', 'hp816x.h'),
+    ('KE2400', 'ke2400.h'),
+    ('PM100D', 'pm100d.h'),
+    ('hp8169', 'hp8169.h'),
+    ('visa', 'visa.h'),
+)
+
+SCALARS = {
+    'ViInt16': 'i16', 'ViUInt16': 'u16', 'ViBoolean': 'u16', 'ViInt32': 'i32', 'ViStatus': 'i32',
+    'ViUInt32': 'u32', 'ViSession': 'u32', 'ViObject': 'u32', 'ViFindList': 'u32', 'ViAttr': 'u32',
+    'ViAccessMode': 'u32', 'ViUInt64': 'u64', 'ViAttrState': 'state', 'ViReal64': 'f64', 'ViChar': 'text',
+    'void': 'u8',
+}
+POINTERS = {'ViPSession': 'ViSession', 'ViPFindList': 'ViFindList', 'ViPUInt32': 'ViUInt32'}
+TEXTS = ('ViString', 'ViConstString', 'ViRsrc', 'ViConstRsrc')
+MARK = re.compile(r'\bBIND_(ITEMS|READS|TEXT|RAW|ROOM)\b(?:\s*\(((?:[^()]|\([^()]*\))*)\))?')
+DECL = re.compile(r'(ViStatus|ViInt32)\s+_VI_FUNC\s+(\w+)\s*\(((?:[^()]|\((?:[^()]|\([^()]*\))*\))*)\)\s*;')
+
+
+class TableError(Exception):
+    pass
+
+
+def _sources(header):
+    """[(file, text)]: the header and the headers it includes from drivers/, in
+    order, comments gone."""
+    with io.open(os.path.join(DRIVERS, header), encoding='ascii') as f:
+        text = f.read()
+    text = re.sub(r'/\*.*?\*/', ' ', text, flags=re.S)
+    text = re.sub(r'//[^\n]*', ' ', text)
+    out = [('drivers/' + header, text)]
+    for m in re.finditer(r'#include\s+"([\w/]+\.h)"', text):
+        if m.group(1) != 'visatypes.h':
+            out += _sources(m.group(1))
+    return out
+
+
+def _param(fn, text):
+    """{name, role, type, size?} of one C parameter."""
+    mark = MARK.search(text)
+    role_mark, size = (mark.group(1), mark.group(2)) if mark else (None, None)
+    decl = MARK.sub('', text).strip()
+    m = re.match(r'^(const\s+)?(\w+)\s*(\*?)\s*(\w+)\s*(\[\])?$', decl)
+    if not m:
+        raise TableError('%s: cannot read parameter %r' % (fn, text))
+    const, ctype, star, name, brackets = m.groups()
+    pointer = bool(star or brackets)
+    if ctype in POINTERS:
+        ctype, pointer = POINTERS[ctype], True
+    p = {'name': name}
+    if ctype in TEXTS or (const and ctype == 'ViChar'):
+        p.update(role='in_text', type='text')
+    elif ctype not in SCALARS:
+        raise TableError('%s: parameter %s of unknown type %s' % (fn, name, ctype))
+    elif not pointer:
+        p.update(role='in', type=SCALARS[ctype])
+    elif role_mark == 'READS':
+        p.update(role='in_array', type=SCALARS[ctype], size=size)
+    elif role_mark in ('ITEMS', 'ROOM'):
+        p.update(role='out_array', type=SCALARS[ctype], size=size if role_mark == 'ITEMS' else 'room')
+    elif role_mark == 'RAW':
+        p.update(role='out_array', type='u8', size=size)
+    elif ctype == 'ViChar':
+        p.update(role='out_text', type='text', size=size if role_mark == 'TEXT' else '256')
+    elif brackets or ctype == 'void':
+        raise TableError('%s: array %s needs a BIND_ mark with its size' % (fn, name))
+    else:
+        p.update(role='out', type=SCALARS[ctype])
+    p['ctype'] = ('const ' if const else '') + ctype + (' *' if pointer and ctype not in TEXTS else '')
+    p['declared'] = (('const ' if const else '') + m.group(2) + ('*' if star or brackets else '')).replace(' ', '')
+    return p
+
+
+def _split(params):
+    out, depth, cur = [], 0, ''
+    for ch in params:
+        if ch == ',' and depth == 0:
+            out.append(cur)
+            cur = ''
+            continue
+        depth += ch == '('
+        depth -= ch == ')'
+        cur += ch
+    out.append(cur)
+    return [p.strip() for p in out if p.strip() and p.strip() != 'void']
+
+
+def table():
+    """[(driver, header, [ {name, returns, header, params: [...]} ])] in the
+    headers' order; a parameter's `declared` is its type as written (ViPSession).
+    A function returns its status (ViStatus), or else a ViInt32 value."""
+    libs = []
+    for driver, header in LIBRARIES:
+        fns = []
+        for path, text in _sources(header):
+            for m in DECL.finditer(text):
+                fns.append({'name': m.group(2), 'returns': m.group(1), 'header': path,
+                            'params': [_param(m.group(2), p) for p in _split(m.group(3))]})
+        if not fns:
+            raise TableError('%s declares no driver function' % header)
+        libs.append((driver, header, fns))
+    return libs
+
+
+def _size(expr, names, outputs_known):
+    """A size expression as C++ (max/min, *p of outputs)."""
+    if expr == 'room':
+        return 'bind::rec::room()' if outputs_known else '-1'
+    used = set(re.findall(r'\*\s*(\w+)', expr))
+    if used and not outputs_known:
+        return '-1'
+    for w in re.findall(r'[A-Za-z_]\w*', expr):
+        if w not in names and w not in ('max', 'min') and not w.isupper():
+            raise TableError('size %r names %s, not a parameter' % (expr, w))
+    expr = re.sub(r'\bmax\s*\(', 'calls::most(', expr)
+    expr = re.sub(r'\bmin\s*\(', 'calls::least(', expr)
+    return '(long long)(%s)' % re.sub(r'\*\s*(\w+)', r'calls::value_of(\1)', expr)
+
+
+def _params_cpp(fn, outputs_known):
+    names = set(p['name'] for p in fn['params'])
+    items = []
+    for p in fn['params']:
+        role, name = p['role'], p['name']
+        if role in ('in', 'in_text', 'out'):
+            items.append('calls::%s("%s", %s)' % (role, name, name))
+        else:
+            items.append('calls::%s("%s", %s, %s)' % (role, name, name, _size(p['size'], names, outputs_known)))
+    return items
+
+
+def _signature(fn, prefix=''):
+    return '%s _VI_FUNC %s%s(%s)' % (fn['returns'], prefix, fn['name'], ', '.join(
+        '%s%s%s' % (p['ctype'], '' if p['ctype'].endswith('*') else ' ', p['name']) for p in fn['params']))
+
+
+def _args(fn):
+    return ', '.join(p['name'] for p in fn['params'])
+
+
+def calls_hpp(driver, header, fns):
+    out = ['// Generated by tools/drivertable.py from drivers/%s: do not edit.' % header,
+           '// Each driver function behind a wrapper of its signature that records the',
+           '// call when a recording is on (binding/record.hpp); the module names the',
+           '// wrapper where it names the function; raw_<name>() is the function itself.',
+           '#pragma once', '#include "%s"' % header, '#include "record.hpp"', '',
+           'namespace bind {', 'namespace recorded {']
+    for fn in fns:
+        params = _params_cpp(fn, True)
+        out += ['inline %s {' % _signature(fn),
+                '    if (!rec::on()) return ::%s(%s);' % (fn['name'], _args(fn)),
+                '    const rec::Start t0_ = rec::start();',
+                '    const ViStatus r_ = ::%s(%s);' % (fn['name'], _args(fn)),
+                '    const calls::Param p_[] = {%s};' % ', '.join(params) if params else
+                '    const calls::Param* p_ = nullptr;',
+                '    rec::made("%s", t0_, r_, p_, %d);' % (fn['name'], len(params)),
+                '    return r_;', '}',
+                'inline const void* raw_%s() { return reinterpret_cast<const void*>(&::%s); }' % (
+                    fn['name'], fn['name'])]
+    out += ['}  // namespace recorded', '}  // namespace bind', '']
+    out += ['#define %s bind::recorded::%s' % (fn['name'], fn['name']) for fn in fns]
+    return '\n'.join(out) + '\n'
+
+
+def bodies_h(driver, header, fns):
+    out = ['/* Generated by tools/drivertable.py from drivers/%s: do not edit.' % header,
+           '   Forced into the simulated library\'s own sources: its driver functions are',
+           '   body_<name>, called by the exports (%s_exports.cpp). */' % driver,
+           '#define SIM_BODIES 1']
+    out += ['#define %s body_%s' % (fn['name'], fn['name']) for fn in fns]
+    return '\n'.join(out) + '\n'
+
+
+def exports_cpp(driver, header, fns):
+    out = ['// Generated by tools/drivertable.py from drivers/%s: do not edit.' % header,
+           '// The simulated library\'s exports: while a recording is replayed, each call',
+           '// is answered from it (sim/core/replay.cpp); otherwise the simulation runs.',
+           '#include "%s"' % header, '#include "calls.hpp"', '#include "replay.hpp"', '',
+           'extern "C" {']
+    out += ['%s;' % _signature(fn, 'body_') for fn in fns]
+    out.append('')
+    for fn in fns:
+        params = _params_cpp(fn, False)
+        out += ['DRIVER_EXPORT %s {' % _signature(fn),
+                '    if (sim::replaying()) {',
+                '        const calls::Param p_[] = {%s};' % ', '.join(params) if params else
+                '        const calls::Param* p_ = nullptr;',
+                '        return sim::replay("%s", p_, %d);' % (fn['name'], len(params)),
+                '    }',
+                '    return body_%s(%s);' % (fn['name'], _args(fn)), '}']
+    out += ['}', '']
+    return '\n'.join(out)
+
+
+def write(path, text):
+    """Writes only a changed file, so that nothing rebuilds for nothing."""
+    try:
+        with io.open(path, encoding='utf-8') as f:
+            if f.read() == text:
+                return
+    except (IOError, OSError):
+        pass
+    with io.open(path, 'w', encoding='utf-8', newline='\n') as f:
+        f.write(text if isinstance(text, type(u'')) else text.decode('utf-8'))
+
+
+def main(argv):
+    if len(argv) != 1:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    outdir = argv[0]
+    if not os.path.isdir(outdir):
+        os.makedirs(outdir)
+    try:
+        libs = table()
+    except TableError as e:
+        print('tools/drivertable.py: %s' % e, file=sys.stderr)
+        return 1
+    for driver, header, fns in libs:
+        write(os.path.join(outdir, driver + '_calls.hpp'), calls_hpp(driver, header, fns))
+        write(os.path.join(outdir, driver + '_bodies.h'), bodies_h(driver, header, fns))
+        write(os.path.join(outdir, driver + '_exports.cpp'), exports_cpp(driver, header, fns))
+    write(os.path.join(outdir, 'drivers.json'),
+          json.dumps(dict((d, fns) for d, _, fns in libs), indent=1, sort_keys=True, separators=(',', ': ')) + '\n')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
