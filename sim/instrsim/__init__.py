@@ -111,7 +111,8 @@ __all__ = ['PTR', 'ANY', 'SUCCESS', 'INSTR_ERROR', 'INV_OBJECT', 'RSRC_NFOUND', 
            'push_error', 'hostile', 'journaling', 'journal_enabled', 'journal', 'calls',
            'names', 'clear_journal', 'session_count', 'recording', 'run_python', 'exit_code',
            'SimulatorTestCase', 'library', 'functions', 'delay', 'pace', 'overlaps',
-           'gil_held_calls', 'gil_detection', 'configure', 'count', 'MAX_DELAY', 'MAX_PACE']
+           'gil_held_calls', 'gil_detection', 'configure', 'count', 'MAX_DELAY', 'MAX_PACE',
+           'bench_file', 'replay', 'ReplayMismatch', 'REPLAY_MISMATCH']
 
 
 class _Marker(object):
