@@ -67,9 +67,24 @@ inline std::string thread_name() {
 
 namespace rec {
 
+// The recording's own work stays out of the callers' code: a call's path
+// with the recording off is its plain driver call.
+#if defined(_MSC_VER)
+#define BIND_RECORDING __declspec(noinline)
+#else
+#define BIND_RECORDING __attribute__((noinline, cold))
+#endif
+
 using Start = end::Clock::time_point;
 
-inline bool on() { return (end::record().watch.load(std::memory_order_relaxed) & end::record_bit) != 0; }
+inline bool on() {
+    const unsigned w = end::record().watch.load(std::memory_order_relaxed);
+#if defined(__GNUC__)
+    return __builtin_expect((w & end::record_bit) != 0, 0);
+#else
+    return (w & end::record_bit) != 0;
+#endif
+}
 inline Start start() { return end::Clock::now(); }
 
 struct Made {
@@ -94,18 +109,11 @@ inline ThisThread& this_thread() {
 
 // The items of a BIND_ROOM array: the room the module made for it.
 inline long long room() { return this_thread().room; }
-// Set by the module around a call whose arrays it sized from what it keeps.
-struct Room {
-    bool set;
-    explicit Room(long long items) : set(on()) {
-        if (set) this_thread().room = items;
-    }
-    ~Room() {
-        if (set) this_thread().room = -1;
-    }
-    Room(const Room&) = delete;
-    Room& operator=(const Room&) = delete;
-};
+// Set by the module before a call whose arrays it sized from what it keeps;
+// the call's record takes it.
+inline void room_for_next(long long items) {
+    if (on()) this_thread().room = items;
+}
 
 inline std::string line(const Made& m, const std::string& thread, Start t0) {
     using std::chrono::duration;
@@ -141,7 +149,7 @@ inline void flush() {
 }
 
 // In the driver section, after the call: copies what the call left.
-inline void made(const char* fn, Start t0, ViStatus status, const calls::Param* p, size_t n) {
+BIND_RECORDING inline void made(const char* fn, Start t0, ViStatus status, const calls::Param* p, size_t n) {
     end::ProcessEnd& r = end::record();
     Made m{fn, t0, std::chrono::duration_cast<std::chrono::nanoseconds>(end::Clock::now() - t0).count(),
            r.record_seq.fetch_add(1), status, {}};
@@ -157,7 +165,7 @@ inline void made(const char* fn, Start t0, ViStatus status, const calls::Param* 
 
 // A driver section begins (the interpreter held): the thread's name, for its
 // lines.  False if an exception arrived meanwhile (set; the call is not made).
-inline bool entering() {
+BIND_RECORDING inline bool entering() {
     ThisThread& t = this_thread();
     if (!t.sections) {
         py::Arrival arrived;
@@ -171,7 +179,7 @@ inline bool entering() {
     return true;
 }
 // ...and ends, the driver lock dropped.
-inline void leaving() {
+BIND_RECORDING inline void leaving() {
     ThisThread& t = this_thread();
     if (t.sections) --t.sections;
     flush();

@@ -150,7 +150,7 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
         R r = locked([&]() -> R {
             auto values = std::make_tuple(plain(a)...);
             if (!(true && ... && fits<I>(a, values, need, at, roomed))) return R();
-            const rec::Room recorded(roomed);  // the items of a BIND_ROOM array, for a recording
+            if constexpr (sizeof...(Rooms) > 0) rec::room_for_next(roomed);  // a BIND_ROOM array's items
             return F(plain(a)...);
         });
         if (at) (refuse<I>(a, need, at), ...);

@@ -177,14 +177,16 @@ def calls_hpp(driver, header, fns):
            'namespace bind {', 'namespace recorded {']
     for fn in fns:
         params = _params_cpp(fn, True)
-        out += ['inline %s {' % _signature(fn),
-                '    if (!rec::on()) return ::%s(%s);' % (fn['name'], _args(fn)),
+        out += ['BIND_RECORDING inline %s {' % _signature(fn, 'recorded_'),
                 '    const rec::Start t0_ = rec::start();',
                 '    const ViStatus r_ = ::%s(%s);' % (fn['name'], _args(fn)),
                 '    const calls::Param p_[] = {%s};' % ', '.join(params) if params else
                 '    const calls::Param* p_ = nullptr;',
                 '    rec::made("%s", t0_, r_, p_, %d);' % (fn['name'], len(params)),
                 '    return r_;', '}',
+                'inline %s {' % _signature(fn),
+                '    return rec::on() ? recorded_%s(%s) : ::%s(%s);' % (fn['name'], _args(fn), fn['name'], _args(fn)),
+                '}',
                 'inline const void* raw_%s() { return reinterpret_cast<const void*>(&::%s); }' % (
                     fn['name'], fn['name'])]
     out += ['}  // namespace recorded', '}  // namespace bind', '']

@@ -94,7 +94,7 @@ template <class N, class Fn> ViStatus set_up(ViSession s, const Key& k, const N&
 template <class Fn> bool call_with_room(const Key& k, long long most, long long made, ViStatus& status, Fn fn) {
     return bind::locked([&] {
         if (room(k, most) > made) return false;
-        const bind::rec::Room recorded(made);  // the arrays' items, for a recording
+        bind::rec::room_for_next(made);  // the arrays' items, for a recording
         status = fn();
         return true;
     });
