@@ -5,9 +5,10 @@ with g++ against the build's simulated mainframe driver).
     INSTR_BUILD=build/py3 python3 benchmarks/frame_cost.py
 
 Counted with valgrind's callgrind, which counts instructions, not seconds:
-a loaded machine does not change the figures.  Each figure is the difference
-between a loop of 21 000 calls and one of 1 000, per call.  Needs valgrind
-and g++; says so and stops without them.  Python 3 only.
+a loaded machine does not change the figures, and every run has the same
+hash seed.  Each figure is the difference between a loop of 21 000 calls
+and one of 1 000, per call.  Needs valgrind and g++; says so and stops
+without them.  Python 3 only.
 """
 from __future__ import print_function
 
@@ -38,8 +39,11 @@ def instructions(module_dir, module, call, n):
     code = ('import sys; sys.path[:0] = [%r, %r]\nimport instrsim; instrsim.journaling(False)\n'
             'import _photonbay as pb; import %s as m\ns = pb.init("GPIB0::20::INSTR", 0, 0)\n'
             'f = m.%s\nfor i in range(%d): f%s\n' % (module_dir, BUILD, module, call[0], n, call[1]))
+    # One hash seed for every run: the loop's name lookups cost what the
+    # globals' hash collisions make them, tens of instructions apart by seed.
+    env = dict(os.environ, PYTHONHASHSEED='0')
     p = subprocess.Popen(['valgrind', '--tool=callgrind', '--callgrind-out-file=/dev/null', sys.executable, '-c', code],
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     err = p.communicate()[1].decode('latin-1')
     m = re.search(r'Collected : (\d+)', err)
     if p.returncode != 0 or not m:
