@@ -2,13 +2,16 @@
 children.  The bench is stood in for by copies of the simulated libraries on
 LD_LIBRARY_PATH with a bench file of its own, so that its identities and
 readings are not the default simulator's."""
+import base64
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import textwrap
+import time
 import unittest
 
 from support import BUILD, ROOT, python_path, sim
@@ -138,7 +141,8 @@ class BenchRun(unittest.TestCase):
         self.assertEqual(out, 'before\n        Inst. Error : ffffff0f, Hardware missing\n')
         with open(recording) as f:
             names = [json.loads(line).get('fn') for line in f]
-        self.assertEqual(names[-1], 'hp816x_close')  # the close owed to the failed session, at the end
+        # The status check's error query, then the close owed to the failed session, at the end.
+        self.assertEqual(names[-3:], ['hp816x_PWM_readValue', 'hp816x_error_query', 'hp816x_close'])
         code2, out2, err2 = self.replay(recording, script)
         self.assertEqual((code2, out2), (code, out))
         bound = lambda text: text.split(' [bound to ')[0]  # noqa: E731  (the stand-in, then the simulator)
@@ -210,6 +214,108 @@ class BenchRun(unittest.TestCase):
         self.assertEqual(code, 0, err)
         self.assertIn('Ran 3 tests', err)
 
+
+# A run on the simulator recorded from inside the script: what the file holds
+# is what the script got, bit for bit.
+RECORDED = '''
+import json, os, signal, sys
+import instrbind, _photonbay as pb, _instrbus as ib
+path, end = sys.argv[1], sys.argv[2]
+instrbind.record(path)
+assert instrbind.recording() == os.path.abspath(path)
+s = pb.init('GPIB0::20::INSTR', 1, 0)
+idn = bytearray(256)
+pb.cmdString_Q(s, '*IDN?', 256, idn)
+points, arrays = pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 1, 1550e-9, 1550.5e-9, 1e-11)
+scan = pb.executeLambdaScan(s, points)
+rm = ib.OpenDefaultRM()
+bus = ib.Open(rm, 'GPIB0::9::INSTR', 0, 0)
+raw = ib.GetAttribute(bus, 0xBFFF0002)
+if end == 'fork' and hasattr(os, 'fork'):
+    pid = os.fork()
+    if pid == 0:
+        pb.timeOut(s, 1234)  # the child's calls are its own
+        os._exit(0)
+    os.waitpid(pid, 0)
+if end == 'kill':
+    for i in range(50): pb.timeOut(s, i)
+    os.kill(os.getpid(), signal.SIGKILL)
+instrbind.record(None)
+assert instrbind.recording() is None
+pb.timeOut(s, 4321)  # not recorded
+print(json.dumps({'idn': bytes(idn).split(b'\\0')[0].decode('latin-1'), 'raw': raw.decode('latin-1'),
+                  'wl': [x.hex() for x in list(scan[0])], 'p0': [x.hex() for x in list(scan[1])]}))
+'''
+
+
+def calls_in(path):
+    with open(path) as f:
+        lines = [json.loads(line) for line in f]
+    return lines, [line for line in lines if 'fn' in line]
+
+
+def floats(array):
+    """A recorded f64 array as the floats' hex, padded with the zeros it was trimmed of."""
+    data = base64.b64decode(array['b64'])
+    data += b'\0' * (8 * array['n'] - len(data))
+    return [x.hex() for x in struct.unpack('<%dd' % array['n'], data)]
+
+
+class RecordingFile(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='recording-')
+        self.script = os.path.join(self.dir, 'recorded.py')
+        with open(self.script, 'w') as f:
+            f.write(RECORDED)
+        self.path = os.path.join(self.dir, 'run.jsonl')
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def test_the_outputs_are_what_the_script_got(self):
+        code, out, err = run(['-m', 'instrsim', self.script, self.path, 'fork' if LINUX else 'end'])
+        self.assertEqual((code, err), (0, ''))
+        got = json.loads(out)
+        lines, calls = calls_in(self.path)
+        self.assertEqual(lines[0]['format'], 'instrbind-recording')
+        self.assertEqual(set((m['module'], m['simulator']) for m in lines if 'module' in m),
+                         set([('_photonbay', True), ('_instrbus', True)]))
+        by_fn = dict((c['fn'], c) for c in calls)
+        self.assertEqual(by_fn['hp816x_cmdString_Q']['out']['result'], got['idn'])
+        scan = by_fn['hp816x_executeLambdaScan']['out']
+        self.assertEqual(floats(scan['wavelengthArray']), got['wl'])
+        self.assertEqual(floats(scan['powerArray1']), got['p0'])
+        attr = by_fn['viGetAttribute']['out']['attrValue']
+        self.assertEqual(base64.b64decode(attr['b64']).decode('latin-1'), got['raw'])
+        # Nothing after record(None), and nothing from the forked child.
+        self.assertEqual([c for c in calls if c['fn'] == 'hp816x_timeOut'], [])
+        self.assertEqual([c['seq'] for c in calls], list(range(len(calls))))
+
+    @unittest.skipUnless(LINUX, 'SIGKILL')
+    def test_a_killed_run_leaves_every_call_up_to_its_last(self):
+        code, _, _ = run(['-m', 'instrsim', self.script, self.path, 'kill'])
+        self.assertEqual(code, -9)
+        _, calls = calls_in(self.path)  # every line whole
+        self.assertEqual([c['in']['timeout'] for c in calls if c['fn'] == 'hp816x_timeOut'], list(range(50)))
+
+    def test_pace_takes_the_recorded_time(self):
+        with open(self.script, 'w') as f:
+            f.write("import _photonbay as pb\ns = pb.init('GPIB0::20::INSTR', 1, 0)\npb.timeOut(s, 5)\npb.close(s)\n")
+        code, _, err = run(['-m', 'instrsim', self.script], {'INSTRBIND_RECORD': self.path})
+        self.assertEqual((code, err), (0, ''))
+        with open(self.path) as f:
+            lines = f.read().splitlines()
+        paced = json.loads(lines[-2])
+        paced['dur'] = 3.0  # the bench's timeOut took its time
+        lines[-2] = json.dumps(paced)
+        with open(self.path, 'w') as f:
+            f.write('\n'.join(lines) + '\n')
+        times = []
+        for pace in ([], ['--pace']):
+            t0 = time.time()
+            code, _, err = run(['-m', 'instrsim', '--replay', self.path] + pace + [self.script])
+            times.append(time.time() - t0)
+            self.assertEqual((code, err), (0, ''))
+        self.assertLess(times[0], 3.0)
+        self.assertGreaterEqual(times[1], 3.0)
 
 class Example(unittest.TestCase):
     def test_the_example_recording_replays(self):
