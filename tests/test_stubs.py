@@ -247,6 +247,17 @@ class GeneratedFilesTest(unittest.TestCase):
         self.assertEqual(stub_names('_photonbay', 'executeLambdaScan'), ['a0', 'a1'])
         self.assertEqual(stub_names('_photonbay', 'CheckError'), ['session', 'status'])
 
+    def test_every_opener_gives_a_session(self):
+        # The registrations that open a session, as the sources say them.
+        for module_name, directory, prefix, _ in self.modsrc.MODULES:
+            regs = self.modsrc.registrations(directory, self.decls, module_name, prefix)
+            defs = dict((n, nodes[0]) for n, _, nodes in stub_functions(parse(module_name)))
+            for reg in regs:
+                if 'opener' in reg.expr or reg.name in ('Open', 'OpenDefaultRM'):
+                    self.assertIn(ast.dump(defs[reg.name].returns), (ast.dump(ast.Name('Session', ast.Load())),
+                                                                     ast.dump(ast.Name('ResourceManager', ast.Load()))),
+                                  '%s.%s' % (module_name, reg.name))
+
 
 if __name__ == '__main__':
     unittest.main()

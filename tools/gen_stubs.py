@@ -115,11 +115,6 @@ ResourceManager = NewType('ResourceManager', int)
 FindList = NewType('FindList', int)
 """
 
-# Functions whose result is a new session of their module.
-OPENERS = {('_photonbay', 'init'), ('_photonbay', 'getHandle'), ('_smeter', 'init'),
-           ('_smeter', 'InitWithOptions'), ('_smeter', 'Reconnect'), ('_powerprobe', 'init'),
-           ('_polshaper', 'init')}
-
 # _instrbus: (parameter types, result) by function, the VISA object each takes
 # (None: as the module says).
 _ANY_VI = 'Union[Session, ResourceManager, FindList]'
@@ -148,7 +143,7 @@ def session_typed(module_name, name, params, result, reg, decls):
     own = reg.own_names or modsrc.POSITIONAL.get((module_name, name)) or []
     if params and params[0] == 'int' and (first == 'ViSession' or (own and own[0] == 'session')):
         params[0] = 'Session'
-    if (module_name, name) in OPENERS:
+    if reg.opener:  # registered as Q::opener
         result = 'Session'
     return params, result
 

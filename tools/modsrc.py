@@ -79,6 +79,7 @@ class Registration(object):
         self.source = source  # file, relative to the root
         self.driver = None    # driver function called, or None (frame functions)
         self.passthrough = False
+        self.opener = False   # Q::opener: its result is a new session
         self.inputs = None    # number of leading driver parameters that are the Python ones, or None
         self.own_names = None  # parameter names of a frame function's own definition
 
@@ -383,7 +384,7 @@ def _resolve(r, src, decls, module, prefix):
         named = m.group(3)
         r.inputs = len(decls[named].params) - int(m.group(2)) if named in decls else None
     elif _OPENER.match(expr):
-        named = _OPENER.match(expr).group(1)
+        named, r.opener = _OPENER.match(expr).group(1), True
         r.inputs = len(decls[named].params) - 1 if named in decls else None
     elif _FIRST.match(expr):
         named = _FIRST.match(expr).group(1)
