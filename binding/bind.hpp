@@ -1,7 +1,7 @@
 // The binding frame: everything a module source needs.
 //
 //   BIND_MODULE(_photonbay, m) {
-//       m.def("close", hp816x_close);                                 // pass-through
+//       m.def("timeOut", bind::pass<hp816x_timeOut>);                 // pass-through, the status returned
 //       m.def("get_ATT_attenuation_Q", Q::out<4, hp816x_get_ATT_attenuation_Q>);
 //       m.def("get_TLS_wavelengthData_Q", [](ViSession s, ViInt32 n) { ... });
 //   }

@@ -48,7 +48,6 @@ inline bool is_int(PyObject* o) {
 #endif
 }
 
-// Value of a 2.7 int (only called when not a long; plain PyLong_AsLong on 3).
 // Python 3: a non-int object that implements __index__ (numpy integers), by
 // its type slot as operator.index() checks it; never float, str, bytes.
 inline bool has_index(PyObject* o) {
