@@ -32,23 +32,6 @@ extern const describe::Doc module_docs[];
 extern const char module_doc[];
 extern const char module_version[];
 
-// The session types a module's functions take, as plain int at run time
-// (the stubs make them distinct NewTypes): _photonbay.Session(4097) is 4097.
-inline bool add_session_types(PyObject* m, const char* name) {
-    const bool bus = std::strcmp(name, "_instrbus") == 0;
-    const char* types[] = {"Session", bus ? "ResourceManager" : nullptr, bus ? "FindList" : nullptr};
-    for (const char* t : types) {
-        if (!t) continue;
-        PyObject* cls = reinterpret_cast<PyObject*>(&PyLong_Type);
-#if BIND_PY2
-        cls = reinterpret_cast<PyObject*>(&PyInt_Type);  // int(x) is a long above sys.maxint
-#endif
-        Py_INCREF(cls);
-        if (PyModule_AddObject(m, t, cls) != 0) return false;
-    }
-    return true;
-}
-
 inline PyObject* init_module(const char* name, Register body) {
 #if BIND_PY3
     static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, module_doc, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -68,7 +51,7 @@ inline PyObject* init_module(const char* name, Register body) {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
         Module module(m, name, module_docs);
         body(module);
-        if (PyModule_AddStringConstant(m, "__version__", module_version) != 0 || !add_session_types(m, name))
+        if (PyModule_AddStringConstant(m, "__version__", module_version) != 0 || !detail::add_int_type(m, "Session"))
             throw error();
     } catch (error&) {
         Py_DECREF(m);

@@ -368,6 +368,16 @@ inline std::string parameter_names(const describe::Doc* d, int arity, const std:
     return spaced;
 }
 
+// An alias of int under `type`: _photonbay.Session(4097) is 4097.
+inline bool add_int_type(PyObject* m, const char* type) {
+    PyObject* cls = reinterpret_cast<PyObject*>(&PyLong_Type);
+#if BIND_PY2
+    cls = reinterpret_cast<PyObject*>(&PyInt_Type);  // int(x) is a long above sys.maxint
+#endif
+    Py_INCREF(cls);
+    return PyModule_AddObject(m, type, cls) == 0;
+}
+
 }  // namespace detail
 
 class Module {
@@ -381,6 +391,12 @@ public:
     // function of the module's own under `name`.  A name defined again gains
     // an overload; it keeps its first position in the module.
     template <class F> void def(const char* name, F f) { add(name, +f); }
+
+    // A session type of the module beside its Session: plain int at run time
+    // (the stubs make each a distinct NewType).
+    void session_type(const char* type) {
+        if (!detail::add_int_type(module_, type)) throw error();
+    }
 
     PyObject* object() const { return module_; }
 

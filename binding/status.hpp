@@ -2,8 +2,8 @@
 //
 // status >= 0: ok.  An instrument-error status: read the instrument's error
 // and print the "Inst. Error" line; any other negative status: print the
-// "Driver Error" line with the driver's text.  Then, except for the exempt
-// instrument code (-261, which goes on), the process ends: one line on
+// "Driver Error" line with the driver's text.  Then, except for the
+// instrument code the module's policy lets go on, the process ends: one line on
 // stderr names the call and the instrument, the failing session is owed a
 // close at the process's end (so the script's clean-up can still reach the
 // instrument), and the thread raises instrbind.DriverExit.  Who decides the
@@ -32,7 +32,7 @@ struct CheckPolicy {
     ViStatus(_VI_FUNC* error_message)(ViSession, ViStatus, ViChar*);
     ViStatus(_VI_FUNC* close)(ViSession);
     ViStatus instrument_first, instrument_last;  // instrument-error statuses, inclusive
-    bool exempt_261;                             // instrument code -261 lets the call go on
+    ViInt32 goes_on;  // the instrument error code that lets the call go on; 0: none
 };
 
 // What a check found: the call goes on (ok, or the exempt instrument
@@ -128,7 +128,7 @@ inline ViStatus session_closed(ViStatus(_VI_FUNC* close)(ViSession), ViSession s
 inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus status) {
     if (status >= 0) return Checked::ok;
     const bool instrument = status >= p.instrument_first && status <= p.instrument_last;
-    const bool may_go_on = instrument && p.exempt_261;
+    const bool may_go_on = instrument && p.goes_on != 0;
     end::Claim claim = end::claim(exit_code(status), may_go_on);  // before anything that takes time
     end::flush_python_streams();
     ViChar message[256];
@@ -137,7 +137,7 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     if (instrument) detail::call_quiet(p.error_query, session, &code, message);
     else detail::call_quiet(p.error_message, session, status, message);
     message[255] = 0;
-    const bool goes_on = may_go_on && code == -261;
+    const bool goes_on = may_go_on && code == p.goes_on;
     if (claim == end::Claim::first && may_go_on) {
         if (goes_on) end::release();
         else if (!end::confirm()) claim = end::Claim::later;

@@ -32,6 +32,8 @@ ViStatus set_attribute(ViSession object, ViUInt32 attribute, ViUInt32 value) {
 }  // namespace
 
 BIND_MODULE(_instrbus, m) {
+    m.session_type("ResourceManager");
+    m.session_type("FindList");
     m.def("OpenDefaultRM", Q::unchecked<1, viOpenDefaultRM>);
     m.def("FindRsrc", Q::unchecked<3, viFindRsrc>);  // (findList, count, description)
     m.def("Close", bind::pass<viClose>);

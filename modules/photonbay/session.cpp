@@ -5,7 +5,7 @@ namespace photonbay {
 
 bind::Checked checked(ViSession session, ViStatus status) {
     static constexpr bind::CheckPolicy policy{hp816x_error_query, hp816x_error_message, hp816x_close,
-                                              VI_ERROR_INSTR_ERROR, VI_ERROR_INSTR_ERROR, true};
+                                              VI_ERROR_INSTR_ERROR, VI_ERROR_INSTR_ERROR, -261};  // -261 goes on
     return bind::check_status(policy, session, status);
 }
 

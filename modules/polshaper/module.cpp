@@ -10,7 +10,7 @@ namespace {
 // every error ends the process, -261 included.
 void check(ViSession session, ViStatus status) {
     static constexpr bind::CheckPolicy policy{hp8169_error_query, hp8169_error_message, hp8169_close,
-                                              VI_ERROR_INSTR_ERROR, VI_ERROR_INSTR_ERROR, false};
+                                              VI_ERROR_INSTR_ERROR, VI_ERROR_INSTR_ERROR, 0};
     bind::check_status(policy, session, status);
 }
 

@@ -10,7 +10,7 @@ namespace {
 // the meter has an error to read; every error ends the process.
 void check(ViSession session, ViStatus status) {
     static constexpr bind::CheckPolicy policy{PM100D_errorQuery, PM100D_errorMessage, PM100D_close,
-                                              (ViStatus)0xBFFC0700, (ViStatus)0xBFFC0CFF, false};
+                                              (ViStatus)0xBFFC0700, (ViStatus)0xBFFC0CFF, 0};
     bind::check_status(policy, session, status);
 }
 
