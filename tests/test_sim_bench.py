@@ -1,11 +1,16 @@
 """The simulated bench: slots holding modules, session timeouts, the whole
 journal, and benches described in a file."""
+import json
 import os
+import shutil
 import struct
+import subprocess
+import sys
+import tempfile
 import time
 import unittest
 
-from support import SimTestCase, bench_file, sim
+from support import BUILD, ROOT, SimTestCase, bench_file, python_path, sim
 
 import _instrbus as ib
 import _photonbay as pb
@@ -289,6 +294,27 @@ class BenchFiles(SimTestCase):
         ''', env={'INSTRSIM_CONFIG': path})
         self.assertEqual(r.stdout, '0\n')
         self.assertIn('instrsim: bench refused: %s: instruments[0]' % path, r.stderr)
+
+    def test_a_core_without_its_bench_file_has_the_default_bench_built_in(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        shutil.copytree(os.path.join(BUILD, 'instrsim'), os.path.join(tmp, 'instrsim'))
+        os.remove(os.path.join(tmp, 'instrsim', 'bench.json'))
+        env = dict(os.environ, PYTHONPATH=python_path(tmp))
+        env.pop('INSTRSIM_CONFIG', None)
+        p = subprocess.Popen([sys.executable, '-c', 'import instrsim, _instrbus as ib, _photonbay as pb\n'
+                              'rm = ib.OpenDefaultRM(); found, n, first = ib.FindRsrc(rm, "?*")\n'
+                              'print("\\n".join([first] + [ib.FindNext(found) for i in range(n - 1)]))\n'
+                              's = pb.init("TCPIP0::192.168.1.20::inst0::INSTR", 1, 0); idn = bytearray(256)\n'
+                              'pb.cmdString_Q(s, "*IDN?", 256, idn); print(bytes(idn).rstrip(b"\\0").decode())\n'],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        out, err = p.communicate()
+        self.assertEqual((p.returncode, err), (0, b''))
+        with open(os.path.join(ROOT, 'sim', 'bench.json')) as f:
+            instruments = json.load(f)['instruments']
+        lines = out.decode('latin-1').splitlines()
+        self.assertEqual(lines[:-1], [i['resource'] for i in instruments])
+        self.assertEqual(lines[-1], instruments[1]['idn'])  # the second mainframe's
 
 
 if __name__ == '__main__':

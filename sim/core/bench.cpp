@@ -464,21 +464,8 @@ std::string core_directory() {
 #endif
 }
 
-// The bench built in, for a core without bench.json beside it.
-Bench builtin_bench() {
-    const std::vector<unsigned> mainframe = {TunableLaser, DualPowerMeter, PowerMeter, Attenuator,
-                                             ReturnLoss,   FixedLaser,     Switch};
-    return {{
-        {"GPIB0::20::INSTR", "hp816x", "Quellbright Photonics,QBM-70,QB7A00412,R4.07(1182)", mainframe},
-        {"TCPIP0::192.168.1.20::inst0::INSTR", "hp816x", "Quellbright Photonics,QBM-30,QB3A00958,R4.07(1182)",
-         mainframe},
-        {"GPIB0::24::INSTR", "KE2400", "MARROWICK INSTRUMENTS INC.,MW-SX20,5502311,F2.14 2019-06-11/B03  /M/X", {}},
-        // USB vendor 0x3A5C, product 0x0207: a made-up pair, no registered device
-        {"USB0::0x3A5C::0x0207::P0012345::INSTR", "PM100D", "Lindqvar Optics,LQ-PM5,P0012345,3.1.2", {}},
-        {"GPIB0::9::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100123,1.2", {}},
-        {"ASRL1::INSTR", "hp8169", "TARNWELL PHOTONICS,TW-PC3,TW04100456,1.2", {}},
-    }};
-}
+// sim/bench.json, built in (builtin_bench.cpp, generated).
+extern const char builtin_bench_json[];
 
 namespace {
 std::atomic<const Bench*> current{nullptr};
@@ -510,7 +497,7 @@ std::unique_ptr<Bench> default_bench(const char* path, std::string& error) {
     if (path) return load_bench(path, error);
     std::string beside = core_directory() + "bench.json";
     if (std::ifstream(beside).good()) return load_bench(beside, error);
-    return std::make_unique<Bench>(builtin_bench());
+    return parse_bench(builtin_bench_json, "the built-in bench", error);
 }
 
 const std::vector<Instrument>& instruments() { return bench().instruments; }
