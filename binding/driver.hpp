@@ -78,10 +78,10 @@ struct Section {
 // calls do not).
 inline Section enter(bool tell = true) {
     end::ProcessEnd& r = end::record();
-    unsigned w = r.watch.load(std::memory_order_relaxed);
+    unsigned w = r.switches.load(std::memory_order_relaxed);
     if (w & (end::failed_bit | end::closing_bit)) {
         if (!tell) w &= ~(unsigned)end::failed_bit;
-        if (!end::may_call(w)) throw error();  // DriverExit set
+        if (!end::call_goes_ahead(w)) throw error();  // DriverExit set
     }
     const bool recorded = (w & end::record_bit) != 0;
     if (recorded && !rec::entering()) throw error();
@@ -106,7 +106,7 @@ inline void leave(const Section& s) {
     if (s.main) {
         end::ProcessEnd& r = end::record();
         r.main_inside.store(false, std::memory_order_relaxed);
-        if (r.watch.load(std::memory_order_relaxed) & end::failed_bit) end::main_back();
+        if (r.switches.load(std::memory_order_relaxed) & end::failed_bit) end::main_back();
     }
     end::come_back(lock, s.state, s.main);
 }
@@ -151,7 +151,7 @@ template <class F, class... A> auto call(F f, A... a) -> decltype(f(a...)) {
 
 namespace detail {
 // A driver call of the status check itself: never refused for a failure.
-template <class F, class... A> auto call_quiet(F f, A... a) -> decltype(f(a...)) {
+template <class F, class... A> auto call_for_check(F f, A... a) -> decltype(f(a...)) {
     return in_section(false, [&] { return f(a...); });
 }
 }  // namespace detail

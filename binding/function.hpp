@@ -208,7 +208,7 @@ inline PyObject* traced(Function* f, PyObject* const* args, Py_ssize_t n) {
 
 inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
     current_function() = f->name.c_str();  // for the status check's report
-    if (end::record().watch.load(std::memory_order_relaxed) & end::trace_bit) return traced(f, args, n);
+    if (end::record().switches.load(std::memory_order_relaxed) & end::trace_bit) return traced(f, args, n);
     return try_overloads(f, args, n);
 }
 
@@ -291,8 +291,8 @@ inline bool add_stub(PyObject* self, const std::string& stub) {
 
 // Which argument kind an overload refuses first (1-based; 0: none), by the
 // same match() a call makes; only the mismatch message asks.
-template <class Args> struct kinds;
-template <class... A> struct kinds<std::tuple<A...>> {
+template <class Args> struct arg_kinds;
+template <class... A> struct arg_kinds<std::tuple<A...>> {
     static int first_mismatch(PyObject* const* args) {
         int i = 0, refused = 0;
         (void)args;
@@ -417,7 +417,7 @@ private:
 
     template <class Fp> void add(const char* name, Fp fp) {
         using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
-        using K = detail::kinds<typename fn_traits<Fp>::args>;
+        using K = detail::arg_kinds<typename fn_traits<Fp>::args>;
         constexpr int arity = (int)std::tuple_size<typename fn_traits<Fp>::args>::value;
         Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub(), arity,
                     &K::first_mismatch, K::expected()};

@@ -95,7 +95,7 @@ constexpr milliseconds wake_first{100};          // the main thread woken from a
 constexpr milliseconds wake_every{1000};         // and again, while it is not told
 constexpr milliseconds wake_joins_after{2000};   // from then on also out of a join()
 
-// Bits of ProcessEnd::watch, read relaxed on every driver call.
+// Bits of ProcessEnd::switches, read relaxed on every driver call.
 enum : unsigned { failed_bit = 1, closing_bit = 2, trace_bit = 4, record_bit = 8 };
 
 enum class Phase { running, claiming, failed };
@@ -117,7 +117,7 @@ struct ProcessEnd {
     int size = (int)sizeof(ProcessEnd);
     int version = layout;
 
-    std::atomic<unsigned> watch{0};
+    std::atomic<unsigned> switches{0};
     std::atomic<unsigned long> main_ident{0};  // the interpreter's main thread
     std::atomic<bool> main_inside{false};      // the main thread is inside a driver
     std::atomic<bool> exiting{false};          // one end only
@@ -139,7 +139,7 @@ struct ProcessEnd {
     PyObject* first_args = nullptr;  // the first failure's DriverExit arguments
     std::vector<detail::DriverLock*> locks;  // one per module, for the gate
     std::vector<Owed> owed;
-    detail::DriverLock quiet;  // the in-flight count of waits outside drivers
+    detail::DriverLock outside_waits;  // the in-flight count of waits outside drivers
 
     // The recording (record.hpp): record_m guards the file, written line by line.
     std::mutex record_m;
@@ -208,7 +208,7 @@ inline int park_main_pending(void*) {
 // interpreter is ending and this is not its main thread.  Not noexcept: if
 // the interpreter still ends this thread with a forced unwind, it passes.
 inline void come_back(detail::DriverLock& lock, PyThreadState* state, bool main) {
-    if (!main && ((record().watch.load(std::memory_order_seq_cst) & closing_bit) || finalizing()) &&
+    if (!main && ((record().switches.load(std::memory_order_seq_cst) & closing_bit) || finalizing()) &&
         !acting_main(self_ident())) {
         lock.back();
         park();
@@ -222,8 +222,8 @@ template <class Fn> void without_interpreter(Fn&& fn) {
     ProcessEnd& r = record();
     PyThreadState* state = PyEval_SaveThread();
     fn();
-    r.quiet.serving.fetch_add(1, std::memory_order_seq_cst);
-    come_back(r.quiet, state, self_ident() == r.main_ident.load(std::memory_order_relaxed));
+    r.outside_waits.serving.fetch_add(1, std::memory_order_seq_cst);
+    come_back(r.outside_waits, state, self_ident() == r.main_ident.load(std::memory_order_relaxed));
 }
 
 // ---- ending ------------------------------------------------------------------------
@@ -428,7 +428,7 @@ inline Claim claim(int exit_code, bool tentative) {
 inline void confirm_locked(ProcessEnd& r) {
     r.phase = Phase::failed;
     r.failed_at = Clock::now();
-    r.watch.fetch_or(failed_bit);
+    r.switches.fetch_or(failed_bit);
     if (!r.watchdog_running) {
         r.watchdog_running = true;
         PyThread_start_new_thread(watchdog, nullptr);
@@ -548,7 +548,7 @@ inline long worker_hold() {
 }
 
 // Whether this thread is yet to be told of the failure (marking it told).
-inline bool tell_this_thread() {
+inline bool told_now() {
     ProcessEnd& r = record();
     if (self_ident() == r.main_ident.load()) {
         bool tell;
@@ -695,11 +695,11 @@ inline PyObject* hold(PyObject*, PyObject* on) {
     r.changed.notify_all();
     if (begins || depth > 0) Py_RETURN_NONE;
     if (main) {
-        if (r.watch.load() & failed_bit) after_first_line();
+        if (r.switches.load() & failed_bit) after_first_line();
         if (tell_main(nullptr, true, true) == Told::now) return nullptr;
         Py_RETURN_NONE;
     }
-    if (!(r.watch.load() & failed_bit) || !tell_this_thread()) Py_RETURN_NONE;
+    if (!(r.switches.load() & failed_bit) || !told_now()) Py_RETURN_NONE;
     after_first_line();
     set_first_exit();
     return nullptr;
@@ -707,12 +707,12 @@ inline PyObject* hold(PyObject*, PyObject* on) {
 
 // Before a driver call, once a failure or the interpreter's end is under
 // way: false with DriverExit set if this thread is to be told now.
-inline bool may_call(unsigned w) {
+inline bool call_goes_ahead(unsigned w) {
     if ((w & closing_bit) && !acting_main(self_ident())) {
         PyEval_SaveThread();  // the interpreter is ending: never taken back
         park();
     }
-    if ((w & failed_bit) && tell_this_thread()) {
+    if ((w & failed_bit) && told_now()) {
         after_first_line();
         set_first_exit();
         return false;
@@ -756,13 +756,13 @@ inline PyObject* shutdown_hook(PyObject* original, PyObject*) {
 // interpreter back from a driver; those already on their way are let in.
 inline PyObject* close_gate(PyObject*, PyObject*) {
     ProcessEnd& r = record();
-    r.watch.fetch_or(closing_bit, std::memory_order_seq_cst);
+    r.switches.fetch_or(closing_bit, std::memory_order_seq_cst);
     std::vector<detail::DriverLock*> locks;
     {
         std::lock_guard<std::mutex> g(r.m);
         locks = r.locks;
     }
-    locks.push_back(&r.quiet);
+    locks.push_back(&r.outside_waits);
 #if BIND_PY2
     flush_python_files();  // 2.7's files are C streams, which the end no longer flushes all of
 #endif
@@ -778,8 +778,8 @@ inline PyObject* close_gate(PyObject*, PyObject*) {
 inline PyObject* set_trace(PyObject*, PyObject* on) {
     int v = PyObject_IsTrue(on);
     if (v < 0) return nullptr;
-    if (v) record().watch.fetch_or(trace_bit);
-    else record().watch.fetch_and(~(unsigned)trace_bit);
+    if (v) record().switches.fetch_or(trace_bit);
+    else record().switches.fetch_and(~(unsigned)trace_bit);
     Py_RETURN_NONE;
 }
 
@@ -790,8 +790,8 @@ inline void after_fork_child() {
     new (&r.m) std::mutex();
     new (&r.changed) std::condition_variable();
     new (&r.record_m) std::mutex();
-    r.quiet.remake();
-    r.watch.fetch_and(trace_bit);  // a child records nothing: the file is the parent's
+    r.outside_waits.remake();
+    r.switches.fetch_and(trace_bit);  // a child records nothing: the file is the parent's
     r.record_file = -1;
     r.forked_from_worker = self_ident() != r.main_ident.load();
     r.main_ident.store(self_ident());
@@ -911,7 +911,7 @@ inline bool install(ProcessEnd* p) {
             Py_XDECREF(fn);
         }
         PyObject* on = PyObject_CallMethod(ib, const_cast<char*>("tracing"), nullptr);
-        if (on && PyObject_IsTrue(on) == 1) p->watch.fetch_or(trace_bit);
+        if (on && PyObject_IsTrue(on) == 1) p->switches.fetch_or(trace_bit);
         Py_XDECREF(on);
         // INSTRBIND_RECORD, or a recording begun before this import
         PyObject* rec = PyObject_CallMethod(ib, const_cast<char*>("_start_recording"), nullptr);
@@ -929,7 +929,7 @@ inline bool install(ProcessEnd* p) {
 }
 
 // Where the record is kept: with the interpreter, where no script tidies.
-inline PyObject* keeper() {
+inline PyObject* interpreter_dict() {
 #if PY_VERSION_HEX >= 0x03080000
     return PyInterpreterState_GetDict(PyThreadState_Get()->interp);  // borrowed
 #else
@@ -943,7 +943,7 @@ inline bool attach(detail::DriverLock& lock) {
     if (record_ptr()) return true;
     const char* key = BIND_END_KEY(BIND_END_LAYOUT);
     const char* capsule_name = "instrbind.process_end";
-    PyObject* keep = keeper();
+    PyObject* keep = interpreter_dict();
     if (!keep) return false;
     PyObject* capsule = PyDict_GetItemString(keep, key);  // borrowed
     ProcessEnd* p = nullptr;

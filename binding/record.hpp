@@ -78,7 +78,7 @@ namespace rec {
 using Start = end::Clock::time_point;
 
 inline bool on() {
-    const unsigned w = end::record().watch.load(std::memory_order_relaxed);
+    const unsigned w = end::record().switches.load(std::memory_order_relaxed);
 #if defined(__GNUC__)
     return __builtin_expect((w & end::record_bit) != 0, 0);
 #else
@@ -199,9 +199,9 @@ inline PyObject* set_record(PyObject*, PyObject* arg) {
         if (file >= 0) {
             r.record_t0 = end::Clock::now();
             r.record_seq.store(0);
-            r.watch.fetch_or(end::record_bit);
+            r.switches.fetch_or(end::record_bit);
         } else {
-            r.watch.fetch_and(~(unsigned)end::record_bit);
+            r.switches.fetch_and(~(unsigned)end::record_bit);
         }
     }
     Py_END_ALLOW_THREADS

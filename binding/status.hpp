@@ -134,8 +134,8 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     ViChar message[256];
     message[0] = 0;
     ViInt32 code = 0;
-    if (instrument) detail::call_quiet(p.error_query, session, &code, message);
-    else detail::call_quiet(p.error_message, session, status, message);
+    if (instrument) detail::call_for_check(p.error_query, session, &code, message);
+    else detail::call_for_check(p.error_message, session, status, message);
     message[255] = 0;
     const bool goes_on = may_go_on && code == p.goes_on;
     if (claim == end::Claim::first && may_go_on) {

@@ -30,14 +30,14 @@ std::tuple<ViUInt32, ViUInt32> prepare_scan(ViSession s, ViInt32 unit, ViReal64 
                                             ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
                                             ViReal64 step) {
     ViUInt32 points = 0, arrays = 0;
-    set_up(s, {Seen::scan, s, 0, 0}, points, [&] {
+    set_up(s, {Prepared::scan, s, 0, 0}, points, [&] {
         return hp816x_prepareLambdaScan(s, unit, power, output, scans, channels, start, stop, step, &points, &arrays);
     });
     return std::make_tuple(points, arrays);
 }
 
 // The multi-frame scan belongs to the driver, not to one session.
-const Key mf_scan{Seen::mf_scan, 0, 0, 0};
+const Key mf_scan{Prepared::mf_scan, 0, 0, 0};
 
 std::tuple<ViUInt32, ViUInt32> prepare_mf_scan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
                                                ViInt32 scans, ViInt32 channels, ViReal64 start, ViReal64 stop,
@@ -51,20 +51,20 @@ std::tuple<ViUInt32, ViUInt32> prepare_mf_scan(ViSession s, ViInt32 unit, ViReal
 
 std::tuple<ViUInt32, ViUInt32> table_size(ViSession s, ViInt32 slot) {
     ViUInt32 size = 0, csv = 0;
-    set_up(s, {Seen::table, s, slot, 1}, size, [&] { return hp816x_getWlRespTblSize(s, slot, &size, &csv); });
+    set_up(s, {Prepared::table, s, slot, 1}, size, [&] { return hp816x_getWlRespTblSize(s, slot, &size, &csv); });
     return std::make_tuple(size, csv);
 }
 
 std::tuple<ViUInt32, ViUInt32> table_size_ex(ViSession s, ViInt32 slot, ViInt32 channel) {
     ViUInt32 size = 0, csv = 0;
-    set_up(s, {Seen::table, s, slot, channel}, size,
+    set_up(s, {Prepared::table, s, slot, channel}, size,
            [&] { return hp816x_getWlRespTblSizeEx(s, slot, channel, &size, &csv); });
     return std::make_tuple(size, csv);
 }
 
 std::tuple<RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec, RealVec>
 execute_scan(ViSession s, ViUInt32 n) {
-    const Key k{Seen::scan, s, 0, 0};
+    const Key k{Prepared::scan, s, 0, 0};
     for (;;) {
         const long long r = room(k, most_scan_points);
         RealVec wl = result_array(n, r), p1 = result_array(n, r), p2 = result_array(n, r), p3 = result_array(n, r),
@@ -110,7 +110,7 @@ std::tuple<RealVec, RealVec> scan_result(ViSession s, ViInt32 channel, ViUInt16 
 
 // Response table (wavelengths, factors) of a slot's channel.
 std::tuple<RealVec, RealVec> read_table(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt32 n, bool ex) {
-    const Key k{Seen::table, s, slot, channel};
+    const Key k{Prepared::table, s, slot, channel};
     for (;;) {
         const long long r = room(k, most_table_entries);
         RealVec wl = result_array(n, r), factor = result_array(n, r);

@@ -24,49 +24,49 @@ using Q = bind::Queries<check>;
 // driver reported), per session and unit.  Under a lock of their own, held
 // only for a lookup: a set-up call changes them in the driver section of the
 // call itself, and a result call looks at them again in its own section.
-enum class Seen { scan, mf_scan, table, logging, stability };
+enum class Prepared { scan, mf_scan, table, logging, stability };
 struct Key {
-    Seen what;
+    Prepared what;
     ViSession session;
     ViInt32 unit, channel;
     bool operator<(const Key& o) const {
         return std::tie(what, session, unit, channel) < std::tie(o.what, o.session, o.unit, o.channel);
     }
 };
-struct SeenSizes {
+struct PreparedSizes {
     std::mutex lock;
     std::map<Key, long long> sizes;
 };
-inline SeenSizes& seen() {
-    static SeenSizes* s = [] {
-        SeenSizes* made = new SeenSizes;  // never destroyed: threads may be inside as the process ends
+inline PreparedSizes& prepared() {
+    static PreparedSizes* s = [] {
+        PreparedSizes* made = new PreparedSizes;  // never destroyed: threads may be inside as the process ends
 #if !defined(_WIN32)
-        pthread_atfork(nullptr, nullptr, [] { new (&seen().lock) std::mutex(); });  // the child starts it free
+        pthread_atfork(nullptr, nullptr, [] { new (&prepared().lock) std::mutex(); });  // the child starts it free
 #endif
         return made;
     }();
     return *s;
 }
 inline void remember(const Key& k, long long points) {
-    std::lock_guard<std::mutex> g(seen().lock);
-    seen().sizes[k] = points;
+    std::lock_guard<std::mutex> g(prepared().lock);
+    prepared().sizes[k] = points;
 }
 inline void forget(const Key& k) {
-    std::lock_guard<std::mutex> g(seen().lock);
-    seen().sizes.erase(k);
+    std::lock_guard<std::mutex> g(prepared().lock);
+    prepared().sizes.erase(k);
 }
 // A closed session's sizes go: a later session may get its number.
 inline void forget_session(ViSession s) {
-    std::lock_guard<std::mutex> g(seen().lock);
-    for (auto it = seen().sizes.begin(); it != seen().sizes.end();)
-        it = it->first.session == s && it->first.what != Seen::mf_scan ? seen().sizes.erase(it) : std::next(it);
+    std::lock_guard<std::mutex> g(prepared().lock);
+    for (auto it = prepared().sizes.begin(); it != prepared().sizes.end();)
+        it = it->first.session == s && it->first.what != Prepared::mf_scan ? prepared().sizes.erase(it) : std::next(it);
 }
 // Room for the driver: the size seen, or `most` (what the instrument can
 // produce at all) when nothing is known.
 inline long long room(const Key& k, long long most) {
-    std::lock_guard<std::mutex> g(seen().lock);
-    auto it = seen().sizes.find(k);
-    return it == seen().sizes.end() ? most : it->second;
+    std::lock_guard<std::mutex> g(prepared().lock);
+    auto it = prepared().sizes.find(k);
+    return it == prepared().sizes.end() ? most : it->second;
 }
 
 // A set-up call (`fn` calls the driver, which writes `points`): in its
@@ -82,8 +82,8 @@ template <class N, class Fn> ViStatus set_up(ViSession s, const Key& k, const N&
         return st;
     });
     if (checked(s, status) == bind::Checked::goes_on) {
-        std::lock_guard<std::mutex> g(seen().lock);
-        seen().sizes.emplace(k, (long long)points);
+        std::lock_guard<std::mutex> g(prepared().lock);
+        prepared().sizes.emplace(k, (long long)points);
     }
     return status;
 }

@@ -13,7 +13,7 @@ const long long most_points = 10000000;
 // points into a result array it is not told the size of.
 ViInt32 set_logging(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViInt32 points) {
     ViInt32 timeout = 0;
-    set_up(s, {Seen::logging, s, slot, channel}, points,
+    set_up(s, {Prepared::logging, s, slot, channel}, points,
            [&] { return hp816x_set_PWM_logging(s, slot, channel, averaging, points, &timeout); });
     return timeout;
 }
@@ -21,7 +21,7 @@ ViInt32 set_logging(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averagi
 ViInt32 set_stability(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 averaging, ViReal64 delay,
                       ViReal64 total) {
     ViInt32 estimated = 0;
-    set_up(s, {Seen::stability, s, slot, channel}, estimated,
+    set_up(s, {Prepared::stability, s, slot, channel}, estimated,
            [&] { return hp816x_set_PWM_stability(s, slot, channel, averaging, delay, total, &estimated); });
     return estimated;
 }
@@ -29,7 +29,7 @@ ViInt32 set_stability(ViSession s, ViInt32 slot, ViInt32 channel, ViReal64 avera
 // Logging and stability results: (flag, dataPoints values).  dataPoints only
 // sizes the result; the driver writes the points of the last set-up call, so
 // the array has room for those (or the most a run holds, none seen).
-template <auto F, Seen What>
+template <auto F, Prepared What>
 std::tuple<ViUInt16, bind::RealVec> result_array(ViSession s, ViInt32 slot, ViInt32 channel, ViUInt16 wait,
                                                  ViUInt16 unit, ViUInt32 dataPoints) {
     const Key k{What, s, slot, channel};
@@ -89,9 +89,9 @@ void add_powermeter_functions(bind::Module& m) {
     m.def("PWM_zeroingAll", Q::out<1, hp816x_PWM_zeroingAll>);
     m.def("PWM_ignoreError", bind::pass<hp816x_PWM_ignoreError>);
     m.def("set_PWM_logging", set_logging);
-    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q, Seen::logging>);
+    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q, Prepared::logging>);
     m.def("set_PWM_stability", set_stability);
-    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q, Seen::stability>);
+    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q, Prepared::stability>);
     m.def("set_PWM_minMax", Q::out<1, hp816x_set_PWM_minMax>);
     m.def("get_PWM_minMaxResults_Q", Q::out<3, hp816x_get_PWM_minMaxResults_Q>);
     m.def("PWM_functionStop", bind::pass<hp816x_PWM_functionStop>);
