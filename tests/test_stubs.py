@@ -13,11 +13,12 @@ import re
 import sys
 import unittest
 
+import instrbind
 import support
 
 STUBS = os.path.join(support.ROOT, 'stubs')
 TOOLS = os.path.join(support.ROOT, 'tools')
-MODULES = ('_photonbay', '_smeter', '_powerprobe', '_polshaper', '_instrbus')
+MODULES = instrbind.MODULES
 VECTORS = {'ViReal64Vec': 'd', 'ViInt32Vec': 'i'}
 TYPING = ('Iterable', 'Iterator', 'Optional', 'Tuple', 'Union')
 BUILTIN_TYPES = ('int', 'float', 'str', 'bytes', 'bytearray', 'memoryview', 'bool', 'object', 'slice', 'None')
