@@ -36,6 +36,14 @@
 #define BIND_EXPORT __attribute__((visibility("default")))
 #endif
 
+// Out of line and out of the way: code a call runs only when it fails or
+// is recorded, kept from the callers' success path.
+#if defined(_MSC_VER)
+#define BIND_COLD __declspec(noinline)
+#else
+#define BIND_COLD __attribute__((noinline, cold))
+#endif
+
 namespace bind {
 namespace py {
 

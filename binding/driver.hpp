@@ -50,12 +50,7 @@ inline DriverLock& driver_lock() {
     return *l;
 }
 
-// The name of the Python function being called on this thread (dispatch),
-// and of the module, for the status check's reports.
-inline const char*& current_function() {
-    static thread_local const char* name = nullptr;
-    return name;
-}
+// The module's name, for the status check's reports.
 inline const char*& module_name() {
     static const char* name = "";
     return name;

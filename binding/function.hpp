@@ -14,6 +14,7 @@
 #include "convert.hpp"
 #include "describe.hpp"
 #include "driver.hpp"
+#include "status.hpp"
 #include "trace.hpp"
 
 namespace bind {
@@ -193,6 +194,7 @@ inline PyObject* try_overloads(Function* f, PyObject* const* args, Py_ssize_t n)
         PyObject* r = it->invoke(it->fn, args, n, out);
         if (r) return r;
         if (out.matched) {
+            if (pending_failure().pending) return finish_failure(f->name.c_str());  // a failing status
             add_context(f, out.argument);
             return nullptr;
         }
@@ -207,7 +209,6 @@ inline PyObject* traced(Function* f, PyObject* const* args, Py_ssize_t n) {
 }
 
 inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
-    current_function() = f->name.c_str();  // for the status check's report
     if (end::record().switches.load(std::memory_order_relaxed) & end::trace_bit) return traced(f, args, n);
     return try_overloads(f, args, n);
 }

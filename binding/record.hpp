@@ -69,11 +69,7 @@ namespace rec {
 
 // The recording's own work stays out of the callers' code: a call's path
 // with the recording off is its plain driver call.
-#if defined(_MSC_VER)
-#define BIND_RECORDING __declspec(noinline)
-#else
-#define BIND_RECORDING __attribute__((noinline, cold))
-#endif
+#define BIND_RECORDING BIND_COLD
 
 using Start = end::Clock::time_point;
 

@@ -93,11 +93,26 @@ inline bool resource_of(ViSession s, std::string& out) {
     return true;
 }
 
+// A failing status's report, from the check to the dispatcher.
+struct PendingFailure {
+    bool pending = false, known = false, first = false;
+    ViSession session = 0;
+    ViStatus status = 0;
+    const char* kind = "";
+    ViInt32 shown = 0;
+    std::string resource;
+    char message[256];
+    char line[300];
+};
+inline PendingFailure& pending_failure() {
+    static thread_local PendingFailure p;
+    return p;
+}
+
 // One line on stderr: the call, the instrument and the thread.
-inline void report(ViSession session, const std::string* resource, const char* kind, ViInt32 value,
+inline void report(const char* fn, ViSession session, const std::string* resource, const char* kind, ViInt32 value,
                    const char* text) {
     char line[1024];
-    const char* fn = current_function() ? current_function() : "CheckError";
     std::snprintf(line, sizeof line, "%s.%s(%s%ssession 0x%lx) failed in thread %s: %s %lx, %s%s\n", module_name(), fn,
                   resource ? resource->c_str() : "", resource ? ", " : "", (unsigned long)(uint32_t)session,
                   trace::thread_name().c_str(), kind, (unsigned long)(uint32_t)value, text, trace::bound_to().c_str());
@@ -159,15 +174,34 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
                                       [&](const end::Owed& o) { return o.close == p.close && o.session == session; });
         if (!owed) r.owed.push_back(end::Owed{p.close, &detail::driver_lock(), session});
     }
-    std::string resource;
-    const bool known = detail::resource_of(session, resource);
-    detail::report(session, known ? &resource : nullptr, kind, shown, message);
-    const char* fn = detail::current_function() ? detail::current_function() : "CheckError";
-    PyObject* res = known ? py::text(resource.data(), (Py_ssize_t)resource.size()) : (Py_INCREF(Py_None), Py_None);
-    PyObject* args = res ? Py_BuildValue("(iissNNs)", end::owed_code(), (int)status, detail::module_name(), fn,
-                                         PyLong_FromUnsignedLong((unsigned long)session), res, line)
+    // The rest waits for the dispatcher, which knows the call's name: no
+    // call pays for keeping its name on the way in.
+    detail::PendingFailure& pending = detail::pending_failure();
+    pending.resource.clear();
+    pending.known = detail::resource_of(session, pending.resource);  // the opener's, while it is open
+    pending.session = session;
+    pending.status = status;
+    pending.kind = kind;
+    pending.shown = shown;
+    std::memcpy(pending.message, message, sizeof message);
+    std::memcpy(pending.line, line, sizeof line);
+    pending.first = claim == end::Claim::first;
+    pending.pending = true;
+    throw error();
+}
+
+namespace detail {
+// Where the dispatcher catches a failure of the call `fn`: the line on
+// stderr naming it, and DriverExit set.  Null.
+BIND_COLD inline PyObject* finish_failure(const char* fn) {
+    PendingFailure& p = pending_failure();
+    p.pending = false;
+    report(fn, p.session, p.known ? &p.resource : nullptr, p.kind, p.shown, p.message);
+    PyObject* res = p.known ? py::text(p.resource.data(), (Py_ssize_t)p.resource.size()) : (Py_INCREF(Py_None), Py_None);
+    PyObject* args = res ? Py_BuildValue("(iissNNs)", end::owed_code(), (int)p.status, module_name(), fn,
+                                         PyLong_FromUnsignedLong((unsigned long)p.session), res, p.line)
                          : nullptr;
-    if (claim == end::Claim::first) {
+    if (p.first) {
         Py_XINCREF(args);
         end::first_line_out(args);  // kept for the threads told later
     }
@@ -177,8 +211,9 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
         PyErr_SetObject((PyObject*)Py_TYPE(e), e);
         Py_DECREF(e);
     }
-    throw error();
+    return nullptr;
 }
+}  // namespace detail
 
 }  // namespace bind
 
