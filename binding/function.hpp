@@ -21,18 +21,23 @@ namespace bind {
 
 // Function pointer traits, for plain and (32-bit Windows) stdcall functions.
 // `plain` is the same signature without the calling convention: templates
-// specialise on it and still call through the original pointer.
+// specialise on it and still call through the original pointer.  A driver
+// function, as a module names it, is its noexcept wrapper of the driver
+// tables (<driver>_calls.hpp): `driver` is true.
 template <class F> struct fn_traits;
 template <class R, class... A> struct fn_traits<R (*)(A...)> {
     using ret = R;
     using args = std::tuple<A...>;
     using plain = R (*)(A...);
+    static constexpr bool driver = false;
+};
+template <class R, class... A> struct fn_traits<R (*)(A...) noexcept> : fn_traits<R (*)(A...)> {
+    static constexpr bool driver = true;
 };
 #if defined(_WIN32) && !defined(_WIN64)
-template <class R, class... A> struct fn_traits<R(__stdcall*)(A...)> {
-    using ret = R;
-    using args = std::tuple<A...>;
-    using plain = R (*)(A...);
+template <class R, class... A> struct fn_traits<R(__stdcall*)(A...)> : fn_traits<R (*)(A...)> {};
+template <class R, class... A> struct fn_traits<R(__stdcall*)(A...) noexcept> : fn_traits<R (*)(A...)> {
+    static constexpr bool driver = true;
 };
 #endif
 template <class F> using plain_fn = typename fn_traits<F>::plain;
@@ -417,6 +422,9 @@ private:
     }
 
     template <class Fp> void add(const char* name, Fp fp) {
+        static_assert(!fn_traits<Fp>::driver,
+                      "a driver function is registered through bind::pass<> or a query template, which call it "
+                      "with the interpreter released and under the driver lock");
         using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
         using K = detail::arg_kinds<typename fn_traits<Fp>::args>;
         constexpr int arity = (int)std::tuple_size<typename fn_traits<Fp>::args>::value;

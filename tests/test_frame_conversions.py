@@ -2,9 +2,12 @@
 interpreters, and that a refused call never reaches the driver."""
 import decimal
 import math
+import os
+import subprocess
+import sysconfig
 import unittest
 
-from support import sim, SimTestCase, PY2, Index, Float
+from support import BUILD, ROOT, sim, SimTestCase, PY2, Index, Float
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -228,6 +231,27 @@ class Results(SimTestCase):
             self.assertEqual([type(v).__name__ for v in cfg], ['int', 'int', 'long', 'long'])
         for v in cfg:
             self.assertTrue(isinstance(v, int) or type(v).__name__ == 'long')
+
+
+def compiles(registration):
+    """(compiled, compiler output) of a module registering `registration`."""
+    source = ('#include "bind.hpp"\n#include "hp816x_calls.hpp"\n'
+              'BIND_MODULE(_probe, m) { m.def("close", %s); }\n' % registration)
+    p = subprocess.Popen(['g++', '-std=c++20', '-fsyntax-only', '-x', 'c++', '-', '-I', os.path.join(ROOT, 'binding'),
+                          '-I', os.path.join(ROOT, 'drivers'), '-I', os.path.join(BUILD, 'drivers'),
+                          '-isystem', sysconfig.get_paths()['include']],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    out = p.communicate(source.encode('ascii'))[0].decode('latin-1')
+    return p.returncode == 0, out
+
+
+@unittest.skipUnless(os.path.isfile('/usr/bin/g++') and os.path.isdir(os.path.join(BUILD, 'drivers')), 'g++')
+class Registrations(unittest.TestCase):
+    def test_a_driver_function_is_registered_only_through_the_frame(self):
+        self.assertEqual(compiles('bind::pass<hp816x_close>'), (True, ''))
+        ok, out = compiles('hp816x_close')  # would call the driver holding the interpreter, unlocked
+        self.assertFalse(ok)
+        self.assertIn('a driver function is registered through bind::pass<>', out)
 
 
 if __name__ == '__main__':

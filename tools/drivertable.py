@@ -184,7 +184,7 @@ def calls_hpp(driver, header, fns):
                 '    const calls::Param* p_ = nullptr;',
                 '    rec::made("%s", t0_, r_, p_, %d);' % (fn['name'], len(params)),
                 '    return r_;', '}',
-                'inline %s {' % _signature(fn),
+                'inline %s noexcept {' % _signature(fn),
                 '    return rec::on() ? recorded_%s(%s) : ::%s(%s);' % (fn['name'], _args(fn), fn['name'], _args(fn)),
                 '}',
                 'inline const void* raw_%s() { return reinterpret_cast<const void*>(&::%s); }' % (
