@@ -84,7 +84,7 @@ inline Section enter(bool tell = true) {
     s.recorded = recorded;
     s.state = PyEval_SaveThread();
     s.main = (unsigned long)s.state->thread_id == r.main_ident.load(std::memory_order_relaxed);
-    if (s.main) r.main_inside.store(true, std::memory_order_relaxed);
+    if (s.main) end::main_inside_driver(true);
     driver_lock().lock();
     s.timed = (w & end::trace_bit) != 0;
     if (s.timed) s.t0 = std::chrono::steady_clock::now();
@@ -99,9 +99,8 @@ inline void leave(const Section& s) {
     lock.unlock();
     if (s.recorded) rec::leaving();
     if (s.main) {
-        end::ProcessEnd& r = end::record();
-        r.main_inside.store(false, std::memory_order_relaxed);
-        if (r.switches.load(std::memory_order_relaxed) & end::failed_bit) end::main_back();
+        end::main_inside_driver(false);
+        if (end::record().switches.load(std::memory_order_relaxed) & end::failed_bit) end::main_back();
     }
     end::come_back(lock, s.state, s.main);
 }

@@ -521,6 +521,25 @@ inline void end_with_this_thread() {
     Py_XDECREF(sentinel);
 }
 
+// A failing session is owed a close at the end (once, however many threads
+// fail on it); a session the script closes itself is owed none.
+inline void owe_close(ViStatus(_VI_FUNC* close)(ViSession), detail::DriverLock* lock, ViSession session) {
+    ProcessEnd& r = record();
+    std::lock_guard<std::mutex> g(r.m);
+    for (const Owed& o : r.owed)
+        if (o.close == close && o.session == session) return;
+    r.owed.push_back(Owed{close, lock, session});
+}
+inline void owe_no_close(ViStatus(_VI_FUNC* close)(ViSession), ViSession session) {
+    ProcessEnd& r = record();
+    std::lock_guard<std::mutex> g(r.m);
+    for (auto it = r.owed.begin(); it != r.owed.end();)
+        it = it->close == close && it->session == session ? r.owed.erase(it) : it + 1;
+}
+
+// The main thread goes into a driver, and comes out of it.
+inline void main_inside_driver(bool inside) { record().main_inside.store(inside, std::memory_order_relaxed); }
+
 // This thread has had the failure's DriverExit (its own, or told): its later
 // calls reach the driver.  Interpreter held.
 inline void mark_told() {

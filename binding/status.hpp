@@ -133,10 +133,7 @@ inline ViStatus session_closed(ViStatus(_VI_FUNC* close)(ViSession), ViSession s
         std::lock_guard<std::mutex> g(all.m);
         all.resources.erase(s);
     }
-    end::ProcessEnd& r = end::record();
-    std::lock_guard<std::mutex> g(r.m);
-    for (auto it = r.owed.begin(); it != r.owed.end();)
-        it = it->close == close && it->session == s ? r.owed.erase(it) : it + 1;
+    end::owe_no_close(close, s);
     return status;
 }
 
@@ -167,13 +164,7 @@ inline Checked check_status(const CheckPolicy& p, ViSession session, ViStatus st
     if (goes_on) return Checked::goes_on;
 
     end::mark_told();  // this thread's clean-up reaches the drivers
-    {
-        end::ProcessEnd& r = end::record();
-        std::lock_guard<std::mutex> g(r.m);
-        const bool owed = std::any_of(r.owed.begin(), r.owed.end(),
-                                      [&](const end::Owed& o) { return o.close == p.close && o.session == session; });
-        if (!owed) r.owed.push_back(end::Owed{p.close, &detail::driver_lock(), session});
-    }
+    end::owe_close(p.close, &detail::driver_lock(), session);
     // The rest waits for the dispatcher, which knows the call's name: no
     // call pays for keeping its name on the way in.
     detail::PendingFailure& pending = detail::pending_failure();
