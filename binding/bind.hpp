@@ -14,6 +14,7 @@
 #include "compat.hpp"
 #include "convert.hpp"
 #include "driver.hpp"
+#include "end/hooks.hpp"
 #include "function.hpp"
 #include "library.hpp"
 #include "queries.hpp"
@@ -32,6 +33,21 @@ extern const describe::Doc module_docs[];
 extern const char module_doc[];
 extern const char module_version[];
 
+// A module that failed to load: 2.7 has already put it in sys.modules,
+// where a second import would find it half made.
+inline PyObject* not_loaded(PyObject* m, const char* name) {
+    Py_DECREF(m);
+#if BIND_PY2
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (PyDict_DelItemString(PyImport_GetModuleDict(), const_cast<char*>(name)) < 0) PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+#else
+    (void)name;
+#endif
+    return nullptr;
+}
+
 inline PyObject* init_module(const char* name, Register body) {
 #if BIND_PY3
     static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, module_doc, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -42,10 +58,7 @@ inline PyObject* init_module(const char* name, Register body) {
 #endif
     if (!m) return nullptr;
     detail::module_name() = name;
-    if (!end::attach(detail::driver_lock())) {
-        Py_DECREF(m);
-        return nullptr;
-    }
+    if (!end::attach(detail::driver_lock())) return not_loaded(m, name);
     library::publish(name);
     try {
         if (!Vector<double>::add_to(m, name) || !Vector<int32_t>::add_to(m, name)) throw error();
@@ -54,11 +67,10 @@ inline PyObject* init_module(const char* name, Register body) {
         if (PyModule_AddStringConstant(m, "__version__", module_version) != 0 || !detail::add_int_type(m, "Session"))
             throw error();
     } catch (error&) {
-        Py_DECREF(m);
-        return nullptr;
+        return not_loaded(m, name);
     } catch (std::bad_alloc&) {
-        Py_DECREF(m);
-        return PyErr_NoMemory();
+        PyErr_NoMemory();
+        return not_loaded(m, name);
     }
     return m;
 }

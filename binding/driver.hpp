@@ -15,7 +15,7 @@
 // Entering a section is where a thread learns of another thread's failure
 // (it raises the failure's DriverExit instead of calling the driver), and
 // coming back is where a thread stays out of an interpreter that is ending
-// (see process_end.hpp).  Coming back is ordinary code, never a destructor:
+// (see end/gate.hpp).  Coming back is ordinary code, never a destructor:
 // a forced unwind of the interpreter's end may pass through it.
 #ifndef BIND_DRIVER_HPP
 #define BIND_DRIVER_HPP
@@ -27,7 +27,8 @@
 
 #include "compat.hpp"
 #include "driver_lock.hpp"
-#include "process_end.hpp"
+#include "fork.hpp"
+#include "end/failure.hpp"
 #include "record.hpp"
 #include "vector.hpp"  // bind::error
 
@@ -40,11 +41,9 @@ namespace detail {
 inline DriverLock& driver_lock() {
     static DriverLock* l = [] {
         DriverLock* lock = new DriverLock;
-#if !defined(_WIN32)
         // A fork() while another thread is inside the driver: that thread is
         // not in the child, whose lock must start free.
-        pthread_atfork(nullptr, nullptr, [] { driver_lock().remake(); });
-#endif
+        on_fork_child([] { driver_lock().remake(); });
         return lock;
     }();
     return *l;

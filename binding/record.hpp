@@ -29,7 +29,7 @@
 #include "calls.hpp"
 #include "compat.hpp"
 #include "library.hpp"
-#include "process_end.hpp"
+#include "end/shared.hpp"
 
 namespace bind {
 

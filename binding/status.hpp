@@ -7,7 +7,7 @@
 // stderr names the call and the instrument, the failing session is owed a
 // close at the process's end (so the script's clean-up can still reach the
 // instrument), and the thread raises instrbind.DriverExit.  Who decides the
-// code, who is told and when the process ends: process_end.hpp.
+// code, who is told and when the process ends: end/failure.hpp.
 #ifndef BIND_STATUS_HPP
 #define BIND_STATUS_HPP
 
@@ -20,7 +20,7 @@
 
 #include "compat.hpp"
 #include "driver.hpp"
-#include "process_end.hpp"
+#include "end/failure.hpp"
 #include "trace.hpp"
 #include "vector.hpp"
 #include "visatypes.h"
@@ -60,9 +60,7 @@ struct Sessions {
 inline Sessions& sessions() {
     static Sessions* s = [] {
         Sessions* made = new Sessions;  // never destroyed
-#if !defined(_WIN32)
-        pthread_atfork(nullptr, nullptr, [] { new (&sessions().m) std::mutex(); });
-#endif
+        on_fork_child([] { new (&sessions().m) std::mutex(); });
         return made;
     }();
     return *s;

@@ -21,6 +21,16 @@ namespace trace {
 
 // thread_name(): record.hpp.
 
+// instrbind.trace(on) switches every module's trace through this (the
+// record's trace bit).
+inline PyObject* set_trace(PyObject*, PyObject* on) {
+    int v = PyObject_IsTrue(on);
+    if (v < 0) return nullptr;
+    if (v) end::record().switches.fetch_or(end::trace_bit);
+    else end::record().switches.fetch_and(~(unsigned)end::trace_bit);
+    Py_RETURN_NONE;
+}
+
 inline void append_repr(std::string& out, PyObject* o, py::Arrival& arrived) {
     PyObject* r = PyObject_Repr(o);
     const char* text = r ? py::c_str(r) : nullptr;

@@ -205,6 +205,40 @@ class ProcessEnd(unittest.TestCase):
         self.assertIn('slow finally', out)
         self.assertNotIn('not reached', out)
 
+    def test_a_module_of_another_build_is_refused(self):
+        # the process's record made by another build (another layout or ABI)
+        rc, out, err = run_script('''
+            import ctypes
+            api = ctypes.pythonapi
+            api.PyCapsule_New.restype = ctypes.py_object
+            api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+            name = ctypes.create_string_buffer(b'instrbind.process_end.1.other')
+            theirs = api.PyCapsule_New(ctypes.addressof(name), name, None)
+            if sys.version_info[0] >= 3:
+                try:
+                    get = api.PyInterpreterState_Get
+                except AttributeError:
+                    get = api._PyInterpreterState_Get  # 3.8
+                get.restype = ctypes.c_void_p
+                api.PyInterpreterState_GetDict.restype = ctypes.py_object
+                api.PyInterpreterState_GetDict.argtypes = [ctypes.c_void_p]
+                keep = api.PyInterpreterState_GetDict(get())
+            else:
+                import __builtin__
+                keep = __builtin__.__dict__
+            keep['instrbind.process_end'] = theirs
+            try:
+                import _polshaper
+            except ImportError as e:
+                print('refused: %s' % e)
+            print('_polshaper' in sys.modules)
+        ''', timeout=30)
+        self.assertEqual(rc, 0, err)
+        self.assertIn('refused: another build of the instrument modules is already loaded', out)
+        self.assertIn('instrbind.process_end.1.other', out)  # theirs and ours, named
+        self.assertTrue(re.search(r"this module's: instrbind\.process_end\.\d+\.\w", out), out)
+        self.assertTrue(out.rstrip().endswith('False'), out)
+
     def test_a_failing_check_in_an_atexit_handler(self):
         """The handlers registered before it still run (2.7: the main thread
         is known as such there too)."""

@@ -40,9 +40,7 @@ struct PreparedSizes {
 inline PreparedSizes& prepared() {
     static PreparedSizes* s = [] {
         PreparedSizes* made = new PreparedSizes;  // never destroyed: threads may be inside as the process ends
-#if !defined(_WIN32)
-        pthread_atfork(nullptr, nullptr, [] { new (&prepared().lock) std::mutex(); });  // the child starts it free
-#endif
+        bind::on_fork_child([] { new (&prepared().lock) std::mutex(); });  // the child starts it free
         return made;
     }();
     return *s;
