@@ -1,4 +1,4 @@
-"""The frame's own cost per call, in instructions, against the same two
+"""The frame's own cost per call, in instructions, against the same three
 calls wrapped by hand on the C API (benchmarks/handwritten.cpp, built here
 with g++ against the build's simulated mainframe driver).
 
@@ -23,7 +23,9 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 BUILD = os.path.abspath(os.environ.get('INSTR_BUILD') or os.path.join(ROOT, 'build', 'py3'))
-CALLS = [('timeOut', '(s, 5000)'), ('timeOut_Q', '(s)')]
+CALLS = [('timeOut', '(s, 5000)'),  # a setter
+         ('timeOut_Q', '(s)'),  # a one-value query
+         ('get_ATT_attenuation_Q', '(s, 3)')]  # a four-value query (the attenuator in slot 3)
 
 
 def build_handwritten(tmp):

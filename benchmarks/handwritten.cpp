@@ -1,4 +1,4 @@
-// Two mainframe calls wrapped by hand on the C API, as a careful extension
+// Three mainframe calls wrapped by hand on the C API, as a careful extension
 // writer would: fast-call, range-checked arguments, the interpreter released
 // around the driver under a module lock, the status checked.  The yardstick
 // for the frame's own cost (benchmarks/frame_cost.py builds and runs it).
@@ -67,9 +67,38 @@ PyObject* time_out_q(PyObject*, PyObject* const* args, Py_ssize_t n) {
     return PyLong_FromLong(ms);
 }
 
+PyObject* attenuation_q(PyObject*, PyObject* const* args, Py_ssize_t n) {
+    ViSession s;
+    ViInt32 slot;
+    if (n != 2) return PyErr_Format(PyExc_TypeError, "get_ATT_attenuation_Q() takes 2 arguments (%zd given)", n);
+    if (!session_arg(args[0], s) || !int32_arg(args[1], slot)) return nullptr;
+    ViReal64 v[4] = {0, 0, 0, 0};
+    ViStatus status;
+    Py_BEGIN_ALLOW_THREADS
+    driver.lock();
+    status = hp816x_get_ATT_attenuation_Q(s, slot, &v[0], &v[1], &v[2], &v[3]);
+    driver.unlock();
+    Py_END_ALLOW_THREADS
+    if (status < 0) {
+        PyErr_SetObject(PyExc_SystemExit, PyLong_FromLong(status));
+        return nullptr;
+    }
+    PyObject* t = PyTuple_New(4);
+    for (int i = 0; t && i < 4; ++i) {
+        PyObject* x = PyFloat_FromDouble(v[i]);
+        if (!x) {
+            Py_DECREF(t);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(t, i, x);
+    }
+    return t;
+}
+
 PyMethodDef methods[] = {
     {"timeOut", (PyCFunction)(void (*)())time_out, METH_FASTCALL, nullptr},
     {"timeOut_Q", (PyCFunction)(void (*)())time_out_q, METH_FASTCALL, nullptr},
+    {"get_ATT_attenuation_Q", (PyCFunction)(void (*)())attenuation_q, METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
