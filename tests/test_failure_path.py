@@ -227,6 +227,7 @@ class Abandoned(Ends):
             def rows():
                 for i in range(100):
                     f.write('row %%d\\n' %% i)
+                time.sleep(0.5)  # the main thread is in acquire() by then, not told at a Python step
                 sim.fail('PM100D_measPower', %d)
                 pp.measPower(p)
             threading.Thread(target=rows).start()
