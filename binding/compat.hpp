@@ -7,6 +7,9 @@
 #if PY_VERSION_HEX < 0x030B0000
 #include <frameobject.h>  // the frame's fields (2.7's text buffers, the block stack)
 #endif
+#if PY_VERSION_HEX >= 0x03000000 && PY_VERSION_HEX < 0x030B0000
+#include <longintrepr.h>  // an int's digits (3.11 on: included by Python.h)
+#endif
 
 // 2.7's headers for Windows map snprintf to _snprintf, which leaves a
 // truncated text unterminated; MinGW and MSVC have the standard one.
@@ -99,6 +102,26 @@ inline bool float_matches(PyObject* o) {
     bool mismatch = PyErr_ExceptionMatches(PyExc_TypeError);
     PyErr_Clear();
     return !mismatch;
+}
+
+// The value of an int of at most one digit (nearly every argument), read in
+// place; false for any other object (a larger int; on 2.7 a long).
+inline bool compact_int(PyObject* o, long long& v) {
+#if BIND_PY2
+    if (!PyInt_Check(o)) return false;
+    v = PyInt_AS_LONG(o);
+    return true;
+#elif PY_VERSION_HEX >= 0x030C0000
+    if (!PyLong_Check(o) || !PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) return false;
+    v = (long long)PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+    return true;
+#else
+    if (!PyLong_Check(o)) return false;
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    v = size * (long long)reinterpret_cast<PyLongObject*>(o)->ob_digit[0];
+    return true;
+#endif
 }
 
 inline long small_int(PyObject* o) {

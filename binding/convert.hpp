@@ -31,6 +31,15 @@ template <class T> struct int_arg {
     T value = 0;
     bool match(PyObject* o) { return py::is_int(o) || (py::has_index(o) && py::index_matches(o)); }
     bool load(PyObject* o) {
+        long long v;
+        if (py::compact_int(o, v) && v >= (long long)std::numeric_limits<T>::min() &&
+            v <= (long long)std::numeric_limits<T>::max()) {
+            value = (T)v;
+            return true;
+        }
+        return load_any(o);
+    }
+    BIND_COLD bool load_any(PyObject* o) {
         int overflow = 0;
         long long v;
         if (PyLong_Check(o)) {

@@ -36,18 +36,16 @@ namespace bind {
 
 namespace detail {
 
-// This module's lock; made once and never destroyed (other threads may be
-// inside a driver as the process ends).
-inline DriverLock& driver_lock() {
-    static DriverLock* l = [] {
-        DriverLock* lock = new DriverLock;
-        // A fork() while another thread is inside the driver: that thread is
-        // not in the child, whose lock must start free.
-        on_fork_child([] { driver_lock().remake(); });
-        return lock;
-    }();
-    return *l;
-}
+// This module's lock; made as the module is loaded and never destroyed
+// (other threads may be inside a driver as the process ends).
+DriverLock& driver_lock();
+inline DriverLock* const the_driver_lock = [] {
+    // A fork() while another thread is inside the driver: that thread is not
+    // in the child, whose lock must start free.
+    on_fork_child([] { driver_lock().remake(); });
+    return new DriverLock;
+}();
+inline DriverLock& driver_lock() { return *the_driver_lock; }
 
 // The module's name, for the status check's reports.
 inline const char*& module_name() {

@@ -99,6 +99,7 @@ PyObject* invoke(erased_fn fn, PyObject* const* args, Outcome& out, std::index_s
 
 template <class F, class Args> struct caller;
 template <class F, class... A> struct caller<F, std::tuple<A...>> {
+    static constexpr Py_ssize_t arity = (Py_ssize_t)sizeof...(A);
     static PyObject* call(erased_fn fn, PyObject* const* args, Py_ssize_t n, Outcome& out) {
         if (n != (Py_ssize_t)sizeof...(A)) return nullptr;
         return invoke<F, typename fn_traits<F>::ret, A...>(fn, args, out, std::index_sequence_for<A...>{});
@@ -193,16 +194,19 @@ inline PyObject* keywords_refused(const Function* f, PyObject* names) {
     return nullptr;
 }
 
+// A matched overload that failed: a failing status, or a value refused.
+BIND_COLD inline PyObject* failed(Function* f, const Outcome& out) {
+    if (pending_failure().pending) return finish_failure(f->name.c_str());
+    add_context(f, out.argument);
+    return nullptr;
+}
+
 inline PyObject* try_overloads(Function* f, PyObject* const* args, Py_ssize_t n) {
     for (auto it = f->overloads.rbegin(); it != f->overloads.rend(); ++it) {
         Outcome out;
         PyObject* r = it->invoke(it->fn, args, n, out);
         if (r) return r;
-        if (out.matched) {
-            if (pending_failure().pending) return finish_failure(f->name.c_str());  // a failing status
-            add_context(f, out.argument);
-            return nullptr;
-        }
+        if (out.matched) return failed(f, out);
     }
     return mismatch(f, args, n);
 }
@@ -272,10 +276,25 @@ struct FunctionSelf {
 
 inline Function* function_of(PyObject* self) { return FunctionSelf::of(self); }
 
+// The entry point of a function of one overload, `C`, untraced and called
+// with its count: no overload loop, the overload's call inlined.
+template <class C> inline PyObject* call_only(Function* f, PyObject* const* args, Py_ssize_t n) {
+    if ((end::record().switches.load(std::memory_order_relaxed) & end::trace_bit) || n != C::arity)
+        return dispatch(f, args, n);
+    Outcome out;
+    PyObject* r = C::call(f->overloads[0].fn, args, n, out);
+    if (r || !out.matched) return r ? r : mismatch(f, args, n);
+    return failed(f, out);
+}
+
 #if BIND_FASTCALL
 inline PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
     if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) return keywords_refused(function_of(self), kwnames);
     return dispatch(function_of(self), args, n);
+}
+template <class C> PyObject* entry_only(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kwnames) {
+    if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) return keywords_refused(function_of(self), kwnames);
+    return call_only<C>(function_of(self), args, n);
 }
 constexpr int entry_flags = METH_FASTCALL | METH_KEYWORDS;
 #else
@@ -283,8 +302,13 @@ inline PyObject* entry(PyObject* self, PyObject* args, PyObject* kw) {
     if (kw && PyDict_Size(kw) > 0) return keywords_refused(function_of(self), kw);
     return dispatch(function_of(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
 }
+template <class C> PyObject* entry_only(PyObject* self, PyObject* args, PyObject* kw) {
+    if (kw && PyDict_Size(kw) > 0) return keywords_refused(function_of(self), kw);
+    return call_only<C>(function_of(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
+}
 constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
 #endif
+template <class F> inline PyCFunction entry_point(F f) { return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)); }
 
 inline bool add_stub(PyObject* self, const std::string& stub) {
     PyObject* stubs = PyObject_GetAttrString(self, "signatures");
@@ -435,6 +459,7 @@ private:
         if (known != functions_.end()) {
             Function* f = known->second.first;
             f->overloads.push_back(ov);
+            f->def.ml_meth = detail::entry_point(&detail::entry);  // an overload set from here on
             if (!detail::add_stub(known->second.second, ov.stub)) throw error();
             f->doc = detail::docstring(*f, d ? d->text : nullptr);
             f->def.ml_doc = f->doc.c_str();
@@ -443,7 +468,7 @@ private:
         Function* f = new Function{name, name_, {ov}, {}, detail::parameter_names(d, arity, K::types()), {}};
         f->doc = detail::docstring(*f, d ? d->text : nullptr);
         f->def.ml_name = f->name.c_str();
-        f->def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::entry));
+        f->def.ml_meth = detail::entry_point(&detail::entry_only<C>);
         f->def.ml_flags = detail::entry_flags;
         f->def.ml_doc = f->doc.c_str();
         PyObject* self = detail::FunctionSelf::make(f);  // owns f from here

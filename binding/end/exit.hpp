@@ -69,7 +69,7 @@ inline void close_owed() {
         if (!o.lock->try_lock_for(close_wait)) continue;
         o.close(o.session);
         o.lock->unlock();
-        o.lock->back();
+        o.lock->back_unheld();
     }
 }
 

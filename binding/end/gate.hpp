@@ -17,7 +17,7 @@ namespace end {
 inline void come_back(detail::DriverLock& lock, PyThreadState* state, bool main) {
     if (!main && ((record().switches.load(std::memory_order_seq_cst) & closing_bit) || finalizing()) &&
         !acting_main(self_ident())) {
-        lock.back();
+        lock.back_unheld();
         park();
     }
     PyEval_RestoreThread(state);
