@@ -6,11 +6,14 @@ itself (__doc__, __version__, its session types)."""
 import ast
 import importlib
 import inspect
+import io
 import os
 import pickle
 import pydoc
 import re
+import shutil
 import sys
+import tempfile
 import unittest
 
 import support
@@ -68,6 +71,21 @@ class Docstrings(unittest.TestCase):
         for module, directory, _, _ in modsrc.MODULES:
             registered = set(r.name for r in modsrc.registrations(directory, decls))
             self.assertEqual(set(modsrc.descriptions(directory)), registered, module)
+
+    def test_parameters_named_by_position_follow_their_function_in_order(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        os.makedirs(os.path.join(tmp, 'modules', 'x'))
+
+        def read(text):
+            with io.open(os.path.join(tmp, 'modules', 'x', 'descriptions.txt'), 'w', encoding='utf-8') as f:
+                f.write(text)
+            return modsrc._description_file('x', tmp)
+        self.assertEqual(read(u'# a0: not a parameter\nf: Does.\n    a0: session\n    a1: size\ng: Other.\n'),
+                         {'f': ('Does.', ['session', 'size']), 'g': ('Other.', [])})
+        for bad in (u'f: Does.\n    a1: size\n', u'    a0: session\nf: Does.\n', u'f: Does.\n    a0:\n',
+                    u'f: Does.\n    a0: s\n    a0: t\n'):
+            self.assertRaises(ValueError, read, bad)
 
     def test_help_shows_signature_description_and_types(self):
         import _photonbay as pb

@@ -13,8 +13,8 @@ import re
 import sys
 import unittest
 
-import instrbind
-import support
+import support  # the build directory on sys.path
+import instrbind  # noqa: E402
 
 STUBS = os.path.join(support.ROOT, 'stubs')
 TOOLS = os.path.join(support.ROOT, 'tools')

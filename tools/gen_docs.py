@@ -38,13 +38,14 @@ def entries(directory, decls, root=modsrc.ROOT):
     regs = modsrc.registrations(directory, decls, root=root)
     texts = modsrc.descriptions(directory, root)
     module = [m for m, d, _, _ in modsrc.MODULES if d == directory][0]
+    positional = modsrc.positional(module, root)
     out = []
     for r in regs:
         found = r.input_params(decls)
         text = texts.get(r.name, '')
         if found is None:
             params, types = '', None
-            notes = modsrc.POSITIONAL.get((module, r.name))
+            notes = positional.get(r.name)
             if notes:
                 text += '\n\n' + '\n'.join('a%d: %s' % (i, n) for i, n in enumerate(notes))
         else:

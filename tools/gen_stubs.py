@@ -140,7 +140,7 @@ def session_typed(module_name, name, params, result, reg, decls):
     first = None
     if reg.driver in decls and decls[reg.driver].params and reg.inputs:
         first = decls[reg.driver].params[0].ctype
-    own = reg.own_names or modsrc.POSITIONAL.get((module_name, name)) or []
+    own = reg.own_names or modsrc.positional(module_name).get(name) or []
     if params and params[0] == 'int' and (first == 'ViSession' or (own and own[0] == 'session')):
         params[0] = 'Session'
     if reg.opener:  # registered as Q::opener
@@ -178,9 +178,9 @@ def paired(module_name, module, regs):
 
 def positional_lines(module_name, name, count):
     """'a0: session', ... for a function whose parameters are named by position."""
-    notes = modsrc.POSITIONAL.get((module_name, name))
+    notes = modsrc.positional(module_name).get(name)
     if not notes or len(notes) != count:
-        raise SystemExit('%s.%s: parameters a0..a%d are not described in tools/modsrc.py POSITIONAL'
+        raise SystemExit('%s.%s: parameters a0..a%d are not described in its descriptions.txt'
                          % (module_name, name, count - 1))
     return ['a%d: %s' % (i, n) for i, n in enumerate(notes)]
 

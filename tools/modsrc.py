@@ -129,25 +129,49 @@ def safe_names(names):
     return out
 
 
-def descriptions(directory, root=ROOT):
-    """{Python name: what it does} from modules/<dir>/descriptions.txt, the one
-    place the docstrings and docs/functions.md take it from."""
+def _description_file(directory, root):
+    """{Python name: (what it does, [what each parameter named by position is])}
+    from modules/<dir>/descriptions.txt: "name: text" lines, each followed by
+    "    aN: text" lines where the parameters are named a0, a1, ..."""
     out = {}
     path = os.path.join(root, 'modules', directory, 'descriptions.txt')
     if not os.path.exists(path):
         return out
+    name = None
     with io.open(path, encoding='utf-8') as f:
-        for number, line in enumerate(f, 1):
-            line = line.strip()
+        for number, raw in enumerate(f, 1):
+            line = raw.strip()
             if not line or line.startswith('#'):
                 continue
-            name, sep, text = line.partition(':')
-            if not sep or not re.match(r'^\w+$', name.strip()) or not text.strip():
+            key, sep, text = line.partition(':')
+            key, text = key.strip(), text.strip()
+            if raw[:1].isspace():
+                if not sep or name is None or key != 'a%d' % len(out[name][1]) or not text:
+                    raise ValueError('%s:%d: not "    a%d: parameter" after a function\'s line'
+                                     % (path, number, len(out[name][1]) if name else 0))
+                out[name][1].append(text)
+                continue
+            if not sep or not re.match(r'^\w+$', key) or not text:
                 raise ValueError('%s:%d: not "name: description"' % (path, number))
-            if name.strip() in out:
-                raise ValueError('%s:%d: %s described twice' % (path, number, name.strip()))
-            out[name.strip()] = text.strip()
+            if key in out:
+                raise ValueError('%s:%d: %s described twice' % (path, number, key))
+            name = key
+            out[name] = (text, [])
     return out
+
+
+def descriptions(directory, root=ROOT):
+    """{Python name: what it does} from modules/<dir>/descriptions.txt, the one
+    place the docstrings and docs/functions.md take it from."""
+    return dict((k, v[0]) for k, v in _description_file(directory, root).items())
+
+
+def positional(module, root=ROOT):
+    """{Python name: [what a0, a1, ... are]} of a module's wrappers whose
+    Python parameters are not the driver function's leading inputs (reordered,
+    or a count that only sizes the result), from its descriptions.txt."""
+    directory = [d for m, d, _, _ in MODULES if m == module][0]
+    return dict((k, v[1]) for k, v in _description_file(directory, root).items() if v[1])
 
 
 # ---- C text -------------------------------------------------------------------------
@@ -418,61 +442,3 @@ def _resolve(r, src, decls, module, prefix):
     if named is not None and named != r.driver:
         raise ValueError('%s: %s is registered with %s, but its driver function is %s'
                          % (r.source, r.name, named, r.driver))
-
-
-# What the parameters named a0, a1, ... are: wrappers whose Python parameters
-# are not the driver function's leading inputs (reordered, or a count that
-# only sizes the result).  One entry per parameter, in order.
-_SCAN_N = 'N: values per result vector (not passed on; must cover the points of the prepared scan)'
-_RESULTS_N = ('N: values in the result vector (not passed on; must cover the points set up before, '
-              'at most the driver\'s maximum)')
-POSITIONAL = {
-    ('_photonbay', 'get_ATT_operStatus'): [
-        'session', 'attenuator slot',
-        'text buffer the driver writes the status text into, without being told its size: a bytearray '
-        'of at least 64 bytes (2.7: a str of that length, written in place)'],
-    ('_photonbay', 'get_PWM_loggingResults_Q'): [
-        'session', 'power meter slot', 'channel of the slot (0 or 1)',
-        'wait for completion: 1 wait until logging ends, 0 return at once', 'result unit: 0 dBm, 1 W',
-        'dataPoints: values in the result vector, as given to set_PWM_logging (not passed on)'],
-    ('_photonbay', 'get_PWM_stabilityResults_Q'): [
-        'session', 'power meter slot', 'channel of the slot (0 or 1)',
-        'wait for completion: 1 wait until the run ends, 0 return at once', 'result unit: 0 dBm, 1 W',
-        'dataPoints: values in the result vector, as set_PWM_stability reported (not passed on)'],
-    ('_photonbay', 'get_RLM_loggingResults_Q'): [
-        'session', 'return-loss module slot', 'wait for completion: 1 wait, 0 return at once',
-        'unit: 0 dB(m), 1 W (linear reflectance for return loss)',
-        'value: 0 return loss, 1 monitor power, 2 return power', _RESULTS_N],
-    ('_photonbay', 'get_RLM_stabilityResults_Q'): [
-        'session', 'return-loss module slot', 'wait for completion: 1 wait, 0 return at once',
-        'unit: 0 dB, 1 linear reflectance', _RESULTS_N],
-    ('_photonbay', 'get_TLS_wavelengthDataEx_Q'): [
-        'session', 'tunable laser slot (passed to the driver after the count)',
-        'N: wavelengths logged, the size of the result (passed to the driver first)'],
-    ('_photonbay', 'executeLambdaScan'): ['session', _SCAN_N],
-    ('_photonbay', 'executeMfLambdaScan'): ['session', _SCAN_N],
-    ('_photonbay', 'getLambdaScanResult'): [
-        'session', 'power meter channel of the multi-frame scan (0-based registration order)',
-        'clip to limit: 1 replace readings below the limit by it, 0 keep them',
-        'clipping limit, in the scan\'s power unit', _SCAN_N],
-    ('_photonbay', 'readWlRespTable'): [
-        'session', 'power meter slot',
-        'N: entries per result vector (not passed on; must cover the size getWlRespTblSize reports)'],
-    ('_photonbay', 'readWlRespTableEx'): [
-        'session', 'power meter slot', 'channel of the slot',
-        'N: entries per result vector (not passed on; must cover the size getWlRespTblSizeEx reports)'],
-    ('_smeter', 'GetError'): ['session', 'size in bytes of the description buffer the driver fills'],
-    ('_smeter', 'GetNextCoercionRecord'): ['session', 'size in bytes of the record buffer the driver fills'],
-    ('_smeter', 'GetNextInterchangeWarning'): ['session', 'size in bytes of the warning buffer the driver fills'],
-    ('_smeter', 'ReadMultiPointChar'): [
-        'session', 'measurement function: 0 voltage, 1 current, 2 resistance',
-        'size in bytes of the text buffer the readings are written into'],
-    ('_smeter', 'FetchMultiPointChar'): [
-        'session', 'measurement function: 0 voltage, 1 current, 2 resistance',
-        'size in bytes of the text buffer the readings are written into'],
-    ('_smeter', 'GetAttributeViString'): [
-        'session', 'channel name (None or \'\' for the instrument)', 'attribute id',
-        'size in bytes of the buffer the value is written into'],
-    ('_powerprobe', 'readRaw'): [
-        'session', 'bytes to read at most (the buffer holds at least 256)'],
-}
