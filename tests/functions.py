@@ -4,31 +4,37 @@ signatures (from each function's stub), driver function names, and a session
 on a simulated instrument of the right kind.
 """
 import importlib
+import os
 import re
+import sys
 
-import support  # noqa: F401  (build directory on sys.path)
+import support
 
-# module: (driver prefix, resource of a simulated instrument, functions it registers)
-MODULES = [
-    ('_photonbay', 'hp816x_', 'GPIB0::20::INSTR', 284),
-    ('_smeter', 'KE2400_', 'GPIB0::24::INSTR', 123),
-    ('_powerprobe', 'PM100D_', 'USB0::0x3A5C::0x0207::P0012345::INSTR', 76),
-    ('_polshaper', 'hp8169_', 'GPIB0::9::INSTR', 47),
-    ('_instrbus', 'vi', 'GPIB0::20::INSTR', 7),
-]
+sys.path.insert(0, os.path.join(support.ROOT, 'tools'))
+import modsrc  # noqa: E402
+
+# module: resource of a simulated instrument, functions it registers
+_TESTED = {
+    '_photonbay': ('GPIB0::20::INSTR', 284),
+    '_smeter': ('GPIB0::24::INSTR', 123),
+    '_powerprobe': ('USB0::0x3A5C::0x0207::P0012345::INSTR', 76),
+    '_polshaper': ('GPIB0::9::INSTR', 47),
+    '_instrbus': ('GPIB0::20::INSTR', 7),
+}
+# (module, driver prefix, resource, functions), in the tools' order of the modules
+MODULES = [(m, prefix) + _TESTED[m] for m, _, prefix, _ in modsrc.MODULES]
 PREFIX = dict((m, p) for m, p, _, _ in MODULES)
 RESOURCE = dict((m, r) for m, _, r, _ in MODULES)
 COUNT = dict((m, n) for m, _, _, n in MODULES)
 
-# Python names whose driver function is not prefix + name.
-IRREGULAR = {
-    ('_photonbay', 'PWM_internalTrigger'): 'hp816x_set_PWM_internalTrigger',
-    ('_powerprobe', 'getPowerAutoRange'): 'PM100D_getPowerAutorange',
-    ('_powerprobe', 'getPowerRef'): 'PM100D_getPowerRange',
-}
-# Functions of the modules' own that call no driver function of their name.
-OWN = set([('_photonbay', 'foo'), ('_photonbay', 'CheckError'), ('_polshaper', 'foo'),
-           ('_polshaper', 'CheckError'), ('_powerprobe', 'CheckError')])
+# The driver function each Python function calls, as the registrations say
+# (None: a function of the module's own).
+DRIVER = {}
+_DECLS = modsrc.driver_declarations()
+for _module, _directory, _, _ in modsrc.MODULES:
+    for _r in modsrc.registrations(_directory, _DECLS):
+        DRIVER.setdefault((_module, _r.name), _r.driver)
+OWN = set(k for k, v in DRIVER.items() if v is None)
 
 
 def load(module):
@@ -44,7 +50,7 @@ def functions(module):
 
 
 def driver_name(module, name):
-    return IRREGULAR.get((module, name), PREFIX[module] + name)
+    return DRIVER[(module, name)]
 
 
 _SIG = re.compile(r'^\((.*)\) -> (.*)$')

@@ -179,6 +179,10 @@ class Modules(unittest.TestCase):
     LIBRARIES = {'_photonbay': 'hp816x_32', '_smeter': 'KE2400_32', '_powerprobe': 'PM100D_Drv_32',
                  '_polshaper': 'hp8169_32', '_instrbus': 'VISA32'}
 
+    def test_the_tools_know_the_modules_instrbind_lists_in_its_order(self):
+        import instrbind
+        self.assertEqual([m for m, _, _, _ in modsrc.MODULES], list(instrbind.MODULES))
+
     def test_the_six_versions_are_pyprojects(self):
         import instrbind
         version = project_version()
