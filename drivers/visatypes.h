@@ -55,6 +55,16 @@ typedef void *ViPAttrState;
      BIND_RAW(n)    bytes the driver writes, n of them
      BIND_ROOM      an array the driver writes as long as an earlier call of
                     the session set up (the module keeps that size) */
+/* Mainframe slots, for the simulator's slot and channel checks.  Kinds are
+   the module kinds a slot may hold (TunableLaser, PowerMeters, Attenuator,
+   ..., AnyModule; joined by |):
+     BIND_SLOTS(p, kinds)      from here to the next rule in this header, a
+     BIND_SLOTS(p, kinds, ch)  parameter named p addresses a slot holding one
+                               of `kinds` (and one named ch a channel of it)
+     BIND_SLOT(kinds)          beside a parameter: it addresses such a slot,
+                               whatever the rule says */
+#define BIND_SLOTS(...)
+#define BIND_SLOT(kinds)
 #define BIND_ITEMS(n)
 #define BIND_READS(n)
 #define BIND_TEXT(n)

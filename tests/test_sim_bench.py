@@ -42,6 +42,30 @@ class Slots(SimTestCase):
         self.assertEqual(pb.set_ATT_wavelength(s, 3, 0, 1550e-9), 0)
         self.assertEqual(pb.set_RLM_wavelength(s, 3, 1550e-9), sim.INSTR_ERROR)
 
+    def test_the_driver_headers_mark_every_slot_and_channel_the_core_checks(self):
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+        import drivertable
+        checked = 0
+        for driver, _, fns in drivertable.table():
+            for fn in fns:
+                slot = [p for p in fn['params'] if 'slot' in p]
+                named = [p for p in fn['params'] if p['name'] in ('slot', 'PWMSlot') and p['role'] == 'in']
+                self.assertEqual(slot, named, fn['name'])
+                if slot and slot[0]['name'] == 'PWMSlot':
+                    self.assertEqual([p['name'] for p in fn['params'] if p.get('channel')],
+                                     [p['name'] for p in fn['params'] if p['name'] == 'channelNumber'], fn['name'])
+                checked += len(slot)
+                self.assertTrue(driver == 'hp816x' or not slot, fn['name'])
+        self.assertEqual(checked, 197)
+        fn = {'name': 'f', 'params': [{'name': 'slot', 'role': 'in'}, {'name': 'ch', 'role': 'in'},
+                                      {'name': 'other', 'role': 'in', 'slot': 'AnyModule'}]}
+        drivertable._slots(fn, ('slot', 'Switch', 'ch'))      # a parameter's own mark wins over the rule
+        self.assertEqual([('slot' in p, 'channel' in p) for p in fn['params']], [(False, False), (False, False), (True, False)])
+        fn['params'][0]['slot'] = 'Switch'
+        self.assertRaises(drivertable.TableError, drivertable._slots, fn, None)
+        self.assertEqual(pb.WaitForOPC(self.s, 99, 0), PARAMETER2)   # marked by hand: any module
+        self.assertEqual(pb.WaitForOPC(self.s, 6, 0), 0)
+
     def test_a_refused_call_changes_nothing(self):
         s = self.s
         before = pb.get_TLS_wavelength_Q(s, 0)[3]

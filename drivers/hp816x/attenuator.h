@@ -15,6 +15,7 @@
    caller's buffer must hold this many bytes. */
 #define HP816X_ATT_OPER_STATUS_LEN 64
 
+BIND_SLOTS(slot, Attenuator)
 ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession ihandle, ViInt32 slot, ViInt32 selection,
                                              ViReal64 attenuation, ViUInt16 waitForCompletion);
 ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession ihandle, ViInt32 slot, ViReal64* minimum,

@@ -3,6 +3,7 @@
    Laser source: 0 lower wavelength, 1 upper wavelength, 2 both.
    Modulation source: 0 off, 1 internal, 2 coherence control, 3 external. */
 
+BIND_SLOTS(slot, FixedLaser)
 ViStatus _VI_FUNC hp816x_set_FLS_parameters(ViSession ihandle, ViInt32 slot, ViInt32 laserSource,
                                             ViUInt16 laserState, ViInt32 modulationLower,
                                             ViInt32 modulationUpper, ViReal64 frequencyLower,
@@ -35,6 +36,7 @@ ViStatus _VI_FUNC hp816x_get_FLS_power(ViSession ihandle, ViInt32 slot, ViInt32 
 ViStatus _VI_FUNC hp816x_set_FLS_laserState(ViSession ihandle, ViInt32 slot, ViUInt16 state);
 ViStatus _VI_FUNC hp816x_get_FLS_laserState_Q(ViSession ihandle, ViInt32 slot, ViUInt16* state);
 
+BIND_SLOTS(slot, Switch)
 /* Switch type code and description (256-byte buffer). */
 ViStatus _VI_FUNC hp816x_get_SWT_type(ViSession ihandle, ViInt32 slot, ViInt32* switchType,
                                       ViChar description[]);

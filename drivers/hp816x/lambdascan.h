@@ -3,6 +3,7 @@
    told the array length: the caller's arrays must hold every point the
    prepared scan (or the table size query) reports. */
 
+BIND_SLOTS(PWMSlot, PowerMeters, channelNumber)
 ViStatus _VI_FUNC hp816x_set_LambdaScan_wavelength(ViSession ihandle, ViReal64 powerMeterWavelength);
 ViStatus _VI_FUNC hp816x_prepareLambdaScan(ViSession ihandle, ViInt32 powerUnit, ViReal64 power,
                                            ViInt32 opticalOutput, ViInt32 numberOfScans, ViInt32 PWMChannels,

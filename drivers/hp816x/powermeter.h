@@ -1,6 +1,7 @@
 /* hp816x driver functions of this family; included by hp816x.h. */
 /* Power meter channels: (slot, channel) follow the session. */
 
+BIND_SLOTS(PWMSlot, PowerMeters, channelNumber)
 ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession ihandle, ViInt32 PWMSlot, ViUInt16 slaveChannelCheck);
 ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession ihandle, ViInt32 PWMSlot, ViInt32 channelNumber,
                                             ViUInt16 rangeMode, ViUInt16 powerUnit, ViUInt16 internalTrigger,

@@ -6,6 +6,7 @@
    write every recorded value without being told the caller's array size. */
 #define HP816X_RLM_MAX_POINTS 10000
 
+BIND_SLOTS(slot, ReturnLoss)
 ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession ihandle, ViInt32 slot, ViUInt16 internalTrigger,
                                             ViReal64 averagingTime, ViReal64 wavelength, ViInt32 laserSource,
                                             ViUInt16 laserState);
@@ -90,4 +91,4 @@ ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession ihandle, ViInt32 slot, ViInt32
 ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession ihandle, ViInt32 slot, ViReal64* minimum,
                                                  ViReal64* maximum, ViReal64* current);
 ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession ihandle, ViInt32 slot);
-ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession ihandle, ViInt32 slot, ViUInt16 waitForCompletion);
+ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession ihandle, ViInt32 slot BIND_SLOT(AnyModule), ViUInt16 waitForCompletion);

@@ -44,7 +44,7 @@ ViStatus _VI_FUNC hp816x_setBaudrate(ViChar interfaceIdentifier[], ViUInt32 baud
 ViStatus _VI_FUNC hp816x_driverLogg(ViSession ihandle, ViString filename, ViBoolean logging, ViBoolean includeReplies);
 ViStatus _VI_FUNC hp816x_forceTransaction(ViSession ihandle, ViBoolean forceTransaction);
 ViStatus _VI_FUNC hp816x_preset(ViSession ihandle);
-ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession ihandle, ViInt32 slot, ViInt16* result, ViChar message[]);
+ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession ihandle, ViInt32 slot BIND_SLOT(AnyModule), ViInt16* result, ViChar message[]);
 ViStatus _VI_FUNC hp816x_lockUnlockInstument(ViSession ihandle, ViBoolean lock, ViString password);
 ViStatus _VI_FUNC hp816x_getLockState(ViSession ihandle, ViBoolean* locked, ViBoolean* softLock);
 ViStatus _VI_FUNC hp816x_enableDisableDisplay(ViSession ihandle, ViBoolean display);

@@ -3,6 +3,7 @@
    Functions without a slot parameter address the first tunable laser.
    wavelengthSelection and powerSelection take the HP816X_SEL_* codes. */
 
+BIND_SLOTS(slot, TunableLaser)
 ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession session, ViInt32 slot, ViInt32 powerUnit,
                                             ViInt32 opticalOutput, ViUInt16 laserState, ViReal64 power,
                                             ViReal64 attenuation, ViReal64 wavelength);
