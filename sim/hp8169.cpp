@@ -259,10 +259,6 @@ template <class T> ViStatus scalar_query(ViSession s, ViString query, T* out) {
 
 }  // namespace
 
-#define SESSION(...)                  \
-    sim::Call c(__func__, __VA_ARGS__); \
-    if (!c.session(s)) return c.done()
-
 extern "C" {
 
 // ---- session ---------------------------------------------------------------------
@@ -277,33 +273,33 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_init(ViString rsrc, ViUInt16 idQuery, ViU
 
 // The driver's handle of a session is the session itself.
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getHandle(ViSession s, ViSession* handle) {
-    SESSION(s, handle);
+    SIM_SESSION_CALL(s, handle);
     if (handle) *handle = s;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_close(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     sim::close(s, driver);
     return c.done();
 }
 
 // ---- common instrument functions ------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_reset(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     reset_unit(unit_of(s));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_self_test(ViSession s, ViInt16* result, ViChar message[]) {
-    SESSION(s, result, sim::out(message));
+    SIM_SESSION_CALL(s, result, sim::out(message));
     if (result) *result = 0;
     sim::put_text(message, 256, "Self test passed");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_query(ViSession s, ViInt32* code, ViChar message[]) {
-    SESSION(s, code, sim::out(message));
+    SIM_SESSION_CALL(s, code, sim::out(message));
     sim::Error e = sim::pop_error(driver);
     if (code) *code = e.code;
     sim::put_text(message, 256, e.message);
@@ -325,7 +321,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_message(ViSession s, ViStatus statu
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
-    SESSION(s, sim::out(driverRev), sim::out(firmwareRev));
+    SIM_SESSION_CALL(s, sim::out(driverRev), sim::out(firmwareRev));
     std::string idn = sim::instrument(s)->idn;
     sim::put_text(driverRev, 256, "4.1.0 (simulated)");
     sim::put_text(firmwareRev, 256, idn.substr(idn.rfind(',') + 1));
@@ -333,30 +329,30 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driver
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut(ViSession s, ViInt32 ms) {
-    SESSION(s, ms);
+    SIM_SESSION_CALL(s, ms);
     c.status(set_value(s, "timeout", ms));
     if (c.status() == VI_SUCCESS) sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
-    SESSION(s, ms);
+    SIM_SESSION_CALL(s, ms);
     if (ms) *ms = (ViInt32)std::lround(sim::timeout(s) * 1000);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect(ViSession s, ViUInt16 on) {
-    SESSION(s, on);
+    SIM_SESSION_CALL(s, on);
     c.status(set_value(s, "detect", on));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect_Q(ViSession s, ViUInt16* on) {
-    SESSION(s, on);
+    SIM_SESSION_CALL(s, on);
     if (on) *on = (ViUInt16)value(unit_of(s), "detect");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setDelay(ViSession s, ViInt32 cmdDelay, ViInt32 queryDelay) {
-    SESSION(s, cmdDelay, queryDelay);
+    SIM_SESSION_CALL(s, cmdDelay, queryDelay);
     if (cmdDelay < 0 || cmdDelay > 100000) c.status(err_param2);
     else if (queryDelay < 0 || queryDelay > 100000) c.status(err_param3);
     else {
@@ -366,63 +362,63 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setDelay(ViSession s, ViInt32 cmdDelay, V
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getDelay_Q(ViSession s, ViInt32* cmdDelay, ViInt32* queryDelay) {
-    SESSION(s, cmdDelay, queryDelay);
+    SIM_SESSION_CALL(s, cmdDelay, queryDelay);
     if (cmdDelay) *cmdDelay = (ViInt32)value(unit_of(s), "cmd_delay");
     if (queryDelay) *queryDelay = (ViInt32)value(unit_of(s), "query_delay");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_dcl(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_opc_Q(ViSession s, ViUInt16* done) {
-    SESSION(s, done);
+    SIM_SESSION_CALL(s, done);
     if (done) *done = 1;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_forceTransaction(ViSession s, ViUInt16 force) {
-    SESSION(s, force);
+    SIM_SESSION_CALL(s, force);
     c.status(set_value(s, "force", force));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_readStatusByte_Q(ViSession s, ViInt16* stb) {
-    SESSION(s, stb);
+    SIM_SESSION_CALL(s, stb);
     if (stb) *stb = status_byte(unit_of(s));
     return c.done();
 }
 // Operation event bit 0: a plate finished moving (cleared when read).
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operEvent_Q(ViSession s, ViInt32* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = (ViInt32)oper_event(unit_of(s));
     oper_event(unit_of(s)) = 0;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operCond_Q(ViSession s, ViInt32* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = 0;  // plates are always settled when asked
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesEvent_Q(ViSession s, ViInt32* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = 0;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesCond_Q(ViSession s, ViInt32* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = 0;
     return c.done();
 }
 
 // ---- commands and queries ------------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmd(ViSession s, ViString command_text) {
-    SESSION(s, command_text);
+    SIM_SESSION_CALL(s, command_text);
     c.status(command_text ? command(s, command_text) : err_param2);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession s, ViString query, ViInt32 size, ViChar reply[]) {
-    SESSION(s, query, size, sim::out(reply));
+    SIM_SESSION_CALL(s, query, size, sim::out(reply));
     Answer a;
     if (!query) c.status(err_param2);
     else if (size < 1) c.status(err_param3);
@@ -435,14 +431,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession s, ViString query, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt(ViSession s, ViString head, ViInt32 v) {
-    SESSION(s, head, v);
+    SIM_SESSION_CALL(s, head, v);
     if (!head) c.status(err_param2);
     else c.status(command(s, (std::string(head) + " " + std::to_string(v)).c_str()));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal(ViSession s, ViString head, ViReal64 v) {
-    SESSION(s, head, v);
+    SIM_SESSION_CALL(s, head, v);
     char b[40];
     std::snprintf(b, sizeof b, " %.10g", v);
     if (!head) c.status(err_param2);
@@ -451,49 +447,49 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal(ViSession s, ViString head, ViRea
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16_Q(ViSession s, ViString query, ViInt16* v) {
-    SESSION(s, query, v);
+    SIM_SESSION_CALL(s, query, v);
     c.status(scalar_query(s, query, v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32_Q(ViSession s, ViString query, ViInt32* v) {
-    SESSION(s, query, v);
+    SIM_SESSION_CALL(s, query, v);
     c.status(scalar_query(s, query, v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64_Q(ViSession s, ViString query, ViReal64* v) {
-    SESSION(s, query, v);
+    SIM_SESSION_CALL(s, query, v);
     c.status(scalar_query(s, query, v));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt16 values[],
                                                      ViInt32* count) {
-    SESSION(s, query, size, values, count);
+    SIM_SESSION_CALL(s, query, size, values, count);
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt32 values[],
                                                      ViInt32* count) {
-    SESSION(s, query, size, values, count);
+    SIM_SESSION_CALL(s, query, size, values, count);
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession s, ViString query, ViInt32 size, ViReal64 values[],
                                                       ViInt32* count) {
-    SESSION(s, query, size, values, count);
+    SIM_SESSION_CALL(s, query, size, values, count);
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
 
 // ---- polarization controller -------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_enableDisplay(ViSession s, ViUInt16 on) {
-    SESSION(s, on);
+    SIM_SESSION_CALL(s, on);
     c.status(set_value(s, "display", on));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setEpsilon(ViSession s, ViInt32 sel, ViReal64 eps) {
-    SESSION(s, sel, eps);
+    SIM_SESSION_CALL(s, sel, eps);
     double v = 0;
     ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
@@ -502,12 +498,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setEpsilon(ViSession s, ViInt32 sel, ViRe
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getEpsilon_Q(ViSession s, ViReal64* eps) {
-    SESSION(s, eps);
+    SIM_SESSION_CALL(s, eps);
     if (eps) *eps = epsilon(unit_of(s));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setTheta(ViSession s, ViInt32 sel, ViReal64 th) {
-    SESSION(s, sel, th);
+    SIM_SESSION_CALL(s, sel, th);
     double v = 0;
     ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
@@ -516,14 +512,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setTheta(ViSession s, ViInt32 sel, ViReal
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
-    SESSION(s, th);
+    SIM_SESSION_CALL(s, th);
     if (th) *th = theta(unit_of(s));
     return c.done();
 }
 
 #define POSITION(Set, Get, name)                                                          \
     DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Set(ViSession s, ViInt32 sel, ViReal64 pos) { \
-        SESSION(s, sel, pos);                                                             \
+        SIM_SESSION_CALL(s, sel, pos);                                                             \
         double v = 0;                                                                     \
         ViStatus st = VI_SUCCESS;                                                         \
         if (pick(sel, pos, 0, 180, 0, v, st)) {                                         \
@@ -535,7 +531,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
         return c.done();                                                                  \
     }                                                                                     \
     DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Get(ViSession s, ViReal64* pos) {            \
-        SESSION(s, pos);                                                                  \
+        SIM_SESSION_CALL(s, pos);                                                                  \
         if (pos) *pos = value(unit_of(s), name);                                          \
         return c.done();                                                                  \
     }
@@ -545,12 +541,12 @@ POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, "half")
 POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setPolSpeed(ViSession s, ViUInt16 speed) {
-    SESSION(s, speed);
+    SIM_SESSION_CALL(s, speed);
     c.status(set_value(s, "speed", speed));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setSphereApplState(ViSession s, ViUInt16 on) {
-    SESSION(s, on);
+    SIM_SESSION_CALL(s, on);
     c.status(set_value(s, "sphere", on));
     return c.done();
 }

@@ -265,19 +265,15 @@ const char* status_text(ViStatus st) {
 
 }  // namespace
 
-#define SESSION(...)                  \
-    sim::Call c(__func__, __VA_ARGS__); \
-    if (!c.session(s)) return c.done()
-
 // Setter and query of a range-checked integer setting, values of type T.
 #define INT_SETTING(T, Set, Get, name)                                      \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, T v) {         \
-        SESSION(s, v);                                                      \
+        SIM_SESSION_CALL(s, v);                                                      \
         c.status(set_int(name, v));                                         \
         return c.done();                                                    \
     }                                                                       \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, T* v) {        \
-        SESSION(s, v);                                                      \
+        SIM_SESSION_CALL(s, v);                                                      \
         c.status(get_int(name, v));                                         \
         return c.done();                                                    \
     }
@@ -295,7 +291,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_init(ViString rsrc, ViUInt16 idQuery, ViU
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_close(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     sim::close(s, driver);
     return c.done();
 }
@@ -303,7 +299,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_close(ViSession s) {
 // ---- system ------------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setTime(ViSession s, ViInt16 year, ViInt16 month, ViInt16 day, ViInt16 hour,
                                                ViInt16 minute, ViInt16 second) {
-    SESSION(s, year, month, day, hour, minute, second);
+    SIM_SESSION_CALL(s, year, month, day, hour, minute, second);
     const ViInt16 v[6] = {year, month, day, hour, minute, second};
     const int lo[6] = {2000, 1, 1, 0, 0, 0}, hi[6] = {2099, 12, 31, 23, 59, 59};
     for (int i = 0; i < 6; ++i)
@@ -317,7 +313,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setTime(ViSession s, ViInt16 year, ViInt1
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt16* month, ViInt16* day, ViInt16* hour,
                                                ViInt16* minute, ViInt16* second) {
-    SESSION(s, year, month, day, hour, minute, second);
+    SIM_SESSION_CALL(s, year, month, day, hour, minute, second);
     ViInt16* out[6] = {year, month, day, hour, minute, second};
     const int def[6] = {2024, 3, 12, 9, 30, 0};
     for (int i = 0; i < 6; ++i)
@@ -328,41 +324,41 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt
 INT_SETTING(ViInt16, setLineFrequency, getLineFrequency, "line_freq")
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRegister(ViSession s, ViInt16 r, ViInt16 value) {
-    SESSION(s, r, value);
+    SIM_SESSION_CALL(s, r, value);
     if (r < 0 || r > 9 || !reg_writable[r]) c.status(err_param2);
     else reg(r) = (uint16_t)value;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRegister(ViSession s, ViInt16 r, ViInt16* value) {
-    SESSION(s, r, value);
+    SIM_SESSION_CALL(s, r, value);
     if (r < 0 || r > 9) c.status(err_param2);
     else if (value) *value = read_reg(r);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispBrightness(ViSession s, ViReal64 v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     c.status(set_real("brightness", v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispBrightness(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     c.status(get_real("brightness", 0, v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispContrast(ViSession s, ViReal64 v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     c.status(set_real("contrast", v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispContrast(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     c.status(get_real("contrast", 0, v));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg[]) {
-    SESSION(s, sim::out(msg));
+    SIM_SESSION_CALL(s, sim::out(msg));
     sim::put_text(msg, 256, "Cal. 12-Mar-2023, LQ-G12 P0012345");
     return c.done();
 }
@@ -372,12 +368,12 @@ INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
 
 #define REAL_SETTING(Set, Get, name)                                                    \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViReal64 v) {             \
-        SESSION(s, v);                                                                  \
+        SIM_SESSION_CALL(s, v);                                                                  \
         c.status(set_real(name, v));                                                    \
         return c.done();                                                                \
     }                                                                                   \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViInt16 attr, ViReal64* v) { \
-        SESSION(s, attr, v);                                                            \
+        SIM_SESSION_CALL(s, attr, v);                                                            \
         c.status(get_real(name, attr, v));                                              \
         return c.done();                                                                \
     }
@@ -392,18 +388,18 @@ REAL_SETTING(setPeakThreshold, getPeakThreshold, "peak_threshold")
 REAL_SETTING(setAccelTau, getAccelTau, "accel_tau")
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_startDarkAdjust(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     sim::integer(k("dark_state")) = 1;
     sim::integer(k("dark_polls")) = 3;  // finishes after a few state queries
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_cancelDarkAdjust(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     sim::integer(k("dark_state")) = 0;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkAdjustState(ViSession s, ViInt16* state) {
-    SESSION(s, state);
+    SIM_SESSION_CALL(s, state);
     long long& st = sim::integer(k("dark_state"));
     if (st && --sim::integer(k("dark_polls")) <= 0) {
         st = 0;
@@ -414,29 +410,29 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkAdjustState(ViSession s, ViInt16* 
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkOffset(ViSession s, ViReal64* offset) {
-    SESSION(s, offset);
+    SIM_SESSION_CALL(s, offset);
     if (offset) *offset = sim::real(k("dark_offset"));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setWavelength(ViSession s, ViReal64 nm) {
-    SESSION(s, nm);
+    SIM_SESSION_CALL(s, nm);
     c.status(set_real("wavelength", nm));
     if (c.status() == VI_SUCCESS) real("pd_resp") = responsivity(nm);  // sensor's curve
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getWavelength(ViSession s, ViInt16 attr, ViReal64* nm) {
-    SESSION(s, attr, nm);
+    SIM_SESSION_CALL(s, attr, nm);
     c.status(get_real("wavelength", attr, nm));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPhotodiodeResponsivity(ViSession s, ViReal64 v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     c.status(set_real("pd_resp", v));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPhotodiodeResponsivity(ViSession s, ViInt16 attr, ViReal64* v) {
-    SESSION(s, attr, v);
+    SIM_SESSION_CALL(s, attr, v);
     c.status(get_real("pd_resp", attr, v));
     return c.done();
 }
@@ -449,14 +445,14 @@ INT_SETTING(ViUInt16, setAccelState, getAccelState, "accel_state")
 INT_SETTING(ViUInt16, setAccelMode, getAccelMode, "accel_mode")
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getFreqRange(ViSession s, ViReal64* lower, ViReal64* upper) {
-    SESSION(s, lower, upper);
+    SIM_SESSION_CALL(s, lower, upper);
     if (lower) *lower = 0.0;
     if (upper) *upper = integer("filter") ? 15.0 : 100e3;  // bandwidth with the input filter on
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRange(ViSession s, ViReal64 w) {
-    SESSION(s, w);
+    SIM_SESSION_CALL(s, w);
     const Limit& l = real_limit("power_range");
     if (!(w >= l.min && w <= l.max)) c.status(err_param2);
     else {
@@ -466,13 +462,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRange(ViSession s, ViReal64 w) {
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPowerRange(ViSession s, ViInt16 attr, ViReal64* w) {
-    SESSION(s, attr, w);
+    SIM_SESSION_CALL(s, attr, w);
     if (attr == 0 && integer("auto_range")) real("power_range") = decade_range(power_w());
     c.status(get_real("power_range", attr, w));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRef(ViSession s, ViReal64 w) {
-    SESSION(s, w);
+    SIM_SESSION_CALL(s, w);
     c.status(set_real("power_ref", w));
     return c.done();
 }
@@ -482,28 +478,28 @@ INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
 
 // ---- measurements ----------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPower(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = power_reading();
     c.take(3e-3 * (double)integer("avg"));  // 3 ms a sample
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergy(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = energy_j();
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measFreq(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = pulse_rate_hz * (1 + 1e-5 * sim::noise());
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPowerDens(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = power_w() / beam_area_cm2();  // W/cm2
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergyDens(ViSession s, ViReal64* v) {
-    SESSION(s, v);
+    SIM_SESSION_CALL(s, v);
     if (v) *v = energy_j() / beam_area_cm2();  // J/cm2
     return c.done();
 }
@@ -511,7 +507,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergyDens(ViSession s, ViReal64* v) 
 // ---- identification and utility -----------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[], ViChar serial[], ViChar cal[],
                                                      ViInt16* type, ViInt16* subtype, ViInt16* flags) {
-    SESSION(s, sim::out(name), sim::out(serial), sim::out(cal), type, subtype, flags);
+    SIM_SESSION_CALL(s, sim::out(name), sim::out(serial), sim::out(cal), type, subtype, flags);
     sim::put_text(name, 256, "LQ-G12");
     sim::put_text(serial, 256, "G12-04417");
     sim::put_text(cal, 256, "12-Mar-2023");
@@ -523,7 +519,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[],
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_identificationQuery(ViSession s, ViChar maker[], ViChar device[],
                                                            ViChar serial[], ViChar firmware[]) {
-    SESSION(s, sim::out(maker), sim::out(device), sim::out(serial), sim::out(firmware));
+    SIM_SESSION_CALL(s, sim::out(maker), sim::out(device), sim::out(serial), sim::out(firmware));
     sim::put_text(maker, 256, idn_field(s, 0));
     sim::put_text(device, 256, idn_field(s, 1));
     sim::put_text(serial, 256, idn_field(s, 2));
@@ -532,22 +528,22 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_identificationQuery(ViSession s, ViChar m
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_reset(ViSession s) {
-    SESSION(s);
+    SIM_SESSION_CALL(s);
     reset_settings();
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_selfTest(ViSession s, ViInt16* result) {
-    SESSION(s, result);
+    SIM_SESSION_CALL(s, result);
     if (result) *result = 0;
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQueryMode(ViSession s, ViUInt16 mode) {
-    SESSION(s, mode);
+    SIM_SESSION_CALL(s, mode);
     c.status(set_int("error_query_mode", mode));
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQuery(ViSession s, ViInt32* code, ViChar msg[]) {
-    SESSION(s, code, sim::out(msg));
+    SIM_SESSION_CALL(s, code, sim::out(msg));
     sim::Error e = sim::pop_error(driver);
     if (code) *code = e.code;
     sim::put_text(msg, 256, e.message);
@@ -567,7 +563,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorMessage(ViSession s, ViStatus status
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_revisionQuery(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
-    SESSION(s, sim::out(driverRev), sim::out(firmwareRev));
+    SIM_SESSION_CALL(s, sim::out(driverRev), sim::out(firmwareRev));
     sim::put_text(driverRev, 256, "3.1.0 (simulated)");
     sim::put_text(firmwareRev, 256, idn_field(s, 3));
     return c.done();
@@ -575,7 +571,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_revisionQuery(ViSession s, ViChar driverR
 
 // ---- raw input and output ------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRaw(ViSession s, ViString command) {
-    SESSION(s, command);
+    SIM_SESSION_CALL(s, command);
     if (!command) c.status(err_param2);
     else c.status(raw_command(s, command));
     return c.done();
@@ -584,7 +580,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRaw(ViSession s, ViString command) {
 // Reads up to `size` bytes of the pending answer, like a bus read: no zero
 // byte is added. Nothing pending: time-out.
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRaw(ViSession s, ViChar buffer[], ViUInt32 size, ViUInt32* count) {
-    SESSION(s, sim::out(buffer), size, count);
+    SIM_SESSION_CALL(s, sim::out(buffer), size, count);
     std::string& pending = sim::text(k("pending"));
     if (!buffer) {
         c.status(err_param2);

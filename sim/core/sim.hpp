@@ -6,11 +6,15 @@
 // A simulated driver function reads like this:
 //
 //   DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* unit, ...) {
-//       sim::Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
-//       if (!c.session(s)) return c.done();           // VI_ERROR_INV_OBJECT
+//       SIM_SESSION_CALL(s, slot, unit, ...);  // journal, scripted behaviour, session and slot checks
 //       *unit = sim::integer(sim::key("TLS", slot, "unit"), 0);
-//       return c.done();                               // scripted status/outputs applied here
+//       return c.done();                        // scripted status/outputs applied here
 //   }
+//
+// which is, written out (as a function does that checks more before it returns):
+//
+//       sim::Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
+//       if (!c.session(s)) return c.done();           // VI_ERROR_INV_OBJECT, VI_ERROR_TMO, slot checks
 //
 // Threads: calls into different simulated drivers may run at once. A Call
 // holds the core's one "model" lock from its constructor (after any delay the
@@ -228,6 +232,13 @@ private:
     Out outs_[16];
     int nouts_ = 0;
 };
+
+// The prologue of a simulated function on a session `s` (its first
+// argument): the call `c` journaled, then the session, its timeout and its
+// slot and channel checked; a refused call returns there.
+#define SIM_SESSION_CALL(...)             \
+    sim::Call c(__func__, __VA_ARGS__); \
+    if (!c.session(s)) return c.done()
 
 // ---- writing outputs (hostile mode aware) ---------------------------------------
 SIM_CORE_API bool hostile();

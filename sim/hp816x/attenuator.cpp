@@ -579,8 +579,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_zeroResult_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_all(ViSession s) {
-    sim::Call c(__func__, s);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s);
     for (int slot = 0; slot < max_slots; ++slot) zero_result(slot) = 0;
     return c.done();
 }

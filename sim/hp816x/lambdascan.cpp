@@ -177,8 +177,7 @@ ViStatus calibrate(int slot, int ch, ViUInt32 n, const ViReal64* wl, const ViRea
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_LambdaScan_wavelength(ViSession s, ViReal64 wl) {
-    sim::Call c(__func__, s, wl);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, wl);
     single(s).r("pwmWavelength") = wl;
     return c.done();
 }
@@ -187,8 +186,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareLambdaScan(ViSession s, ViInt32 un
                                                          ViInt32 scans, ViInt32 pwmChannels, ViReal64 start,
                                                          ViReal64 stop, ViReal64 step, ViUInt32* points,
                                                          ViUInt32* arrays) {
-    sim::Call c(__func__, s, unit, power, output, scans, pwmChannels, start, stop, step, points, arrays);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, unit, power, output, scans, pwmChannels, start, stop, step, points, arrays);
     c.status(prepare(single(s), unit, power, output, scans, pwmChannels, start, stop, step, pwm_channel_count,
                      points, arrays));
     return c.done();
@@ -196,8 +194,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareLambdaScan(ViSession s, ViInt32 un
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanParameters_Q(ViSession s, ViReal64* start, ViReal64* stop,
                                                                  ViReal64* avg, ViReal64* speed) {
-    sim::Call c(__func__, s, start, stop, avg, speed);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, start, stop, avg, speed);
     parameters(single(s), start, stop, avg, speed);
     return c.done();
 }
@@ -208,8 +205,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanParameters_Q(ViSession s, Vi
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession s, ViReal64 wl[], ViReal64 p1[], ViReal64 p2[],
                                                          ViReal64 p3[], ViReal64 p4[], ViReal64 p5[], ViReal64 p6[],
                                                          ViReal64 p7[], ViReal64 p8[]) {
-    sim::Call c(__func__, s, wl, p1, p2, p3, p4, p5, p6, p7, p8);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, wl, p1, p2, p3, p4, p5, p6, p7, p8);
     Scan sc = single(s);
     double* power[8] = {p1, p2, p3, p4, p5, p6, p7, p8};
     fill(sc, wl, power, 0, sim::hostile() ? 8 : (int)sc.channels(), false, 0);
@@ -218,15 +214,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession s, ViReal64 w
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_registerMainframe(ViSession s) {
-    sim::Call c(__func__, s);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s);
     if (registered_index(s) < 0) registered_session(registered()++) = s;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession s) {
-    sim::Call c(__func__, s);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s);
     int at = registered_index(s);
     if (at >= 0) {
         for (long long i = at; i + 1 < registered(); ++i) registered_session(i) = registered_session(i + 1);
@@ -236,8 +230,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession s) {
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setSweepSpeed(ViSession s, ViInt32 code) {
-    sim::Call c(__func__, s, code);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, code);
     if (code < 0 || code >= sweep_speed_count) c.status(param(2));
     else speed_code() = code;
     return c.done();
@@ -247,8 +240,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareMfLambdaScan(ViSession s, ViInt32 
                                                            ViInt32 scans, ViInt32 pwmChannels, ViReal64 start,
                                                            ViReal64 stop, ViReal64 step, ViUInt32* points,
                                                            ViUInt32* channels) {
-    sim::Call c(__func__, s, unit, power, output, scans, pwmChannels, start, stop, step, points, channels);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, unit, power, output, scans, pwmChannels, start, stop, step, points, channels);
     if (!registered()) return c.status(no_mainframe), c.done();
     c.status(prepare(multi(), unit, power, output, scans, pwmChannels, start, stop, step,
                      (int)registered() * pwm_channel_count, points, channels));
@@ -256,8 +248,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareMfLambdaScan(ViSession s, ViInt32 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession s, ViReal64 wl[]) {
-    sim::Call c(__func__, s, wl);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, wl);
     fill(multi(), wl, nullptr, 0, 0, false, 0);
     if (multi().points()) c.take((multi().stop() - multi().start()) / sweep_speed());
     return c.done();
@@ -265,8 +256,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession s, ViReal64
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getMFLambdaScanParameters_Q(ViSession s, ViReal64* start, ViReal64* stop,
                                                                    ViReal64* avg, ViReal64* speed) {
-    sim::Call c(__func__, s, start, stop, avg, speed);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, start, stop, avg, speed);
     parameters(multi(), start, stop, avg, speed);
     return c.done();
 }
@@ -274,16 +264,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getMFLambdaScanParameters_Q(ViSession s, 
 // The last multi-frame scan as one registered channel saw it.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanResult(ViSession s, ViInt32 channel, ViUInt16 clip,
                                                            ViReal64 limit, ViReal64 power[], ViReal64 lambda[]) {
-    sim::Call c(__func__, s, channel, clip, limit, power, lambda);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, channel, clip, limit, power, lambda);
     if (!channel_ok(c, channel)) return c.done();
     fill(multi(), lambda, &power, channel, 1, clip != 0, limit);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getNoOfRegPWMChannels_Q(ViSession s, ViUInt32* count) {
-    sim::Call c(__func__, s, count);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, count);
     put(count, registered() * pwm_channel_count);
     return c.done();
 }
@@ -292,8 +280,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getNoOfRegPWMChannels_Q(ViSession s, ViUI
 // each mainframe's channels in slot order.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 channel, ViInt32* mainframe,
                                                           ViInt32* slot, ViInt32* ch) {
-    sim::Call c(__func__, s, channel, mainframe, slot, ch);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, channel, mainframe, slot, ch);
     if (!channel_ok(c, channel)) return c.done();
     put(mainframe, channel / pwm_channel_count);
     put(slot, pwm_channels[channel % pwm_channel_count].slot);
@@ -302,8 +289,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 c
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_excludeChannel(ViSession s, ViInt32 channel, ViUInt16 exclude) {
-    sim::Call c(__func__, s, channel, exclude);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, channel, exclude);
     if (!channel_ok(c, channel)) return c.done();
     sim::integer(sim::key("MFX", channel, "excluded")) = exclude;
     return c.done();
@@ -311,23 +297,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_excludeChannel(ViSession s, ViInt32 chann
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setInitialRangeParams(ViSession s, ViInt32 channel, ViUInt16 reset,
                                                              ViReal64 initialRange, ViReal64 decrement) {
-    sim::Call c(__func__, s, channel, reset, initialRange, decrement);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, channel, reset, initialRange, decrement);
     sim::real(sim::key("MFX", channel, "initialRange")) = reset ? -10.0 : initialRange;
     sim::real(sim::key("MFX", channel, "rangeDecrement")) = reset ? 20.0 : decrement;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setScanAttenuation(ViSession s, ViReal64 attenuation) {
-    sim::Call c(__func__, s, attenuation);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, attenuation);
     scan_attenuation() = attenuation;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getWlRespTblSize(ViSession s, ViInt32 slot, ViUInt32* size, ViUInt32* csv) {
-    sim::Call c(__func__, s, slot, size, csv);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, size, csv);
     put(size, table_size);
     put(csv, table_csv(slot, 1).size() + 1);
     return c.done();
@@ -335,38 +318,33 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getWlRespTblSize(ViSession s, ViInt32 slo
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getWlRespTblSizeEx(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32* size,
                                                           ViUInt32* csv) {
-    sim::Call c(__func__, s, slot, ch, size, csv);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, size, csv);
     put(size, table_size);
     put(csv, table_csv(slot, ch).size() + 1);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRespTable(ViSession s, ViInt32 slot, ViReal64 wl[], ViReal64 factor[]) {
-    sim::Call c(__func__, s, slot, wl, factor);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, wl, factor);
     table(slot, 1, wl, factor);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRespTableEx(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl[],
                                                          ViReal64 factor[]) {
-    sim::Call c(__func__, s, slot, ch, wl, factor);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, wl, factor);
     table(slot, ch, wl, factor);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRepTblCSV(ViSession s, ViInt32 slot, ViChar* csv) {
-    sim::Call c(__func__, s, slot, sim::out(csv));
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, sim::out(csv));
     sim::put_text(csv, 256, table_csv(slot, 1));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRepTblCSV_Ex(ViSession s, ViInt32 slot, ViInt32 ch, ViChar* csv) {
-    sim::Call c(__func__, s, slot, ch, sim::out(csv));
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, sim::out(csv));
     sim::put_text(csv, 256, table_csv(slot, ch));
     return c.done();
 }
@@ -375,8 +353,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRepTblCSV_Ex(ViSession s, ViInt32 s
 // laser power as reference and a result text.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_spectralCalibration(ViSession s, ViInt32 slot, ViUInt32 n, ViReal64 wl[],
                                                            ViReal64 power[], ViReal64* reference, ViChar* result) {
-    sim::Call c(__func__, s, slot, n, wl, power, reference, sim::out(result));
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, n, wl, power, reference, sim::out(result));
     c.status(calibrate(slot, 1, n, wl, power, reference, result));
     return c.done();
 }
@@ -384,8 +361,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_spectralCalibration(ViSession s, ViInt32 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_spectralCalibrationEx(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32 n,
                                                              ViReal64 wl[], ViReal64 power[], ViReal64* reference,
                                                              ViChar* result) {
-    sim::Call c(__func__, s, slot, ch, n, wl, power, reference, sim::out(result));
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, n, wl, power, reference, sim::out(result));
     c.status(calibrate(slot, ch, n, wl, power, reference, result));
     return c.done();
 }

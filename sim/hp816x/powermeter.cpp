@@ -56,8 +56,7 @@ void results(int slot, int ch, int fn, ViUInt16 result_unit, double* out, double
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession s, ViInt32 slot, ViUInt16 check) {
-    sim::Call c(__func__, s, slot, check);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, check);
     I(slot, 0, "slaveChannelCheck") = check;
     return c.done();
 }
@@ -65,8 +64,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession s, ViInt3
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
                                                           ViUInt16 powerUnit, ViUInt16 internalTrigger,
                                                           ViReal64 wl, ViReal64 avg, ViReal64 powerRange) {
-    sim::Call c(__func__, s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
     range_mode(slot, ch) = rangeMode;
     unit(slot, ch) = powerUnit;
     I(slot, ch, "internalTrigger") = internalTrigger;
@@ -80,8 +78,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32
                                                             ViUInt16* rangeMode, ViUInt16* powerUnit,
                                                             ViUInt16* internalTrigger, ViReal64* wl, ViReal64* avg,
                                                             ViReal64* powerRange) {
-    sim::Call c(__func__, s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
     put(rangeMode, range_mode(slot, ch));
     put(powerUnit, unit(slot, ch));
     put(internalTrigger, I(slot, ch, "internalTrigger"));
@@ -93,8 +90,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 measure,
                                                                ViInt32 refSource, ViInt32 refSlot, ViInt32 refChannel) {
-    sim::Call c(__func__, s, slot, ch, measure, refSource, refSlot, refChannel);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
     I(slot, ch, "measure") = measure;
     I(slot, ch, "refSource") = refSource;
     I(slot, ch, "refSlot", slot) = refSlot;
@@ -105,8 +101,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViIn
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, ViInt32 slot, ViInt32 ch,
                                                                  ViInt32* measure, ViInt32* refSource,
                                                                  ViInt32* refSlot, ViInt32* refChannel) {
-    sim::Call c(__func__, s, slot, ch, measure, refSource, refSlot, refChannel);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
     put(measure, I(slot, ch, "measure"));
     put(refSource, I(slot, ch, "refSource"));
     put(refSlot, I(slot, ch, "refSlot", slot));
@@ -115,30 +110,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, Vi
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 trig) {
-    sim::Call c(__func__, s, slot, ch, trig);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, trig);
     I(slot, ch, "internalTrigger") = trig;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_averagingTime(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg) {
-    sim::Call c(__func__, s, slot, ch, avg);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, avg);
     if (!(avg > 0)) c.status(param(4));
     else averaging(slot, ch) = avg;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_averagingTime_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* avg) {
-    sim::Call c(__func__, s, slot, ch, avg);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, avg);
     put(avg, averaging(slot, ch));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
-    sim::Call c(__func__, s, slot, ch, wl);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, wl);
     if (!in_range(wl, 800e-9, 1700e-9)) c.status(param(4));
     else wavelength(slot, ch) = wl;
     return c.done();
@@ -146,8 +137,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_wavelength_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* minWl,
                                                             ViReal64* maxWl, ViReal64* current) {
-    sim::Call c(__func__, s, slot, ch, minWl, maxWl, current);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, minWl, maxWl, current);
     put(minWl, 800e-9);
     put(maxWl, 1700e-9);
     put(current, wavelength(slot, ch));
@@ -155,23 +145,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_wavelength_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_calibration(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 cal) {
-    sim::Call c(__func__, s, slot, ch, cal);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, cal);
     R(slot, ch, "calibration") = cal;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_calibration_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* cal) {
-    sim::Call c(__func__, s, slot, ch, cal);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, cal);
     put(cal, R(slot, ch, "calibration"));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerRange(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
                                                           ViReal64 powerRange) {
-    sim::Call c(__func__, s, slot, ch, rangeMode, powerRange);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerRange);
     range_mode(slot, ch) = rangeMode;
     range(slot, ch) = powerRange;
     return c.done();
@@ -179,32 +166,28 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerRange(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerRange_Q(ViSession s, ViInt32 slot, ViInt32 ch,
                                                             ViUInt16* rangeMode, ViReal64* powerRange) {
-    sim::Call c(__func__, s, slot, ch, rangeMode, powerRange);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerRange);
     put(rangeMode, range_mode(slot, ch));
     put(powerRange, range(slot, ch));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerUnit(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 powerUnit) {
-    sim::Call c(__func__, s, slot, ch, powerUnit);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, powerUnit);
     if (powerUnit != 0 && powerUnit != 1) c.status(param(4));
     else unit(slot, ch) = powerUnit;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerUnit_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* powerUnit) {
-    sim::Call c(__func__, s, slot, ch, powerUnit);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, powerUnit);
     put(powerUnit, unit(slot, ch));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceValue(ViSession s, ViInt32 slot, ViInt32 ch,
                                                               ViReal64 internalReference, ViReal64 referenceChannel) {
-    sim::Call c(__func__, s, slot, ch, internalReference, referenceChannel);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, internalReference, referenceChannel);
     internal_ref(slot, ch) = internalReference;
     R(slot, ch, "referenceChannel") = referenceChannel;
     return c.done();
@@ -213,8 +196,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceValue(ViSession s, ViInt
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceValue_Q(ViSession s, ViInt32 slot, ViInt32 ch,
                                                                 ViInt32* refSource, ViReal64* internalReference,
                                                                 ViReal64* referenceChannel) {
-    sim::Call c(__func__, s, slot, ch, refSource, internalReference, referenceChannel);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, refSource, internalReference, referenceChannel);
     put(refSource, I(slot, ch, "refSource"));
     put(internalReference, internal_ref(slot, ch));
     put(referenceChannel, R(slot, ch, "referenceChannel"));
@@ -223,8 +205,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceValue_Q(ViSession s, ViI
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 trigIn,
                                                                     ViInt32 trigOut) {
-    sim::Call c(__func__, s, slot, trigIn, trigOut);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, trigIn, trigOut);
     I(slot, 0, "triggerIn") = trigIn;
     I(slot, 0, "triggerOut") = trigOut;
     return c.done();
@@ -232,31 +213,27 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_triggerConfiguration(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* trigIn,
                                                                     ViInt32* trigOut) {
-    sim::Call c(__func__, s, slot, trigIn, trigOut);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, trigIn, trigOut);
     put(trigIn, I(slot, 0, "triggerIn"));
     put(trigOut, I(slot, 0, "triggerOut"));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_displayToReference(ViSession s, ViInt32 slot, ViInt32 ch) {
-    sim::Call c(__func__, s, slot, ch);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch);
     internal_ref(slot, ch) = absolute_dbm(slot, ch);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch) {
-    sim::Call c(__func__, s, slot, ch);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch);
     R(slot, ch, "fetched") = reading(slot, ch);
     I(slot, ch, "hasFetched") = 1;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
-    sim::Call c(__func__, s, slot, ch, value);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, value);
     double v = reading(slot, ch);
     c.take(averaging(slot, ch));
     R(slot, ch, "fetched") = v;
@@ -267,16 +244,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, 
 
 // The value of the last measurement (a new one if there was none).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_fetchValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
-    sim::Call c(__func__, s, slot, ch, value);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, value);
     put(value, I(slot, ch, "hasFetched") ? R(slot, ch, "fetched") : reading(slot, ch));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count, ViInt32 slots[], ViInt32 channels[],
                                                    ViReal64 values[]) {
-    sim::Call c(__func__, s, count, slots, channels, values);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, count, slots, channels, values);
     const int cap = 34;
     std::vector<PwmChannel> all;  // the mainframe's power meter channels, in slot order
     const std::vector<unsigned>& modules = sim::instrument(s)->slots;
@@ -296,23 +271,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count,
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroing(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* result) {
-    sim::Call c(__func__, s, slot, ch, result);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, result);
     put(result, 0);  // zeroing succeeded
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroingAll(ViSession s, ViInt32* result) {
-    sim::Call c(__func__, s, result);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, result);
     put(result, 0);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 ignore,
                                                        ViInt32 errorNumber) {
-    sim::Call c(__func__, s, slot, ch, ignore, errorNumber);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, ignore, errorNumber);
     I(slot, ch, "ignoreError") = ignore;
     I(slot, ch, "ignoredErrorNumber") = errorNumber;
     return c.done();
@@ -322,8 +294,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot
 // to completion comes back in milliseconds.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
                                                        ViInt32 dataPoints, ViInt32* timeout) {
-    sim::Call c(__func__, s, slot, ch, avg, dataPoints, timeout);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, avg, dataPoints, timeout);
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (dataPoints < 0 || dataPoints > 10000000) return c.status(param(5)), c.done();  // the instrument's most
     I(slot, ch, "function") = fn_logging;
@@ -337,8 +308,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
                                                                 ViUInt16 wait, ViUInt16 resultUnit,
                                                                 ViUInt16* status, ViReal64 result[]) {
-    sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, wait, resultUnit, status, result);
     results(slot, ch, fn_logging, resultUnit, result, 0.0);
     put(status, 1);
     return c.done();
@@ -348,8 +318,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViI
 // results comes back.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
                                                          ViReal64 delay, ViReal64 total, ViInt32* estimated) {
-    sim::Call c(__func__, s, slot, ch, avg, delay, total, estimated);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, avg, delay, total, estimated);
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(param(5)), c.done();
     long long n = (long long)std::floor(total / delay + 1e-9);
@@ -362,8 +331,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 sl
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
                                                                   ViUInt16 wait, ViUInt16 resultUnit,
                                                                   ViUInt16* status, ViReal64 result[]) {
-    sim::Call c(__func__, s, slot, ch, wait, resultUnit, status, result);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, wait, resultUnit, status, result);
     results(slot, ch, fn_stability, resultUnit, result, 0.01);
     put(status, 1);
     return c.done();
@@ -372,8 +340,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession s, V
 // Min-max: the estimated time (ms) for dataPoints readings comes back.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 mode,
                                                       ViInt32 dataPoints, ViInt32* estimated) {
-    sim::Call c(__func__, s, slot, ch, mode, dataPoints, estimated);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, mode, dataPoints, estimated);
     if (dataPoints < 1) return c.status(param(5)), c.done();
     I(slot, ch, "function") = fn_minmax;
     I(slot, ch, "points") = dataPoints;
@@ -385,8 +352,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot,
 // Minimum, maximum and latest of (up to 1000 of) the readings set up.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* lo,
                                                                ViReal64* hi, ViReal64* current) {
-    sim::Call c(__func__, s, slot, ch, lo, hi, current);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch, lo, hi, current);
     long long n = std::max(1LL, std::min(1000LL, I(slot, ch, "points", 1)));
     double v = reading(slot, ch), mn = v, mx = v;
     for (long long i = 1; i < n; ++i) {
@@ -401,8 +367,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViIn
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_functionStop(ViSession s, ViInt32 slot, ViInt32 ch) {
-    sim::Call c(__func__, s, slot, ch);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, slot, ch);
     I(slot, ch, "function") = fn_none;
     return c.done();
 }

@@ -309,8 +309,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, Vi
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* result) {
-    sim::Call c(__func__, s, result);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, result);
     for (int slot = 0; slot < hp816x::max_slots; ++slot) integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
@@ -480,8 +479,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserState_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 enable) {
-    sim::Call c(__func__, s, enable);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, enable);
     if (enable > 1) c.status(param(2));
     else sim::integer(sim::key("RLM", -1, "sweep"), 0) = enable;
     return c.done();

@@ -124,31 +124,27 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_close(ViSession s) {
     return c.done();
 }
 
-#define SESSION_CALL(...)            \
-    sim::Call c(__func__, __VA_ARGS__); \
-    if (!c.session(s)) return c.done()
-
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_reset(ViSession s) {
-    SESSION_CALL(s);
+    SIM_SESSION_CALL(s);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_self_test(ViSession s, ViInt16* result, ViChar msg[]) {
-    SESSION_CALL(s, result, sim::out(msg));
+    SIM_SESSION_CALL(s, result, sim::out(msg));
     *result = 0;
     sim::put_text(msg, 256, "Self test passed");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_mainframeSelftest(ViSession s, ViInt16* result, ViChar msg[]) {
-    SESSION_CALL(s, result, sim::out(msg));
+    SIM_SESSION_CALL(s, result, sim::out(msg));
     *result = 0;
     sim::put_text(msg, 256, "Mainframe self test passed");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_query(ViSession s, ViInt32* code, ViChar msg[]) {
-    SESSION_CALL(s, code, sim::out(msg));
+    SIM_SESSION_CALL(s, code, sim::out(msg));
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
     sim::put_text(msg, 256, e.message);
@@ -168,26 +164,26 @@ static ViStatus revision(sim::Call& c, ViChar drv[], ViChar fw[]) {
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_query(ViSession s, ViChar drv[], ViChar fw[]) {
-    SESSION_CALL(s, sim::out(drv), sim::out(fw));
+    SIM_SESSION_CALL(s, sim::out(drv), sim::out(fw));
     return revision(c, drv, fw);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViChar fw[]) {
-    SESSION_CALL(s, sim::out(drv), sim::out(fw));
+    SIM_SESSION_CALL(s, sim::out(drv), sim::out(fw));
     return revision(c, drv, fw);
 }
 
 // Settings that round-trip through the value store.
 #define SETTER(fn, T, key)                           \
     DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T v) { \
-        SESSION_CALL(s, v);                          \
+        SIM_SESSION_CALL(s, v);                          \
         static sim::Var<long long> stored(key, 0);   \
         *stored = v;                                 \
         return c.done();                             \
     }
 #define GETTER(fn, T, key, def)                          \
     DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T* v) { \
-        SESSION_CALL(s, v);                              \
+        SIM_SESSION_CALL(s, v);                              \
         static sim::Var<long long> stored(key, def);     \
         *v = (T)*stored;                                 \
         return c.done();                                 \
@@ -195,13 +191,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViC
 
 // The session's timeout (ms), which bounds each of its calls (sim::set_timeout).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut(ViSession s, ViInt32 ms) {
-    SESSION_CALL(s, ms);
+    SIM_SESSION_CALL(s, ms);
     if (ms < 0) c.status(VI_ERROR_PARAMETER1 + 1);
     else sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut_Q(ViSession s, ViInt32* ms) {
-    SESSION_CALL(s, ms);
+    SIM_SESSION_CALL(s, ms);
     put(ms, std::lround(sim::timeout(s) * 1000));
     return c.done();
 }
@@ -218,12 +214,12 @@ SETTER(hp816x_enableDisableDisplay, ViBoolean, "MF.display")
 SETTER(hp816x_generateTrigger, ViBoolean, "MF.lastTrigger")
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dcl(ViSession s) {
-    SESSION_CALL(s);
+    SIM_SESSION_CALL(s);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cls(ViSession s) {
-    SESSION_CALL(s);
+    SIM_SESSION_CALL(s);
     sim::integer("MF.stb") = 0;
     sim::integer("MF.operEvent") = 0;
     sim::integer("MF.quesEvent") = 0;
@@ -232,34 +228,34 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cls(ViSession s) {
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_preset(ViSession s) {
-    SESSION_CALL(s);
+    SIM_SESSION_CALL(s);
     laser_wavelength() = 1550e-9;
     laser_power_dbm() = 0.0;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WattToDBm(ViSession s, ViReal64 w, ViReal64* dbm) {
-    SESSION_CALL(s, w, dbm);
+    SIM_SESSION_CALL(s, w, dbm);
     if (w <= 0) c.status(VI_ERROR_PARAMETER1 + 1);
     *dbm = watt_to_dbm(w);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dbmToWatt(ViSession s, ViReal64 dbm, ViReal64* w) {
-    SESSION_CALL(s, dbm, w);
+    SIM_SESSION_CALL(s, dbm, w);
     *w = dbm_to_watt(dbm);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setDate(ViSession s, ViInt32 y, ViInt32 mo, ViInt32 d) {
-    SESSION_CALL(s, y, mo, d);
+    SIM_SESSION_CALL(s, y, mo, d);
     if (mo < 1 || mo > 12 || d < 1 || d > 31) c.status(VI_ERROR_PARAMETER1 + 2);
     else sim::integer("MF.year") = y, sim::integer("MF.month") = mo, sim::integer("MF.day") = d;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getDate(ViSession s, ViInt32* y, ViInt32* mo, ViInt32* d) {
-    SESSION_CALL(s, y, mo, d);
+    SIM_SESSION_CALL(s, y, mo, d);
     *y = (ViInt32)sim::integer("MF.year", 2026);
     *mo = (ViInt32)sim::integer("MF.month", 12);
     *d = (ViInt32)sim::integer("MF.day", 8);
@@ -267,14 +263,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getDate(ViSession s, ViInt32* y, ViInt32*
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setTime(ViSession s, ViInt32 h, ViInt32 mi, ViInt32 sec) {
-    SESSION_CALL(s, h, mi, sec);
+    SIM_SESSION_CALL(s, h, mi, sec);
     if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) c.status(VI_ERROR_PARAMETER1 + 1);
     else sim::integer("MF.hour") = h, sim::integer("MF.minute") = mi, sim::integer("MF.second") = sec;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getTime(ViSession s, ViInt32* h, ViInt32* mi, ViInt32* sec) {
-    SESSION_CALL(s, h, mi, sec);
+    SIM_SESSION_CALL(s, h, mi, sec);
     *h = (ViInt32)sim::integer("MF.hour", 9);
     *mi = (ViInt32)sim::integer("MF.minute", 30);
     *sec = (ViInt32)sim::integer("MF.second", 0);
@@ -282,7 +278,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getTime(ViSession s, ViInt32* h, ViInt32*
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_SystemError(ViSession s, ViInt32* code, ViChar msg[]) {
-    SESSION_CALL(s, code, sim::out(msg));
+    SIM_SESSION_CALL(s, code, sim::out(msg));
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
     sim::put_text(msg, 256, e.message);
@@ -290,25 +286,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_SystemError(ViSession s, ViInt32* code, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmd(ViSession s, ViString cmd) {
-    SESSION_CALL(s, cmd);
+    SIM_SESSION_CALL(s, cmd);
     command(upper(cmd));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdString_Q(ViSession s, ViString q, ViInt32 size, ViChar result[]) {
-    SESSION_CALL(s, q, size, sim::out(result));
+    SIM_SESSION_CALL(s, q, size, sim::out(result));
     if (result && size > 0) sim::put_text(result, (size_t)size, answer(s, upper(q)));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt(ViSession s, ViString cmd, ViInt32 v) {
-    SESSION_CALL(s, cmd, v);
+    SIM_SESSION_CALL(s, cmd, v);
     command(upper(cmd) + " " + std::to_string(v));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal(ViSession s, ViString cmd, ViReal64 v) {
-    SESSION_CALL(s, cmd, v);
+    SIM_SESSION_CALL(s, cmd, v);
     command(upper(cmd) + " " + num(v));
     return c.done();
 }
@@ -325,15 +321,15 @@ template <class T> static ViStatus number_query(sim::Call& c, ViSession s, ViStr
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16_Q(ViSession s, ViString q, ViInt16* r) {
-    SESSION_CALL(s, q, r);
+    SIM_SESSION_CALL(s, q, r);
     return number_query(c, s, q, r);
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32_Q(ViSession s, ViString q, ViInt32* r) {
-    SESSION_CALL(s, q, r);
+    SIM_SESSION_CALL(s, q, r);
     return number_query(c, s, q, r);
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64_Q(ViSession s, ViString q, ViReal64* r) {
-    SESSION_CALL(s, q, r);
+    SIM_SESSION_CALL(s, q, r);
     return number_query(c, s, q, r);
 }
 
@@ -364,15 +360,15 @@ template <class T> static ViStatus array_query(sim::Call& c, ViSession s, ViStri
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt16 r[], ViInt32* n) {
-    SESSION_CALL(s, q, size, r, n);
+    SIM_SESSION_CALL(s, q, size, r, n);
     return array_query(c, s, q, size, r, n);
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt32 r[], ViInt32* n) {
-    SESSION_CALL(s, q, size, r, n);
+    SIM_SESSION_CALL(s, q, size, r, n);
     return array_query(c, s, q, size, r, n);
 }
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64Arr_Q(ViSession s, ViString q, ViInt32 size, ViReal64 r[], ViInt32* n) {
-    SESSION_CALL(s, q, size, r, n);
+    SIM_SESSION_CALL(s, q, size, r, n);
     return array_query(c, s, q, size, r, n);
 }
 
@@ -411,19 +407,19 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setBaudrate(ViChar intf[], ViUInt32 baud)
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_driverLogg(ViSession s, ViString file, ViBoolean log, ViBoolean replies) {
-    SESSION_CALL(s, file, log, replies);
+    SIM_SESSION_CALL(s, file, log, replies);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession s, ViInt32 slot, ViInt16* r, ViChar msg[]) {
-    SESSION_CALL(s, slot, r, sim::out(msg));
+    SIM_SESSION_CALL(s, slot, r, sim::out(msg));
     *r = 0;
     sim::put_text(msg, 256, "Module " + std::to_string(slot) + " self test passed");
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_lockUnlockInstument(ViSession s, ViBoolean lock, ViString password) {
-    SESSION_CALL(s, lock, password);
+    SIM_SESSION_CALL(s, lock, password);
     std::string& pw = sim::text("MF.password", "1234");
     if (!password || pw != password) c.status(VI_ERROR_PARAMETER1 + 2);
     else sim::integer("MF.locked") = lock ? 1 : 0;
@@ -431,14 +427,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_lockUnlockInstument(ViSession s, ViBoolea
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLockState(ViSession s, ViBoolean* locked, ViBoolean* soft) {
-    SESSION_CALL(s, locked, soft);
+    SIM_SESSION_CALL(s, locked, soft);
     *locked = (ViBoolean)sim::integer("MF.locked", 0);
     *soft = 0;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32 size, ViInt32 info[]) {
-    SESSION_CALL(s, size, info);
+    SIM_SESSION_CALL(s, size, info);
     // Module kind per slot: 0 empty, 1 single power meter, 2 dual, 3 fixed laser,
     // 5 tunable laser, 6 return loss, 7 attenuator, 8 switch.
     const std::vector<unsigned>& modules = sim::instrument(s)->slots;
@@ -458,7 +454,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getModuleStatus_Q(ViSession s, ViBoolean* summary, ViInt32 status[], ViInt32* maxlen) {
-    SESSION_CALL(s, summary, status, maxlen);
+    SIM_SESSION_CALL(s, summary, status, maxlen);
     if (summary) *summary = 0;
     for (int i = 0; status && i < slot_count(s); ++i) status[i] = 0;
     *maxlen = 64;
@@ -466,7 +462,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getModuleStatus_Q(ViSession s, ViBoolean*
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, ViInt32 q, ViChar msg[]) {
-    SESSION_CALL(s, q, sim::out(msg));
+    SIM_SESSION_CALL(s, q, sim::out(msg));
     static const char* bits[] = {"Power out of range", "Temperature out of range", "Laser current limit",
                                  "Wavelength not settled", "Zeroing failed", "Module not calibrated"};
     std::string text;
@@ -477,7 +473,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s, ViInt32 cfg, ViUInt32 a, ViUInt32 b, ViUInt32 m) {
-    SESSION_CALL(s, cfg, a, b, m);
+    SIM_SESSION_CALL(s, cfg, a, b, m);
     *trigger_cfg = cfg;
     *trigger_a = a;
     *trigger_b = b;
@@ -486,7 +482,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s,
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession s, ViInt32* cfg, ViUInt32* a, ViUInt32* b, ViUInt32* m) {
-    SESSION_CALL(s, cfg, a, b, m);
+    SIM_SESSION_CALL(s, cfg, a, b, m);
     *cfg = (ViInt32)*trigger_cfg;
     *a = (ViUInt32)*trigger_a;
     *b = (ViUInt32)*trigger_b;

@@ -372,8 +372,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_darkState_Q(ViSession s, ViInt32 
 // ---- temperatures, calibration, zeroing ------------------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperatures(ViSession s, ViReal64* t, ViReal64* t0, ViReal64* dt) {
-    sim::Call c(__func__, s, t, t0, dt);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, t, t0, dt);
     temperatures(0, t, t0, dt);
     return c.done();
 }
@@ -404,15 +403,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_accClass(ViSession s, ViInt32 slo
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroing(ViSession s) {
-    sim::Call c(__func__, s);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s);
     zero_temperature(0) = temperature();
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingAll(ViSession s) {
-    sim::Call c(__func__, s);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s);
     for (int slot = 0; slot < hp816x::max_slots; ++slot) zero_temperature(slot) = temperature();
     return c.done();
 }
@@ -629,8 +626,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 s
 // ---- lambda logging and its data ---------------------------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingState(ViSession s, ViUInt16 on) {
-    sim::Call c(__func__, s, on);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, on);
     if (!flag(on)) c.status(param(2));
     else logging(0) = on;
     return c.done();
@@ -642,8 +638,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession s,
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s, ViUInt16* on) {
-    sim::Call c(__func__, s, on);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, on);
     put(on, logging(0));
     return c.done();
 }
@@ -654,8 +649,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViInt32 n, ViReal64* data) {
-    sim::Call c(__func__, s, n, data);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, n, data);
     if (n < 0) c.status(param(2));
     else if (n > 0 && !data) c.status(param(3));
     else fill_wavelengths(0, n, data);
@@ -673,8 +667,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession s, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession s, ViInt32* n) {
-    sim::Call c(__func__, s, n);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, n);
     put(n, logged(0));
     return c.done();
 }
@@ -707,16 +700,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 
 // ---- mainframe sweep settings (used by lambda scans) --------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession s, ViUInt16 on) {
-    sim::Call c(__func__, s, on);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, on);
     if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "highSweepSpeed"), 0) = on;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_returnEquidistantData(ViSession s, ViUInt16 on) {
-    sim::Call c(__func__, s, on);
-    if (!c.session(s)) return c.done();
+    SIM_SESSION_CALL(s, on);
     if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "equidistantData"), 1) = on;
     return c.done();
