@@ -60,7 +60,8 @@ class Slots(SimTestCase):
         fn = {'name': 'f', 'params': [{'name': 'slot', 'role': 'in'}, {'name': 'ch', 'role': 'in'},
                                       {'name': 'other', 'role': 'in', 'slot': 'AnyModule'}]}
         drivertable._slots(fn, ('slot', 'Switch', 'ch'))      # a parameter's own mark wins over the rule
-        self.assertEqual([('slot' in p, 'channel' in p) for p in fn['params']], [(False, False), (False, False), (True, False)])
+        self.assertEqual([('slot' in p, 'channel' in p) for p in fn['params']],
+                         [(False, False), (False, False), (True, False)])
         fn['params'][0]['slot'] = 'Switch'
         self.assertRaises(drivertable.TableError, drivertable._slots, fn, None)
         self.assertEqual(pb.WaitForOPC(self.s, 99, 0), PARAMETER2)   # marked by hand: any module

@@ -13,28 +13,33 @@ namespace {
 
 enum { fn_none, fn_logging, fn_stability, fn_minmax };
 
-std::string k(int slot, int ch, const char* what) { return sim::key("PWM", slot * 10LL + ch, what); }
-long long& I(int slot, int ch, const char* what, long long def = 0) { return sim::integer(k(slot, ch, what), def); }
-double& R(int slot, int ch, const char* what, double def = 0) { return sim::real(k(slot, ch, what), def); }
+std::string channel_key(int slot, int ch, const char* what) { return sim::key("PWM", slot * 10LL + ch, what); }
+long long& stored_int(int slot, int ch, const char* what, long long def = 0) {
+    return sim::integer(channel_key(slot, ch, what), def);
+}
+double& stored_real(int slot, int ch, const char* what, double def = 0) {
+    return sim::real(channel_key(slot, ch, what), def);
+}
 
-long long& unit(int slot, int ch) { return I(slot, ch, "unit", 0); }             // 0 dBm, 1 W
-long long& range_mode(int slot, int ch) { return I(slot, ch, "rangeMode", 1); }  // 1 auto
-double& wavelength(int slot, int ch) { return R(slot, ch, "wavelength", 1550e-9); }
-double& averaging(int slot, int ch) { return R(slot, ch, "averagingTime", 0.1); }
-double& range(int slot, int ch) { return R(slot, ch, "range", 10.0); }
-double& internal_ref(int slot, int ch) { return R(slot, ch, "internalReference", 0.0); }
+long long& unit(int slot, int ch) { return stored_int(slot, ch, "unit", 0); }             // 0 dBm, 1 W
+long long& range_mode(int slot, int ch) { return stored_int(slot, ch, "rangeMode", 1); }  // 1 auto
+double& wavelength(int slot, int ch) { return stored_real(slot, ch, "wavelength", 1550e-9); }
+double& averaging(int slot, int ch) { return stored_real(slot, ch, "averagingTime", 0.1); }
+double& range(int slot, int ch) { return stored_real(slot, ch, "range", 10.0); }
+double& internal_ref(int slot, int ch) { return stored_real(slot, ch, "internalReference", 0.0); }
 
 // Absolute power (dBm) the channel sees, with its calibration offset.
-double absolute_dbm(int slot, int ch) { return pwm_power_dbm(slot, ch) + R(slot, ch, "calibration"); }
+double absolute_dbm(int slot, int ch) { return pwm_power_dbm(slot, ch) + stored_real(slot, ch, "calibration"); }
 
 // A reading as the channel reports it: relative (dB) to its reference when
 // measuring relative, else in its power unit.
 double reading(int slot, int ch) {
     double dbm = absolute_dbm(slot, ch);
-    if (I(slot, ch, "measure") == 1) {
-        double ref = I(slot, ch, "refSource") == 0
+    if (stored_int(slot, ch, "measure") == 1) {
+        double ref = stored_int(slot, ch, "refSource") == 0
                          ? internal_ref(slot, ch)
-                         : absolute_dbm((int)I(slot, ch, "refSlot", slot), (int)I(slot, ch, "refChannel", ch));
+                         : absolute_dbm((int)stored_int(slot, ch, "refSlot", slot),
+                                        (int)stored_int(slot, ch, "refChannel", ch));
         return dbm - ref;
     }
     return unit(slot, ch) == 1 ? dbm_to_watt(dbm) : dbm;
@@ -43,7 +48,7 @@ double reading(int slot, int ch) {
 // Fills the results of function `fn` as set up (none if another is); a slow
 // drift on stability results.
 void results(int slot, int ch, int fn, ViUInt16 result_unit, double* out, double drift) {
-    long long n = I(slot, ch, "function") == fn ? I(slot, ch, "points") : 0;
+    long long n = stored_int(slot, ch, "function") == fn ? stored_int(slot, ch, "points") : 0;
     if (!out) return;
     for (long long i = 0; i < n; ++i) {
         double dbm = absolute_dbm(slot, ch) + drift * std::sin(i * 0.05);
@@ -57,7 +62,7 @@ extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession s, ViInt32 slot, ViUInt16 check) {
     SIM_SESSION_CALL(s, slot, check);
-    I(slot, 0, "slaveChannelCheck") = check;
+    stored_int(slot, 0, "slaveChannelCheck") = check;
     return c.done();
 }
 
@@ -67,7 +72,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession s, ViInt32 s
     SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
     range_mode(slot, ch) = rangeMode;
     unit(slot, ch) = powerUnit;
-    I(slot, ch, "internalTrigger") = internalTrigger;
+    stored_int(slot, ch, "internalTrigger") = internalTrigger;
     wavelength(slot, ch) = wl;
     averaging(slot, ch) = avg;
     range(slot, ch) = powerRange;
@@ -81,7 +86,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32
     SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
     put(rangeMode, range_mode(slot, ch));
     put(powerUnit, unit(slot, ch));
-    put(internalTrigger, I(slot, ch, "internalTrigger"));
+    put(internalTrigger, stored_int(slot, ch, "internalTrigger"));
     put(wl, wavelength(slot, ch));
     put(avg, averaging(slot, ch));
     put(powerRange, range(slot, ch));
@@ -91,10 +96,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 measure,
                                                                ViInt32 refSource, ViInt32 refSlot, ViInt32 refChannel) {
     SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
-    I(slot, ch, "measure") = measure;
-    I(slot, ch, "refSource") = refSource;
-    I(slot, ch, "refSlot", slot) = refSlot;
-    I(slot, ch, "refChannel", ch) = refChannel;
+    stored_int(slot, ch, "measure") = measure;
+    stored_int(slot, ch, "refSource") = refSource;
+    stored_int(slot, ch, "refSlot", slot) = refSlot;
+    stored_int(slot, ch, "refChannel", ch) = refChannel;
     return c.done();
 }
 
@@ -102,16 +107,16 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, Vi
                                                                  ViInt32* measure, ViInt32* refSource,
                                                                  ViInt32* refSlot, ViInt32* refChannel) {
     SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
-    put(measure, I(slot, ch, "measure"));
-    put(refSource, I(slot, ch, "refSource"));
-    put(refSlot, I(slot, ch, "refSlot", slot));
-    put(refChannel, I(slot, ch, "refChannel", ch));
+    put(measure, stored_int(slot, ch, "measure"));
+    put(refSource, stored_int(slot, ch, "refSource"));
+    put(refSlot, stored_int(slot, ch, "refSlot", slot));
+    put(refChannel, stored_int(slot, ch, "refChannel", ch));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 trig) {
     SIM_SESSION_CALL(s, slot, ch, trig);
-    I(slot, ch, "internalTrigger") = trig;
+    stored_int(slot, ch, "internalTrigger") = trig;
     return c.done();
 }
 
@@ -146,13 +151,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_wavelength_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_calibration(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 cal) {
     SIM_SESSION_CALL(s, slot, ch, cal);
-    R(slot, ch, "calibration") = cal;
+    stored_real(slot, ch, "calibration") = cal;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_calibration_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* cal) {
     SIM_SESSION_CALL(s, slot, ch, cal);
-    put(cal, R(slot, ch, "calibration"));
+    put(cal, stored_real(slot, ch, "calibration"));
     return c.done();
 }
 
@@ -189,7 +194,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceValue(ViSession s, ViInt
                                                               ViReal64 internalReference, ViReal64 referenceChannel) {
     SIM_SESSION_CALL(s, slot, ch, internalReference, referenceChannel);
     internal_ref(slot, ch) = internalReference;
-    R(slot, ch, "referenceChannel") = referenceChannel;
+    stored_real(slot, ch, "referenceChannel") = referenceChannel;
     return c.done();
 }
 
@@ -197,25 +202,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceValue_Q(ViSession s, ViI
                                                                 ViInt32* refSource, ViReal64* internalReference,
                                                                 ViReal64* referenceChannel) {
     SIM_SESSION_CALL(s, slot, ch, refSource, internalReference, referenceChannel);
-    put(refSource, I(slot, ch, "refSource"));
+    put(refSource, stored_int(slot, ch, "refSource"));
     put(internalReference, internal_ref(slot, ch));
-    put(referenceChannel, R(slot, ch, "referenceChannel"));
+    put(referenceChannel, stored_real(slot, ch, "referenceChannel"));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 trigIn,
                                                                     ViInt32 trigOut) {
     SIM_SESSION_CALL(s, slot, trigIn, trigOut);
-    I(slot, 0, "triggerIn") = trigIn;
-    I(slot, 0, "triggerOut") = trigOut;
+    stored_int(slot, 0, "triggerIn") = trigIn;
+    stored_int(slot, 0, "triggerOut") = trigOut;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* trigIn,
                                                                     ViInt32* trigOut) {
     SIM_SESSION_CALL(s, slot, trigIn, trigOut);
-    put(trigIn, I(slot, 0, "triggerIn"));
-    put(trigOut, I(slot, 0, "triggerOut"));
+    put(trigIn, stored_int(slot, 0, "triggerIn"));
+    put(trigOut, stored_int(slot, 0, "triggerOut"));
     return c.done();
 }
 
@@ -227,8 +232,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_displayToReference(ViSession s, ViInt
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch) {
     SIM_SESSION_CALL(s, slot, ch);
-    R(slot, ch, "fetched") = reading(slot, ch);
-    I(slot, ch, "hasFetched") = 1;
+    stored_real(slot, ch, "fetched") = reading(slot, ch);
+    stored_int(slot, ch, "hasFetched") = 1;
     return c.done();
 }
 
@@ -236,8 +241,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, 
     SIM_SESSION_CALL(s, slot, ch, value);
     double v = reading(slot, ch);
     c.take(averaging(slot, ch));
-    R(slot, ch, "fetched") = v;
-    I(slot, ch, "hasFetched") = 1;
+    stored_real(slot, ch, "fetched") = v;
+    stored_int(slot, ch, "hasFetched") = 1;
     put(value, v);
     return c.done();
 }
@@ -245,7 +250,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, 
 // The value of the last measurement (a new one if there was none).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_fetchValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
     SIM_SESSION_CALL(s, slot, ch, value);
-    put(value, I(slot, ch, "hasFetched") ? R(slot, ch, "fetched") : reading(slot, ch));
+    put(value, stored_int(slot, ch, "hasFetched") ? stored_real(slot, ch, "fetched") : reading(slot, ch));
     return c.done();
 }
 
@@ -285,8 +290,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroingAll(ViSession s, ViInt32* resu
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 ignore,
                                                        ViInt32 errorNumber) {
     SIM_SESSION_CALL(s, slot, ch, ignore, errorNumber);
-    I(slot, ch, "ignoreError") = ignore;
-    I(slot, ch, "ignoredErrorNumber") = errorNumber;
+    stored_int(slot, ch, "ignoreError") = ignore;
+    stored_int(slot, ch, "ignoredErrorNumber") = errorNumber;
     return c.done();
 }
 
@@ -297,8 +302,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
     SIM_SESSION_CALL(s, slot, ch, avg, dataPoints, timeout);
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (dataPoints < 0 || dataPoints > 10000000) return c.status(param(5)), c.done();  // the instrument's most
-    I(slot, ch, "function") = fn_logging;
-    I(slot, ch, "points") = dataPoints;
+    stored_int(slot, ch, "function") = fn_logging;
+    stored_int(slot, ch, "points") = dataPoints;
     averaging(slot, ch) = avg;
     put(timeout, std::min(2e9, std::ceil(avg * dataPoints * 1000) + 100));
     return c.done();
@@ -322,8 +327,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 sl
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(param(5)), c.done();
     long long n = (long long)std::floor(total / delay + 1e-9);
-    I(slot, ch, "function") = fn_stability;
-    I(slot, ch, "points") = n;
+    stored_int(slot, ch, "function") = fn_stability;
+    stored_int(slot, ch, "points") = n;
     put(estimated, n);
     return c.done();
 }
@@ -342,9 +347,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot,
                                                       ViInt32 dataPoints, ViInt32* estimated) {
     SIM_SESSION_CALL(s, slot, ch, mode, dataPoints, estimated);
     if (dataPoints < 1) return c.status(param(5)), c.done();
-    I(slot, ch, "function") = fn_minmax;
-    I(slot, ch, "points") = dataPoints;
-    I(slot, ch, "minMaxMode") = mode;
+    stored_int(slot, ch, "function") = fn_minmax;
+    stored_int(slot, ch, "points") = dataPoints;
+    stored_int(slot, ch, "minMaxMode") = mode;
     put(estimated, std::min(2e9, std::ceil(averaging(slot, ch) * dataPoints * 1000)));
     return c.done();
 }
@@ -353,7 +358,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot,
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* lo,
                                                                ViReal64* hi, ViReal64* current) {
     SIM_SESSION_CALL(s, slot, ch, lo, hi, current);
-    long long n = std::max(1LL, std::min(1000LL, I(slot, ch, "points", 1)));
+    long long n = std::max(1LL, std::min(1000LL, stored_int(slot, ch, "points", 1)));
     double v = reading(slot, ch), mn = v, mx = v;
     for (long long i = 1; i < n; ++i) {
         v = reading(slot, ch);
@@ -368,7 +373,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViIn
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_functionStop(ViSession s, ViInt32 slot, ViInt32 ch) {
     SIM_SESSION_CALL(s, slot, ch);
-    I(slot, ch, "function") = fn_none;
+    stored_int(slot, ch, "function") = fn_none;
     return c.done();
 }
 

@@ -30,8 +30,10 @@ constexpr long long max_points = 1000001;
 enum { stepped = 0, manual = 1, continuous = 2 };
 enum { stopped = 0, running = 1, paused = 2 };
 
-double& R(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("TLS", slot, what), def); }
-long long& I(ViInt32 slot, const char* what, long long def) { return sim::integer(sim::key("TLS", slot, what), def); }
+double& stored_real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("TLS", slot, what), def); }
+long long& stored_int(ViInt32 slot, const char* what, long long def) {
+    return sim::integer(sim::key("TLS", slot, what), def);
+}
 
 void conflict(sim::Call& c) {
     sim::push_error(hp816x::driver, -221, "Settings conflict");
@@ -47,18 +49,18 @@ double power_max_dbm(double wl) {
 }
 
 // ---- laser settings ----------------------------------------------------------
-long long& unit(ViInt32 slot) { return I(slot, "unit", 0); }
-long long& laser_state(ViInt32 slot) { return I(slot, "laserState", 1); }
-long long& dark(ViInt32 slot) { return I(slot, "dark", 0); }
-long long& optical_output(ViInt32 slot) { return I(slot, "opticalOutput", 0); }
-double& attenuation(ViInt32 slot) { return R(slot, "attenuation", 0.0); }
-double& rise_time(ViInt32 slot) { return R(slot, "riseTime", 0.0); }
-long long& auto_calibration(ViInt32 slot) { return I(slot, "autoCalibration", 1); }
-double& lambda_zero(ViInt32 slot) { return R(slot, "lambdaZero", wl_default); }
-double& frequency_offset(ViInt32 slot) { return R(slot, "frequencyOffset", 0.0); }
-long long& bnc_output(ViInt32 slot) { return I(slot, "bnc", 0); }
-double& cc_level(ViInt32 slot) { return R(slot, "ccLevel", 0.0); }
-double& sbs_level(ViInt32 slot) { return R(slot, "sbsLevel", 0.0); }
+long long& unit(ViInt32 slot) { return stored_int(slot, "unit", 0); }
+long long& laser_state(ViInt32 slot) { return stored_int(slot, "laserState", 1); }
+long long& dark(ViInt32 slot) { return stored_int(slot, "dark", 0); }
+long long& optical_output(ViInt32 slot) { return stored_int(slot, "opticalOutput", 0); }
+double& attenuation(ViInt32 slot) { return stored_real(slot, "attenuation", 0.0); }
+double& rise_time(ViInt32 slot) { return stored_real(slot, "riseTime", 0.0); }
+long long& auto_calibration(ViInt32 slot) { return stored_int(slot, "autoCalibration", 1); }
+double& lambda_zero(ViInt32 slot) { return stored_real(slot, "lambdaZero", wl_default); }
+double& frequency_offset(ViInt32 slot) { return stored_real(slot, "frequencyOffset", 0.0); }
+long long& bnc_output(ViInt32 slot) { return stored_int(slot, "bnc", 0); }
+double& cc_level(ViInt32 slot) { return stored_real(slot, "ccLevel", 0.0); }
+double& sbs_level(ViInt32 slot) { return stored_real(slot, "sbsLevel", 0.0); }
 
 void update_output(ViInt32 slot) { hp816x::laser_output(slot) = laser_state(slot) && !dark(slot); }
 
@@ -71,18 +73,18 @@ bool wavelength_ok(double wl) { return in_range(wl, wl_min, wl_max); }
 bool power_ok(double dbm, double wl) { return in_range(dbm, p_min, power_max_dbm(wl)); }
 
 // ---- sweeps ------------------------------------------------------------------
-long long& sweep_mode(ViInt32 slot) { return I(slot, "sweepMode", continuous); }
-long long& repeat_mode(ViInt32 slot) { return I(slot, "repeatMode", 0); }
-long long& cycles(ViInt32 slot) { return I(slot, "cycles", 1); }
-double& dwell(ViInt32 slot) { return R(slot, "dwell", 0.1); }
-double& sweep_start(ViInt32 slot) { return R(slot, "sweepStart", 1545e-9); }
-double& sweep_stop(ViInt32 slot) { return R(slot, "sweepStop", 1555e-9); }
-double& sweep_step(ViInt32 slot) { return R(slot, "sweepStep", 10e-12); }
-double& sweep_speed(ViInt32 slot) { return R(slot, "sweepSpeed", 5e-9); }
-long long& sweep_state(ViInt32 slot) { return I(slot, "sweepState", stopped); }
-long long& sweep_pos(ViInt32 slot) { return I(slot, "sweepPos", 0); }
-long long& logging(ViInt32 slot) { return I(slot, "lambdaLogging", 0); }
-long long& logged(ViInt32 slot) { return I(slot, "logged", 0); }
+long long& sweep_mode(ViInt32 slot) { return stored_int(slot, "sweepMode", continuous); }
+long long& repeat_mode(ViInt32 slot) { return stored_int(slot, "repeatMode", 0); }
+long long& cycles(ViInt32 slot) { return stored_int(slot, "cycles", 1); }
+double& dwell(ViInt32 slot) { return stored_real(slot, "dwell", 0.1); }
+double& sweep_start(ViInt32 slot) { return stored_real(slot, "sweepStart", 1545e-9); }
+double& sweep_stop(ViInt32 slot) { return stored_real(slot, "sweepStop", 1555e-9); }
+double& sweep_step(ViInt32 slot) { return stored_real(slot, "sweepStep", 10e-12); }
+double& sweep_speed(ViInt32 slot) { return stored_real(slot, "sweepSpeed", 5e-9); }
+long long& sweep_state(ViInt32 slot) { return stored_int(slot, "sweepState", stopped); }
+long long& sweep_pos(ViInt32 slot) { return stored_int(slot, "sweepPos", 0); }
+long long& logging(ViInt32 slot) { return stored_int(slot, "lambdaLogging", 0); }
+long long& logged(ViInt32 slot) { return stored_int(slot, "logged", 0); }
 
 long long grid_points(double start, double stop, double step) {
     return (long long)std::floor((stop - start) / step + 1e-6) + 1;
@@ -114,10 +116,10 @@ void finish(ViInt32 slot) {
     sweep_state(slot) = stopped;
     if (!logging(slot)) return;
     logged(slot) = points(slot);
-    R(slot, "logStart", 0) = sweep_start(slot);
-    R(slot, "logStep", 0) = sweep_step(slot);
-    R(slot, "logPower", 0) = hp816x::laser_power_dbm(slot);
-    I(slot, "logOutput", 0) = hp816x::laser_output(slot);
+    stored_real(slot, "logStart", 0) = sweep_start(slot);
+    stored_real(slot, "logStep", 0) = sweep_step(slot);
+    stored_real(slot, "logPower", 0) = hp816x::laser_power_dbm(slot);
+    stored_int(slot, "logOutput", 0) = hp816x::laser_output(slot);
 }
 
 // Deterministic jitter in [-1, 1) for logged point i (the same on every read).
@@ -134,14 +136,15 @@ double unlogged(ViInt32 i) { return sim::hostile() ? 1e-9 * (i + 1) : 0.0; }
 
 void fill_wavelengths(ViInt32 slot, ViInt32 n, ViReal64* out) {
     long long have = logged(slot);
-    double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0);
+    double start = stored_real(slot, "logStart", 0), step = stored_real(slot, "logStep", 0);
     for (ViInt32 i = 0; i < n; ++i) out[i] = i < have ? start + i * step : unlogged(i);
 }
 
 void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
     long long have = logged(slot);
-    double start = R(slot, "logStart", 0), step = R(slot, "logStep", 0), p = R(slot, "logPower", 0);
-    bool lit = I(slot, "logOutput", 0) != 0;
+    double start = stored_real(slot, "logStart", 0), step = stored_real(slot, "logStep", 0);
+    double p = stored_real(slot, "logPower", 0);
+    bool lit = stored_int(slot, "logOutput", 0) != 0;
     for (ViInt32 i = 0; i < n; ++i) {
         if (i >= have) out[i] = unlogged(i);
         else if (lit) out[i] = p + hp816x::dut_transmission_db(start + i * step) + 0.002 * jitter(i);
@@ -151,7 +154,7 @@ void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
 
 // ---- temperatures ------------------------------------------------------------
 double temperature() { return 25.4 + 0.02 * sim::noise(); }
-double& zero_temperature(ViInt32 slot) { return R(slot, "zeroTemperature", 25.0); }
+double& zero_temperature(ViInt32 slot) { return stored_real(slot, "zeroTemperature", 25.0); }
 
 void temperatures(ViInt32 slot, ViReal64* t, ViReal64* t0, ViReal64* dt) {
     double now = temperature(), zero = zero_temperature(slot);
@@ -311,8 +314,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s,
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 4) c.status(param(4));
     else {
-        I(slot, "triggerIn", 0) = in;
-        I(slot, "triggerOut", 0) = out;
+        stored_int(slot, "triggerIn", 0) = in;
+        stored_int(slot, "triggerOut", 0) = out;
     }
     return c.done();
 }
@@ -321,8 +324,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_triggerConfiguration(ViSession s,
                                                                     ViInt32* out) {
     sim::Call c(__func__, s, slot, in, out);
     if (!ready(c, s, slot)) return c.done();
-    put(in, I(slot, "triggerIn", 0));
-    put(out, I(slot, "triggerOut", 0));
+    put(in, stored_int(slot, "triggerIn", 0));
+    put(out, stored_int(slot, "triggerOut", 0));
     return c.done();
 }
 
@@ -334,7 +337,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 
     else if (!flag(darken)) c.status(param(4));
     else if (!in_range(att, 0, 60)) c.status(param(5));
     else {
-        I(slot, "autoAttenuation", 1) = automatic;
+        stored_int(slot, "autoAttenuation", 1) = automatic;
         dark(slot) = darken;
         attenuation(slot) = att;
         update_output(slot);
@@ -346,7 +349,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_attenuationSettings_Q(ViSession s
                                                                      ViUInt16* darken, ViReal64* att) {
     sim::Call c(__func__, s, slot, automatic, darken, att);
     if (!ready(c, s, slot)) return c.done();
-    put(automatic, I(slot, "autoAttenuation", 1));
+    put(automatic, stored_int(slot, "autoAttenuation", 1));
     put(darken, dark(slot));
     put(att, attenuation(slot));
     return c.done();
@@ -561,10 +564,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 s
     else if (!flag(state)) c.status(param(5));
     else if (!in_range(frequency, 1.0, 1e6)) c.status(param(6));
     else {
-        I(slot, "modSource", 0) = source;
-        I(slot, "modOutput", 0) = output;
-        I(slot, "modState", 0) = state;
-        R(slot, "modFrequency", 1e3) = frequency;
+        stored_int(slot, "modSource", 0) = source;
+        stored_int(slot, "modOutput", 0) = output;
+        stored_int(slot, "modState", 0) = state;
+        stored_real(slot, "modFrequency", 1e3) = frequency;
     }
     return c.done();
 }
@@ -574,10 +577,10 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s,
                                                                     ViReal64* frequency) {
     sim::Call c(__func__, s, slot, source, output, state, frequency);
     if (!ready(c, s, slot)) return c.done();
-    put(source, I(slot, "modSource", 0));
-    put(output, I(slot, "modOutput", 0));
-    put(state, I(slot, "modState", 0));
-    put(frequency, R(slot, "modFrequency", 1e3));
+    put(source, stored_int(slot, "modSource", 0));
+    put(output, stored_int(slot, "modOutput", 0));
+    put(state, stored_int(slot, "modState", 0));
+    put(frequency, stored_real(slot, "modFrequency", 1e3));
     return c.done();
 }
 
@@ -588,8 +591,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 
     if (!flag(state)) c.status(param(3));
     else if (!in_range(frequency, 1e3, 1e6)) c.status(param(4));
     else {
-        I(slot, "sbsState", 0) = state;
-        R(slot, "sbsFrequency", 20e3) = frequency;
+        stored_int(slot, "sbsState", 0) = state;
+        stored_real(slot, "sbsFrequency", 20e3) = frequency;
     }
     return c.done();
 }
@@ -598,8 +601,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBS_control_q(ViSession s, ViInt3
                                                              ViReal64* frequency) {
     sim::Call c(__func__, s, slot, state, frequency);
     if (!ready(c, s, slot)) return c.done();
-    put(state, I(slot, "sbsState", 0));
-    put(frequency, R(slot, "sbsFrequency", 20e3));
+    put(state, stored_int(slot, "sbsState", 0));
+    put(frequency, stored_real(slot, "sbsFrequency", 20e3));
     return c.done();
 }
 
