@@ -1,8 +1,9 @@
-// The type legend: Python arguments to driver types, driver values to Python.
+// Python arguments to driver types, driver values to Python.
 //
 // arg<T> converts one argument in two steps: match() checks the kind (a
 // mismatch lets the next overload try, then raises TypeError), load() checks
-// the range (OverflowError, UnicodeEncodeError: final).
+// the range (OverflowError, UnicodeEncodeError: final).  Which conversion each
+// VISA type gets is its row of the type legend (drivers/visatypes.def).
 #ifndef BIND_CONVERT_HPP
 #define BIND_CONVERT_HPP
 
@@ -19,6 +20,7 @@
 
 #include "compat.hpp"
 #include "vector.hpp"
+#include "visatypes.h"
 
 namespace bind {
 
@@ -72,14 +74,9 @@ template <class T> struct int_arg {
 };
 
 template <class T> struct arg;
-template <> struct arg<uint32_t> : int_arg<uint32_t> { static constexpr const char* name = "ViUInt32"; };
-template <> struct arg<int32_t> : int_arg<int32_t> { static constexpr const char* name = "ViInt32"; };
-template <> struct arg<uint16_t> : int_arg<uint16_t> { static constexpr const char* name = "ViUInt16"; };
-template <> struct arg<int16_t> : int_arg<int16_t> { static constexpr const char* name = "ViInt16"; };
 
-// ---- ViReal64 ------------------------------------------------------------------
-template <> struct arg<double> {
-    static constexpr const char* name = "ViReal64";
+// ---- reals -----------------------------------------------------------------------
+struct real_arg {
     double value = 0;
     // float and int first; on Python 3 also an object with __float__ or
     // __index__ (numpy scalars), as float() converts it; one they refuse (a
@@ -132,7 +129,6 @@ struct held_buffer {
 // place; None as null.  Python 2.7: str in place (the caller's own storage),
 // bytearray or writable buffer in place, None as null.
 template <> struct arg<char*> {
-    static constexpr const char* name = "ViString";
     static constexpr size_t stack_size = 256;
     char* p = nullptr;
     size_t cap = 0;        // bytes the driver may write at p
@@ -242,13 +238,11 @@ private:
     arg<char*>* a_;
 };
 template <> struct arg<Reply> : arg<char*> {
-    static constexpr const char* name = "ViChar[]";
     Reply get() { return Reply(this); }
 };
 
 // ---- const char* : ViConstString (read only, no copy) --------------------------------------
 template <> struct arg<const char*> {
-    static constexpr const char* name = "ViConstString";
     const char* p = nullptr;
     held_buffer buf;
     bool match(PyObject* o) {
@@ -305,14 +299,24 @@ template <class T> struct ptr_arg {
     // Items the driver may use at p (0 for null).
     size_t items() const { return p ? (size_t)(buf.view.len / (Py_ssize_t)sizeof(T)) : 0; }
 };
-template <> inline bool ptr_arg<double>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'd' && !f[1]; }
-template <> inline bool ptr_arg<int32_t>::item_ok(const char* f, Py_ssize_t) { return (f[0] == 'i' || f[0] == 'l') && !f[1]; }
-template <> inline bool ptr_arg<uint16_t>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'H' && !f[1]; }
-template <> inline bool ptr_arg<int16_t>::item_ok(const char* f, Py_ssize_t) { return f[0] == 'h' && !f[1]; }
-template <> struct arg<double*> : ptr_arg<double> { static constexpr const char* name = "ViReal64*"; };
-template <> struct arg<int32_t*> : ptr_arg<int32_t> { static constexpr const char* name = "ViInt32*"; };
-template <> struct arg<uint16_t*> : ptr_arg<uint16_t> { static constexpr const char* name = "ViUInt16*"; };
-template <> struct arg<int16_t*> : ptr_arg<int16_t> { static constexpr const char* name = "ViInt16*"; };
+
+// ---- the legend's types: an integer is an int_arg, a real a real_arg, a numeric
+// pointer a ptr_arg of items of its format (the texts have their classes above)
+#define BIND_ARG_int(t) template <> struct arg<t> : int_arg<t> {};
+#define BIND_ARG_real(t) template <> struct arg<t> : real_arg {};
+#define BIND_ARG_text(t)
+#define BIND_ARG_none(t)
+#define VISA_TYPE(name, type, kind, stub, record) BIND_ARG_##kind(name)
+#define VISA_BUFFER(item, format, also, stub)                                   \
+    template <> inline bool ptr_arg<item>::item_ok(const char* f, Py_ssize_t) { \
+        return (f[0] == format || (also && f[0] == also)) && !f[1];             \
+    }                                                                           \
+    template <> struct arg<item*> : ptr_arg<item> {};
+#include "visatypes.def"
+#undef BIND_ARG_int
+#undef BIND_ARG_real
+#undef BIND_ARG_text
+#undef BIND_ARG_none
 
 // ---- results -------------------------------------------------------------------------
 // Text from a driver buffer of N bytes: the part before the first zero byte,

@@ -13,48 +13,38 @@
 namespace bind {
 namespace describe {
 
-// name(): the type as the stubs write it; expected(): what a call takes
-// there, for the argument-mismatch message.
+// Per argument type: name() as the stubs write it, visa as the C++ signatures
+// write it, expected() what a call takes there, for the argument-mismatch
+// message -- from the type legend (drivers/visatypes.def): a number's message
+// names its stub type, a buffer's its item format.
 template <class T> struct py;
-struct int_type {
-    static std::string name() { return "int"; }
-    static const char* expected() { return "int"; }
-};
-template <> struct py<uint32_t> : int_type {};
-template <> struct py<int32_t> : int_type {};
-template <> struct py<uint16_t> : int_type {};
-template <> struct py<int16_t> : int_type {};
-template <> struct py<double> {
-    static std::string name() { return "float"; }
-    static const char* expected() { return "float"; }
-};
-template <> struct py<char*> {
-    static std::string name() { return "ViString"; }
 #if BIND_PY3
-    static const char* expected() { return "str, bytes, bytearray or None"; }
+constexpr const char text_expected[] = "str, bytes, bytearray or None";
 #else
-    static const char* expected() { return "str, bytearray or None"; }
+constexpr const char text_expected[] = "str, bytearray or None";
 #endif
-};
-template <> struct py<Reply> : py<char*> {};
-template <> struct py<const char*> : py<char*> {
-    static std::string name() { return "ViConstString"; }
-};
-template <> struct py<double*> {
-    static std::string name() { return "ViReal64Buffer"; }
-    static const char* expected() { return "writable buffer of 'd' items or None"; }
-};
-template <> struct py<int32_t*> {
-    static std::string name() { return "ViInt32Buffer"; }
-    static const char* expected() { return "writable buffer of 'i' items or None"; }
-};
-template <> struct py<uint16_t*> {
-    static std::string name() { return "ViUInt16Buffer"; }
-    static const char* expected() { return "writable buffer of 'H' items or None"; }
-};
-template <> struct py<int16_t*> {
-    static std::string name() { return "ViInt16Buffer"; }
-    static const char* expected() { return "writable buffer of 'h' items or None"; }
+#define BIND_PY(t, visa_name, stub, expects)                    \
+    template <> struct py<t> {                                  \
+        static constexpr const char* visa = visa_name;          \
+        static std::string name() { return stub; }              \
+        static const char* expected() { return expects; }       \
+    };
+#define BIND_PY_int(t, stub) BIND_PY(t, #t, #stub, #stub)
+#define BIND_PY_real(t, stub) BIND_PY(t, #t, #stub, #stub)
+#define BIND_PY_text(t, stub) BIND_PY(t, #t, #stub, text_expected)
+#define BIND_PY_none(t, stub)
+#define VISA_TYPE(name, type, kind, stub, record) BIND_PY_##kind(name, stub)
+#define VISA_BUFFER(item, format, also, stub) \
+    BIND_PY(item*, #item "*", #stub, "writable buffer of " #format " items or None")
+#include "visatypes.def"
+#undef BIND_PY
+#undef BIND_PY_int
+#undef BIND_PY_real
+#undef BIND_PY_text
+#undef BIND_PY_none
+// A reply buffer whose size the driver is told: a ViString.
+template <> struct py<Reply> : py<char*> {
+    static constexpr const char* visa = "ViChar[]";
 };
 
 template <class R> struct ret { static std::string name() { return py<R>::name(); } };
@@ -63,8 +53,7 @@ template <> struct ret<const char*> { static std::string name() { return "str"; 
 template <size_t N> struct ret<Text<N>> { static std::string name() { return "str"; } };
 template <> struct ret<SizedText> { static std::string name() { return "str"; } };
 template <> struct ret<Bytes> { static std::string name() { return "bytes"; } };
-template <> struct ret<RealVec> { static std::string name() { return "ViReal64Vec"; } };
-template <> struct ret<IntVec> { static std::string name() { return "ViInt32Vec"; } };
+template <class T> struct ret<Vec<T>> { static std::string name() { return elem<T>::name; } };
 template <class... T> struct ret<std::tuple<T...>> {
     static std::string name() {
         std::string items[] = {ret<typename std::decay<T>::type>::name()...};

@@ -106,7 +106,7 @@ template <class F, class... A> struct caller<F, std::tuple<A...>> {
     }
     static std::string stub() { return describe::signature<typename fn_traits<F>::ret, A...>(); }
     static std::string signature(const std::string& name) {
-        const char* names[] = {"", arg<A>::name...};
+        const char* names[] = {"", describe::py<A>::visa...};
         std::string s = name + "(";
         for (size_t i = 1; i <= sizeof...(A); ++i) s += (i > 1 ? ", " : "") + std::string(names[i]);
         return s + (sizeof...(A) ? ")" : "void)");

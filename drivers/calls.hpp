@@ -47,6 +47,16 @@ template <class T> constexpr Type type_of() {
     }
 }
 
+// Each row of the type legend (visatypes.def) has the record kind the
+// recording writes for its type (a text, or an array of ViChar, as text).
+template <class T> constexpr bool recorded_as(Type t) {
+    if constexpr (std::is_pointer<T>::value || std::is_same<T, char>::value) return t == Type::text;
+    else return type_of<T>() == t;
+}
+#define VISA_TYPE(name, type, kind, stub, record) \
+    static_assert(recorded_as<name>(Type::record), #name ": its record kind is not the recording's");
+#include "visatypes.def"
+
 // A parameter: where its value is and how many items (bytes for texts) it
 // has; for a text the driver writes, the bytes it may write (-1: unknown).
 struct Param {

@@ -6,14 +6,8 @@
 
 #include "visatypes.h"
 
-typedef uint64_t ViUInt64;
-typedef ViSession *ViPSession;
-typedef ViFindList *ViPFindList;
-typedef ViUInt32 *ViPUInt32;
-typedef ViConstString ViConstRsrc;
-
 /* Attribute values are as wide as a pointer-sized unsigned integer on
-   64-bit platforms, 32 bits elsewhere. */
+   64-bit platforms, 32 bits elsewhere (VISA_DECLARED in visatypes.def). */
 #if defined(_WIN64) || defined(_LP64) || defined(__LP64__)
 typedef ViUInt64 ViAttrState;
 #else

@@ -5,24 +5,11 @@
 
 #include <stdint.h>
 
-typedef uint32_t ViUInt32;
-typedef int32_t ViInt32;
-typedef uint16_t ViUInt16;
-typedef int16_t ViInt16;
-typedef double ViReal64;
-typedef char ViChar;
-typedef char *ViString;
-typedef const char *ViConstString;
-typedef char *ViRsrc;
-typedef ViUInt32 ViSession;
-typedef ViUInt32 ViObject;
-typedef ViUInt32 ViFindList;
-typedef ViUInt32 ViAttr;
-typedef ViUInt32 ViAccessMode;
-typedef ViInt32 ViStatus;
-typedef ViUInt16 ViBoolean;
-typedef void *ViAddr;
-typedef void *ViPAttrState;
+/* The typedefs, from the legend's rows (visatypes.def). */
+#define VISA_TYPE(name, type, kind, stub, record) typedef type name;
+#define VISA_ALIAS(name, type) typedef type name;
+#define VISA_POINTER(name, type) typedef type *name;
+#include "visatypes.def"
 
 /* Calling convention of the vendor DLLs: stdcall on 32-bit Windows. */
 #if defined(_WIN32) && !defined(_WIN64)

@@ -1,6 +1,6 @@
 """The driver tables: every driver function as its header in drivers/ declares
 it, with each parameter's role (by its type, or the BIND_* mark beside it; see
-drivers/visatypes.h).
+drivers/visatypes.h) and its record kind (by the type legend, drivers/visatypes.def).
 
     python tools/drivertable.py OUTDIR
 
@@ -37,14 +37,11 @@ LIBRARIES = (
     ('visa', 'visa.h'),
 )
 
-SCALARS = {
-    'ViInt16': 'i16', 'ViUInt16': 'u16', 'ViBoolean': 'u16', 'ViInt32': 'i32', 'ViStatus': 'i32',
-    'ViUInt32': 'u32', 'ViSession': 'u32', 'ViObject': 'u32', 'ViFindList': 'u32', 'ViAttr': 'u32',
-    'ViAccessMode': 'u32', 'ViUInt64': 'u64', 'ViAttrState': 'state', 'ViReal64': 'f64', 'ViChar': 'text',
-    'void': 'u8',
-}
-POINTERS = {'ViPSession': 'ViSession', 'ViPFindList': 'ViFindList', 'ViPUInt32': 'ViUInt32'}
-TEXTS = ('ViString', 'ViConstString', 'ViRsrc', 'ViConstRsrc')
+if HERE not in sys.path:
+    sys.path.insert(0, HERE)
+import visatypes  # noqa: E402
+
+LEGEND = visatypes.legend()
 SLOT = re.compile(r'\bBIND_SLOT\s*\(([\w\s|]+)\)')
 SLOTS = re.compile(r'\bBIND_SLOTS\s*\(\s*(\w+)\s*,\s*([\w\s|]+?)\s*(?:,\s*(\w+)\s*)?\)')
 MARK = re.compile(r'\bBIND_(ITEMS|READS|TEXT|RAW|ROOM)\b(?:\s*\(((?:[^()]|\([^()]*\))*)\))?')
@@ -85,19 +82,21 @@ def _param(fn, text):
         raise TableError('%s: cannot read parameter %r' % (fn, text))
     const, ctype, star, name, brackets = m.groups()
     pointer = bool(star or brackets)
-    if ctype in POINTERS:
-        ctype, pointer = POINTERS[ctype], True
+    if ctype in LEGEND.pointers:
+        ctype, pointer = LEGEND.pointers[ctype], True
+    record = 'u8' if ctype == 'void' else LEGEND.record(ctype)  # void *: raw bytes (BIND_RAW)
     p = {'name': name}
-    if ctype in TEXTS or (const and ctype == 'ViChar'):
+    is_text = LEGEND.kind(ctype) == 'text'
+    if is_text or (const and ctype == 'ViChar'):
         p.update(role='in_text', type='text')
-    elif ctype not in SCALARS:
+    elif record is None:
         raise TableError('%s: parameter %s of unknown type %s' % (fn, name, ctype))
     elif not pointer:
-        p.update(role='in', type=SCALARS[ctype])
+        p.update(role='in', type=record)
     elif role_mark == 'READS':
-        p.update(role='in_array', type=SCALARS[ctype], size=size)
+        p.update(role='in_array', type=record, size=size)
     elif role_mark in ('ITEMS', 'ROOM'):
-        p.update(role='out_array', type=SCALARS[ctype], size=size if role_mark == 'ITEMS' else 'room')
+        p.update(role='out_array', type=record, size=size if role_mark == 'ITEMS' else 'room')
     elif role_mark == 'RAW':
         p.update(role='out_array', type='u8', size=size)
     elif ctype == 'ViChar':
@@ -105,10 +104,10 @@ def _param(fn, text):
     elif brackets or ctype == 'void':
         raise TableError('%s: array %s needs a BIND_ mark with its size' % (fn, name))
     else:
-        p.update(role='out', type=SCALARS[ctype])
+        p.update(role='out', type=record)
     if slot:
         p['slot'] = _kinds(slot.group(1))
-    p['ctype'] = ('const ' if const else '') + ctype + (' *' if pointer and ctype not in TEXTS else '')
+    p['ctype'] = ('const ' if const else '') + ctype + (' *' if pointer and not is_text else '')
     p['declared'] = (('const ' if const else '') + m.group(2) + ('*' if star or brackets else '')).replace(' ', '')
     return p
 

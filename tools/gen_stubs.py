@@ -13,6 +13,7 @@ import importlib
 import os
 import re
 import sys
+import textwrap
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import modsrc  # noqa: E402
@@ -32,22 +33,16 @@ from typing import Iterable, Iterator, NewType, Optional, Tuple, Union, final, o
 from _typeshed import WriteableBuffer
 
 {sessions}
+{arguments}
+'''
+
+TEXTS = """\
 # Text arguments: str (Latin-1) or bytes; a writable byte buffer (bytearray,
 # memoryview) is handed to the driver in place and may be written to; None is
 # a null pointer.
-ViString = Union[str, bytes, bytearray, memoryview, None]
-ViConstString = Union[str, bytes, bytearray, memoryview, None]
-
-# Numeric pointer arguments: None (null pointer) or a writable C-contiguous
-# buffer whose items match -- format 'd' (ViReal64Buffer), 'i' (ViInt32Buffer),
-# 'H' (ViUInt16Buffer), 'h' (ViInt16Buffer): array.array, numpy arrays,
-# memoryview, the vector classes below.
-ViReal64Buffer = Optional[Union[WriteableBuffer, "ViReal64Vec"]]
-ViInt32Buffer = Optional[Union[WriteableBuffer, "ViInt32Vec"]]
-ViUInt16Buffer = Optional[WriteableBuffer]
-ViInt16Buffer = Optional[WriteableBuffer]
-
-'''
+"""
+BUFFERS = ("Numeric pointer arguments: None (null pointer) or a writable C-contiguous buffer whose items "
+           "match -- format %s: array.array, numpy arrays, memoryview, the vector classes below.")
 
 VECTOR = '''\
 @final
@@ -79,6 +74,26 @@ class {cls}:
 
 VECTORS = [('ViReal64Vec', '64-bit floats', 'd', 'float'),
            ('ViInt32Vec', 'signed 32-bit integers', 'i', 'int')]
+
+
+def argument_types():
+    """The stub types of the text and buffer arguments, from the type legend
+    (drivers/visatypes.def): a text takes str, bytes or a byte buffer; a
+    buffer a writable buffer, or the vector class of its item format."""
+    legend = modsrc.LEGEND
+    lines = [TEXTS]
+    lines += ['%s = Union[str, bytes, bytearray, memoryview, None]\n' % t.stub for t in legend.of_kind('text')]
+    buffers = legend.of_kind('buffer')
+    formats = ', '.join("'%s' (%s)" % (t.format, t.stub) for t in buffers)
+    lines += ['\n'] + [line + '\n' for line in textwrap.wrap(BUFFERS % formats, 79, initial_indent='# ',
+                                                                subsequent_indent='# ', break_on_hyphens=False)]
+    vectors = dict((fmt, cls) for cls, _, fmt, _ in VECTORS)
+    for t in buffers:
+        vector = vectors.get(t.format)
+        lines.append('%s = Optional[%s]\n' % (t.stub, 'Union[WriteableBuffer, "%s"]' % vector if vector
+                                               else 'WriteableBuffer'))
+    return ''.join(lines)
+
 
 _SIG = re.compile(r'^\((.*)\) -> (.+)$')
 
@@ -187,7 +202,7 @@ def positional_lines(module_name, name, count):
 
 def stub_text(module_name, what, module, regs, decls):
     sessions = BUS_SESSIONS if module_name == '_instrbus' else SESSIONS
-    lines = [HEADER.format(module=module_name, what=what, sessions=sessions)]
+    lines = [HEADER.format(module=module_name, what=what, sessions=sessions, arguments=argument_types())]
     for cls, desc, fmt, item in VECTORS:
         lines.append(VECTOR.format(cls=cls, what=desc, fmt=fmt, item=item))
     for name, overloads in paired(module_name, module, regs):

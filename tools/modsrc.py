@@ -34,21 +34,11 @@ IRREGULAR = {
     ('_powerprobe', 'getPowerRef'): 'PM100D_getPowerRange',
 }
 
-# Python type of each driver parameter type as the module signatures write it;
-# None: a pointer only the wrapper fills (no Python argument can stand for it).
-_INT = ('ViSession', 'ViUInt32', 'ViObject', 'ViFindList', 'ViAttr', 'ViAccessMode', 'ViInt32',
-        'ViStatus', 'ViUInt16', 'ViBoolean', 'ViInt16', 'ViAttrState')
-PY_TYPE = dict((t, 'int') for t in _INT)
-PY_TYPE.update({
-    'ViReal64': 'float',
-    'ViString': 'ViString', 'ViRsrc': 'ViString', 'ViChar*': 'ViString',
-    'ViConstString': 'ViConstString', 'ViConstRsrc': 'ViConstString',
-    'ViReal64*': 'ViReal64Buffer',
-    'ViInt32*': 'ViInt32Buffer',
-    'ViUInt16*': 'ViUInt16Buffer', 'ViBoolean*': 'ViUInt16Buffer',
-    'ViInt16*': 'ViInt16Buffer',
-})
-_POINTER_TYPEDEFS = ('ViPSession', 'ViPFindList', 'ViPUInt32', 'ViAddr', 'ViPAttrState')
+if os.path.join(ROOT, 'tools') not in sys.path:
+    sys.path.insert(0, os.path.join(ROOT, 'tools'))
+import visatypes  # noqa: E402
+
+LEGEND = visatypes.legend()
 
 
 class Param(object):
@@ -58,11 +48,13 @@ class Param(object):
 
     @property
     def is_pointer(self):
-        return self.ctype.endswith('*') or self.ctype in _POINTER_TYPEDEFS
+        return LEGEND.is_pointer(self.ctype)
 
     @property
     def py_type(self):
-        return PY_TYPE.get(self.ctype)
+        """Its Python type as the module signatures write it (the type
+        legend's stub); None: a pointer only the wrapper fills."""
+        return LEGEND.stub(self.ctype)
 
 
 class Decl(object):

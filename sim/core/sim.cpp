@@ -531,12 +531,12 @@ ViStatus Call::done() {
         const Arg& v = o->second;
         long long iv = v.kind == Arg::Real ? (long long)v.d : v.i;
         switch (outs_[i].kind) {
-        case Out::I16: *(int16_t*)outs_[i].p = (int16_t)iv; break;
-        case Out::U16: *(uint16_t*)outs_[i].p = (uint16_t)iv; break;
-        case Out::I32: *(int32_t*)outs_[i].p = (int32_t)iv; break;
-        case Out::U32: *(uint32_t*)outs_[i].p = (uint32_t)iv; break;
-        case Out::Real: *(double*)outs_[i].p = v.kind == Arg::Real ? v.d : (double)v.i; break;
-        case Out::Text: std::memcpy(outs_[i].p, v.s.c_str(), v.s.size() + 1); break;
+        case Out::i16: *(int16_t*)outs_[i].p = (int16_t)iv; break;
+        case Out::u16: *(uint16_t*)outs_[i].p = (uint16_t)iv; break;
+        case Out::i32: *(int32_t*)outs_[i].p = (int32_t)iv; break;
+        case Out::u32: *(uint32_t*)outs_[i].p = (uint32_t)iv; break;
+        case Out::f64: *(double*)outs_[i].p = v.kind == Arg::Real ? v.d : (double)v.i; break;
+        case Out::text: std::memcpy(outs_[i].p, v.s.c_str(), v.s.size() + 1); break;
         case Out::None: break;
         }
     }

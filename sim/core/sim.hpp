@@ -133,30 +133,38 @@ struct Arg {
     double d = 0;
     std::string s;
 };
+// Output pointers captured for scripting (by parameter position, from 0), of
+// the numbers' record kinds.
+struct Out {
+    int index;
+    enum Kind { None, i16, u16, i32, u32, f64, text } kind;
+    void* p;
+};
+
 inline Arg arg_of(long long v) { Arg a{Arg::Int}; a.i = v; return a; }
-inline Arg arg_of(int32_t v) { return arg_of((long long)v); }
-inline Arg arg_of(uint32_t v) { return arg_of((long long)v); }
-inline Arg arg_of(int16_t v) { return arg_of((long long)v); }
-inline Arg arg_of(uint16_t v) { return arg_of((long long)v); }
-inline Arg arg_of(double v) { Arg a{Arg::Real}; a.d = v; return a; }
 SIM_CORE_API Arg arg_of(const char* text);  // input text (null -> Null)
 inline Arg arg_of(char* text) { return arg_of((const char*)text); }
 inline Arg arg_of(OutText t) { return Arg{t.p ? Arg::Ptr : Arg::Null}; }
 template <class T> Arg arg_of(T* p) { return Arg{p ? Arg::Ptr : Arg::Null}; }
-
-// Output pointers captured for scripting (by parameter position, from 0).
-struct Out {
-    int index;
-    enum Kind { None, I16, U16, I32, U32, Real, Text } kind;
-    void* p;
-};
-inline Out out_of(int i, int16_t* p) { return {i, Out::I16, p}; }
-inline Out out_of(int i, uint16_t* p) { return {i, Out::U16, p}; }
-inline Out out_of(int i, int32_t* p) { return {i, Out::I32, p}; }
-inline Out out_of(int i, uint32_t* p) { return {i, Out::U32, p}; }
-inline Out out_of(int i, double* p) { return {i, Out::Real, p}; }
-inline Out out_of(int i, OutText t) { return {i, Out::Text, (void*)t.p}; }
+inline Out out_of(int i, OutText t) { return {i, Out::text, (void*)t.p}; }
 template <class T> Out out_of(int i, const T&) { return {i, Out::None, nullptr}; }
+
+// The numbers of the type legend (visatypes.def): an integer journaled as Int,
+// a real as Real; an output by its record kind.
+#define SIM_NUMBER(t, record, journal, value)                                 \
+    inline Arg arg_of(t v) { Arg a{Arg::journal}; a.value = v; return a; } \
+    inline Out out_of(int i, t* p) { return {i, Out::record, p}; }
+#define SIM_int(t, record) SIM_NUMBER(t, record, Int, i)
+#define SIM_real(t, record) SIM_NUMBER(t, record, Real, d)
+#define SIM_text(t, record)
+#define SIM_none(t, record)
+#define VISA_TYPE(name, type, kind, stub, record) SIM_##kind(name, record)
+#include "visatypes.def"
+#undef SIM_NUMBER
+#undef SIM_int
+#undef SIM_real
+#undef SIM_text
+#undef SIM_none
 
 // Integer arguments as the index check and the timeout see them (0 for others).
 template <class T> inline long long int_of(T v) {
