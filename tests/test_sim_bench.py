@@ -237,12 +237,13 @@ class BenchFiles(SimTestCase):
                 sim.configure(path)
             self.assertIn(path + ': ', str(e.exception))
             self.assertIn(message, str(e.exception))
-        for text, message in (('{"instruments": [}', 'line 1: '), ('{"instruments": []} x', 'text after'),
-                              ('{"instruments": [],}', 'line 1: ')):
+        for text, message in (('{"instruments": [}', "line 1: unexpected '}'"),
+                              ('{"instruments": []} x', 'line 1: text after the bench'),
+                              ('{"instruments": [],}', 'line 1: a string was expected')):
             path = self.bench({})
             with open(path, 'w') as f:
                 f.write(text)
-            self.assertRaises(ValueError, sim.configure, path)
+            self.assertIn(path + ': ' + message, self.refused(path))
         self.assertRaises(ValueError, sim.configure, path + '.missing')
         self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 6)   # still the default bench
         pb.init(MAINFRAME, 0, 0)
@@ -303,6 +304,37 @@ class BenchFiles(SimTestCase):
             self.assertIn(path + ': ', self.refused(path))
             self.assertIn(message, self.refused(path))
         self.assertEqual(ib.FindRsrc(ib.OpenDefaultRM(), '?*')[1], 1)   # the last good file's bench
+
+    def test_the_json_is_strict_and_each_refusal_names_its_line(self):
+        def deep(n):
+            return b'{"instruments": [], "x": ' + b'[' * n + b']' * n + b'}'
+        entry = b'{"instruments": [{"resource": "%s"}]}'
+        for text, message in (
+                (b'{"instruments": [],\n "journal": true,\n "journal": false}', 'line 3: "journal" given twice'),
+                (b'{"instruments": [{"resource": "A",\n "\\u0072esource": "B"}]}', 'line 2: "resource" given twice'),
+                (b'{"instruments": [],\n "zz": 1, "aa": 2}', 'the file: unknown key "zz"'),       # in file order
+                (deep(16), 'the file: unknown key "x"'), (deep(17), 'line 1: nested too deeply'),
+                (b'{"instruments": []}\n\n]', 'line 3: text after the bench'),
+                (b'{"instruments": []}\x00', 'line 1: text after the bench'),
+                (b'{"instruments": [\x00]}', 'line 1: unexpected byte 0x00'),
+                (b'\xef\xbb\xbf\xef\xbb\xbf{}', 'line 1: unexpected byte 0xEF'),                 # one mark only
+                (b'\xef\xbb{}', 'line 1: unexpected byte 0xEF'),                             # a mark cut short
+                (b'{"instruments": tru}', "line 1: unexpected 't'"),
+                (b'{"instruments": [1 2]}', "line 1: ',' or ']' was expected"),
+                (b'{"instruments": [1e5e5]}', 'line 1: a bad number 1e5e5 (JSON'),
+                (b'{"instruments": [\n1e999]}', 'line 2: a bad number 1e999 (out of range)'),
+                (b'{"instruments": [1e999e0]}', 'line 1: a bad number 1e999e0 (JSON'),
+                (entry % b'a\\u0000b', 'line 1: \\u0000 in a string'),
+                (entry % b'a\\qb', 'line 1: a bad escape \\q'),
+                (entry % b'a\nb', 'line 1: a control character in a string'),                # the string's line
+                (entry % b'\\ude00', 'line 1: a lone surrogate \\uDE00'),
+                (entry % b'\\ud800\\ud83d', 'line 1: a lone surrogate \\uD800'),
+                (entry % b'\xe2\x82', 'line 1: not UTF-8 text (byte 0xE2)'),
+                (entry % b'\xc3\xa9\xb5', 'line 1: not UTF-8 text (byte 0xB5)'),
+                (b'{"instruments": [\n\n"\\u00e9\\u0100"]}', 'line 3: the character U+0100 is not Latin-1'),
+                (b'{"instruments": [{"resource": "abc', 'line 1: the string does not end')):
+            path = self.write(text)
+            self.assertIn(path + ': ' + message, self.refused(path))
 
     def test_a_directory_or_a_file_that_cannot_be_read_says_so(self):
         here = os.path.dirname(os.path.abspath(__file__))

@@ -7,9 +7,9 @@
 //
 //   A top-level "journal": false starts every reset with the journal off.
 //
-// The file is UTF-8 (a byte-order mark is skipped), read by a strict parser of
-// JSON (objects, arrays, strings, numbers, true/false/null); anything
-// malformed or unknown refuses the whole file. Texts become Latin-1, as the
+// The file is UTF-8 (a byte-order mark is skipped), read by nlohmann's strict
+// JSON parser; a key given twice, nesting deeper than 16, anything malformed or
+// unknown refuses the whole file, naming the line. Texts become Latin-1, as the
 // instruments send them: raw UTF-8 and \u escapes of a character give the same
 // byte, and a character beyond U+00FF is refused.
 #include "bench.hpp"
@@ -33,12 +33,13 @@
 #include <cerrno>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <locale>
 #include <memory>
-#include <sstream>
 
 #include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
 
 namespace sim {
 namespace {
@@ -77,190 +78,158 @@ int control_in(const std::string& t) {
     return -1;
 }
 
-// JSON's number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool json_number(const std::string& t) {
-    size_t k = 0, n = t.size();
-    auto digits = [&] {
-        size_t b = k;
-        while (k < n && t[k] >= '0' && t[k] <= '9') ++k;
-        return k > b;
-    };
-    if (k < n && t[k] == '-') ++k;
-    if (k < n && t[k] == '0') ++k;
-    else if (!digits()) return false;
-    if (k < n && t[k] == '.') {
-        ++k;
-        if (!digits()) return false;
-    }
-    if (k < n && (t[k] == 'e' || t[k] == 'E')) {
-        ++k;
-        if (k < n && (t[k] == '+' || t[k] == '-')) ++k;
-        if (!digits()) return false;
-    }
-    return k == n;
-}
+bool numeric(char c) { return c && std::strchr("0123456789.eE+-", c); }
 
-struct JsonParser {
+// The file's bytes for nlohmann, counting those it has read (the end as one
+// more, as nlohmann counts): the place of an event.  A NUL would end
+// nlohmann's text early: it reads as another control byte.
+struct Reading {
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
+    const char *p, *begin;
+    size_t* read;
+    char operator*() const { return *p ? *p : '\x01'; }
+    Reading& operator++() { return *read = (size_t)(++p - begin), *this; }
+    Reading operator++(int) { Reading was = *this; ++*this; return was; }
+    bool operator==(const Reading& o) const { return p == o.p && (*read = (size_t)(p - begin) + 1, true); }
+};
+
+// nlohmann's events as a Json (members in file order, a key given twice and
+// nesting deeper than 16 refused, texts in Latin-1) and its refusals in the
+// file's words, each naming the line.
+struct Reader {
+    using json = nlohmann::json;
     const std::string& s;
-    size_t i = 0;
+    size_t read = 0;            // the bytes nlohmann read
+    Json root;
+    std::vector<Json*> open;    // the arrays and objects being read
+    size_t number_end = 0;      // the byte after the last number read
     std::string error;
 
-    int line() const { return 1 + (int)std::count(s.begin(), s.begin() + (long)std::min(i, s.size()), '\n'); }
-    bool fail(const std::string& what) {
-        if (error.empty()) error = "line " + std::to_string(line()) + ": " + what;
+    bool fail(size_t at, const std::string& what) {  // `at`: a byte on the line to name
+        long line = 1 + std::count(s.begin(), s.begin() + (long)std::min(at, s.size()), '\n');
+        if (error.empty()) error = "line " + std::to_string(line) + ": " + what;
         return false;
     }
-    void space() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
-    }
-    bool literal(const char* word) {
-        size_t n = std::strlen(word);
-        if (s.compare(i, n, word) != 0) return false;
-        i += n;
-        return true;
-    }
-    // Four hex digits of a \u escape.
-    bool hex4(unsigned long& v) {
-        if (i + 4 > s.size()) return fail("a bad \\u escape");
-        v = 0;
-        for (int k = 0; k < 4; ++k) {
-            char h = s[i++];
-            v <<= 4;
-            if (h >= '0' && h <= '9') v |= (unsigned)(h - '0');
-            else if (h >= 'a' && h <= 'f') v |= (unsigned)(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') v |= (unsigned)(h - 'A' + 10);
-            else return fail("a bad \\u escape");
-        }
-        return true;
-    }
-    // The character a \u escape (a surrogate pair too) writes.
-    bool escape(unsigned long& cp) {
-        if (!hex4(cp)) return false;
-        if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("a lone surrogate \\u" + character(cp).substr(2));
-        if (cp < 0xD800 || cp > 0xDBFF) return true;
-        unsigned long low = 0;
-        if (s.compare(i, 2, "\\u") != 0 || (i += 2, !hex4(low)) || low < 0xDC00 || low > 0xDFFF)
-            return fail("a lone surrogate \\u" + character(cp).substr(2));
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        return true;
-    }
-    // The character whose UTF-8 sequence starts with byte `c` (read already).
-    bool utf8(unsigned char c, unsigned long& cp) {
-        int n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
-        cp = c & (0x7Fu >> (n + 1));
-        for (int k = 0; k < n && n; ++k) {
-            if (i >= s.size() || ((unsigned char)s[i] & 0xC0) != 0x80) n = 0;
-            else cp = cp << 6 | ((unsigned char)s[i++] & 0x3F);
-        }
-        if (!n || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) ||
-            cp > 0x10FFFF) {
-            char what[64];
-            std::snprintf(what, sizeof what, "not UTF-8 text (byte 0x%02X): a bench file is UTF-8", (unsigned)c);
-            return fail(what);
-        }
-        return true;
-    }
-    // A string, as Latin-1.
-    bool string(std::string& out) {
-        if (i >= s.size() || s[i] != '"') return fail("a string was expected");
-        ++i;
-        for (;;) {
-            if (i >= s.size()) return fail("the string does not end");
-            unsigned char c = (unsigned char)s[i++];
-            if (c == '"') return true;
-            if (c < 0x20) return fail("a control character in a string");
-            unsigned long cp = c;
-            if (c >= 0x80) {
-                if (!utf8(c, cp)) return false;
-            } else if (c == '\\') {
-                if (i >= s.size()) return fail("the string does not end");
-                char e = s[i++];
-                switch (e) {
-                case '"': case '\\': case '/': cp = (unsigned char)e; break;
-                case 'b': cp = '\b'; break;
-                case 'f': cp = '\f'; break;
-                case 'n': cp = '\n'; break;
-                case 'r': cp = '\r'; break;
-                case 't': cp = '\t'; break;
-                case 'u':
-                    if (!escape(cp)) return false;
-                    if (cp == 0) return fail("\\u0000 in a string");
-                    break;
-                default: return fail(std::string("a bad escape \\") + shown(std::string(1, e)));
-                }
+    size_t last() const { return read - 1; }
+
+    bool latin1(const std::string& utf8, std::string& out) {  // nlohmann's texts are UTF-8
+        for (size_t k = 0; k < utf8.size(); ++k) {
+            unsigned long cp = (unsigned char)utf8[k];
+            if (cp >= 0x80) {
+                int n = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : 1;
+                for (cp &= 0x3Fu >> n; n--;) cp = cp << 6 | ((unsigned char)utf8[++k] & 0x3F);
             }
+            if (cp == 0) return fail(last(), "\\u0000 in a string");
             if (cp > 0xFF)
-                return fail("the character " + character(cp) +
-                            " is not Latin-1, the instruments' text (U+0001 to U+00FF)");
+                return fail(last(), "the character " + character(cp) +
+                                        " is not Latin-1, the instruments' text (U+0001 to U+00FF)");
             out += (char)cp;
         }
+        return true;
     }
-    bool value(Json& v, int depth) {
-        if (depth > 16) return fail("nested too deeply");
-        space();
-        if (i >= s.size()) return fail("a value was expected");
-        char c = s[i];
-        if (c == '{') {
-            v.kind = Json::Object;
-            ++i;
-            space();
-            if (i < s.size() && s[i] == '}') return ++i, true;
-            for (;;) {
-                space();
-                std::string k;
-                if (!string(k)) return false;
-                for (auto& m : v.members)
-                    if (m.first == k) return fail("\"" + shown(k) + "\" given twice");
-                space();
-                if (i >= s.size() || s[i] != ':') return fail("':' was expected");
-                ++i;
-                v.members.emplace_back(k, Json());
-                if (!value(v.members.back().second, depth + 1)) return false;
-                space();
-                if (i < s.size() && s[i] == ',') { ++i; continue; }
-                if (i < s.size() && s[i] == '}') return ++i, true;
-                return fail("',' or '}' was expected");
+    Json* add(Json::Kind kind) {  // the next value's place
+        if (open.size() > 16) return fail(last(), "nested too deeply"), nullptr;
+        Json* v = open.empty() ? &root
+                  : open.back()->kind == Json::Array ? &open.back()->items.emplace_back()
+                                                     : &open.back()->members.back().second;
+        v->kind = kind;
+        return v;
+    }
+    bool holds(Json* v, double x) { return v && (v->number = x, true); }
+    bool opens(Json* v) { return v && (open.push_back(v), true); }
+    bool number(double x) { return number_end = last(), holds(add(Json::Number), x); }
+
+    bool null() { return add(Json::Null); }
+    bool boolean(bool b) { return holds(add(Json::Bool), b); }
+    bool number_integer(json::number_integer_t x) { return number((double)x); }
+    bool number_unsigned(json::number_unsigned_t x) { return number((double)x); }
+    bool number_float(double x, const std::string&) { return number(x); }
+    bool string(std::string& t) { Json* v = add(Json::String); return v && latin1(t, v->text); }
+    bool binary(json::binary_t&) { return false; }  // not in JSON text
+    bool start_object(size_t) { return opens(add(Json::Object)); }
+    bool start_array(size_t) { return opens(add(Json::Array)); }
+    bool end_object() { return open.pop_back(), true; }
+    bool end_array() { return open.pop_back(), true; }
+    bool key(std::string& k) {
+        std::string t;
+        if (!latin1(k, t)) return false;
+        for (auto& m : open.back()->members)
+            if (m.first == t) return fail(last(), "\"" + shown(t) + "\" given twice");
+        open.back()->members.emplace_back(t, Json());
+        return true;
+    }
+
+    // nlohmann read `count` bytes, the one it stopped at the last (one more at
+    // the end of the text); `token`: the text of its last token.
+    bool parse_error(size_t count, const std::string& token, const json::exception& ex) {
+        std::string m = ex.what();
+        auto says = [&](const char* t) { return m.find(t) != std::string::npos; };
+        size_t at = std::max<size_t>(std::min(count, s.size() + 1), 1) - 1;
+        unsigned char c = at < s.size() ? (unsigned char)s[at] : 0;
+        // The file's number characters there: nlohmann reads 01 as 0, then 1.
+        size_t b = at < s.size() && numeric(s[at]) ? at + 1 : at, e = b;
+        while (b > 0 && numeric(s[b - 1])) --b;
+        while (e < s.size() && numeric(s[e])) ++e;
+        std::string t = s.substr(b, e - b);
+        bool glued = b < number_end && number_end < e;
+        if (says("; expected end of input") && !glued) return fail(at, "text after the bench");
+        bool value = says("while parsing value - ");  // not where a separator belongs
+        if (glued || ex.id == 406 || (value && says("invalid number"))) {
+            std::string why = ex.id == 406 && t == token ? "out of range"
+                              : "JSON: no leading zero, digits on both sides of a point";
+            return fail(b, "a bad number " + t + " (" + why + ")");
+        }
+        if (says("invalid string") && (value || says("while parsing object key - "))) {
+            auto escape = [&](size_t p) -> unsigned long {  // the \uXXXX at p, or 0
+                if (p + 6 > s.size() || s.compare(p, 2, "\\u") != 0 ||
+                    s.find_first_not_of("0123456789abcdefABCDEF", p + 2) < p + 6)
+                    return 0;
+                return std::strtoul(s.substr(p + 2, 4).c_str(), nullptr, 16);
+            };
+            if (says("closing quote") || (says("after backslash") && count > s.size()))
+                return fail(at, "the string does not end");
+            if (says("control character")) return fail(at, "a control character in a string");
+            if (says("after backslash")) return fail(at, "a bad escape \\" + shown(std::string(1, (char)c)));
+            if (says("4 hex digits")) return fail(at, "a bad \\u escape");
+            if (says("must follow")) return fail(at, "a lone surrogate \\u" + character(escape(at - 5)).substr(2));
+            if (says("must be followed"))  // nlohmann stops 1, 2 or 6 bytes after the high one
+                for (size_t back : {6, 7, 11}) {
+                    unsigned long high = at >= back ? escape(at - back) : 0;
+                    if (high >= 0xD800 && high <= 0xDBFF)
+                        return fail(at, "a lone surrogate \\u" + character(high).substr(2));
+                }
+            if (says("UTF-8")) {  // the sequence's first byte, not the one that does not fit
+                size_t lead = at;
+                for (size_t k = at; k-- > 0 && at - k < 4;) {
+                    unsigned char u = (unsigned char)s[k];
+                    if (u >= 0x80 && u < 0xC0) continue;
+                    if ((u >= 0xF0 ? 4u : u >= 0xE0 ? 3u : u >= 0xC2 ? 2u : 1u) > at - k) lead = k;
+                    break;
+                }
+                char what[64];
+                std::snprintf(what, sizeof what, "not UTF-8 text (byte 0x%02X): a bench file is UTF-8",
+                              lead < s.size() ? (unsigned char)s[lead] : 0u);
+                return fail(at, what);
             }
+            return fail(at, m.substr(m.find(": ") + 2));
         }
-        if (c == '[') {
-            v.kind = Json::Array;
-            ++i;
-            space();
-            if (i < s.size() && s[i] == ']') return ++i, true;
-            for (;;) {
-                v.items.emplace_back();
-                if (!value(v.items.back(), depth + 1)) return false;
-                space();
-                if (i < s.size() && s[i] == ',') { ++i; continue; }
-                if (i < s.size() && s[i] == ']') return ++i, true;
-                return fail("',' or ']' was expected");
-            }
-        }
-        if (c == '"') {
-            v.kind = Json::String;
-            return string(v.text);
-        }
-        if (literal("true")) { v.kind = Json::Bool; v.number = 1; return true; }
-        if (literal("false")) { v.kind = Json::Bool; return true; }
-        if (literal("null")) return true;
-        if (c == '-' || (c >= '0' && c <= '9')) {
-            size_t b = i;
-            while (i < s.size() && s[i] && (std::isdigit((unsigned char)s[i]) || std::strchr(".eE+-", s[i]))) ++i;
-            std::string t = s.substr(b, i - b);
-            if (!json_number(t))
-                return fail("a bad number " + t + " (JSON: no leading zero, digits on both sides of a point)");
-            std::istringstream in(t);
-            in.imbue(std::locale::classic());
-            v.kind = Json::Number;
-            if (!(in >> v.number)) return fail("a bad number " + t + " (out of range)");
-            return true;
-        }
-        if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7F) {
-            char what[32];
-            std::snprintf(what, sizeof what, "unexpected byte 0x%02X", (unsigned)(unsigned char)c);
-            return fail(what);
-        }
-        return fail(std::string("unexpected '") + c + "'");
+        static const char* const expected[][2] = {
+            {"; expected string literal", "a string was expected"}, {"; expected ':'", "':' was expected"},
+            {"; expected '}'", "',' or '}' was expected"}, {"; expected ']'", "',' or ']' was expected"},
+            {"unexpected end of input", "a value was expected"}};
+        for (auto& x : expected)
+            if (says(x[0])) return fail(at, x[1]);
+        size_t w = says("BOM") ? 0 : at;  // the start of a word nlohmann did not know
+        while (w > 0 && at - w < 4 && std::isalpha((unsigned char)s[w - 1])) --w;
+        c = w < s.size() ? (unsigned char)s[w] : 0;
+        char what[32];
+        if (c < 0x20 || c >= 0x7F) std::snprintf(what, sizeof what, "unexpected byte 0x%02X", (unsigned)c);
+        else std::snprintf(what, sizeof what, "unexpected '%c'", c);
+        return fail(w, what);
     }
 };
 
@@ -300,22 +269,17 @@ const char* module_name(unsigned module) {
 }
 
 std::unique_ptr<Bench> parse_bench(const std::string& text, const std::string& file, std::string& error) {
-    JsonParser p{text};
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p.i = 3;  // the byte-order mark some editors write
     if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
         error = file + ": UTF-16 text: a bench file is UTF-8 (save it as UTF-8)";
         return nullptr;
     }
-    Json root;
-    bool ok = p.value(root, 0);
-    if (ok) {
-        p.space();
-        if (p.i != text.size()) ok = p.fail("text after the bench");
-    }
-    if (!ok) {
-        error = file + ": " + p.error;
+    Reader r{text};  // nlohmann skips the byte-order mark some editors write
+    const char* t = text.data();
+    if (!nlohmann::json::sax_parse(Reading{t, t, &r.read}, Reading{t + text.size(), t, &r.read}, &r)) {
+        error = file + ": " + r.error;
         return nullptr;
     }
+    const Json& root = r.root;
     auto bad = [&](const std::string& where, const std::string& what) {
         error = file + ": " + where + ": " + what;
         return nullptr;
