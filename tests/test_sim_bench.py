@@ -292,6 +292,9 @@ class BenchFiles(SimTestCase):
         for number in (b'01', b'4.', b'-', b'1.e2', b'2e', b'-01'):
             path = self.write(mainframe % number)
             self.assertIn(path + ': line 3: a bad number ' + number.decode('ascii'), self.refused(path))
+        for number in (b'1e300', b'-1e300', b'2.5', b'0'):                # no whole slot count of an int
+            path = self.write(mainframe % number)
+            self.assertIn('"slot_count" must be a whole number from 1 to 18', self.refused(path))
         sim.configure(self.write(mainframe % b'4.0e0'))                 # good JSON numbers still are
         sim.configure(self.write(mainframe % b'4'))
         entry = b'{"instruments": [{"resource": "%s", "driver": "hp8169", "idn": "%s"}]}'

@@ -364,7 +364,7 @@ std::unique_ptr<Bench> parse_bench(const std::string& text, const std::string& f
             int n_slots = highest + 1;
             if (count) {
                 double v = count->number;
-                if (count->kind != Json::Number || v != (int)v || v < n_slots || v < 1 || v > max_slots)
+                if (count->kind != Json::Number || !(v >= 1 && v <= max_slots) || v != (int)v || v < n_slots)
                     return bad(where, "\"slot_count\" must be a whole number from " + std::to_string(std::max(n_slots, 1)) +
                                           " to " + std::to_string(max_slots));
                 n_slots = (int)v;
