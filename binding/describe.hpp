@@ -29,8 +29,8 @@ constexpr const char text_expected[] = "str, bytearray or None";
         static std::string name() { return stub; }              \
         static const char* expected() { return expects; }       \
     };
-#define BIND_PY_int(t, stub) BIND_PY(t, #t, #stub, #stub)
-#define BIND_PY_real(t, stub) BIND_PY(t, #t, #stub, #stub)
+#define BIND_PY_int(t, stub) BIND_PY(t, #t, #stub, #stub)  // a number's message names its stub type
+#define BIND_PY_real BIND_PY_int
 #define BIND_PY_text(t, stub) BIND_PY(t, #t, #stub, text_expected)
 #define BIND_PY_none(t, stub)
 #define VISA_TYPE(name, type, kind, stub, record) BIND_PY_##kind(name, stub)

@@ -16,6 +16,8 @@
 #include <new>
 #include <thread>
 
+#include "compat.hpp"  // BIND_COLD; Py_GIL_DISABLED
+
 namespace bind {
 namespace detail {
 
@@ -69,12 +71,7 @@ struct DriverLock {
                returned_unheld.load(std::memory_order_acquire);
     }
 
-#if defined(_MSC_VER)
-    __declspec(noinline)
-#else
-    __attribute__((noinline, cold))
-#endif
-    void wait_turn(uint32_t me) {
+    BIND_COLD void wait_turn(uint32_t me) {
         waiters.fetch_add(1, std::memory_order_seq_cst);
         {
             std::unique_lock<std::mutex> g(m);
@@ -84,12 +81,7 @@ struct DriverLock {
         waiters.fetch_sub(1, std::memory_order_relaxed);
     }
 
-#if defined(_MSC_VER)
-    __declspec(noinline)
-#else
-    __attribute__((noinline, cold))
-#endif
-    void wake() {
+    BIND_COLD void wake() {
         { std::lock_guard<std::mutex> g(m); }
         turn.notify_all();
     }

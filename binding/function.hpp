@@ -283,8 +283,8 @@ template <class C> inline PyObject* call_only(Function* f, PyObject* const* args
         return dispatch(f, args, n);
     Outcome out;
     PyObject* r = C::call(f->overloads[0].fn, args, n, out);
-    if (r || !out.matched) return r ? r : mismatch(f, args, n);
-    return failed(f, out);
+    if (r) return r;
+    return out.matched ? failed(f, out) : mismatch(f, args, n);
 }
 
 #if BIND_FASTCALL
@@ -308,7 +308,9 @@ template <class C> PyObject* entry_only(PyObject* self, PyObject* args, PyObject
 }
 constexpr int entry_flags = METH_VARARGS | METH_KEYWORDS;
 #endif
-template <class F> inline PyCFunction entry_point(F f) { return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)); }
+template <class F> inline PyCFunction entry_point(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
 
 inline bool add_stub(PyObject* self, const std::string& stub) {
     PyObject* stubs = PyObject_GetAttrString(self, "signatures");

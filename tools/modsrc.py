@@ -158,12 +158,18 @@ def descriptions(directory, root=ROOT):
     return dict((k, v[0]) for k, v in _description_file(directory, root).items())
 
 
+_POSITIONAL = {}
+
+
 def positional(module, root=ROOT):
     """{Python name: [what a0, a1, ... are]} of a module's wrappers whose
     Python parameters are not the driver function's leading inputs (reordered,
-    or a count that only sizes the result), from its descriptions.txt."""
-    directory = [d for m, d, _, _ in MODULES if m == module][0]
-    return dict((k, v[1]) for k, v in _description_file(directory, root).items() if v[1])
+    or a count that only sizes the result), from its descriptions.txt (read
+    once)."""
+    if (module, root) not in _POSITIONAL:
+        directory = [d for m, d, _, _ in MODULES if m == module][0]
+        _POSITIONAL[(module, root)] = dict((k, v[1]) for k, v in _description_file(directory, root).items() if v[1])
+    return _POSITIONAL[(module, root)]
 
 
 # ---- C text -------------------------------------------------------------------------
