@@ -3,7 +3,8 @@
 //   BIND_MODULE(_photonbay, m) {
 //       m.def("timeOut", bind::pass<hp816x_timeOut>);                 // pass-through, the status returned
 //       m.def("get_ATT_attenuation_Q", Q::out<4, hp816x_get_ATT_attenuation_Q>);
-//       m.def("get_TLS_wavelengthData_Q", [](ViSession s, ViInt32 n) { ... });
+//       m.def("get_TLS_wavelengthData_Q",                             // the module's own, around
+//             bind::wraps<hp816x_get_TLS_wavelengthData_Q>([](ViSession s, ViInt32 n) { ... }));
 //   }
 //
 // The init export registers ViReal64Vec and ViInt32Vec, then runs the body,

@@ -71,14 +71,12 @@ template <class R, class... A> std::string signature() {
 }
 
 // A function's description, generated at build time from the module's
-// sources and descriptions.txt (tools/gen_docs.py): the Python parameter
-// names ("session,slot"; empty: named a0, a1, ... by position), the stub
-// types they were read for ("int,int"; null: the module's own names, no
-// check), and what the function does.
+// descriptions.txt (tools/gen_docs.py): its parameters' names where the
+// descriptions name them ("session, status"; null: none, or a0, a1, ...),
+// and what the function does.
 struct Doc {
     const char* name;
     const char* params;
-    const char* types;
     const char* text;
 };
 

@@ -42,6 +42,68 @@ template <class R, class... A> struct fn_traits<R(__stdcall*)(A...) noexcept> : 
 #endif
 template <class F> using plain_fn = typename fn_traits<F>::plain;
 
+// How a registration stands to the driver function it calls, as the module
+// reports it (fn.__self__.calls) for the stubs and the function index.
+enum class Kind : unsigned char { frame, pass_through, query, opener, wrapper };
+inline const char* kind_name(Kind k) {
+    static const char* const names[] = {"frame", "pass-through", "query", "opener", "wrapper"};
+    return names[(int)k];
+}
+
+// A registration of `fn`, which calls driver function `Driver`; `Named`: its
+// Python parameters are the driver's first ones and take their names.  The
+// query and pass-through templates make them; a function of the module's own
+// says what it calls with bind::wraps or bind::around.
+template <auto Driver, Kind K, bool Named, class Fp> struct calling {
+    Fp fn;
+};
+template <auto Driver, Kind K, auto Entry> constexpr calling<Driver, K, true, decltype(Entry)> form{Entry};
+
+// The driver's parameter type a wrapper's parameter type stands for (a
+// checked buffer for its pointer: room.hpp).
+template <class T> struct c_type {
+    using type = T;
+};
+
+namespace detail {
+// The same parameter: the same type, or an integer the driver's holds whole.
+template <class O, class D> constexpr bool stands_for() {
+    using C = typename c_type<O>::type;
+    if constexpr (std::is_integral<C>::value && std::is_integral<D>::value)
+        return std::is_signed<C>::value == std::is_signed<D>::value && sizeof(C) <= sizeof(D);
+    else
+        return std::is_same<C, D>::value;
+}
+template <class Own, class Drv, size_t... I> constexpr bool leads(std::index_sequence<I...>) {
+    return (true && ... && stands_for<std::tuple_element_t<I, Own>, std::tuple_element_t<I, Drv>>());
+}
+}  // namespace detail
+
+// A function of the module's own whose parameters are driver function D's
+// first ones, of the same types in the same order.
+template <auto D, class F> constexpr auto wraps(F f) {
+    using Fp = decltype(+f);
+    using own = typename fn_traits<Fp>::args;
+    using drv = typename fn_traits<decltype(D)>::args;
+    static_assert(std::tuple_size<own>::value <= std::tuple_size<drv>::value &&
+                      detail::leads<own, drv>(std::make_index_sequence<std::min(std::tuple_size<own>::value,
+                                                                                std::tuple_size<drv>::value)>{}),
+                  "bind::wraps<D>: the parameters are not D's first ones (bind::around<D> names them by position)");
+    return calling<D, Kind::wrapper, true, Fp>{+f};
+}
+// One whose parameters are not: they are named a0, a1, ... and described by
+// position in the module's descriptions.
+template <auto D, class F> constexpr auto around(F f) { return calling<D, Kind::wrapper, false, decltype(+f)>{+f}; }
+
+// What one overload calls, as reported: the driver function (null: none),
+// the kind, the Python parameter names ("ihandle, PWMSlot"; null: by position).
+struct Wiring {
+    const char* driver;
+    Kind kind;
+    std::string params;
+    bool named;
+};
+
 using erased_fn = void (*)();
 
 // How a call of one overload went: a kind mismatch (try the next overload),
@@ -61,6 +123,7 @@ struct Overload {
     int arity;
     int (*first_mismatch)(PyObject* const* args);  // 1-based argument whose kind is refused; 0: none
     std::vector<const char*> expected;             // what each argument takes, for the message
+    Wiring wiring;
 };
 
 struct Function {
@@ -224,8 +287,9 @@ inline PyObject* dispatch(Function* f, PyObject* const* args, Py_ssize_t n) {
 
 // A function's self: a module object of a small subtype that carries its
 // Function.  CPython names a function whose self is a module by its own name
-// (__qualname__, repr, pickling); its dict holds `signatures`, the Python
-// signature of each overload, for the stub generator.
+// (__qualname__, repr, pickling); its dict holds, per overload, `signatures`
+// (its Python signature) and `calls` ((driver function or None, kind,
+// parameter names or None)), for the stub and index generators.
 struct FunctionSelf {
     static inline PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
     static inline Py_ssize_t offset = 0;  // of the Function pointer, after the module's fields
@@ -263,13 +327,15 @@ struct FunctionSelf {
             return nullptr;
         }
         of(self) = f;
-        PyObject* stubs = PyList_New(0);
-        if (!stubs || PyObject_SetAttrString(self, "signatures", stubs) < 0) {
-            Py_XDECREF(stubs);
-            Py_DECREF(self);
-            return nullptr;
+        for (const char* list : {"signatures", "calls"}) {
+            PyObject* items = PyList_New(0);
+            if (!items || PyObject_SetAttrString(self, list, items) < 0) {
+                Py_XDECREF(items);
+                Py_DECREF(self);
+                return nullptr;
+            }
+            Py_DECREF(items);
         }
-        Py_DECREF(stubs);
         return self;
     }
 };
@@ -312,13 +378,30 @@ template <class F> inline PyCFunction entry_point(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
-inline bool add_stub(PyObject* self, const std::string& stub) {
-    PyObject* stubs = PyObject_GetAttrString(self, "signatures");
-    PyObject* text = stubs ? py::text(stub.data(), (Py_ssize_t)stub.size()) : nullptr;
-    bool ok = text && PyList_Append(stubs, text) == 0;
-    Py_XDECREF(text);
-    Py_XDECREF(stubs);
+inline PyObject* text_or_none(const char* s, bool given) {
+    if (given) return py::text(s, (Py_ssize_t)std::strlen(s));
+    Py_RETURN_NONE;
+}
+
+inline bool append_to(PyObject* self, const char* list, PyObject* item) {
+    PyObject* items = item ? PyObject_GetAttrString(self, list) : nullptr;
+    bool ok = items && PyList_Append(items, item) == 0;
+    Py_XDECREF(items);
+    Py_XDECREF(item);
     return ok;
+}
+
+inline bool add_overload(PyObject* self, const Overload& ov) {
+    const Wiring& w = ov.wiring;
+    PyObject* driver = text_or_none(w.driver, w.driver != nullptr);
+    PyObject* kind = py::text(kind_name(w.kind), (Py_ssize_t)std::strlen(kind_name(w.kind)));
+    PyObject* params = text_or_none(w.params.c_str(), w.named);
+    PyObject* call = driver && kind && params ? PyTuple_Pack(3, driver, kind, params) : nullptr;
+    Py_XDECREF(driver);
+    Py_XDECREF(kind);
+    Py_XDECREF(params);
+    return append_to(self, "signatures", py::text(ov.stub.data(), (Py_ssize_t)ov.stub.size())) &&
+           append_to(self, "calls", call);
 }
 
 // Which argument kind an overload refuses first (1-based; 0: none), by the
@@ -332,12 +415,6 @@ template <class... A> struct arg_kinds<std::tuple<A...>> {
         return refused;
     }
     static std::vector<const char*> expected() { return {describe::py<A>::expected()...}; }
-    static std::string types() {
-        std::string items[] = {std::string(), describe::py<A>::name()...};
-        std::string s;
-        for (size_t i = 1; i <= sizeof...(A); ++i) s += (i > 1 ? "," : "") + items[i];
-        return s;
-    }
 };
 
 // An overload's Python signature with the parameter names, as the stubs
@@ -382,22 +459,22 @@ inline std::string docstring(const Function& f, const char* text) {
     return doc;
 }
 
-// The Python parameter names of an overload of `arity` whose stub types are
-// `types`: the generated ones where they were read for those types, else
-// a0, a1, ... by position.
-inline std::string parameter_names(const describe::Doc* d, int arity, const std::string& types) {
-    std::string names = d && d->params ? d->params : "";
-    int count = names.empty() ? 0 : (int)std::count(names.begin(), names.end(), ',') + 1;
-    if (count != arity || (d && d->types && types != d->types)) {
-        names.clear();
-        for (int i = 0; i < arity; ++i) {
-            names += i ? ",a" : "a";
-            names += std::to_string(i);
-        }
+// The first `count` names of the list "a, b, c"; false if it has fewer.
+inline bool first_names(const char* list, int count, std::string& names) {
+    const char* p = list;
+    for (int i = 0; i < count; ++i) {
+        const char* comma = std::strchr(p, ',');
+        if (!*p || (i + 1 < count && !comma)) return false;
+        p = i + 1 < count ? comma + 2 : comma ? comma : p + std::strlen(p);
     }
-    std::string spaced;
-    for (char c : names) spaced += c == ',' ? std::string(", ") : std::string(1, c);
-    return spaced;
+    names.assign(list, (size_t)(p - list));
+    return true;
+}
+
+inline std::string by_position(int arity) {
+    std::string names;
+    for (int i = 0; i < arity; ++i) names += (i ? ", a" : "a") + std::to_string(i);
+    return names;
 }
 
 // An alias of int under `type`: _photonbay.Session(4097) is 4097.
@@ -419,10 +496,17 @@ public:
     Module(PyObject* module, const char* name, const describe::Doc* docs = nullptr)
         : module_(module), name_(name), docs_(docs) {}
 
-    // Registers a driver function (pass-through) or a captureless lambda /
-    // function of the module's own under `name`.  A name defined again gains
-    // an overload; it keeps its first position in the module.
-    template <class F> void def(const char* name, F f) { add(name, +f); }
+    // Registers under `name` what a query or pass-through template makes, a
+    // function of the module's own around a driver function (bind::wraps,
+    // bind::around), or a captureless lambda / function that calls none.  A
+    // name defined again gains an overload; it keeps its first position.
+    template <class F> void def(const char* name, F f) { add(name, +f, nullptr, Kind::frame, nullptr); }
+    template <auto D, Kind K, bool Named, class Fp> void def(const char* name, calling<D, K, Named, Fp> c) {
+        static_assert(!Named || std::tuple_size<typename fn_traits<Fp>::args>::value <=
+                                    std::tuple_size<typename fn_traits<decltype(D)>::args>::value,
+                      "more parameters than the driver function has");
+        add(name, c.fn, driver_facts<D>::name, K, Named ? driver_facts<D>::params : nullptr);
+    }
 
     // A session type of the module beside its Session: plain int at run time
     // (the stubs make each a distinct NewType).
@@ -447,34 +531,47 @@ private:
         return nullptr;
     }
 
-    template <class Fp> void add(const char* name, Fp fp) {
+    // What an overload calls, its parameters named: `driver_params`, the
+    // driver's names, when they are its first ones; else the descriptions'
+    // where they name as many; else none, by position.
+    static Wiring wiring(const char* driver, Kind kind, const char* driver_params, const describe::Doc* d, int arity) {
+        Wiring w{driver, kind, std::string(), true};
+        if (driver_params) detail::first_names(driver_params, arity, w.params);
+        else if (arity > 0 && !(d && d->params && detail::first_names(d->params, arity, w.params) &&
+                                w.params.size() == std::strlen(d->params)))
+            w.named = false;
+        return w;
+    }
+
+    template <class Fp> void add(const char* name, Fp fp, const char* driver, Kind kind, const char* driver_params) {
         static_assert(!fn_traits<Fp>::driver,
                       "a driver function is registered through bind::pass<> or a query template, which call it "
                       "with the interpreter released and under the driver lock");
         using C = detail::caller<Fp, typename fn_traits<Fp>::args>;
         using K = detail::arg_kinds<typename fn_traits<Fp>::args>;
         constexpr int arity = (int)std::tuple_size<typename fn_traits<Fp>::args>::value;
-        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub(), arity,
-                    &K::first_mismatch, K::expected()};
         const describe::Doc* d = doc_for(name);
+        Overload ov{&C::call, reinterpret_cast<erased_fn>(fp), C::signature(name), C::stub(), arity,
+                    &K::first_mismatch, K::expected(), wiring(driver, kind, driver_params, d, arity)};
         auto known = functions_.find(name);
         if (known != functions_.end()) {
             Function* f = known->second.first;
             f->overloads.push_back(ov);
             f->def.ml_meth = detail::entry_point(&detail::entry);  // an overload set from here on
-            if (!detail::add_stub(known->second.second, ov.stub)) throw error();
+            if (!detail::add_overload(known->second.second, f->overloads.back())) throw error();
             f->doc = detail::docstring(*f, d ? d->text : nullptr);
             f->def.ml_doc = f->doc.c_str();
             return;
         }
-        Function* f = new Function{name, name_, {ov}, {}, detail::parameter_names(d, arity, K::types()), {}};
+        const std::string params = ov.wiring.named ? ov.wiring.params : detail::by_position(arity);
+        Function* f = new Function{name, name_, {ov}, {}, params, {}};
         f->doc = detail::docstring(*f, d ? d->text : nullptr);
         f->def.ml_name = f->name.c_str();
         f->def.ml_meth = detail::entry_point(&detail::entry_only<C>);
         f->def.ml_flags = detail::entry_flags;
         f->def.ml_doc = f->doc.c_str();
         PyObject* self = detail::FunctionSelf::make(f);  // owns f from here
-        if (!self || !detail::add_stub(self, ov.stub)) {
+        if (!self || !detail::add_overload(self, f->overloads[0])) {
             Py_XDECREF(self);
             throw error();
         }

@@ -128,17 +128,19 @@ template <auto F, class R> struct sized_reply<F, R (*)(ViSession, ViChar*, ViInt
 // caller states (cmdString_Q): returns the status unchecked, like a
 // pass-through, but refuses a buffer smaller than that size (ValueError)
 // and grows a private copy to it.
-template <auto F> constexpr auto sized_reply = detail::sized_reply<F>::call;
+template <auto F> constexpr auto sized_reply = form<F, Kind::query, detail::sized_reply<F>::call>;
 
 template <void (*Check)(ViSession, ViStatus)> struct Queries {
     // Checked output query: the last N parameters of F are outputs.
-    template <size_t N, auto F> static constexpr auto out = detail::out_query<N, true, Check, F>::call;
+    template <size_t N, auto F>
+    static constexpr auto out = form<F, Kind::query, detail::out_query<N, true, Check, F>::call>;
     // The same without a status check (the status is dropped).
-    template <size_t N, auto F> static constexpr auto unchecked = detail::out_query<N, false, Check, F>::call;
+    template <size_t N, auto F>
+    static constexpr auto unchecked = form<F, Kind::query, detail::out_query<N, false, Check, F>::call>;
     // Session opener: F's last parameter is the new session, which the check gets.
-    template <auto F> static constexpr auto opener = detail::opener<Check, F>::call;
+    template <auto F> static constexpr auto opener = form<F, Kind::opener, detail::opener<Check, F>::call>;
     // One-element array query (cmdInt32Arr_Q and kin).
-    template <auto F> static constexpr auto first_element = detail::first_element<Check, F>::call;
+    template <auto F> static constexpr auto first_element = form<F, Kind::query, detail::first_element<Check, F>::call>;
 };
 
 }  // namespace bind

@@ -65,6 +65,11 @@ inline std::string thread_name() {
 
 }  // namespace trace
 
+// Each driver function's name and parameter names, one specialisation per
+// function of the driver tables (<driver>_calls.hpp), for the registrations
+// that call it.
+template <auto F> struct driver_facts;
+
 namespace rec {
 
 // The recording's own work stays out of the callers' code: a call's path

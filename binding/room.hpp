@@ -57,6 +57,9 @@ template <> struct Buffer<char> {
         if (!fits(n)) refuse(n, argument);
     }
 };
+template <class T> struct c_type<Buffer<T>> {
+    using type = T*;
+};
 
 template <class T> struct arg<Buffer<T>> : arg<T*> {
     Buffer<T> get() { return Buffer<T>{this->p, this->items()}; }
@@ -164,8 +167,8 @@ template <auto F, size_t... I, class... Rooms> struct guarded<F, std::index_sequ
 // `sized_by` function runs in the driver section: it calls the driver
 // directly and touches nothing of Python's.
 template <auto F, class... Rooms>
-constexpr auto guarded = &detail::guarded<
-    F, std::make_index_sequence<std::tuple_size<typename fn_traits<decltype(F)>::args>::value>, Rooms...>::call;
+constexpr auto guarded = form<F, Kind::pass_through, &detail::guarded<
+    F, std::make_index_sequence<std::tuple_size<typename fn_traits<decltype(F)>::args>::value>, Rooms...>::call>;
 
 // A pass-through: the driver function itself, called in a driver section.
 //   m.def("close", bind::pass<hp816x_close>);

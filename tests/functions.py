@@ -27,14 +27,6 @@ PREFIX = dict((m, p) for m, p, _, _ in MODULES)
 RESOURCE = dict((m, r) for m, _, r, _ in MODULES)
 COUNT = dict((m, n) for m, _, _, n in MODULES)
 
-# The driver function each Python function calls, as the registrations say
-# (None: a function of the module's own).
-DRIVER = {}
-_DECLS = modsrc.driver_declarations()
-for _module, _directory, _, _ in modsrc.MODULES:
-    for _r in modsrc.registrations(_directory, _DECLS):
-        DRIVER.setdefault((_module, _r.name), _r.driver)
-OWN = set(k for k, v in DRIVER.items() if v is None)
 
 
 def load(module):
@@ -47,6 +39,12 @@ def functions(module):
     return [(k, v) for k, v in vars(mod).items()
             if callable(v) and not isinstance(v, type)
             and isinstance(getattr(getattr(v, '__self__', None), 'signatures', None), list)]
+
+
+# The driver function each Python function calls, as its registration says
+# (None: a function of the module's own); the journal shows what it calls.
+DRIVER = dict(((m, name), fn.__self__.calls[0][0]) for m, _, _, _ in MODULES for name, fn in functions(m))
+OWN = set(k for k, v in DRIVER.items() if v is None)
 
 
 def driver_name(module, name):

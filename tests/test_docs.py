@@ -67,12 +67,11 @@ class Docstrings(unittest.TestCase):
                 self.assertEqual(fn.__module__, module)
 
     def test_descriptions_cover_exactly_the_registrations(self):
-        decls = modsrc.driver_declarations()
         for module, directory, _, _ in modsrc.MODULES:
-            registered = set(r.name for r in modsrc.registrations(directory, decls))
+            registered = set(name for name, _ in functions(module))
             self.assertEqual(set(modsrc.descriptions(directory)), registered, module)
 
-    def test_parameters_named_by_position_follow_their_function_in_order(self):
+    def test_parameter_lines_follow_their_function_in_order(self):
         tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, tmp)
         os.makedirs(os.path.join(tmp, 'modules', 'x'))
@@ -81,10 +80,13 @@ class Docstrings(unittest.TestCase):
             with io.open(os.path.join(tmp, 'modules', 'x', 'descriptions.txt'), 'w', encoding='utf-8') as f:
                 f.write(text)
             return modsrc._description_file('x', tmp)
-        self.assertEqual(read(u'# a0: not a parameter\nf: Does.\n    a0: session\n    a1: size\ng: Other.\n'),
-                         {'f': ('Does.', ['session', 'size']), 'g': ('Other.', [])})
+        self.assertEqual(dict(read(u'# a0: not a parameter\nf: Does.\n    a0: session\n    a1: size\ng: Other.\n'
+                                   u'h: Own.\n    session: the session\n    status: a status\n')),
+                         {'f': ('Does.', [('a0', 'session'), ('a1', 'size')]), 'g': ('Other.', []),
+                          'h': ('Own.', [('session', 'the session'), ('status', 'a status')])})
         for bad in (u'f: Does.\n    a1: size\n', u'    a0: session\nf: Does.\n', u'f: Does.\n    a0:\n',
-                    u'f: Does.\n    a0: s\n    a0: t\n'):
+                    u'f: Does.\n    a0: s\n    a0: t\n', u'f: Does.\n    a0: s\n    size: t\n',
+                    u'f: Does.\n    s: x\n    s: y\n', u'f: Does.\n    2s: x\n'):
             self.assertRaises(ValueError, read, bad)
 
     def test_help_shows_signature_description_and_types(self):
@@ -95,8 +97,11 @@ class Docstrings(unittest.TestCase):
         self.assertIn("Measures and returns a channel's power, in its power unit (0 dBm, 1 W)", text)
         self.assertIn('PWM_readValue(ihandle: int, PWMSlot: int, channelNumber: int) -> float', text)
         self.assertIn('C++ signature:\n        PWM_readValue(ViUInt32, ViInt32, ViInt32)', text)
-        # parameters named by position are explained in the docstring
+        # parameters named by position are explained in the docstring, and
+        # the frame's own have their names
         self.assertIn('a1: N: values per result vector', pb.executeLambdaScan.__doc__)
+        self.assertIn('status: a status a driver function returned', pb.CheckError.__doc__)
+        self.assertIn('CheckError(session: int, status: int) -> None', pb.CheckError.__doc__)
 
     def test_a_function_is_named_as_itself(self):
         import _photonbay as pb

@@ -233,10 +233,10 @@ class Results(SimTestCase):
             self.assertTrue(isinstance(v, int) or type(v).__name__ == 'long')
 
 
-def compiles(registration):
+def compiles(registration, before=''):
     """(compiled, compiler output) of a module registering `registration`."""
-    source = ('#include "bind.hpp"\n#include "hp816x_calls.hpp"\n'
-              'BIND_MODULE(_probe, m) { m.def("close", %s); }\n' % registration)
+    source = ('#include "bind.hpp"\n#include "hp816x_calls.hpp"\n%s\n'
+              'BIND_MODULE(_probe, m) { m.def("close", %s); }\n' % (before, registration))
     p = subprocess.Popen(['g++', '-std=c++20', '-fsyntax-only', '-x', 'c++', '-', '-I', os.path.join(ROOT, 'binding'),
                           '-I', os.path.join(ROOT, 'drivers'), '-I', os.path.join(BUILD, 'drivers'),
                           '-isystem', sysconfig.get_paths()['include']],
@@ -252,6 +252,16 @@ class Registrations(unittest.TestCase):
         ok, out = compiles('hp816x_close')  # would call the driver holding the interpreter, unlocked
         self.assertFalse(ok)
         self.assertIn('a driver function is registered through bind::pass<>', out)
+
+    def test_a_wrapper_takes_the_driver_names_only_for_the_driver_parameters(self):
+        own = ('static ViInt32 own(ViSession s, ViInt32 slot) { return s + slot; }\n'
+               'static ViInt32 real(ViSession s, ViReal64 x) { return s + (ViInt32)x; }\n')
+        self.assertEqual(compiles('bind::wraps<hp816x_set_ATT_attenuation>(own)', own), (True, ''))
+        self.assertEqual(compiles('bind::around<hp816x_close>(own)', own), (True, ''))
+        for wrong in ('hp816x_close>(own)', 'hp816x_set_ATT_attenuation>(real)'):  # too many; another type
+            ok, out = compiles('bind::wraps<' + wrong, own)
+            self.assertFalse(ok, wrong)
+            self.assertIn("the parameters are not D's first ones", out)
 
 
 if __name__ == '__main__':

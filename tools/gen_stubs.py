@@ -3,11 +3,13 @@
 
     INSTR_BUILD=build/py3 python3 tools/gen_stubs.py [--check] [out dir]
 
-Every function comes from the module itself, in registration order, with the
-signature each overload carries (fn.__self__.signatures); parameter names are the
-driver's where the Python parameters are the driver function's inputs (the
-frame functions' their own), a0, a1, ... where they are not.  --check writes nothing and fails if a stub on
-disk differs from what the modules give now.
+Every function comes from the module itself, in registration order, with what
+each overload reports: its signature (fn.__self__.signatures) and what it
+calls (fn.__self__.calls: the driver function, the kind, the parameter names
+-- the driver's where the Python parameters are its first ones, a frame
+function's own; None where they are named a0, a1, ... by position, which
+the module's descriptions.txt explains).  --check writes nothing and fails if
+a stub on disk differs from what the modules give now.
 """
 import importlib
 import os
@@ -108,16 +110,16 @@ def parse_signature(text):
 
 
 def module_functions(module):
-    """[(name, [signature, ...])] of the module, in registration order."""
+    """[(name, [(signature, (driver function, kind, parameter names)), ...])]
+    of the module, in registration order, an entry per overload."""
     out = []
     for name, obj in vars(module).items():
-        sigs = getattr(getattr(obj, '__self__', None), 'signatures', None)
+        self = getattr(obj, '__self__', None)
+        sigs = getattr(self, 'signatures', None)
         if callable(obj) and isinstance(sigs, list):
-            out.append((name, list(sigs)))
+            out.append((name, list(zip(sigs, self.calls))))
     return out
 
-
-safe_names = modsrc.safe_names
 
 SESSIONS = """\
 # Sessions: a distinct type per driver, so that a session of one module handed
@@ -144,7 +146,7 @@ BUS_TYPES = {
 }
 
 
-def session_typed(module_name, name, params, result, reg, decls):
+def session_typed(module_name, name, params, result, call, decls):
     """The stub types with sessions as the module's session types: a first
     parameter the driver declares ViSession (or a frame or positional function
     names 'session'), an opener's result; _instrbus by its table."""
@@ -152,13 +154,12 @@ def session_typed(module_name, name, params, result, reg, decls):
     if module_name == '_instrbus':
         types, res = BUS_TYPES[name]
         return [t or p for t, p in zip(types, params)], res or result
-    first = None
-    if reg.driver in decls and decls[reg.driver].params and reg.inputs:
-        first = decls[reg.driver].params[0].ctype
-    own = reg.own_names or modsrc.positional(module_name).get(name) or []
+    driver, kind, names = call
+    first = decls[driver].params[0].ctype if driver in decls and decls[driver].params and names else None
+    own = (names.split(', ') if names and not driver else None) or modsrc.positional(module_name).get(name) or []
     if params and params[0] == 'int' and (first == 'ViSession' or (own and own[0] == 'session')):
         params[0] = 'Session'
-    if reg.opener:  # registered as Q::opener
+    if kind == 'opener':
         result = 'Session'
     return params, result
 
@@ -170,27 +171,6 @@ def render_def(name, params, result, names):
     return 'def %s(%s, /) -> %s: ...' % (name, args, result)
 
 
-def paired(module_name, module, regs):
-    """[(name, [(signature, registration), ...])] in registration order: each
-    overload of the live module with the m.def it came from."""
-    funcs = module_functions(module)
-    order, by_name = [], {}
-    for r in regs:
-        if r.name not in by_name:
-            order.append(r.name)
-        by_name.setdefault(r.name, []).append(r)
-    if [n for n, _ in funcs] != order:
-        raise SystemExit('%s: the registrations read from modules/ (%d) do not match the module (%d)'
-                         % (module_name, len(order), len(funcs)))
-    out = []
-    for name, sigs in funcs:
-        if len(sigs) != len(by_name[name]):
-            raise SystemExit('%s.%s: %d overloads in the module, %d registrations in modules/'
-                             % (module_name, name, len(sigs), len(by_name[name])))
-        out.append((name, list(zip(sigs, by_name[name]))))
-    return out
-
-
 def positional_lines(module_name, name, count):
     """'a0: session', ... for a function whose parameters are named by position."""
     notes = modsrc.positional(module_name).get(name)
@@ -200,23 +180,29 @@ def positional_lines(module_name, name, count):
     return ['a%d: %s' % (i, n) for i, n in enumerate(notes)]
 
 
-def stub_text(module_name, what, module, regs, decls):
+def param_names(names, count):
+    """The Python parameter names of an overload that reported `names`."""
+    if names is None:
+        return ['a%d' % i for i in range(count)]
+    return names.split(', ') if count else []
+
+
+def stub_text(module_name, what, module, decls):
     sessions = BUS_SESSIONS if module_name == '_instrbus' else SESSIONS
     lines = [HEADER.format(module=module_name, what=what, sessions=sessions, arguments=argument_types())]
     for cls, desc, fmt, item in VECTORS:
         lines.append(VECTOR.format(cls=cls, what=desc, fmt=fmt, item=item))
-    for name, overloads in paired(module_name, module, regs):
-        entries = []  # (signature, registration) with identical overloads once
-        for sig, reg in overloads:
+    for name, overloads in module_functions(module):
+        entries = []  # (signature, call) with identical overloads once
+        for sig, call in overloads:
             if sig not in [s for s, _ in entries]:
-                entries.append((sig, reg))
+                entries.append((sig, call))
         defs = []
-        for sig, reg in entries:
+        for sig, call in entries:
             params, result = parse_signature(sig)
-            names = reg.param_names(decls, params)
-            typed, result = session_typed(module_name, name, params, result, reg, decls)
-            d = render_def(name, typed, result, safe_names(names or ['a%d' % i for i in range(len(params))]))
-            if params and not names:  # what a0, a1, ... are
+            typed, result = session_typed(module_name, name, params, result, call, decls)
+            d = render_def(name, typed, result, param_names(call[2], len(params)))
+            if params and call[2] is None:  # what a0, a1, ... are
                 d = '\n'.join(['# %s' % line for line in positional_lines(module_name, name, len(params))] + [d])
             defs.append(d)
         if len(defs) == 1:
@@ -237,10 +223,9 @@ def main(argv):
     importlib.import_module('instrsim')  # first: the modules bind the simulated drivers
     decls = modsrc.driver_declarations()
     stale = []
-    for module_name, directory, prefix, what in modsrc.MODULES:
+    for module_name, _, _, what in modsrc.MODULES:
         module = importlib.import_module(module_name)
-        regs = modsrc.registrations(directory, decls, module_name, prefix)
-        text = stub_text(module_name, what, module, regs, decls)
+        text = stub_text(module_name, what, module, decls)
         path = os.path.join(out_dir, module_name + '.pyi')
         if check:
             old = open(path).read() if os.path.exists(path) else None

@@ -39,6 +39,6 @@ BIND_MODULE(_instrbus, m) {
     m.def("Close", bind::pass<viClose>);
     m.def("FindNext", Q::unchecked<1, viFindNext>);
     m.def("Open", Q::unchecked<1, viOpen>);
-    m.def("GetAttribute", get_attribute);
-    m.def("SetAttribute", set_attribute);
+    m.def("GetAttribute", bind::wraps<viGetAttribute>(get_attribute));
+    m.def("SetAttribute", bind::wraps<viSetAttribute>(set_attribute));
 }

@@ -42,12 +42,13 @@ void add_attenuator_functions(bind::Module& m) {
     m.def("set_ATT_shutterAtPowerOn", bind::pass<hp816x_set_ATT_shutterAtPowerOn>);
     m.def("get_ATT_shutterStateAtPowerOn_Q", Q::out<1, hp816x_get_ATT_shutterStateAtPowerOn_Q>);
     // The text goes into the caller's own buffer; the result is the status number.
-    m.def("get_ATT_operStatus", [](ViSession s, ViInt32 slot, bind::Buffer<ViChar> text) {
+    m.def("get_ATT_operStatus",
+          bind::around<hp816x_get_ATT_operStatus>([](ViSession s, ViInt32 slot, bind::Buffer<ViChar> text) {
         text.need(HP816X_ATT_OPER_STATUS_LEN, 3);
         ViInt32 status = 0;
         check(s, bind::call(hp816x_get_ATT_operStatus, s, slot, &status, text.get()));
         return status;
-    });
+    }));
     m.def("read_ATT_outputPower", Q::out<1, hp816x_read_ATT_outputPower>);
     m.def("fetch_ATT_outputPower", Q::out<1, hp816x_fetch_ATT_outputPower>);
     m.def("set_ATT_wlOffsRefPowermeter", bind::pass<hp816x_set_ATT_wlOffsRefPowermeter>);

@@ -137,25 +137,25 @@ std::tuple<RealVec, RealVec> response_table_ex(ViSession s, ViInt32 slot, ViInt3
 
 void add_lambdascan_functions(bind::Module& m) {
     m.def("set_LambdaScan_wavelength", bind::pass<hp816x_set_LambdaScan_wavelength>);
-    m.def("prepareLambdaScan", prepare_scan);
+    m.def("prepareLambdaScan", bind::wraps<hp816x_prepareLambdaScan>(prepare_scan));
     m.def("getLambdaScanParameters_Q", Q::out<4, hp816x_getLambdaScanParameters_Q>);
-    m.def("executeLambdaScan", execute_scan);
+    m.def("executeLambdaScan", bind::around<hp816x_executeLambdaScan>(execute_scan));
     m.def("registerMainframe", bind::pass<hp816x_registerMainframe>);
     m.def("unregisterMainframe", bind::pass<hp816x_unregisterMainframe>);
     m.def("setSweepSpeed", bind::pass<hp816x_setSweepSpeed>);
-    m.def("prepareMfLambdaScan", prepare_mf_scan);
-    m.def("executeMfLambdaScan", execute_mf_scan);
+    m.def("prepareMfLambdaScan", bind::wraps<hp816x_prepareMfLambdaScan>(prepare_mf_scan));
+    m.def("executeMfLambdaScan", bind::around<hp816x_executeMfLambdaScan>(execute_mf_scan));
     m.def("getMFLambdaScanParameters_Q", Q::out<4, hp816x_getMFLambdaScanParameters_Q>);
-    m.def("getLambdaScanResult", scan_result);
+    m.def("getLambdaScanResult", bind::around<hp816x_getLambdaScanResult>(scan_result));
     m.def("getNoOfRegPWMChannels_Q", Q::out<1, hp816x_getNoOfRegPWMChannels_Q>);
     m.def("getChannelLocation", Q::out<3, hp816x_getChannelLocation>);
     m.def("excludeChannel", bind::pass<hp816x_excludeChannel>);
     m.def("setInitialRangeParams", bind::pass<hp816x_setInitialRangeParams>);
     m.def("setScanAttenuation", bind::pass<hp816x_setScanAttenuation>);
-    m.def("getWlRespTblSize", table_size);
-    m.def("getWlRespTblSizeEx", table_size_ex);
-    m.def("readWlRespTable", response_table);
-    m.def("readWlRespTableEx", response_table_ex);
+    m.def("getWlRespTblSize", bind::wraps<hp816x_getWlRespTblSize>(table_size));
+    m.def("getWlRespTblSizeEx", bind::wraps<hp816x_getWlRespTblSizeEx>(table_size_ex));
+    m.def("readWlRespTable", bind::around<hp816x_readWlRespTable>(response_table));
+    m.def("readWlRespTableEx", bind::around<hp816x_readWlRespTableEx>(response_table_ex));
     m.def("readWlRepTblCSV", Q::out<1, hp816x_readWlRepTblCSV>);
     m.def("readWlRepTblCSV_Ex", Q::out<1, hp816x_readWlRepTblCSV_Ex>);
     // numberOfWavelengths values read from each list; the result text written.

@@ -45,6 +45,7 @@ std::tuple<ViUInt16, bind::RealVec> result_array(ViSession s, ViInt32 slot, ViIn
         return std::make_tuple(flag, std::move(values));
     }
 }
+template <auto F, Prepared What> constexpr auto results = bind::around<F>(result_array<F, What>);
 
 // All channels of the mainframe: three arrays of 34 entries (the most a
 // mainframe carries), returned whole whatever count the driver reports.
@@ -84,14 +85,14 @@ void add_powermeter_functions(bind::Module& m) {
     m.def("start_PWM_internalTrigger", bind::pass<hp816x_start_PWM_internalTrigger>);
     m.def("PWM_readValue", Q::out<1, hp816x_PWM_readValue>);
     m.def("PWM_fetchValue", Q::out<1, hp816x_PWM_fetchValue>);
-    m.def("PWM_readAll", read_all);
+    m.def("PWM_readAll", bind::wraps<hp816x_PWM_readAll>(read_all));
     m.def("PWM_zeroing", Q::out<1, hp816x_PWM_zeroing>);
     m.def("PWM_zeroingAll", Q::out<1, hp816x_PWM_zeroingAll>);
     m.def("PWM_ignoreError", bind::pass<hp816x_PWM_ignoreError>);
-    m.def("set_PWM_logging", set_logging);
-    m.def("get_PWM_loggingResults_Q", result_array<hp816x_get_PWM_loggingResults_Q, Prepared::logging>);
-    m.def("set_PWM_stability", set_stability);
-    m.def("get_PWM_stabilityResults_Q", result_array<hp816x_get_PWM_stabilityResults_Q, Prepared::stability>);
+    m.def("set_PWM_logging", bind::wraps<hp816x_set_PWM_logging>(set_logging));
+    m.def("get_PWM_loggingResults_Q", results<hp816x_get_PWM_loggingResults_Q, Prepared::logging>);
+    m.def("set_PWM_stability", bind::wraps<hp816x_set_PWM_stability>(set_stability));
+    m.def("get_PWM_stabilityResults_Q", results<hp816x_get_PWM_stabilityResults_Q, Prepared::stability>);
     m.def("set_PWM_minMax", Q::out<1, hp816x_set_PWM_minMax>);
     m.def("get_PWM_minMaxResults_Q", Q::out<3, hp816x_get_PWM_minMaxResults_Q>);
     m.def("PWM_functionStop", bind::pass<hp816x_PWM_functionStop>);

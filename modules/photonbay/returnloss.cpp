@@ -65,20 +65,23 @@ void add_returnloss_functions(bind::Module& m) {
     m.def("get_RLM_laserState_Q", Q::out<1, hp816x_get_RLM_laserState_Q>);
     m.def("enable_RLM_sweep", bind::pass<hp816x_enable_RLM_sweep>);
     m.def("set_RLM_logging", bind::pass<hp816x_set_RLM_logging>);
-    m.def("get_RLM_loggingResults_Q", [](ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit, ViUInt16 value,
-                                         ViUInt32 n) {
+    m.def("get_RLM_loggingResults_Q",
+          bind::around<hp816x_get_RLM_loggingResults_Q>([](ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit,
+                                                           ViUInt16 value, ViUInt32 n) {
         Results values(n);
         ViUInt16 complete = 0;
         check(s, bind::call(hp816x_get_RLM_loggingResults_Q, s, slot, wait, unit, value, &complete, values.data()));
         return std::make_tuple(complete, values.take());
-    });
+    }));
     m.def("set_RLM_stability", Q::out<1, hp816x_set_RLM_stability>);  // the number of values
-    m.def("get_RLM_stabilityResults_Q", [](ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit, ViUInt32 n) {
+    m.def("get_RLM_stabilityResults_Q",
+          bind::around<hp816x_get_RLM_stabilityResults_Q>([](ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit,
+                                                             ViUInt32 n) {
         Results values(n);
         ViUInt16 complete = 0;
         check(s, bind::call(hp816x_get_RLM_stabilityResults_Q, s, slot, wait, unit, &complete, values.data()));
         return std::make_tuple(complete, values.take());
-    });
+    }));
     m.def("set_RLM_minMax", Q::out<1, hp816x_set_RLM_minMax>);  // the time of one window
     m.def("get_RLM_minMaxResults_Q", Q::out<3, hp816x_get_RLM_minMaxResults_Q>);
     m.def("RLM_functionStop", bind::pass<hp816x_RLM_functionStop>);

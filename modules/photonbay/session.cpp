@@ -41,7 +41,7 @@ void add_session_functions(bind::Module& m) {
     m.def("CheckError", check);
     m.def("init", Q::opener<hp816x_init>);
     m.def("getHandle", Q::opener<hp816x_getHandle>);
-    m.def("close", close_session);
+    m.def("close", bind::wraps<hp816x_close>(close_session));
     m.def("reset", bind::pass<hp816x_reset>);
     m.def("self_test", Q::out<2, hp816x_self_test>);
     m.def("mainframeSelftest", Q::out<2, hp816x_mainframeSelftest>);
@@ -89,7 +89,7 @@ void add_session_functions(bind::Module& m) {
     m.def("getLockState", Q::out<2, hp816x_getLockState>);
     m.def("enableDisableDisplay", bind::pass<hp816x_enableDisableDisplay>);
     m.def("getSlotInformation_Q", bind::guarded<hp816x_getSlotInformation_Q, bind::room<2, bind::count_at<1>>>);
-    m.def("getModuleStatus_Q", module_status);
+    m.def("getModuleStatus_Q", bind::wraps<hp816x_getModuleStatus_Q>(module_status));
     m.def("convertQuestionableStatus_Q", Q::out<1, hp816x_convertQuestionableStatus_Q>);
     m.def("standardTriggerConfiguration", bind::pass<hp816x_standardTriggerConfiguration>);
     m.def("standardTriggerConfiguration_Q", Q::out<4, hp816x_standardTriggerConfiguration_Q>);

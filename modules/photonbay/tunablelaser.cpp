@@ -55,25 +55,26 @@ void add_tunablelaser_functions(bind::Module& m) {
     m.def("set_TLS_lambdaLoggingStateEx", bind::pass<hp816x_set_TLS_lambdaLoggingStateEx>);
     m.def("get_TLS_lambdaLoggingState_Q", Q::out<1, hp816x_get_TLS_lambdaLoggingState_Q>);
     m.def("get_TLS_lambdaLoggingStateEx_Q", Q::out<1, hp816x_get_TLS_lambdaLoggingStateEx_Q>);
-    m.def("get_TLS_wavelengthData_Q", [](ViSession s, ViInt32 n) {
+    m.def("get_TLS_wavelengthData_Q", bind::wraps<hp816x_get_TLS_wavelengthData_Q>([](ViSession s, ViInt32 n) {
         bind::RealVec w(n);
         check(s, bind::call(hp816x_get_TLS_wavelengthData_Q, s, n, w.data()));
         return w;
-    });
+    }));
     // Python gives (slot, N); the driver takes the count first.
-    m.def("get_TLS_wavelengthDataEx_Q", [](ViSession s, ViInt32 slot, ViInt32 n) {
+    m.def("get_TLS_wavelengthDataEx_Q",
+          bind::around<hp816x_get_TLS_wavelengthDataEx_Q>([](ViSession s, ViInt32 slot, ViInt32 n) {
         bind::RealVec w(n);
         check(s, bind::call(hp816x_get_TLS_wavelengthDataEx_Q, s, n, slot, w.data()));
         return w;
-    });
+    }));
     m.def("get_TLS_wavelengthPoints_Q", Q::out<1, hp816x_get_TLS_wavelengthPoints_Q>);
     m.def("get_TLS_wavelengthPointsEx_Q", Q::out<1, hp816x_get_TLS_wavelengthPointsEx_Q>);
     m.def("get_TLS_powerPoints_Q", Q::out<1, hp816x_get_TLS_powerPoints_Q>);
-    m.def("get_TLS_powerData_Q", [](ViSession s, ViInt32 slot, ViInt32 n) {
+    m.def("get_TLS_powerData_Q", bind::wraps<hp816x_get_TLS_powerData_Q>([](ViSession s, ViInt32 slot, ViInt32 n) {
         bind::RealVec w(n), p(n);
         check(s, bind::call(hp816x_get_TLS_powerData_Q, s, slot, n, w.data(), p.data()));
         return std::make_tuple(std::move(w), std::move(p));
-    });
+    }));
     m.def("enableHighSweepSpeed", bind::pass<hp816x_enableHighSweepSpeed>);
     m.def("returnEquidistantData", bind::pass<hp816x_returnEquidistantData>);
 }

@@ -55,7 +55,7 @@ BIND_MODULE(_polshaper, m) {
     m.def("cmdReal", bind::pass<hp8169_cmdReal>);
     m.def("cmdReal64_Q", Q::out<1, hp8169_cmdReal64_Q>);
     m.def("cmdReal64Arr_Q", Q::first_element<hp8169_cmdReal64Arr_Q>);
-    m.def("close", close_session);
+    m.def("close", bind::wraps<hp8169_close>(close_session));
     m.def("enableDisplay", bind::pass<hp8169_enableDisplay>);
     m.def("setEpsilon", bind::pass<hp8169_setEpsilon>);
     m.def("getEpsilon_Q", Q::out<1, hp8169_getEpsilon_Q>);

@@ -40,7 +40,7 @@ std::tuple<bind::Bytes, ViUInt32> read_raw(ViSession s, ViUInt32 count) {
 BIND_MODULE(_powerprobe, m) {
     m.def("CheckError", check);
     m.def("init", Q::opener<PM100D_init>);
-    m.def("close", close_session);
+    m.def("close", bind::wraps<PM100D_close>(close_session));
     m.def("setTime", bind::pass<PM100D_setTime>);
     m.def("getTime", Q::out<6, PM100D_getTime>);
     m.def("setLineFrequency", bind::pass<PM100D_setLineFrequency>);
@@ -109,9 +109,9 @@ BIND_MODULE(_powerprobe, m) {
     m.def("reset", bind::pass<PM100D_reset>);
     m.def("selfTest", Q::out<1, PM100D_selfTest>);
     m.def("errorQueryMode", bind::pass<PM100D_errorQueryMode>);
-    m.def("errorQuery", error_query);
+    m.def("errorQuery", bind::wraps<PM100D_errorQuery>(error_query));
     m.def("errorMessage", Q::out<1, PM100D_errorMessage>);
     m.def("revisionQuery", Q::out<2, PM100D_revisionQuery>);
     m.def("writeRaw", bind::pass<PM100D_writeRaw>);
-    m.def("readRaw", read_raw);
+    m.def("readRaw", bind::around<PM100D_readRaw>(read_raw));
 }
