@@ -146,21 +146,8 @@ def public_names(module):
 
 
 class TestCase(unittest.TestCase):
-    def assertRegistered(self, module, order, at=None, whole=False):
-        """`order` is registered as one block, from index `at` when given
-        (negative: from the end), and is all the module holds when `whole`.
-        Module dicts are unordered on 2.7: there only the names are compared."""
-        names = public_names(module)
-        if PY2:
-            if whole:
-                self.assertEqual(set(names), set(order))
-            else:
-                self.assertTrue(set(order) <= set(names), sorted(set(order) - set(names)))
-        elif whole:
-            self.assertEqual(names, order)
-        else:
-            first = names.index(order[0]) if at is None else at if at >= 0 else len(names) + at
-            self.assertEqual(names[first:first + len(order)], order)
+    """The suite's test case (SimTestCase adds the simulator's reset)."""
+
 
 
 def bench_file(bench):

@@ -2,37 +2,16 @@
 import array
 import unittest
 
-from support import (sim, SimTestCase, TestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal,
+from support import (sim, SimTestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal,
                      exit_code, run_example)
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 ATT = 3
 
-ORDER = [
-    'set_ATT_attenuation', 'get_ATT_attenuation_Q', 'set_ATT_attenuationOffset',
-    'get_ATT_attenuationOffset_Q', 'set_ATT_attenuatorSpeed', 'get_ATT_attenuatorSpeed_Q',
-    'ATT_displayToOffset', 'set_ATT_wavelength', 'get_ATT_wavelength_Q', 'set_ATT_powerUnit',
-    'get_ATT_powerUnit_Q', 'set_ATT_absPowerMode', 'get_ATT_absPowerMode_Q', 'set_ATT_power',
-    'get_ATT_power_Q', 'cp_ATT_refFromExtPM', 'set_ATT_powerReference', 'get_ATT_powerReference_Q',
-    'set_ATT_shutterState', 'get_ATT_shutterState_Q', 'set_ATT_shutterAtPowerOn',
-    'get_ATT_shutterStateAtPowerOn_Q', 'get_ATT_operStatus', 'read_ATT_outputPower',
-    'fetch_ATT_outputPower', 'set_ATT_wlOffsRefPowermeter', 'get_ATT_wlOffsRefPowermeter_Q',
-    'set_ATT_wavelengthOffsetState', 'get_ATT_wavelengthOffsetState_Q', 'set_ATT_wavelengthOffset',
-    'get_ATT_wavelengthOffsetIndex_Q', 'get_ATT_offsetFromWavelength_Q',
-    'delete_ATT_offsetTblEntries', 'get_ATT_offsetTable_Q', 'get_ATT_offsetTblSize_Q',
-    'set_ATT_powerOffset', 'get_ATT_powerOffset_Q', 'set_ATT_pwrOffsRefPM', 'set_ATT_offsByRefPM',
-    'set_ATT_controlLoopState', 'get_ATT_controlLoopState_Q', 'set_ATT_avTime', 'get_ATT_avTime_Q',
-    'set_ATT_triggerConfig', 'get_ATT_triggerConfig_Q', 'zero_ATT_powermeter',
-    'get_ATT_zeroResult_Q', 'zero_ATT_all']
 
 FOUR_VALUE = ['get_ATT_attenuation_Q', 'get_ATT_attenuationOffset_Q', 'get_ATT_attenuatorSpeed_Q',
               'get_ATT_wavelength_Q', 'get_ATT_powerReference_Q', 'get_ATT_powerOffset_Q']
-
-
-class Registration(TestCase):
-    def test_positions_59_to_106(self):
-        self.assertRegistered(pb, ORDER, at=60)  # the two vector classes stand ahead of position 1
 
 
 class AttenuatorTestCase(SimTestCase):

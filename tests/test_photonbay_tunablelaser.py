@@ -8,33 +8,11 @@ import _photonbay as pb
 MAINFRAME = 'GPIB0::20::INSTR'
 PARAMETER2 = -1074003966            # 0xBFFC0002
 
-ORDER = [
-    'set_TLS_parameters', 'get_TLS_parameters_Q', 'set_TLS_wavelength', 'get_TLS_wavelength_Q',
-    'set_TLS_power', 'get_TLS_power_Q', 'set_TLS_opticalOutput', 'get_TLS_opticalOutput_Q',
-    'get_TLS_powerMaxInRange_Q', 'set_TLS_laserState', 'get_TLS_laserState_Q',
-    'set_TLS_laserRiseTime', 'get_TLS_laserRiseTime', 'set_TLS_triggerConfiguration',
-    'get_TLS_triggerConfiguration', 'set_TLS_attenuation', 'get_TLS_attenuationSettings_Q',
-    'set_TLS_dark', 'get_TLS_darkState_Q', 'get_TLS_temperatures', 'get_TLS_temperaturesEx',
-    'set_TLS_autoCalibration', 'get_TLS_autoCalState', 'get_TLS_accClass', 'TLS_zeroing',
-    'TLS_zeroingAll', 'TLS_zeroingEx', 'displayToLambdaZero', 'get_TLS_lambdaZero_Q',
-    'set_TLS_frequencyOffset', 'get_TLS_frequencyOffset_Q', 'TLS_configureBNC',
-    'get_TLS_BNC_config_Q', 'set_TLS_sweep', 'TLS_sweepControl', 'get_TLS_sweepState_Q',
-    'TLS_sweepNextStep', 'TLS_sweepPreviousStep', 'TLS_sweepWait', 'set_TLS_modulation',
-    'get_TLS_modulationSettings_Q', 'set_TLS_SBS_control', 'get_TLS_SBS_control_q',
-    'set_TLS_ccLevel', 'get_TLS_ccLevel_Q', 'set_TLS_SBSLevel', 'get_TLS_SBSLevel_Q',
-    'set_TLS_lambdaLoggingState', 'set_TLS_lambdaLoggingStateEx', 'get_TLS_lambdaLoggingState_Q',
-    'get_TLS_lambdaLoggingStateEx_Q', 'get_TLS_wavelengthData_Q', 'get_TLS_wavelengthDataEx_Q',
-    'get_TLS_wavelengthPoints_Q', 'get_TLS_wavelengthPointsEx_Q', 'get_TLS_powerPoints_Q',
-    'get_TLS_powerData_Q', 'enableHighSweepSpeed', 'returnEquidistantData']
 
 NM = 1e-9
 
 
 class Registration(TestCase):
-    def test_family_is_registered_as_one_block_in_order(self):
-        self.assertEqual(len(ORDER), 59)
-        self.assertRegistered(pb, ORDER)
-
     def test_sbs_control_query_keeps_its_lower_case_name(self):
         self.assertEqual(pb.get_TLS_SBS_control_q.__name__, 'get_TLS_SBS_control_q')
         self.assertFalse(hasattr(pb, 'get_TLS_SBS_control_Q'))
