@@ -76,7 +76,7 @@ class Docstrings(unittest.TestCase):
             self.assertEqual(sorted(names) if PY2 else names, sorted(expected) if PY2 else expected, module)
             self.assertEqual(len(described), count - (module == '_smeter'), module)  # ConfigureDO twice
 
-    def test_parameter_lines_follow_their_function_in_order(self):
+    def test_module_facts_lead_and_parameter_lines_follow_their_function_in_order(self):
         tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, tmp)
         os.makedirs(os.path.join(tmp, 'modules', 'x'))
@@ -84,14 +84,17 @@ class Docstrings(unittest.TestCase):
         def read(text):
             with io.open(os.path.join(tmp, 'modules', 'x', 'descriptions.txt'), 'w', encoding='utf-8') as f:
                 f.write(text)
-            return modsrc._description_file('x', tmp)
+            return modsrc._description_file('x', tmp)[0]
+        read(u'@binds: a meter\n@opens: init()\nf: Does.\n')
+        self.assertEqual(modsrc._description_file('x', tmp)[1], {'binds': 'a meter', 'opens': 'init()'})
         self.assertEqual(dict(read(u'# a0: not a parameter\nf: Does.\n    a0: session\n    a1: size\ng: Other.\n'
                                    u'h: Own.\n    session: the session\n    status: a status\n')),
                          {'f': ('Does.', [('a0', 'session'), ('a1', 'size')]), 'g': ('Other.', []),
                           'h': ('Own.', [('session', 'the session'), ('status', 'a status')])})
         for bad in (u'f: Does.\n    a1: size\n', u'    a0: session\nf: Does.\n', u'f: Does.\n    a0:\n',
                     u'f: Does.\n    a0: s\n    a0: t\n', u'f: Does.\n    a0: s\n    size: t\n',
-                    u'f: Does.\n    s: x\n    s: y\n', u'f: Does.\n    2s: x\n'):
+                    u'f: Does.\n    s: x\n    s: y\n', u'f: Does.\n    2s: x\n', u'f: Does.\n@binds: x\n',
+                    u'@binds: x\n@binds: y\n', u'@binds:\n'):
             self.assertRaises(ValueError, read, bad)
 
     def test_help_shows_signature_description_and_types(self):

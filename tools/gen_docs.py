@@ -46,23 +46,11 @@ def entries(directory, root=modsrc.ROOT):
     return out
 
 
-# What each module binds: (instrument, driver library, session opener(s)).
-BINDS = {
-    '_photonbay': ('an optical mainframe with its plug-in modules (power meters, tunable and fixed '
-                   'lasers, attenuators, return-loss modules, switches) and its lambda scans',
-                   'hp816x_32', 'init(resource, IDQuery, reset)'),
-    '_smeter': ('a source-measure unit', 'KE2400_32', 'init(resource, IDQuery, reset)'),
-    '_powerprobe': ('an optical power meter', 'PM100D_Drv_32', 'init(resource, IDQuery, reset)'),
-    '_polshaper': ('a polarization controller', 'hp8169_32', 'init(resource, IDQuery, reset)'),
-    '_instrbus': ('the VISA bus library itself (resource manager, resource search, sessions, '
-                  'attributes)', 'VISA32 / libvisa', 'OpenDefaultRM() and Open(rm, resource, mode, timeout)'),
-}
-
-
 def module_doc(directory, version):
     """The module's __doc__: what it binds, how a session starts, where the index is."""
     module = [m for m, d, _, _ in modsrc.MODULES if d == directory][0]
-    what, library, opener = BINDS[module]
+    facts = modsrc.module_facts(directory)
+    what, library, opener = facts['binds'], facts['library'], facts['opens']
     return ('%s %s: binds %s through the driver library %s.\n\n'
             'A session starts with %s; every function takes its arguments by position '
             'and is named as the driver function, less its prefix.  help(%s.<function>) '

@@ -58,11 +58,12 @@ def _description_file(directory, root):
     modules/<dir>/descriptions.txt: "name: text" lines, each followed by
     "    parameter: text" lines for a function of the module's own (its
     parameters' names) or one whose parameters are named by position (a0,
-    a1, ... in order)."""
-    out = collections.OrderedDict()
+    a1, ... in order); and {fact: text} of its "@fact: text" lines ahead of
+    them (@binds, @library, @opens: what the module's __doc__ says)."""
+    out, facts = collections.OrderedDict(), {}
     path = os.path.join(root, 'modules', directory, 'descriptions.txt')
     if not os.path.exists(path):
-        return out
+        return out, facts
     name = None
     with io.open(path, encoding='utf-8') as f:
         for number, raw in enumerate(f, 1):
@@ -71,6 +72,11 @@ def _description_file(directory, root):
                 continue
             key, sep, text = line.partition(':')
             key, text = key.strip(), text.strip()
+            if key.startswith('@'):  # a fact of the module
+                if not sep or not text or name is not None or key[1:] in facts:
+                    raise ValueError('%s:%d: not "@fact: text" ahead of the functions' % (path, number))
+                facts[key[1:]] = text
+                continue
             if raw[:1].isspace():
                 params = out[name][1] if name else []
                 by_position = re.match(r'^a\d+$', key) or (params and params[0][0] == 'a0')
@@ -86,7 +92,7 @@ def _description_file(directory, root):
                 raise ValueError('%s:%d: %s described twice' % (path, number, key))
             name = key
             out[name] = (text, [])
-    return out
+    return out, facts
 
 
 _READ = {}
@@ -101,13 +107,18 @@ def _described(directory, root):
 def descriptions(directory, root=ROOT):
     """{Python name: what it does} from modules/<dir>/descriptions.txt, the one
     place the docstrings and docs/functions.md take it from."""
-    return collections.OrderedDict((k, v[0]) for k, v in _described(directory, root).items())
+    return collections.OrderedDict((k, v[0]) for k, v in _described(directory, root)[0].items())
 
 
 def parameters(directory, root=ROOT):
     """{Python name: [(parameter, what it is), ...]} of the functions whose
     parameters the descriptions name (a0, a1, ...: by position)."""
-    return dict((k, v[1]) for k, v in _described(directory, root).items() if v[1])
+    return dict((k, v[1]) for k, v in _described(directory, root)[0].items() if v[1])
+
+
+def module_facts(directory, root=ROOT):
+    """{fact: text} of the module's descriptions (binds, library, opens)."""
+    return _described(directory, root)[1]
 
 
 def positional(module, root=ROOT):
