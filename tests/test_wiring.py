@@ -7,7 +7,7 @@ import sys
 import unittest
 
 import support
-from functions import MODULES, functions, signatures
+from functions import MODULES, OWN, functions, signatures
 
 sys.path.insert(0, os.path.join(support.ROOT, 'tools'))
 import drivertable  # noqa: E402
@@ -61,6 +61,11 @@ class Calls(unittest.TestCase):
         self.assertEqual(pb.executeLambdaScan.__self__.calls[0][2], None)
         self.assertEqual(pb.CheckError.__self__.calls[0][2], 'session, status')
         self.assertEqual(len(sm.ConfigureDO.__self__.calls), 2)  # an overload set: an entry each
+
+    def test_only_the_frame_functions_call_no_driver_function(self):
+        # a wrapper registered without bind::wraps or bind::around would be here
+        self.assertEqual(sorted(OWN), [('_photonbay', 'CheckError'), ('_photonbay', 'foo'), ('_polshaper', 'CheckError'),
+                                       ('_polshaper', 'foo'), ('_powerprobe', 'CheckError')])
 
     def test_python_names_of_driver_parameters(self):
         # keywords get a _, repeats a number; the first k names stay the names of the first k
