@@ -481,6 +481,13 @@ bool Call::session(ViSession h) {
     return check_indexes(*it->second.instrument);
 }
 
+ViSession Call::open(const char* driver, const char* resource, ViSession* out) {
+    ViSession h = sim::open(driver, resource);
+    if (out) *out = h;
+    if (!h) status_ = VI_ERROR_RSRC_NFOUND;
+    return h;
+}
+
 bool Call::check_indexes(const Instrument& in) {
     auto& cache = rules_by_address();
     auto found = cache.find(fn_);
