@@ -181,7 +181,14 @@ def driver_table(driver):
 
 
 _RAW_TYPES = None
-SIM_FILES = {'hp816x': 'libhp816x_32.so', 'KE2400': 'libKE2400_32.so'}
+
+
+def driver_file(driver):
+    """The simulated library of `driver` (drivers/drivers.def), on Linux."""
+    if os.path.join(ROOT, 'tools') not in sys.path:
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+    import drivertable
+    return [row['file'] for row in drivertable.drivers() if row['name'] == driver][0]
 
 
 def raw_call(driver, fn, *first):
@@ -193,7 +200,7 @@ def raw_call(driver, fn, *first):
     if _RAW_TYPES is None:
         _RAW_TYPES = {'i16': ctypes.c_int16, 'u16': ctypes.c_uint16, 'i32': ctypes.c_int32,
                       'u32': ctypes.c_uint32, 'f64': ctypes.c_double, 'state': ctypes.c_ssize_t}
-    lib = ctypes.CDLL(os.path.join(BUILD, 'instrsim', SIM_FILES[driver]))
+    lib = ctypes.CDLL(os.path.join(BUILD, 'instrsim', driver_file(driver)))
     f = getattr(lib, fn['name'])
     f.restype = ctypes.c_int32
     f.argtypes = [_RAW_TYPES[p['type']] if p['role'] == 'in' else ctypes.c_void_p for p in fn['params']]

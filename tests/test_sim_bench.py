@@ -238,7 +238,9 @@ class BenchFiles(SimTestCase):
         good = {'resource': 'GPIB0::7::INSTR', 'driver': 'hp816x', 'slots': {'0': 'switch'}}
         cases = [
             ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp8164'}]},
-             'instruments[1] (GPIB0::8::INSTR): unknown driver "hp8164"'),
+             'instruments[1] (GPIB0::8::INSTR): unknown driver "hp8164" (hp816x, KE2400, PM100D, hp8169)'),
+            ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'visa'}]},
+             'unknown driver "visa" (hp816x, KE2400, PM100D, hp8169)'),      # not an instrument
             ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp816x',
                                      'slots': {'1': 'laser'}}]}, 'slot 1: unknown module "laser"'),
             ({'instruments': [good, dict(good)]}, 'instruments[1] (GPIB0::7::INSTR): the resource is listed twice'),
@@ -277,6 +279,20 @@ class BenchFiles(SimTestCase):
         with self.assertRaises(ValueError) as e:
             sim.configure(path)
         return str(e.exception)
+
+    def test_instruments_without_an_identity_get_their_drivers_with_a_serial(self):
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+        import drivertable
+        rows = [row for row in drivertable.drivers() if row['idn']]
+        self.assertEqual([row['name'] for row in rows], ['hp816x', 'KE2400', 'PM100D', 'hp8169'])
+        entries = [{'resource': 'GPIB0::%d::INSTR' % (n + 1), 'driver': row['name']} for n, row in enumerate(rows)]
+        entries[0]['slots'] = {'0': 'tunable laser'}
+        entries.append({'resource': 'GPIB0::9::INSTR', 'driver': 'KE2400', 'idn': 'Own,1,2,3'})
+        sim.configure(self.bench({'instruments': entries}))
+        for n, row in enumerate(rows):
+            self.assertEqual(pb.getInstrumentId_Q('GPIB0::%d::INSTR' % (n + 1)), row['idn'] % ('%05d' % (n + 1)))
+        self.assertEqual(pb.getInstrumentId_Q('GPIB0::9::INSTR'), 'Own,1,2,3')
+        self.assertEqual(pb.getInstrumentId_Q('GPIB0::4::INSTR'), 'TARNWELL PHOTONICS,TW-PC3,TWS00004,1.2')
 
     def test_texts_are_latin_1_however_written_and_a_byte_order_mark_is_fine(self):
         entry = (b'{"instruments": [{"resource": "GPIB0::7::INSTR", "driver": "hp8169",\n'

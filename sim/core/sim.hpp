@@ -83,9 +83,13 @@ SIM_CORE_API const std::vector<Instrument>& instruments();
 SIM_CORE_API bool same_resource(const char* a, const char* b);  // resource names ignore case
 
 // ---- drivers and sessions ---------------------------------------------------
-// The simulated driver libraries, by the prefix of their functions:
-// 0 hp816x_, 1 KE2400_, 2 PM100D_, 3 hp8169_, 4 vi (VISA); -1 for none.
-constexpr int drivers = 5;
+// The simulated driver libraries, by the prefix of their functions, numbered
+// in the order of drivers.def (0 hp816x_ ... 4 vi); -1 for none.
+constexpr int drivers = 0
+#define SIM_DRIVER(name, prefix, header, target, file, idn) +1
+#include "drivers.def"
+#undef SIM_DRIVER
+    ;
 SIM_CORE_API int driver_of(const char* function_or_prefix);
 // Session numbers of driver d are d * 0x01000000 + 0x1001 and up, so numbers
 // of different drivers never coincide (VISA's own objects included).
