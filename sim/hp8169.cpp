@@ -21,6 +21,7 @@
 namespace {
 
 constexpr const char* driver = "hp8169";
+using Call = sim::Call;  // the core's checks
 constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
 constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
 constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
@@ -263,11 +264,9 @@ extern "C" {
 
 // ---- session ---------------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 reset, ViSession* session) {
-    sim::Call c(__func__, rsrc, idQuery, reset, session);
-    ViSession s = sim::open(driver, rsrc);
-    if (session) *session = s;
-    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
-    else if (reset) reset_unit(unit_of(s));
+    SIM_CALL(rsrc, idQuery, reset, session);
+    ViSession s = c.open(driver, rsrc, session);
+    if (s && reset) reset_unit(unit_of(s));
     return c.done();
 }
 
@@ -308,7 +307,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_query(ViSession s, ViInt32* code, V
 
 // Works on any session value (also 0, after a failed init).
 DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_message(ViSession s, ViStatus status, ViChar message[]) {
-    sim::Call c(__func__, s, status, sim::out(message));
+    SIM_CALL(s, status, sim::out(message));
     const char* t = status_text(status);
     char b[64];
     if (!t) {

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr const char* driver = "PM100D";
+using Call = sim::Call;  // the core's checks
 constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
 constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
 constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
@@ -282,11 +283,8 @@ extern "C" {
 
 // ---- session -----------------------------------------------------------------
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 resetDevice, ViSession* session) {
-    sim::Call c(__func__, rsrc, idQuery, resetDevice, session);
-    ViSession s = sim::open(driver, rsrc);
-    if (session) *session = s;
-    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
-    else if (resetDevice) reset_settings();
+    SIM_CALL(rsrc, idQuery, resetDevice, session);
+    if (c.open(driver, rsrc, session) && resetDevice) reset_settings();
     return c.done();
 }
 
@@ -551,7 +549,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQuery(ViSession s, ViInt32* code, Vi
 }
 // Works on any session value (also 0, after a failed init).
 DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorMessage(ViSession s, ViStatus status, ViChar msg[]) {
-    sim::Call c(__func__, s, status, sim::out(msg));
+    SIM_CALL(s, status, sim::out(msg));
     const char* t = status_text(status);
     char b[64];
     if (!t) {

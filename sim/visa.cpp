@@ -233,11 +233,11 @@ Bus& bus() {
     return *b;
 }
 
-// The object table (used inside a sim::Call, under the core's model lock),
-// emptied first if the simulator core was reset since the last call.
-struct Locked {
-    Bus& b = bus();
-    Locked() {
+// A VISA call: a sim::Call with the object table, used under the core's model
+// lock and emptied first if the simulator core was reset since the last call.
+class Call : public sim::Call {
+public:
+    template <class... A> Call(const char* fn, A... args) : sim::Call(fn, args...), b(bus()) {
         long long& live = sim::integer("visa.live", 0);
         if (live) return;
         b.objects.clear();
@@ -245,6 +245,7 @@ struct Locked {
         b.next = sim::session_base(sim::driver_of("vi"));  // no other driver's session has such a number
         live = 1;
     }
+    Bus& b;
 };
 
 Object* find(Bus& b, ViSession h) {
@@ -351,9 +352,8 @@ void put_numeric(void* buf, const Attribute& a) {
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
-    sim::Call c(__func__, vi);
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(vi);
+    Bus& b = c.b;
     if (!vi) {
         c.status(VI_ERROR_USER_BUF);
         return c.done();
@@ -371,9 +371,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
 
 DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                                            ViChar desc[]) {
-    sim::Call c(__func__, sesn, expr, vi, retCnt, sim::out(desc));
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(sesn, expr, vi, retCnt, sim::out(desc));
+    Bus& b = c.b;
     Object* rm = find(b, sesn);
     if (!rm || rm->kind != RM) {
         c.status(VI_ERROR_INV_OBJECT);
@@ -416,9 +415,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
-    sim::Call c(__func__, vi, sim::out(desc));
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(vi, sim::out(desc));
+    Bus& b = c.b;
     Object* o = find(b, vi);
     if (!o || o->kind != FIND) c.status(VI_ERROR_INV_OBJECT);
     else if (!desc) c.status(VI_ERROR_USER_BUF);
@@ -429,9 +427,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
 
 DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                                        ViPSession vi) {
-    sim::Call c(__func__, sesn, name, mode, timeout, vi);
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(sesn, name, mode, timeout, vi);
+    Bus& b = c.b;
     Object* rm = find(b, sesn);
     const ViAccessMode locks = VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK;
     if (!rm || rm->kind != RM) {
@@ -478,9 +475,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAcces
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
-    sim::Call c(__func__, vi);
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(vi);
+    Bus& b = c.b;
     Object* o = find(b, vi);
     if (vi == VI_NULL) {
         c.status(VI_WARN_NULL_OBJECT);
@@ -503,9 +499,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
-    sim::Call c(__func__, vi, attrName, sim::out((char*)attrValue));
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(vi, attrName, sim::out((char*)attrValue));
+    Bus& b = c.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);
@@ -518,9 +513,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, voi
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
-    sim::Call c(__func__, vi, attrName, (long long)attrValue);
-    Locked t;
-    Bus& b = t.b;
+    SIM_CALL(vi, attrName, (long long)attrValue);
+    Bus& b = c.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
     if (!o) c.status(VI_ERROR_INV_OBJECT);

@@ -160,6 +160,41 @@ def bench_file(bench):
     return path
 
 
+def driver_table(driver):
+    """The functions of a simulated driver as the build's table lists them."""
+    import json
+    with open(os.path.join(BUILD, 'drivers', 'drivers.json')) as f:
+        return json.load(f)[driver]
+
+
+_RAW_TYPES = None
+
+
+def driver_file(driver):
+    """The simulated library of `driver` (drivers/drivers.def), on Linux."""
+    if os.path.join(ROOT, 'tools') not in sys.path:
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+    import drivertable
+    return [row['file'] for row in drivertable.drivers() if row['name'] == driver][0]
+
+
+def raw_call(driver, fn, *first):
+    """Calls driver function `fn` (its table entry) in the simulated library
+    itself: the arguments `first`, then 0 for every other number and null for
+    every pointer and text; the status."""
+    import ctypes
+    global _RAW_TYPES
+    if _RAW_TYPES is None:
+        _RAW_TYPES = {'i16': ctypes.c_int16, 'u16': ctypes.c_uint16, 'i32': ctypes.c_int32,
+                      'u32': ctypes.c_uint32, 'f64': ctypes.c_double, 'state': ctypes.c_ssize_t}
+    lib = ctypes.CDLL(os.path.join(BUILD, 'instrsim', driver_file(driver)))
+    f = getattr(lib, fn['name'])
+    f.restype = ctypes.c_int32
+    f.argtypes = [_RAW_TYPES[p['type']] if p['role'] == 'in' else ctypes.c_void_p for p in fn['params']]
+    rest = [0 if p['role'] == 'in' else None for p in fn['params'][len(first):]]
+    return f(*(list(first) + rest))
+
+
 class SimTestCase(TestCase):
     """Resets the simulated drivers before every test."""
 

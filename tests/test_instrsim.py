@@ -2,10 +2,11 @@
 errors, scripted texts, recordings, child processes, SimulatorTestCase."""
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
-from support import BUILD, ROOT, SimTestCase, sim
+from support import BUILD, ROOT, SimTestCase, driver_table, sim
 
 import _photonbay as pb
 
@@ -252,6 +253,19 @@ class FunctionNames(SimTestCase):
         self.assertNotIn('sim_reset', known)
         sim.fail('KE2400_Read', sim.TMO)   # a driver not loaded by this test is known too
         sim.reset()
+
+    def test_the_drivers_are_those_of_the_driver_list(self):
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+        import drivertable
+        rows = drivertable.drivers()
+        self.assertEqual(sim._PREFIXES, tuple(row['prefix'] for row in rows))
+        self.assertEqual(sorted(sim.INSTR_ERROR_STATUS), sorted(row['name'] for row in rows if row['idn']))
+        for row in rows:
+            self.assertIn('``%s``' % row['file'], ' '.join(sim.__doc__.split()))
+            self.assertTrue(os.path.isfile(os.path.join(BUILD, 'instrsim', row['file'])), row['file'])
+        # The core reads every library of the list: each exports its table's functions.
+        tables = set(fn['name'] for row in rows for fn in driver_table(row['name']))
+        self.assertEqual(set(sim.functions()), tables)
 
     def test_instrsim_sits_beside_the_modules_and_is_current(self):
         for name in ('__init__.py', '__main__.py'):

@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from support import BUILD, ROOT, SimTestCase, bench_file, python_path, sim
+from support import BUILD, ROOT, PARAM, SimTestCase, bench_file, driver_table, python_path, raw_call, sim
 
 import _instrbus as ib
 import _photonbay as pb
@@ -66,6 +66,25 @@ class Slots(SimTestCase):
         self.assertRaises(drivertable.TableError, drivertable._slots, fn, None)
         self.assertEqual(pb.WaitForOPC(self.s, 99, 0), PARAMETER2)   # marked by hand: any module
         self.assertEqual(pb.WaitForOPC(self.s, 6, 0), 0)
+
+    def test_every_slot_function_is_refused_outside_the_mainframe_and_on_another_module(self):
+        # The default mainframe's slots by module kind (hp816x.hpp).
+        at = {'TunableLaser': 0, 'PowerMeters': 2, 'Attenuator': 3, 'ReturnLoss': 4, 'FixedLaser': 5, 'Switch': 6}
+        functions = [fn for fn in driver_table('hp816x') if any('slot' in p for p in fn['params'])]
+        self.assertEqual(len(functions), 197)
+        for fn in functions:
+            pos = [i for i, p in enumerate(fn['params']) if 'slot' in p][0]
+            kinds = [p['slot'] for p in fn['params'] if 'slot' in p][0].split('|')
+            lead = [self.s] + [0] * (pos - 1)
+            for slot in (7, 99, -1):
+                self.assertEqual(raw_call('hp816x', fn, *(lead + [slot])), PARAM + pos + 1, (fn['name'], slot))
+            self.assertEqual(sim.calls(fn['name'])[-1][:pos + 1], tuple(lead + [-1]), fn['name'])
+            other = [slot for kind, slot in sorted(at.items()) if kind not in kinds]
+            if 'AnyModule' in kinds:
+                continue
+            self.assertEqual(raw_call('hp816x', fn, *(lead + [other[0]])), sim.INSTR_ERROR, fn['name'])
+            self.assertEqual(pb.error_query(self.s), (-241, 'Hardware missing'), fn['name'])
+        self.assertEqual(raw_call('hp816x', functions[0], 0x7777, 0), sim.INV_OBJECT)
 
     def test_a_refused_call_changes_nothing(self):
         s = self.s
@@ -219,7 +238,9 @@ class BenchFiles(SimTestCase):
         good = {'resource': 'GPIB0::7::INSTR', 'driver': 'hp816x', 'slots': {'0': 'switch'}}
         cases = [
             ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp8164'}]},
-             'instruments[1] (GPIB0::8::INSTR): unknown driver "hp8164"'),
+             'instruments[1] (GPIB0::8::INSTR): unknown driver "hp8164" (hp816x, KE2400, PM100D, hp8169)'),
+            ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'visa'}]},
+             'unknown driver "visa" (hp816x, KE2400, PM100D, hp8169)'),      # not an instrument
             ({'instruments': [good, {'resource': 'GPIB0::8::INSTR', 'driver': 'hp816x',
                                      'slots': {'1': 'laser'}}]}, 'slot 1: unknown module "laser"'),
             ({'instruments': [good, dict(good)]}, 'instruments[1] (GPIB0::7::INSTR): the resource is listed twice'),
@@ -258,6 +279,20 @@ class BenchFiles(SimTestCase):
         with self.assertRaises(ValueError) as e:
             sim.configure(path)
         return str(e.exception)
+
+    def test_instruments_without_an_identity_get_their_drivers_with_a_serial(self):
+        sys.path.insert(0, os.path.join(ROOT, 'tools'))
+        import drivertable
+        rows = [row for row in drivertable.drivers() if row['idn']]
+        self.assertEqual([row['name'] for row in rows], ['hp816x', 'KE2400', 'PM100D', 'hp8169'])
+        entries = [{'resource': 'GPIB0::%d::INSTR' % (n + 1), 'driver': row['name']} for n, row in enumerate(rows)]
+        entries[0]['slots'] = {'0': 'tunable laser'}
+        entries.append({'resource': 'GPIB0::9::INSTR', 'driver': 'KE2400', 'idn': 'Own,1,2,3'})
+        sim.configure(self.bench({'instruments': entries}))
+        for n, row in enumerate(rows):
+            self.assertEqual(pb.getInstrumentId_Q('GPIB0::%d::INSTR' % (n + 1)), row['idn'] % ('%05d' % (n + 1)))
+        self.assertEqual(pb.getInstrumentId_Q('GPIB0::9::INSTR'), 'Own,1,2,3')
+        self.assertEqual(pb.getInstrumentId_Q('GPIB0::4::INSTR'), 'TARNWELL PHOTONICS,TW-PC3,TWS00004,1.2')
 
     def test_texts_are_latin_1_however_written_and_a_byte_order_mark_is_fine(self):
         entry = (b'{"instruments": [{"resource": "GPIB0::7::INSTR", "driver": "hp8169",\n'

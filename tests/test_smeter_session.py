@@ -1,7 +1,7 @@
 """_smeter: definition order, sessions, the error queue, raw I/O and attributes."""
 import unittest
 
-from support import sim, SimTestCase, RSRC_NFOUND, INV_OBJECT, run_script, signed
+from support import sim, SimTestCase, RSRC_NFOUND, INV_OBJECT, driver_table, raw_call, run_script, signed
 import _smeter as sm
 
 SMU = 'GPIB0::24::INSTR'
@@ -87,6 +87,23 @@ class Errors(SimTestCase):
         self.assertEqual(code, TIMEOUT)
         self.assertIn('Timeout', text)
         self.assertEqual(sm.GetError(self.s, 256), (0, 'No error'))  # read once
+
+    def test_every_session_function_refuses_a_closed_session_and_files_why(self):
+        self.assertEqual(sm.close(self.s), 0)
+        sessionless = {'GetError', 'ClearError', 'GetErrorInfo', 'ClearErrorInfo', 'error_message'}
+        table = dict((fn['name'][len('KE2400_'):], fn) for fn in driver_table('KE2400'))
+        checked = 0
+        for name, fn in sorted(table.items()):
+            if fn['params'][0]['name'] != 'vi' or name in sessionless:
+                continue
+            sm.ClearErrorInfo(self.s)
+            self.assertEqual(raw_call('KE2400', fn, self.s), INV_OBJECT, name)
+            self.assertEqual(sm.GetErrorInfo(self.s),
+                             (INV_OBJECT, 0, 'session 0x%X is not an open KE2400 session' % self.s), name)
+            checked += 1
+        self.assertGreater(checked, 100)
+        for name in sorted(sessionless):                # these answer without a session
+            self.assertNotEqual(raw_call('KE2400', table[name], self.s), INV_OBJECT, name)
 
     def test_failing_query_prints_nothing_and_the_script_goes_on(self):
         rc, out, err = run_script('''

@@ -4,7 +4,7 @@ drivers/visatypes.h) and its record kind (by the type legend, drivers/visatypes.
 
     python tools/drivertable.py OUTDIR
 
-writes, per driver library (prefix hp816x_, KE2400_, PM100D_, hp8169_, vi):
+writes, per driver library (drivers/drivers.def):
     OUTDIR/<driver>_calls.hpp    for the module: each driver function behind a
                                  recording wrapper of the same signature
     OUTDIR/<driver>_bodies.h     for the simulated library's own sources: its
@@ -28,14 +28,22 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 DRIVERS = os.path.join(os.path.dirname(HERE), 'drivers')
 
-# driver: (header, the library's target name)
-LIBRARIES = (
-    ('hp816x', 'hp816x.h'),
-    ('KE2400', 'ke2400.h'),
-    ('PM100D', 'pm100d.h'),
-    ('hp8169', 'hp8169.h'),
-    ('visa', 'visa.h'),
-)
+_DRIVER_ROW = re.compile(r'^SIM_DRIVER\((.*)\)\s*$')
+_FIELDS = ('name', 'prefix', 'header', 'target', 'file', 'idn')
+
+
+def drivers(path=os.path.join(DRIVERS, 'drivers.def')):
+    """[{name, prefix, header, target, file, idn}]: the rows of drivers/drivers.def."""
+    out = []
+    with io.open(path, encoding='ascii') as f:
+        for line in f:
+            m = _DRIVER_ROW.match(line.rstrip())  # a row starts its line
+            if m:
+                values = re.findall(r'"([^"]*)"', m.group(1))
+                if len(values) != len(_FIELDS):
+                    raise TableError('drivers/drivers.def: cannot read %r' % line.strip())
+                out.append(dict(zip(_FIELDS, values)))
+    return out
 
 if HERE not in sys.path:
     sys.path.insert(0, HERE)
@@ -147,7 +155,8 @@ def table():
     headers' order; a parameter's `declared` is its type as written (ViPSession).
     A function returns its status (ViStatus), or else a ViInt32 value."""
     libs = []
-    for driver, header in LIBRARIES:
+    for row in drivers():
+        driver, header = row['name'], row['header']
         fns = []
         for path, text in _sources(header):
             rule = None  # the header's slot rule in force: (slot, kinds, channel)

@@ -235,17 +235,33 @@ struct Reader {
 
 const char* const module_names[] = {"tunable laser", "dual power meter", "power meter", "attenuator",
                                     "return-loss module", "fixed laser", "switch"};
-const char* const driver_names[] = {"hp816x", "KE2400", "PM100D", "hp8169"};
+// The drivers of the bench's instruments (drivers.def): name, identity.
+struct BenchDriver { const char* name; const char* idn; };
+const BenchDriver all_drivers[] = {
+#define SIM_DRIVER(name, prefix, header, target, file, idn) {name, idn},
+#include "drivers.def"
+#undef SIM_DRIVER
+};
+bool on_bench(const BenchDriver& d) { return *d.idn != 0; }
+// "hp816x, KE2400, ...": the drivers a bench file may name.
+std::string driver_list() {
+    std::string out;
+    for (const BenchDriver& d : all_drivers)
+        if (on_bench(d)) out += (out.empty() ? "" : ", ") + std::string(d.name);
+    return out;
+}
 const int max_slots = 18;  // the largest mainframe (getModuleStatus_Q writes one entry each)
 
 // Identities of instruments the file names without one.
 std::string default_idn(const std::string& driver, size_t n) {
     char serial[16];
     std::snprintf(serial, sizeof serial, "%05u", (unsigned)(n + 1));
-    if (driver == "hp816x") return std::string("Quellbright Photonics,QBM-70,QB7S") + serial + ",R4.07(1182)";
-    if (driver == "KE2400") return std::string("MARROWICK INSTRUMENTS INC.,MW-SX20,55") + serial + ",F2.14 2019-06-11/B03  /M/X";
-    if (driver == "PM100D") return std::string("Lindqvar Optics,LQ-PM5,PS") + serial + ",3.1.2";
-    return std::string("TARNWELL PHOTONICS,TW-PC3,TWS") + serial + ",1.2";
+    for (const BenchDriver& d : all_drivers)
+        if (driver == d.name) {
+            std::string idn = d.idn;
+            return idn.replace(idn.find("%s"), 2, serial);
+        }
+    return "";
 }
 
 // Owns the texts of every bench loaded: never freed (see instruments()).
@@ -329,8 +345,8 @@ std::unique_ptr<Bench> parse_bench(const std::string& text, const std::string& f
         where += " (" + shown(out.resource) + ")";
         if (out.driver.empty()) return bad(where, "\"driver\" is missing");
         bool known = false;
-        for (const char* d : driver_names) known = known || out.driver == d;
-        if (!known) return bad(where, "unknown driver \"" + shown(out.driver) + "\" (hp816x, KE2400, PM100D, hp8169)");
+        for (const BenchDriver& d : all_drivers) known = known || (on_bench(d) && out.driver == d.name);
+        if (!known) return bad(where, "unknown driver \"" + shown(out.driver) + "\" (" + driver_list() + ")");
         if (out.resource.find("::") == std::string::npos || out.resource.find_first_of(" \t\",") != std::string::npos)
             return bad(where, "\"resource\" is not a VISA resource name");
         for (const Entry& other : entries)

@@ -264,7 +264,9 @@ bool same_resource(const char* a, const char* b) {
     }
 }
 
-int driver_of(const char* f) {
+namespace {
+
+constexpr int number_of(const char* f) {
     if (!f) return -1;
     switch (f[0]) {  // the simulated drivers' own names only: a few characters tell them apart
     case 'h': return f[1] != 'p' || !f[2] || !f[3] || !f[4] ? -1 : f[5] == 'x' ? 0 : f[5] == '9' ? 3 : -1;
@@ -274,6 +276,23 @@ int driver_of(const char* f) {
     }
     return -1;
 }
+
+// Every driver of drivers.def, by its name and its prefix, has its row's number.
+constexpr const char* driver_rows[][2] = {
+#define SIM_DRIVER(name, prefix, header, target, file, idn) {name, prefix},
+#include "drivers.def"
+#undef SIM_DRIVER
+};
+constexpr bool numbered() {
+    for (int d = 0; d < drivers; ++d)
+        if (number_of(driver_rows[d][0]) != d || number_of(driver_rows[d][1]) != d) return false;
+    return true;
+}
+static_assert(numbered(), "driver_of does not tell the drivers of drivers.def apart in their order");
+
+}  // namespace
+
+int driver_of(const char* f) { return number_of(f); }
 
 // A new session's timeout: 10 s for the instrument drivers (VISA sets its own).
 const double default_timeout = 10.0;
@@ -479,6 +498,13 @@ bool Call::session(ViSession h) {
         return false;
     }
     return check_indexes(*it->second.instrument);
+}
+
+ViSession Call::open(const char* driver, const char* resource, ViSession* out) {
+    ViSession h = sim::open(driver, resource);
+    if (out) *out = h;
+    if (!h) status_ = VI_ERROR_RSRC_NFOUND;
+    return h;
 }
 
 bool Call::check_indexes(const Instrument& in) {
@@ -687,8 +713,11 @@ std::string driver_functions() {
     std::string out;
 #if defined(__linux__)
     std::string dir = core_directory();
-    for (const char* lib : {"libhp816x_32.so", "libKE2400_32.so", "libPM100D_Drv_32.so", "libhp8169_32.so",
-                            "libvisa.so"}) {
+    for (const char* lib : {
+#define SIM_DRIVER(name, prefix, header, target, file, idn) file,
+#include "drivers.def"
+#undef SIM_DRIVER
+         }) {
         void* h = dlopen((dir + lib).c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (!h) continue;
         struct link_map* map = nullptr;

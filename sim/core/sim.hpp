@@ -11,10 +11,14 @@
 //       return c.done();                        // scripted status/outputs applied here
 //   }
 //
-// which is, written out (as a function does that checks more before it returns):
+// which is, written out:
 //
-//       sim::Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
-//       if (!c.session(s)) return c.done();           // VI_ERROR_INV_OBJECT, VI_ERROR_TMO, slot checks
+//       Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
+//       if (!c.session()) return c.done();       // VI_ERROR_INV_OBJECT, VI_ERROR_TMO, slot checks
+//
+// `Call` is the driver's call type, named in the driver's namespace: sim::Call,
+// or a class derived from it whose session() checks the driver's own state.
+// Functions without a session (openers, error texts) start with SIM_CALL.
 //
 // Threads: calls into different simulated drivers may run at once. A Call
 // holds the core's one "model" lock from its constructor (after any delay the
@@ -79,9 +83,13 @@ SIM_CORE_API const std::vector<Instrument>& instruments();
 SIM_CORE_API bool same_resource(const char* a, const char* b);  // resource names ignore case
 
 // ---- drivers and sessions ---------------------------------------------------
-// The simulated driver libraries, by the prefix of their functions:
-// 0 hp816x_, 1 KE2400_, 2 PM100D_, 3 hp8169_, 4 vi (VISA); -1 for none.
-constexpr int drivers = 5;
+// The simulated driver libraries, by the prefix of their functions, numbered
+// in the order of drivers.def (0 hp816x_ ... 4 vi); -1 for none.
+constexpr int drivers = 0
+#define SIM_DRIVER(name, prefix, header, target, file, idn) +1
+#include "drivers.def"
+#undef SIM_DRIVER
+    ;
 SIM_CORE_API int driver_of(const char* function_or_prefix);
 // Session numbers of driver d are d * 0x01000000 + 0x1001 and up, so numbers
 // of different drivers never coincide (VISA's own objects included).
@@ -209,6 +217,10 @@ public:
     // session's timeout; the status of the driver's index table (sim::Index)
     // for a slot or channel the instrument lacks.
     bool session(ViSession s);
+    bool session() { return session((ViSession)ints_[0]); }  // the first argument's
+    // Opens a session of `driver` on `resource` into *out (if not null; 0 when
+    // none): VI_ERROR_RSRC_NFOUND without such an instrument. The session, or 0.
+    ViSession open(const char* driver, const char* resource, ViSession* out);
     // The call's delay outlasted the timeout of its first argument's session.
     bool timed_out() const { return timed_out_; }
     // Sets the status the call will return unless a test scripted another.
@@ -241,12 +253,14 @@ private:
     int nouts_ = 0;
 };
 
-// The prologue of a simulated function on a session `s` (its first
-// argument): the call `c` journaled, then the session, its timeout and its
-// slot and channel checked; a refused call returns there.
-#define SIM_SESSION_CALL(...)             \
-    sim::Call c(__func__, __VA_ARGS__); \
-    if (!c.session(s)) return c.done()
+// The prologues of a simulated function, with its arguments: the call `c`
+// (of the driver's type `Call`) journaled; on a session (its first argument),
+// then the session, its timeout and its slot and channel checked, as the
+// driver's Call does it: a refused call returns there.
+#define SIM_CALL(...) Call c(__func__, __VA_ARGS__)
+#define SIM_SESSION_CALL(...) \
+    SIM_CALL(__VA_ARGS__);    \
+    if (!c.session()) return c.done()
 
 // ---- writing outputs (hostile mode aware) ---------------------------------------
 SIM_CORE_API bool hostile();

@@ -173,8 +173,7 @@ extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a,
                                                            ViUInt16 wait) {
-    sim::Call c(__func__, s, slot, sel, a, wait);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, a, wait);
     double ofs = att_offset(slot), v = 0;
     if (set_selected(c, sel, a, ofs, ofs + att_range, ofs, v)) {
         internal_att(slot) = v - ofs;
@@ -185,8 +184,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                              ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     double ofs = att_offset(slot);
     put4(mn, mx, def, cur, ofs, ofs + att_range, ofs, filter_att(slot) + ofs);
     return c.done();
@@ -194,32 +192,28 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession s, ViInt3
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuationOffset(ViSession s, ViInt32 slot, ViInt32 sel,
                                                                  ViReal64 ofs) {
-    sim::Call c(__func__, s, slot, sel, ofs);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, ofs);
     set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuationOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                    ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuatorSpeed(ViSession s, ViInt32 slot, ViInt32 sel,
                                                                ViReal64 v) {
-    sim::Call c(__func__, s, slot, sel, v);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, v);
     set_selected(c, sel, v, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuatorSpeed_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                  ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     put4(mn, mx, def, cur, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
@@ -227,52 +221,48 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuatorSpeed_Q(ViSession s, Vi
 // Takes the displayed attenuation into the offset: the display reads 0 dB,
 // the filter stays where it is.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_ATT_displayToOffset(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     att_offset(slot) = -filter_att(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelength(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 wl) {
-    sim::Call c(__func__, s, slot, sel, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, wl);
     set_selected(c, sel, wl, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                             ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     put4(mn, mx, def, cur, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerUnit(ViSession s, ViInt32 slot, ViUInt16 u) {
-    sim::Call c(__func__, s, slot, u);
-    return set_setting(c, s, slot, u, 0, 1, unit);
+    SIM_SESSION_CALL(s, slot, u);
+    return set_setting(c, slot, u, 0, 1, unit);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerUnit_Q(ViSession s, ViInt32 slot, ViUInt16* u) {
-    sim::Call c(__func__, s, slot, u);
-    return get_setting(c, s, slot, u, unit);
+    SIM_SESSION_CALL(s, slot, u);
+    return get_setting(c, slot, u, unit);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_absPowerMode(ViSession s, ViInt32 slot, ViUInt16 mode) {
-    sim::Call c(__func__, s, slot, mode);
-    return set_setting(c, s, slot, mode, 0, 1, abs_mode);
+    SIM_SESSION_CALL(s, slot, mode);
+    return set_setting(c, slot, mode, 0, 1, abs_mode);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_absPowerMode_Q(ViSession s, ViInt32 slot, ViUInt16* mode) {
-    sim::Call c(__func__, s, slot, mode);
-    return get_setting(c, s, slot, mode, abs_mode);
+    SIM_SESSION_CALL(s, slot, mode);
+    return get_setting(c, slot, mode, abs_mode);
 }
 
 // Power set point in `u` (0 dBm, 1 W); also sets the unit and the mode.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, ViUInt16 u, ViUInt16 mode,
                                                      ViInt32 sel, ViReal64 p) {
-    sim::Call c(__func__, s, slot, u, mode, sel, p);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, u, mode, sel, p);
     double v = 0;
     if (u > 1) c.status(param(3));
     else if (mode > 1) c.status(param(4));
@@ -289,8 +279,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot, ViUInt16* u, ViUInt16* mode,
                                                        ViReal64* mn, ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, u, mode, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, u, mode, mn, mx, def, cur);
     if (u) *u = (ViUInt16)unit(slot);
     if (mode) *mode = (ViUInt16)abs_mode(slot);
     put4(mn, mx, def, cur, in_unit(slot, pset_min), in_unit(slot, pset_max), in_unit(slot, pset_def),
@@ -301,46 +290,43 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot
 // Power reference := what the external power meter reads now.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cp_ATT_refFromExtPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                            ViInt32 channel) {
-    sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, pm_slot, channel);
     if (meter_ok(c, s, pm_slot, channel)) power_reference(slot) = pwm_power_dbm(pm_slot, channel);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerReference(ViSession s, ViInt32 slot, ViInt32 sel,
                                                               ViReal64 ref) {
-    sim::Call c(__func__, s, slot, sel, ref);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, ref);
     set_selected(c, sel, ref, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerReference_Q(ViSession s, ViInt32 slot, ViReal64* mn,
                                                                 ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     put4(mn, mx, def, cur, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterState(ViSession s, ViInt32 slot, ViUInt16 open) {
-    sim::Call c(__func__, s, slot, open);
-    return set_setting(c, s, slot, open, 0, 1, shutter);
+    SIM_SESSION_CALL(s, slot, open);
+    return set_setting(c, slot, open, 0, 1, shutter);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterState_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
-    sim::Call c(__func__, s, slot, open);
-    return get_setting(c, s, slot, open, shutter);
+    SIM_SESSION_CALL(s, slot, open);
+    return get_setting(c, slot, open, shutter);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterAtPowerOn(ViSession s, ViInt32 slot, ViUInt16 open) {
-    sim::Call c(__func__, s, slot, open);
-    return set_setting(c, s, slot, open, 0, 1, shutter_at_power_on);
+    SIM_SESSION_CALL(s, slot, open);
+    return set_setting(c, slot, open, 0, 1, shutter_at_power_on);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterStateAtPowerOn_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
-    sim::Call c(__func__, s, slot, open);
-    return get_setting(c, s, slot, open, shutter_at_power_on);
+    SIM_SESSION_CALL(s, slot, open);
+    return get_setting(c, slot, open, shutter_at_power_on);
 }
 
 // 0 ready, 1 shutter closed, 2 power set point out of reach.  The text takes
@@ -348,8 +334,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterStateAtPowerOn_Q(ViSession
 // all of them, with no zero byte).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 slot, ViInt32* status,
                                                           ViChar* text) {
-    sim::Call c(__func__, s, slot, status, sim::out(text));
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, status, sim::out(text));
     ViInt32 code = 0;
     const char* msg = "Ready: attenuation settled";
     if (!shutter(slot)) code = 1, msg = "Shutter closed";
@@ -363,8 +348,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 s
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_read_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
-    sim::Call c(__func__, s, slot, p);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, p);
     double v = in_unit(slot, measure(slot));
     if (p) *p = v;
     return c.done();
@@ -372,8 +356,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_read_ATT_outputPower(ViSession s, ViInt32
 
 // The last reading (a new one if there is none yet).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_fetch_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
-    sim::Call c(__func__, s, slot, p);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, p);
     double dbm = integer(slot, "measured", 0) ? real(slot, "lastPower", 0) : measure(slot);
     if (p) *p = in_unit(slot, dbm);
     return c.done();
@@ -381,8 +364,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_fetch_ATT_outputPower(ViSession s, ViInt3
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                                    ViInt32 channel) {
-    sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, pm_slot, channel);
     if (meter_ok(c, s, pm_slot, channel)) {
         ref_pm_slot(slot) = pm_slot;
         ref_pm_channel(slot) = channel;
@@ -392,28 +374,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wlOffsRefPowermeter_Q(ViSession s, ViInt32 slot, ViInt32* pm_slot,
                                                                      ViInt32* channel) {
-    sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, pm_slot, channel);
     put(pm_slot, ref_pm_slot(slot));
     put(channel, ref_pm_channel(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffsetState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    sim::Call c(__func__, s, slot, state);
-    return set_setting(c, s, slot, state, 0, 1, wl_offset_state);
+    SIM_SESSION_CALL(s, slot, state);
+    return set_setting(c, slot, state, 0, 1, wl_offset_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetState_Q(ViSession s, ViInt32 slot,
                                                                        ViUInt16* state) {
-    sim::Call c(__func__, s, slot, state);
-    return get_setting(c, s, slot, state, wl_offset_state);
+    SIM_SESSION_CALL(s, slot, state);
+    return get_setting(c, slot, state, wl_offset_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViInt32 slot, ViReal64 wl,
                                                                 ViUInt16 source, ViReal64 offset) {
-    sim::Call c(__func__, s, slot, wl, source, offset);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, wl, source, offset);
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (source > 1) c.status(param(4));
     else if (source == 0 && !(offset >= -offset_limit && offset <= offset_limit)) c.status(param(5));
@@ -439,8 +419,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViI
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession s, ViInt32 slot, ViUInt32 index,
                                                                        ViReal64* wl, ViReal64* offset) {
-    sim::Call c(__func__, s, slot, index, wl, offset);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, index, wl, offset);
     std::vector<Entry> t = load_table(slot);
     if (index >= t.size()) c.status(param(3));
     else {
@@ -452,8 +431,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession s, ViInt32 slot, ViReal64 wl,
                                                                       ViReal64* offset) {
-    sim::Call c(__func__, s, slot, wl, offset);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, wl, offset);
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (offset) *offset = table_offset(slot, wl);
     return c.done();
@@ -461,8 +439,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, ViInt32 slot, ViUInt16 all,
                                                                    ViReal64 wl) {
-    sim::Call c(__func__, s, slot, all, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, all, wl);
     std::vector<Entry> t = load_table(slot);
     if (all > 1) c.status(param(3));
     else if (all == 1) t.clear();
@@ -477,8 +454,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt32 slot, ViReal64* wls,
                                                              ViReal64* offsets) {
-    sim::Call c(__func__, s, slot, wls, offsets);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, wls, offsets);
     std::vector<Entry> t = load_table(slot);
     for (size_t i = 0; i < t.size(); ++i) {
         if (wls) wls[i] = t[i].wl;
@@ -489,24 +465,21 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt3
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTblSize_Q(ViSession s, ViInt32 slot, ViUInt32* size,
                                                                ViUInt32* max_size) {
-    sim::Call c(__func__, s, slot, size, max_size);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, size, max_size);
     if (size) *size = (ViUInt32)integer(slot, "tbl.n", 0);
     if (max_size) *max_size = table_max;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerOffset(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
-    sim::Call c(__func__, s, slot, sel, ofs);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, sel, ofs);
     set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                              ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
@@ -514,8 +487,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerOffset_Q(ViSession s, ViInt3
 // Power offset := what makes the displayed power agree with the meter.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                             ViInt32 channel) {
-    sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, pm_slot, channel);
     if (meter_ok(c, s, pm_slot, channel)) {
         double ofs = pwm_power_dbm(pm_slot, channel) - true_output_dbm(slot) - wl_offset(slot);
         power_offset(slot) = std::min(offset_limit, std::max(-offset_limit, ofs));
@@ -527,8 +499,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32
 // from the attenuator's input to the meter.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
                                                            ViInt32 channel) {
-    sim::Call c(__func__, s, slot, pm_slot, channel);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, pm_slot, channel);
     if (meter_ok(c, s, pm_slot, channel)) {
         double loss = input_dbm() - pwm_power_dbm(pm_slot, channel);
         att_offset(slot) = std::min(offset_limit, std::max(-offset_limit, loss - filter_att(slot)));
@@ -537,45 +508,44 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_controlLoopState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    sim::Call c(__func__, s, slot, state);
-    return set_setting(c, s, slot, state, 0, 1, control_loop);
+    SIM_SESSION_CALL(s, slot, state);
+    return set_setting(c, slot, state, 0, 1, control_loop);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_controlLoopState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    sim::Call c(__func__, s, slot, state);
-    return get_setting(c, s, slot, state, control_loop);
+    SIM_SESSION_CALL(s, slot, state);
+    return get_setting(c, slot, state, control_loop);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_avTime(ViSession s, ViInt32 slot, ViReal64 t) {
-    sim::Call c(__func__, s, slot, t);
-    return set_setting(c, s, slot, t, 1e-3, 10, av_time);
+    SIM_SESSION_CALL(s, slot, t);
+    return set_setting(c, slot, t, 1e-3, 10, av_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_avTime_Q(ViSession s, ViInt32 slot, ViReal64* t) {
-    sim::Call c(__func__, s, slot, t);
-    return get_setting(c, s, slot, t, av_time);
+    SIM_SESSION_CALL(s, slot, t);
+    return get_setting(c, slot, t, av_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_triggerConfig(ViSession s, ViInt32 slot, ViInt32 config) {
-    sim::Call c(__func__, s, slot, config);
-    return set_setting(c, s, slot, config, 0, 3, trigger_config);
+    SIM_SESSION_CALL(s, slot, config);
+    return set_setting(c, slot, config, 0, 3, trigger_config);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_triggerConfig_Q(ViSession s, ViInt32 slot, ViInt32* config) {
-    sim::Call c(__func__, s, slot, config);
-    return get_setting(c, s, slot, config, trigger_config);
+    SIM_SESSION_CALL(s, slot, config);
+    return get_setting(c, slot, config, trigger_config);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_powermeter(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     zero_result(slot) = 0;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_zeroResult_Q(ViSession s, ViInt32 slot, ViInt32* result) {
-    sim::Call c(__func__, s, slot, result);
-    return get_setting(c, s, slot, result, zero_result);
+    SIM_SESSION_CALL(s, slot, result);
+    return get_setting(c, slot, result, zero_result);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_all(ViSession s) {

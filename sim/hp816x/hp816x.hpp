@@ -11,14 +11,16 @@
 namespace hp816x {
 
 constexpr const char* driver = "hp816x";
+using Call = sim::Call;  // the core's checks: session, timeout, slot and channel (modules.cpp)
 
 // Slot layout of the default bench's mainframes (bench.json; a bench file may
 // give others, sim::Instrument::slots):
 //   0: tunable laser QB-TL9      1: dual power meter QB-PD2 (channels 0, 1)
 //   2: power meter QB-PD1 (0)    3: attenuator QB-VA4
 //   4: return-loss module QB-RL1 5: fixed laser QB-FL5   6: switch QB-SW4
-// A function reaches only a slot holding its kind of module, and a power
-// meter channel the module has (the table in modules.cpp, checked by the core).
+// A function reaches only a slot of the mainframe holding its kind of module,
+// and a power meter channel the module has (the table in modules.cpp, checked
+// by the core in every prologue).
 constexpr int max_slots = 18;  // as the bench allows
 
 // Slots of the session's mainframe (0 for an unknown session).
@@ -80,29 +82,15 @@ inline bool selected(ViInt32 sel, double value, double mn, double mx, double def
     }
 }
 
-// The session is open and the slot (parameter n) exists; else the call's
-// status tells which is wrong.
-inline bool ready(sim::Call& c, ViSession s, ViInt32 slot, int n = 2) {
-    if (!c.session(s)) return false;
-    if (slot < 0 || slot >= slot_count(s)) {
-        c.status(param(n));
-        return false;
-    }
-    return true;
-}
-
-// Bodies of the plain setting functions (session, slot, value): `setting(slot)`
-// is the stored value.  The setter takes a value within [lo, hi] (parameter 3),
-// the query writes it.
-template <class V, class F>
-inline ViStatus set_setting(sim::Call& c, ViSession s, ViInt32 slot, V v, double lo, double hi, F setting) {
-    if (!ready(c, s, slot)) return c.done();
+// Bodies of the plain setting functions (session, slot, value), after their
+// prologue: `setting(slot)` is the stored value.  The setter takes a value
+// within [lo, hi] (parameter 3), the query writes it.
+template <class V, class F> inline ViStatus set_setting(Call& c, ViInt32 slot, V v, double lo, double hi, F setting) {
     if (!in_range(v, lo, hi)) c.status(param(3));
     else setting(slot) = v;
     return c.done();
 }
-template <class T, class F> inline ViStatus get_setting(sim::Call& c, ViSession s, ViInt32 slot, T* out, F setting) {
-    if (!ready(c, s, slot)) return c.done();
+template <class T, class F> inline ViStatus get_setting(Call& c, ViInt32 slot, T* out, F setting) {
     put(out, setting(slot));
     return c.done();
 }

@@ -154,8 +154,7 @@ extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
                                                           ViReal64 wl, ViInt32 src, ViUInt16 state) {
-    sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, trigger, avg, wl, src, state);
     if (trigger > 1) c.status(param(3));
     else if (!(avg >= 1e-4 && avg <= 10)) c.status(param(4));
     else if (!(wl >= wl_min && wl <= wl_max)) c.status(param(5));
@@ -174,8 +173,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32 slot, ViUInt16* trigger,
                                                             ViReal64* avg, ViReal64* wl, ViInt32* src,
                                                             ViUInt16* state) {
-    sim::Call c(__func__, s, slot, trigger, avg, wl, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, trigger, avg, wl, src, state);
     put(trigger, internal_trigger(slot));
     if (avg) *avg = avg_time(slot);
     if (wl) *wl = wavelength(slot);
@@ -185,23 +183,22 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_internalTrigger(ViSession s, ViInt32 slot, ViUInt16 trigger) {
-    sim::Call c(__func__, s, slot, trigger);
-    return set_setting(c, s, slot, trigger, 0, 1, internal_trigger);
+    SIM_SESSION_CALL(s, slot, trigger);
+    return set_setting(c, slot, trigger, 0, 1, internal_trigger);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_averagingTime(ViSession s, ViInt32 slot, ViReal64 avg) {
-    sim::Call c(__func__, s, slot, avg);
-    return set_setting(c, s, slot, avg, 1e-4, 10, avg_time);
+    SIM_SESSION_CALL(s, slot, avg);
+    return set_setting(c, slot, avg, 1e-4, 10, avg_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_averagingTime_Q(ViSession s, ViInt32 slot, ViReal64* avg) {
-    sim::Call c(__func__, s, slot, avg);
-    return get_setting(c, s, slot, avg, avg_time);
+    SIM_SESSION_CALL(s, slot, avg);
+    return get_setting(c, slot, avg, avg_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 slot, ViReal64 wl) {
-    sim::Call c(__func__, s, slot, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, wl);
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else wavelength(slot) = wl;
     return c.done();
@@ -209,8 +206,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                             ViReal64* def, ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, def, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
     if (mn) *mn = wl_min;
     if (mx) *mx = wl_max;
     if (def) *def = wl_def;
@@ -219,8 +215,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, ViInt32 which) {
-    sim::Call c(__func__, s, slot, which);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, which);
     if (which < 0 || which > 1) c.status(param(3));
     else if (laser_on(c, slot)) {
         long long src = std::min(source(slot), 1LL);
@@ -234,8 +229,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
                                                                     ViInt32 out) {
-    sim::Call c(__func__, s, slot, in, out);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, in, out);
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 3) c.status(param(4));
     else {
@@ -247,15 +241,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s,
 
 // Takes one reading that the fetch functions then report.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_RLM_internalTrigger(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     if (laser_on(c, slot)) read_rl(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
-    sim::Call c(__func__, s, slot, rl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, rl);
     if (laser_on(c, slot)) {
         double v = read_rl(slot);
         if (rl) *rl = v;
@@ -264,8 +256,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 s
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
-    sim::Call c(__func__, s, slot, rl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, rl);
     if (integer(slot, "lastRL.valid", 0)) {
         if (rl) *rl = real(slot, "lastRL", 0);
     } else if (laser_on(c, slot)) {
@@ -277,8 +268,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 
 
 // Power (W) at the monitor (channel 0) or return (1) diode.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
-    sim::Call c(__func__, s, slot, channel, value);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, channel, value);
     if (channel > 1) c.status(param(3));
     else {
         double v = read_value(slot, channel);
@@ -288,8 +278,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
-    sim::Call c(__func__, s, slot, channel, value);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, channel, value);
     if (channel > 1) c.status(param(3));
     else {
         if (!integer(slot, "dut.valid", 0)) read_value(slot, channel);
@@ -301,8 +290,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot,
 
 // Zero result: 0 done.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, ViInt32* result) {
-    sim::Call c(__func__, s, slot, result);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, result);
     integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
@@ -318,8 +306,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* resu
 // Ranges in dBm, -70 to +10.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 slot, ViUInt16 autorange,
                                                           ViReal64 monitor, ViReal64 ret) {
-    sim::Call c(__func__, s, slot, autorange, monitor, ret);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, autorange, monitor, ret);
     if (autorange > 1) c.status(param(3));
     else if (!(monitor >= -70 && monitor <= 10)) c.status(param(4));
     else if (!(ret >= -70 && ret <= 10)) c.status(param(5));
@@ -333,8 +320,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32 slot, ViUInt16* autorange,
                                                             ViReal64* monitor, ViReal64* ret) {
-    sim::Call c(__func__, s, slot, autorange, monitor, ret);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, autorange, monitor, ret);
     if (autorange) *autorange = (ViUInt16)integer(slot, "autorange", 1);
     if (monitor) *monitor = real(slot, "rangeMon", 0);
     if (ret) *ret = real(slot, "rangeRet", -20);
@@ -342,8 +328,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_rlReference(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
-    sim::Call c(__func__, s, slot, src, rl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, rl);
     if (!src_ok(c, src)) return c.done();
     if (!in_range(rl, 0, 80)) c.status(param(4));
     else rl_reference(slot, src) = rl;
@@ -351,15 +336,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_rlReference(ViSession s, ViInt32 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_rlReference_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
-    sim::Call c(__func__, s, slot, src, rl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, rl);
     if (src_ok(c, src)) put(rl, rl_reference(slot, src));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_FPDelta(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
-    sim::Call c(__func__, s, slot, src, delta);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, delta);
     if (!src_ok(c, src)) return c.done();
     if (!in_range(delta, -10, 10)) c.status(param(4));
     else fp_delta(slot, src) = delta;
@@ -367,8 +350,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_FPDelta(ViSession s, ViInt32 slot
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_FPDelta_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
-    sim::Call c(__func__, s, slot, src, delta);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, delta);
     if (src_ok(c, src)) put(delta, fp_delta(slot, src));
     return c.done();
 }
@@ -377,8 +359,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_FPDelta_Q(ViSession s, ViInt32 sl
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, ViReal64 rr, ViReal64 rm, ViReal64 tr,
                                                     ViReal64 tm, ViReal64 dr, ViReal64 dm, ViReal64 ref,
                                                     ViReal64* rl) {
-    sim::Call c(__func__, s, slot, rr, rm, tr, tm, dr, dm, ref, rl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, rr, rm, tr, tm, dr, dm, ref, rl);
     double v = 0;
     int bad = return_loss(rr, rm, tr, tm, dr, dm, ref, v);
     if (bad) c.status(param(bad));
@@ -388,8 +369,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                    ViReal64* ret, ViReal64* mon) {
-    sim::Call c(__func__, s, slot, src, ret, mon);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, ret, mon);
     if (src_ok(c, src)) {
         put(ret, cal(slot, "rr", src));
         put(mon, cal(slot, "rm", src));
@@ -399,8 +379,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                    ViReal64* ret, ViReal64* mon) {
-    sim::Call c(__func__, s, slot, src, ret, mon);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, ret, mon);
     if (src_ok(c, src)) {
         put(ret, cal(slot, "tr", src));
         put(mon, cal(slot, "tm", src));
@@ -410,8 +389,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, 
 
 // The device values of the last reading (a new reading if there is none).
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
-    sim::Call c(__func__, s, slot, ret, mon);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, ret, mon);
     double r, m;
     if (!integer(slot, "dut.valid", 0)) sample_device(slot, r, m);
     if (ret) *ret = real(slot, "dut.ret", 0);
@@ -421,8 +399,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
                                                                ViReal64* upper) {
-    sim::Call c(__func__, s, slot, lower, upper);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, lower, upper);
     if (lower) *lower = src_wl[0];
     if (upper) *upper = src_wl[1];
     return c.done();
@@ -430,8 +407,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViIn
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s, ViInt32 slot, ViInt32 src,
                                                                      ViUInt16 state) {
-    sim::Call c(__func__, s, slot, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, state);
     if (src < 0 || src > 2) c.status(param(3));
     else if (state > 1) c.status(param(4));
     else {
@@ -443,30 +419,27 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserSourceParameters_Q(ViSession s, ViInt32 slot, ViInt32* src,
                                                                        ViUInt16* state) {
-    sim::Call c(__func__, s, slot, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, state);
     if (src) *src = (ViInt32)source(slot);
     if (state) *state = (ViUInt16)laser(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    sim::Call c(__func__, s, slot, state);
-    return set_setting(c, s, slot, state, 0, 1, laser);
+    SIM_SESSION_CALL(s, slot, state);
+    return set_setting(c, slot, state, 0, 1, laser);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_modulationState_Q(ViSession s, ViInt32 slot, ViInt32 src,
                                                                  ViUInt16* state) {
-    sim::Call c(__func__, s, slot, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, state);
     if (src_ok(c, src)) put(state, integer(slot, per("modulation", src).c_str(), 0));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_modulationState(ViSession s, ViInt32 slot, ViInt32 src,
                                                                ViUInt16 state) {
-    sim::Call c(__func__, s, slot, src, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, src, state);
     if (!src_ok(c, src)) return c.done();
     if (state > 1) c.status(param(4));
     else integer(slot, per("modulation", src).c_str(), 0) = state;
@@ -474,8 +447,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_modulationState(ViSession s, ViIn
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    sim::Call c(__func__, s, slot, state);
-    return get_setting(c, s, slot, state, laser);
+    SIM_SESSION_CALL(s, slot, state);
+    return get_setting(c, slot, state, laser);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 enable) {
@@ -489,8 +462,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 en
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
                                                        ViInt32* timeout) {
-    sim::Call c(__func__, s, slot, avg, points, timeout);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, avg, points, timeout);
     if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -504,8 +476,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
                                                                 ViUInt16 unit, ViUInt16 value, ViUInt16* complete,
                                                                 ViReal64* results) {
-    sim::Call c(__func__, s, slot, wait, unit, value, complete, results);
-    if (ready(c, s, slot)) function_results(c, slot, 1, wait, unit, value, complete, results);
+    SIM_SESSION_CALL(s, slot, wait, unit, value, complete, results);
+    function_results(c, slot, 1, wait, unit, value, complete, results);
     return c.done();
 }
 
@@ -513,8 +485,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViI
 // of values goes to *points.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 slot, ViReal64 total, ViReal64 period,
                                                          ViReal64 avg, ViInt32* points) {
-    sim::Call c(__func__, s, slot, total, period, avg, points);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, total, period, avg, points);
     double n = period > 0 ? std::floor(total / period + 1e-9) : 0;
     if (!(period > 0)) c.status(param(4));
     else if (!(n >= 1 && n <= HP816X_RLM_MAX_POINTS)) c.status(param(3));
@@ -530,15 +501,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 sl
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_stabilityResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
                                                                   ViUInt16 unit, ViUInt16* complete,
                                                                   ViReal64* results) {
-    sim::Call c(__func__, s, slot, wait, unit, complete, results);
-    if (ready(c, s, slot)) function_results(c, slot, 2, wait, unit, 0, complete, results);
+    SIM_SESSION_CALL(s, slot, wait, unit, complete, results);
+    function_results(c, slot, 2, wait, unit, 0, complete, results);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 points,
                                                       ViUInt32* time_ms) {
-    sim::Call c(__func__, s, slot, mode, points, time_ms);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mode, points, time_ms);
     if (mode < 0 || mode > 2) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -551,8 +521,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                                ViReal64* cur) {
-    sim::Call c(__func__, s, slot, mn, mx, cur);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mn, mx, cur);
     if (running(slot) != 3) {
         sim::push_error(hp816x::driver, -221, "Settings conflict;no min/max function running");
         c.status(VI_ERROR_INSTR_ERROR);
@@ -572,16 +541,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViIn
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     running(slot) = 0;
     return c.done();
 }
 
 // Nothing is ever pending in simulation.
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession s, ViInt32 slot, ViUInt16 wait) {
-    sim::Call c(__func__, s, slot, wait);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, wait);
     return c.done();
 }
 

@@ -100,15 +100,13 @@ bool is_query(const std::string& q) { return !q.empty() && q.find('?') != std::s
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_init(ViRsrc rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
-    sim::Call c(__func__, rsrc, idq, rst, vi);
-    ViSession s = sim::open(driver, rsrc);
-    if (!s) c.status(VI_ERROR_RSRC_NFOUND);
-    if (vi) *vi = s;
+    SIM_CALL(rsrc, idq, rst, vi);
+    c.open(driver, rsrc, vi);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi) {
-    sim::Call c(__func__, handle, vi);
+    SIM_CALL(handle, vi);
     // A VISA session of a mainframe maps to a driver session on it.
     ViSession s = 0;
     if (sim::valid(handle, driver))
@@ -119,7 +117,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi)
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_close(ViSession s) {
-    sim::Call c(__func__, s);
+    SIM_CALL(s);
     if (!sim::close(s, driver)) c.status(VI_ERROR_INV_OBJECT);
     return c.done();
 }
@@ -152,7 +150,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_query(ViSession s, ViInt32* code, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_message(ViSession s, ViStatus code, ViChar msg[]) {
-    sim::Call c(__func__, s, code, sim::out(msg));  // works without a session, as drivers do
+    SIM_CALL(s, code, sim::out(msg));  // works without a session, as drivers do
     sim::put_text(msg, 256, status_text(code));
     return c.done();
 }
@@ -373,7 +371,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64Arr_Q(ViSession s, ViString q, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select, ViInt32* n, ViChar list[]) {
-    sim::Call c(__func__, intf, select, n, sim::out(list));
+    SIM_CALL(intf, select, n, sim::out(list));
     // Interface 0 GPIB, 1 LAN, 2 all; select 1: mainframes of this driver only.
     std::string text;
     ViInt32 count = 0;
@@ -390,7 +388,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViChar idn[]) {
-    sim::Call c(__func__, address, sim::out(idn));
+    SIM_CALL(address, sim::out(idn));
     const sim::Instrument* found = nullptr;
     for (const sim::Instrument& in : sim::instruments())
         if (address && sim::same_resource(in.resource, address)) found = &in;
@@ -400,7 +398,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViCha
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setBaudrate(ViChar intf[], ViUInt32 baud) {
-    sim::Call c(__func__, intf, baud);
+    SIM_CALL(intf, baud);
     if (baud != 9600 && baud != 19200 && baud != 38400 && baud != 57600 && baud != 115200)
         c.status(VI_ERROR_PARAMETER1 + 1);
     return c.done();
@@ -491,7 +489,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_trigOutConfiguration(ViBoolean a, ViBoolean b, ViBoolean cc, ViBoolean d, ViBoolean e, ViBoolean f, ViUInt32* cfg) {
-    sim::Call c(__func__, a, b, cc, d, e, f, cfg);
+    SIM_CALL(a, b, cc, d, e, f, cfg);
     // One bit per trigger output selection.
     *cfg = (ViUInt32)((a ? 1 : 0) | (b ? 2 : 0) | (cc ? 4 : 0) | (d ? 8 : 0) | (e ? 16 : 0) | (f ? 32 : 0));
     return c.done();

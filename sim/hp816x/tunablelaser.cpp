@@ -172,8 +172,7 @@ extern "C" {
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 slot, ViInt32 powerUnit,
                                                           ViInt32 opticalOutput, ViUInt16 laserState,
                                                           ViReal64 power, ViReal64 att, ViReal64 wl) {
-    sim::Call c(__func__, s, slot, powerUnit, opticalOutput, laserState, power, att, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, powerUnit, opticalOutput, laserState, power, att, wl);
     double dbm = to_dbm(powerUnit, power);
     if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
     else if (opticalOutput < 0 || opticalOutput > 3) c.status(param(4));
@@ -196,8 +195,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_parameters_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
                                                             ViUInt16* laserState, ViInt32* opticalOutput,
                                                             ViReal64* power, ViReal64* att, ViReal64* wl) {
-    sim::Call c(__func__, s, slot, powerUnit, laserState, opticalOutput, power, att, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, powerUnit, laserState, opticalOutput, power, att, wl);
     put(powerUnit, unit(slot));
     put(laserState, laser_state(slot));
     put(opticalOutput, optical_output(slot));
@@ -209,8 +207,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_parameters_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 slot, ViInt32 selection,
                                                           ViReal64 wl) {
-    sim::Call c(__func__, s, slot, selection, wl);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, selection, wl);
     double v = 0;
     if (!selected(selection, wl, wl_min, wl_max, wl_default, v)) c.status(param(3));
     else if (!wavelength_ok(v)) c.status(param(4));
@@ -220,8 +217,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 s
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* minimum,
                                                             ViReal64* def, ViReal64* maximum, ViReal64* current) {
-    sim::Call c(__func__, s, slot, minimum, def, maximum, current);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, minimum, def, maximum, current);
     put(minimum, wl_min);
     put(def, wl_default);
     put(maximum, wl_max);
@@ -231,8 +227,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelength_Q(ViSession s, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, ViInt32 powerUnit,
                                                      ViInt32 selection, ViReal64 power) {
-    sim::Call c(__func__, s, slot, powerUnit, selection, power);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, powerUnit, selection, power);
     double wl = hp816x::laser_wavelength(slot), v = 0;
     if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
     else if (!selected(selection, to_dbm(powerUnit, power), p_min, power_max_dbm(wl), p_default, v))
@@ -248,8 +243,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
                                                        ViReal64* minimum, ViReal64* def, ViReal64* maximum,
                                                        ViReal64* current) {
-    sim::Call c(__func__, s, slot, powerUnit, minimum, def, maximum, current);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, powerUnit, minimum, def, maximum, current);
     put(powerUnit, unit(slot));
     put(minimum, to_unit(slot, p_min));
     put(def, to_unit(slot, p_default));
@@ -259,19 +253,18 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_opticalOutput(ViSession s, ViInt32 slot, ViInt32 setting) {
-    sim::Call c(__func__, s, slot, setting);
-    return set_setting(c, s, slot, setting, 0, 3, optical_output);
+    SIM_SESSION_CALL(s, slot, setting);
+    return set_setting(c, slot, setting, 0, 3, optical_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_opticalOutput_Q(ViSession s, ViInt32 slot, ViInt32* setting) {
-    sim::Call c(__func__, s, slot, setting);
-    return get_setting(c, s, slot, setting, optical_output);
+    SIM_SESSION_CALL(s, slot, setting);
+    return get_setting(c, slot, setting, optical_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, ViInt32 slot, ViReal64 start,
                                                                  ViReal64 stop, ViReal64* maxPower) {
-    sim::Call c(__func__, s, slot, start, stop, maxPower);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, start, stop, maxPower);
     if (!wavelength_ok(start)) c.status(param(3));
     else if (!wavelength_ok(stop)) c.status(param(4));
     else put(maxPower, to_unit(slot, std::min(power_max_dbm(start), power_max_dbm(stop))));
@@ -281,8 +274,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, Vi
 // ---- laser state, rise time, triggers, attenuation, dark -------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    sim::Call c(__func__, s, slot, state);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, state);
     if (!flag(state)) {
         c.status(param(3));
     } else {
@@ -293,24 +285,23 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 s
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    sim::Call c(__func__, s, slot, state);
-    return get_setting(c, s, slot, state, laser_state);
+    SIM_SESSION_CALL(s, slot, state);
+    return get_setting(c, slot, state, laser_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64 t) {
-    sim::Call c(__func__, s, slot, t);
-    return set_setting(c, s, slot, t, 0, 10, rise_time);
+    SIM_SESSION_CALL(s, slot, t);
+    return set_setting(c, slot, t, 0, 10, rise_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64* t) {
-    sim::Call c(__func__, s, slot, t);
-    return get_setting(c, s, slot, t, rise_time);
+    SIM_SESSION_CALL(s, slot, t);
+    return get_setting(c, slot, t, rise_time);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
                                                                     ViInt32 out) {
-    sim::Call c(__func__, s, slot, in, out);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, in, out);
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 4) c.status(param(4));
     else {
@@ -322,8 +313,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* in,
                                                                     ViInt32* out) {
-    sim::Call c(__func__, s, slot, in, out);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, in, out);
     put(in, stored_int(slot, "triggerIn", 0));
     put(out, stored_int(slot, "triggerOut", 0));
     return c.done();
@@ -331,8 +321,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_triggerConfiguration(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 slot, ViUInt16 automatic,
                                                            ViUInt16 darken, ViReal64 att) {
-    sim::Call c(__func__, s, slot, automatic, darken, att);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, automatic, darken, att);
     if (!flag(automatic)) c.status(param(3));
     else if (!flag(darken)) c.status(param(4));
     else if (!in_range(att, 0, 60)) c.status(param(5));
@@ -347,8 +336,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_attenuationSettings_Q(ViSession s, ViInt32 slot, ViUInt16* automatic,
                                                                      ViUInt16* darken, ViReal64* att) {
-    sim::Call c(__func__, s, slot, automatic, darken, att);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, automatic, darken, att);
     put(automatic, stored_int(slot, "autoAttenuation", 1));
     put(darken, dark(slot));
     put(att, attenuation(slot));
@@ -356,8 +344,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_attenuationSettings_Q(ViSession s
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, ViUInt16 darken) {
-    sim::Call c(__func__, s, slot, darken);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, darken);
     if (!flag(darken)) {
         c.status(param(3));
     } else {
@@ -368,8 +355,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_darkState_Q(ViSession s, ViInt32 slot, ViUInt16* darken) {
-    sim::Call c(__func__, s, slot, darken);
-    return get_setting(c, s, slot, darken, dark);
+    SIM_SESSION_CALL(s, slot, darken);
+    return get_setting(c, slot, darken, dark);
 }
 
 // ---- temperatures, calibration, zeroing ------------------------------------------------
@@ -382,25 +369,23 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperatures(ViSession s, ViReal6
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperaturesEx(ViSession s, ViInt32 slot, ViReal64* t, ViReal64* t0,
                                                               ViReal64* dt) {
-    sim::Call c(__func__, s, slot, t, t0, dt);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, t, t0, dt);
     temperatures(slot, t, t0, dt);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_autoCalibration(ViSession s, ViInt32 slot, ViUInt16 on) {
-    sim::Call c(__func__, s, slot, on);
-    return set_setting(c, s, slot, on, 0, 1, auto_calibration);
+    SIM_SESSION_CALL(s, slot, on);
+    return set_setting(c, slot, on, 0, 1, auto_calibration);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_autoCalState(ViSession s, ViInt32 slot, ViUInt16* on) {
-    sim::Call c(__func__, s, slot, on);
-    return get_setting(c, s, slot, on, auto_calibration);
+    SIM_SESSION_CALL(s, slot, on);
+    return get_setting(c, slot, on, auto_calibration);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_accClass(ViSession s, ViInt32 slot, ViInt32* cls) {
-    sim::Call c(__func__, s, slot, cls);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, cls);
     put(cls, 1);
     return c.done();
 }
@@ -418,8 +403,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingAll(ViSession s) {
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingEx(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     zero_temperature(slot) = temperature();
     return c.done();
 }
@@ -427,35 +411,34 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingEx(ViSession s, ViInt32 slot) 
 // ---- lambda zero, frequency offset, BNC ----------------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_displayToLambdaZero(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     lambda_zero(slot) = laser_wavelength(slot);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaZero_Q(ViSession s, ViInt32 slot, ViReal64* wl) {
-    sim::Call c(__func__, s, slot, wl);
-    return get_setting(c, s, slot, wl, lambda_zero);
+    SIM_SESSION_CALL(s, slot, wl);
+    return get_setting(c, slot, wl, lambda_zero);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_frequencyOffset(ViSession s, ViInt32 slot, ViReal64 offset) {
-    sim::Call c(__func__, s, slot, offset);
-    return set_setting(c, s, slot, offset, -1e12, 1e12, frequency_offset);
+    SIM_SESSION_CALL(s, slot, offset);
+    return set_setting(c, slot, offset, -1e12, 1e12, frequency_offset);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_frequencyOffset_Q(ViSession s, ViInt32 slot, ViReal64* offset) {
-    sim::Call c(__func__, s, slot, offset);
-    return get_setting(c, s, slot, offset, frequency_offset);
+    SIM_SESSION_CALL(s, slot, offset);
+    return get_setting(c, slot, offset, frequency_offset);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_configureBNC(ViSession s, ViInt32 slot, ViInt32 output) {
-    sim::Call c(__func__, s, slot, output);
-    return set_setting(c, s, slot, output, 0, 3, bnc_output);
+    SIM_SESSION_CALL(s, slot, output);
+    return set_setting(c, slot, output, 0, 3, bnc_output);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_BNC_config_Q(ViSession s, ViInt32 slot, ViInt32* output) {
-    sim::Call c(__func__, s, slot, output);
-    return get_setting(c, s, slot, output, bnc_output);
+    SIM_SESSION_CALL(s, slot, output);
+    return get_setting(c, slot, output, bnc_output);
 }
 
 // ---- sweeps ----------------------------------------------------------------------------
@@ -463,8 +446,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_BNC_config_Q(ViSession s, ViInt32
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 repeat,
                                                      ViUInt32 ncycles, ViReal64 dwellTime, ViReal64 start,
                                                      ViReal64 stop, ViReal64 step, ViReal64 speed) {
-    sim::Call c(__func__, s, slot, mode, repeat, ncycles, dwellTime, start, stop, step, speed);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, mode, repeat, ncycles, dwellTime, start, stop, step, speed);
     if (sweep_state(slot) != stopped) conflict(c);
     else if (mode < stepped || mode > continuous) c.status(param(3));
     else if (repeat != 0 && repeat != 1) c.status(param(4));
@@ -487,8 +469,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slot, ViInt32 action) {
-    sim::Call c(__func__, s, slot, action);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, action);
     long long& state = sweep_state(slot);
     switch (action) {
     case 0: state = stopped; break;
@@ -515,13 +496,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slo
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_sweepState_Q(ViSession s, ViInt32 slot, ViInt32* state) {
-    sim::Call c(__func__, s, slot, state);
-    return get_setting(c, s, slot, state, sweep_state);
+    SIM_SESSION_CALL(s, slot, state);
+    return get_setting(c, slot, state, sweep_state);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     if (sweep_state(slot) != running || sweep_mode(slot) == continuous) {
         conflict(c);
     } else {
@@ -533,16 +513,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 sl
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepPreviousStep(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     if (sweep_state(slot) != running || sweep_mode(slot) == continuous || sweep_pos(slot) == 0) conflict(c);
     else move_to(slot, sweep_pos(slot) - 1);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepWait(ViSession s, ViInt32 slot) {
-    sim::Call c(__func__, s, slot);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot);
     long long state = sweep_state(slot), length = path_length(slot);
     if (state == paused || (state == running && sweep_mode(slot) != manual && length < 0)) {
         c.status(VI_ERROR_TMO);  // would never end
@@ -557,8 +535,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepWait(ViSession s, ViInt32 slot) 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 slot, ViInt32 source,
                                                           ViUInt16 output, ViUInt16 state, ViReal64 frequency) {
-    sim::Call c(__func__, s, slot, source, output, state, frequency);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, source, output, state, frequency);
     if (source < 0 || source > 3) c.status(param(3));
     else if (!flag(output)) c.status(param(4));
     else if (!flag(state)) c.status(param(5));
@@ -575,8 +552,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s, ViInt32 slot, ViInt32* source,
                                                                     ViUInt16* output, ViUInt16* state,
                                                                     ViReal64* frequency) {
-    sim::Call c(__func__, s, slot, source, output, state, frequency);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, source, output, state, frequency);
     put(source, stored_int(slot, "modSource", 0));
     put(output, stored_int(slot, "modOutput", 0));
     put(state, stored_int(slot, "modState", 0));
@@ -586,8 +562,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s,
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 slot, ViUInt16 state,
                                                            ViReal64 frequency) {
-    sim::Call c(__func__, s, slot, state, frequency);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, state, frequency);
     if (!flag(state)) c.status(param(3));
     else if (!in_range(frequency, 1e3, 1e6)) c.status(param(4));
     else {
@@ -599,31 +574,30 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBS_control_q(ViSession s, ViInt32 slot, ViUInt16* state,
                                                              ViReal64* frequency) {
-    sim::Call c(__func__, s, slot, state, frequency);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, state, frequency);
     put(state, stored_int(slot, "sbsState", 0));
     put(frequency, stored_real(slot, "sbsFrequency", 20e3));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_ccLevel(ViSession s, ViInt32 slot, ViReal64 level) {
-    sim::Call c(__func__, s, slot, level);
-    return set_setting(c, s, slot, level, 0, 100, cc_level);
+    SIM_SESSION_CALL(s, slot, level);
+    return set_setting(c, slot, level, 0, 100, cc_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_ccLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
-    sim::Call c(__func__, s, slot, level);
-    return get_setting(c, s, slot, level, cc_level);
+    SIM_SESSION_CALL(s, slot, level);
+    return get_setting(c, slot, level, cc_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBSLevel(ViSession s, ViInt32 slot, ViReal64 level) {
-    sim::Call c(__func__, s, slot, level);
-    return set_setting(c, s, slot, level, 0, 1e9, sbs_level);
+    SIM_SESSION_CALL(s, slot, level);
+    return set_setting(c, slot, level, 0, 1e9, sbs_level);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
-    sim::Call c(__func__, s, slot, level);
-    return get_setting(c, s, slot, level, sbs_level);
+    SIM_SESSION_CALL(s, slot, level);
+    return get_setting(c, slot, level, sbs_level);
 }
 
 // ---- lambda logging and its data ---------------------------------------------------------
@@ -636,8 +610,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingState(ViSession s, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession s, ViInt32 slot, ViUInt16 on) {
-    sim::Call c(__func__, s, slot, on);
-    return set_setting(c, s, slot, on, 0, 1, logging);
+    SIM_SESSION_CALL(s, slot, on);
+    return set_setting(c, slot, on, 0, 1, logging);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s, ViUInt16* on) {
@@ -647,8 +621,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s,
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession s, ViInt32 slot, ViUInt16* on) {
-    sim::Call c(__func__, s, slot, on);
-    return get_setting(c, s, slot, on, logging);
+    SIM_SESSION_CALL(s, slot, on);
+    return get_setting(c, slot, on, logging);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViInt32 n, ViReal64* data) {
@@ -661,8 +635,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViI
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession s, ViInt32 n, ViInt32 slot,
                                                                   ViReal64* data) {
-    sim::Call c(__func__, s, n, slot, data);
-    if (!ready(c, s, slot, 3)) return c.done();
+    SIM_SESSION_CALL(s, n, slot, data);
     if (n < 0) c.status(param(2));
     else if (n > 0 && !data) c.status(param(4));
     else fill_wavelengths(slot, n, data);
@@ -676,19 +649,18 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession s, V
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPointsEx_Q(ViSession s, ViInt32 slot, ViInt32* n) {
-    sim::Call c(__func__, s, slot, n);
-    return get_setting(c, s, slot, n, logged);
+    SIM_SESSION_CALL(s, slot, n);
+    return get_setting(c, slot, n, logged);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerPoints_Q(ViSession s, ViInt32 slot, ViInt32* n) {
-    sim::Call c(__func__, s, slot, n);
-    return get_setting(c, s, slot, n, logged);
+    SIM_SESSION_CALL(s, slot, n);
+    return get_setting(c, slot, n, logged);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 slot, ViInt32 n,
                                                            ViReal64* wavelengths, ViReal64* powers) {
-    sim::Call c(__func__, s, slot, n, wavelengths, powers);
-    if (!ready(c, s, slot)) return c.done();
+    SIM_SESSION_CALL(s, slot, n, wavelengths, powers);
     if (n < 0) {
         c.status(param(3));
     } else if (n > 0 && (!wavelengths || !powers)) {

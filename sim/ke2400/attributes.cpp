@@ -166,7 +166,7 @@ bool is_function(Call& c, ViInt32 f, ViInt32 last) {
 
 extern "C" {
 
-#define ATTR_CALL(...) KE_CALL(vi, ch, id, __VA_ARGS__)
+#define ATTR_CALL(...) SIM_SESSION_CALL(vi, ch, id, __VA_ARGS__)
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViInt32(ViSession vi, ViConstString ch, ViAttr id, ViInt32* value) {
     ATTR_CALL(value);

@@ -39,14 +39,14 @@ bool limits(Call& c, ViInt32 function, double lower, double upper) {
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasurement(ViSession vi, ViInt32 function, ViReal64 range, ViReal64 nplc) {
-    KE_CALL(vi, function, range, nplc);
+    SIM_SESSION_CALL(vi, function, range, nplc);
     is_function(c, function, 2) && SET(MEASUREMENT_FUNCTION, function) && sense(c, function, range, false) &&
         SET(NPLC, nplc);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureApertureTimeInfo(ViSession vi, ViReal64 time, ViInt32 units) {
-    KE_CALL(vi, time, units);
+    SIM_SESSION_CALL(vi, time, units);
     double plf = num(c.st(), KE2400_ATTR_POWER_LINE_FREQUENCY);
     SET(APERTURE_UNITS, units) && SET(APERTURE_TIME, time) && SET(NPLC, units ? time : time * plf);
     return c.done();
@@ -54,7 +54,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureApertureTimeInfo(ViSession vi, V
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCVSense(ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
                                                         ViBoolean concurrent, ViBoolean remote) {
-    KE_CALL(vi, comp, range, autorange, concurrent, remote);
+    SIM_SESSION_CALL(vi, comp, range, autorange, concurrent, remote);
     SET(VOLTAGE_COMPLIANCE, comp) && sense(c, KE2400_VAL_VOLTAGE, range, autorange) &&
         SET(CONCURRENT_MEASUREMENTS, concurrent) && SET(REMOTE_SENSE, remote);
     return c.done();
@@ -62,7 +62,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCVSense(ViSession vi, ViReal64 
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCISense(ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
                                                         ViBoolean concurrent) {
-    KE_CALL(vi, comp, range, autorange, concurrent);
+    SIM_SESSION_CALL(vi, comp, range, autorange, concurrent);
     SET(CURRENT_COMPLIANCE, comp) && sense(c, KE2400_VAL_CURRENT, range, autorange) &&
         SET(CONCURRENT_MEASUREMENTS, concurrent);
     return c.done();
@@ -70,27 +70,27 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCISense(ViSession vi, ViReal64 
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureRESSense(ViSession vi, ViReal64 range, ViReal64 nplc, ViBoolean autorange,
                                                         ViBoolean offset_comp) {
-    KE_CALL(vi, range, nplc, autorange, offset_comp);
+    SIM_SESSION_CALL(vi, range, nplc, autorange, offset_comp);
     sense(c, KE2400_VAL_RESISTANCE, range, autorange) && SET(NPLC, nplc) && SET(OFFSET_COMPENSATION, offset_comp);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRangeLimits(ViSession vi, ViReal64 lower, ViReal64 upper) {
-    KE_CALL(vi, lower, upper);
+    SIM_SESSION_CALL(vi, lower, upper);
     limits(c, (ViInt32)num(c.st(), KE2400_ATTR_MEASUREMENT_FUNCTION), lower, upper);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRangeLimitsEx(ViSession vi, ViInt32 function, ViReal64 lower,
                                                                  ViReal64 upper) {
-    KE_CALL(vi, function, lower, upper);
+    SIM_SESSION_CALL(vi, function, lower, upper);
     limits(c, function, lower, upper);
     return c.done();
 }
 
 // autorange: 0 off (manual range), 1 on, 2 once (settles on the present reading's range).
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRange(ViSession vi, ViInt32 function, ViInt32 autorange, ViReal64 manual) {
-    KE_CALL(vi, function, autorange, manual);
+    SIM_SESSION_CALL(vi, function, autorange, manual);
     if (!is_function(c, function, 2) || !put(c, "auto range mode", autorange, 0, 2)) return c.done();
     State& st = c.st();
     if (autorange == 2) {
@@ -102,13 +102,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRange(ViSession vi, ViInt32 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoZeroMode(ViSession vi, ViInt32 mode) {
-    KE_CALL(vi, mode);
+    SIM_SESSION_CALL(vi, mode);
     SET(AUTO_ZERO, mode);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigurePowerLineFrequency(ViSession vi, ViReal64 frequency) {
-    KE_CALL(vi, frequency);
+    SIM_SESSION_CALL(vi, frequency);
     SET(POWER_LINE_FREQUENCY, frequency);
     return c.done();
 }
@@ -116,7 +116,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigurePowerLineFrequency(ViSession vi,
 // ---- triggering ------------------------------------------------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTrigger(ViSession vi, ViInt32 source, ViReal64 delay) {
-    KE_CALL(vi, source, delay);
+    SIM_SESSION_CALL(vi, source, delay);
     SET(TRIGGER_SOURCE, source) && SET(TRIGGER_DELAY, delay);
     return c.done();
 }
@@ -124,7 +124,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTrigger(ViSession vi, ViInt32 so
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureArmLayer(ViSession vi, ViInt32 source, ViInt32 count, ViReal64 timer,
                                                         ViInt32 in_line, ViInt32 out_line, ViInt32 out_events,
                                                         ViInt32 bypass) {
-    KE_CALL(vi, source, count, timer, in_line, out_line, out_events, bypass);
+    SIM_SESSION_CALL(vi, source, count, timer, in_line, out_line, out_events, bypass);
     SET(ARM_SOURCE, source) && SET(ARM_COUNT, count) && SET(ARM_TIMER, timer) && line(c, "arm input line", in_line) &&
         line(c, "arm output line", out_line) && put(c, "arm output events", out_events, 0, 3) &&
         put(c, "arm bypass", bypass, 0, 1);
@@ -134,7 +134,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureArmLayer(ViSession vi, ViInt32 s
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTriggerLayer(ViSession vi, ViInt32 source, ViInt32 count, ViReal64 delay,
                                                             ViInt32 in_line, ViInt32 out_line, ViInt32 in_events,
                                                             ViInt32 out_events) {
-    KE_CALL(vi, source, count, delay, in_line, out_line, in_events, out_events);
+    SIM_SESSION_CALL(vi, source, count, delay, in_line, out_line, in_events, out_events);
     SET(TRIGGER_SOURCE, source) && SET(TRIGGER_COUNT, count) && SET(TRIGGER_DELAY, delay) &&
         line(c, "trigger input line", in_line) && line(c, "trigger output line", out_line) &&
         put(c, "trigger input events", in_events, 0, 7) && put(c, "trigger output events", out_events, 0, 7);
@@ -142,32 +142,32 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTriggerLayer(ViSession vi, ViInt
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceTrigger(ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    KE_CALL(vi, in_line, delay);
+    SIM_SESSION_CALL(vi, in_line, delay);
     line(c, "source trigger line", in_line) && SET(SOURCE_DELAY, delay);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasurementTrigger(ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    KE_CALL(vi, in_line, delay);
+    SIM_SESSION_CALL(vi, in_line, delay);
     line(c, "measurement trigger line", in_line) && SET(TRIGGER_DELAY, delay);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTriggerSlope(ViSession vi, ViInt32 slope) {
-    KE_CALL(vi, slope);
+    SIM_SESSION_CALL(vi, slope);
     SET(TRIGGER_SLOPE, slope);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasCompleteDest(ViSession vi, ViInt32 out_line) {
-    KE_CALL(vi, out_line);
+    SIM_SESSION_CALL(vi, out_line);
     line(c, "measurement complete line", out_line);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMultiPoint(ViSession vi, ViInt32 trig_count, ViInt32 arm_count,
                                                           ViInt32 source, ViReal64 delay) {
-    KE_CALL(vi, trig_count, arm_count, source, delay);
+    SIM_SESSION_CALL(vi, trig_count, arm_count, source, delay);
     if ((double)trig_count * arm_count > 2500)
         return c.fail(KE2400_ERROR_INVALID_VALUE, "trigger count x arm count above 2500 readings"), c.done();
     SET(TRIGGER_COUNT, trig_count) && SET(ARM_COUNT, arm_count) && SET(TRIGGER_SOURCE, source) &&
@@ -178,39 +178,39 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMultiPoint(ViSession vi, ViInt32
 // ---- SRQ, buffer, statistics ---------------------------------------------------------------------
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSRQEvents(ViSession vi, ViInt32 mask) {
-    KE_CALL(vi, mask);
+    SIM_SESSION_CALL(vi, mask);
     SET(SRQ_ENABLE_MASK, mask);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_EnableSRQEvents(ViSession vi, ViBoolean enable) {
-    KE_CALL(vi, enable);
+    SIM_SESSION_CALL(vi, enable);
     put(c, "srq enable", enable != 0, 0, 1);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureBuffer(ViSession vi, ViInt32 size, ViInt32 control, ViInt32 timestamps,
                                                       ViInt32 elements) {
-    KE_CALL(vi, size, control, timestamps, elements);
+    SIM_SESSION_CALL(vi, size, control, timestamps, elements);
     SET(BUFFER_SIZE, size) && put(c, "buffer control", control, 0, 1) && put(c, "timestamp format", timestamps, 0, 1) &&
         put(c, "buffer elements", elements, 1, 15);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_EnableBuffer(ViSession vi, ViBoolean enable) {
-    KE_CALL(vi, enable);
+    SIM_SESSION_CALL(vi, enable);
     SET(BUFFER_ENABLED, enable);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearBuffer(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     c.st().buffer.clear();
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureStatistics(ViSession vi, ViInt32 function) {
-    KE_CALL(vi, function);
+    SIM_SESSION_CALL(vi, function);
     is_function(c, function, 2) && put(c, "statistics function", function, 0, 2);
     return c.done();
 }
@@ -219,45 +219,45 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureStatistics(ViSession vi, ViInt32
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureFilter(ViSession vi, ViInt32 type, ViInt32 count, ViReal64 window,
                                                       ViBoolean enable) {
-    KE_CALL(vi, type, count, window, enable);
+    SIM_SESSION_CALL(vi, type, count, window, enable);
     put(c, "filter type", type, 0, 1) && SET(FILTER_COUNT, count) && put(c, "filter window", window, 0, 10) &&
         SET(FILTER_ENABLED, enable);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMedianFilter(ViSession vi, ViInt32 rank, ViBoolean enable) {
-    KE_CALL(vi, rank, enable);
+    SIM_SESSION_CALL(vi, rank, enable);
     put(c, "median rank", rank, 0, 5) && put(c, "median enable", enable != 0, 0, 1);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureRelative(ViSession vi, ViReal64 offset, ViBoolean enable) {
-    KE_CALL(vi, offset, enable);
+    SIM_SESSION_CALL(vi, offset, enable);
     SET(REL_OFFSET, offset) && SET(REL_ENABLED, enable);
     return c.done();
 }
 
 // operation: 0 m*x+b, 1 percent deviation from the target, 2 a named expression
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMath(ViSession vi, ViInt32 operation, ViBoolean enable) {
-    KE_CALL(vi, operation, enable);
+    SIM_SESSION_CALL(vi, operation, enable);
     put(c, "math operation", operation, 0, 2) && put(c, "math enable", enable != 0, 0, 1);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathExpression(ViSession vi, ViString name) {
-    KE_CALL(vi, name);
+    SIM_SESSION_CALL(vi, name);
     set_text(c, KE2400_ATTR_MATH_EXPRESSION, name);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathMXB(ViSession vi, ViReal64 m, ViReal64 b) {
-    KE_CALL(vi, m, b);
+    SIM_SESSION_CALL(vi, m, b);
     put(c, "math m", m, -1e12, 1e12) && put(c, "math b", b, -1e12, 1e12);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathPercent(ViSession vi, ViReal64 target) {
-    KE_CALL(vi, target);
+    SIM_SESSION_CALL(vi, target);
     put(c, "math percent target", target, -1e12, 1e12);
     return c.done();
 }

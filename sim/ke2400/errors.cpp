@@ -132,7 +132,7 @@ extern "C" {
 
 // The error functions also serve calls whose session was invalid (session 0).
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus* code, ViInt32 size, ViChar desc[]) {
-    ke2400::Call c(__func__, vi, code, size, sim::out(desc));
+    SIM_CALL(vi, code, size, sim::out(desc));
     State& st = errors_of(vi);
     DriverError e = st.errors.empty() ? DriverError{VI_SUCCESS, 0, ""} : st.errors.front();
     put_out(code, e.code);
@@ -142,13 +142,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus* code, Vi
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearError(ViSession vi) {
-    ke2400::Call c(__func__, vi);
+    SIM_CALL(vi);
     errors_of(vi).errors.clear();
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession vi, ViStatus* primary, ViStatus* secondary, ViChar elab[]) {
-    ke2400::Call c(__func__, vi, primary, secondary, sim::out(elab));
+    SIM_CALL(vi, primary, secondary, sim::out(elab));
     State& st = errors_of(vi);
     DriverError e = st.errors.empty() ? DriverError{VI_SUCCESS, 0, ""} : st.errors.front();
     if (!st.errors.empty()) st.errors.pop_front();
@@ -159,13 +159,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession vi, ViStatus* prim
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearErrorInfo(ViSession vi) {
-    ke2400::Call c(__func__, vi);
+    SIM_CALL(vi);
     errors_of(vi).errors.clear();
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32* code, ViChar msg[]) {
-    KE_CALL(vi, code, sim::out(msg));
+    SIM_SESSION_CALL(vi, code, sim::out(msg));
     if (c.null(code, "errorCode") || c.null(msg, "errorMessage")) return c.done();
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
@@ -174,30 +174,30 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32* code, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_message(ViSession vi, ViStatus status, ViChar msg[]) {
-    ke2400::Call c(__func__, vi, status, sim::out(msg));  // needs no session, as IVI drivers do
+    SIM_CALL(vi, status, sim::out(msg));  // needs no session, as IVI drivers do
     if (c.null(msg, "errorMessage")) return c.done();
     sim::put_text(msg, 256, status_text(status));
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 size, ViChar record[]) {
-    KE_CALL(vi, size, sim::out(record));
+    SIM_SESSION_CALL(vi, size, sim::out(record));
     return next_line(c, c.st().coercions, size, record);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 size, ViChar warning[]) {
-    KE_CALL(vi, size, sim::out(warning));
+    SIM_SESSION_CALL(vi, size, sim::out(warning));
     return next_line(c, c.st().warnings, size, warning);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearInterchangeWarnings(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     c.st().warnings.clear();
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ResetInterchangeCheck(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     c.st().warned.clear();  // warn again about settings already reported
     return c.done();
 }

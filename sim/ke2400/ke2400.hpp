@@ -96,7 +96,9 @@ public:
     template <class... A>
     Call(const char* fn, NoSession, A... args) : sim::Call(fn, args...), vi_(0) { sync(); }
 
-    bool open();                            // a session of this driver, else VI_ERROR_INV_OBJECT
+    // A session of this driver, else VI_ERROR_INV_OBJECT with its reason (in
+    // place of sim::Call's checks: a timeout shows in done()).
+    bool session();
     State& st() { return *state_; }
     bool fail(ViStatus status, const std::string& why = "");  // always false
     bool null(const void* p, const char* what);               // fails for a null pointer
@@ -110,10 +112,6 @@ private:
     ViStatus failed_ = VI_SUCCESS;
     std::string why_;
 };
-
-#define KE_CALL(...)                  \
-    ke2400::Call c(__func__, __VA_ARGS__); \
-    if (!c.open()) return c.done()
 
 // Range-checked settings.  Both fail the call and return false on a bad value.
 bool set_attr(Call& c, ViAttr id, double v, bool check_only = false);

@@ -84,41 +84,41 @@ void scpi(State& st, const std::string& cmd) {
 extern "C" {
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_init(ViString rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
-    ke2400::Call c(__func__, no_session, rsrc, idq, rst, vi);
+    SIM_CALL(no_session, rsrc, idq, rst, vi);
     return open_with(c, rsrc, idq, rst, nullptr, vi);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_InitWithOptions(ViString rsrc, ViBoolean idq, ViBoolean rst, ViConstString options,
                                                       ViSession* vi) {
-    ke2400::Call c(__func__, no_session, rsrc, idq, rst, options, vi);
+    SIM_CALL(no_session, rsrc, idq, rst, options, vi);
     return open_with(c, rsrc, idq, rst, options, vi);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Reconnect(ViString rsrc, ViSession* vi) {
-    ke2400::Call c(__func__, no_session, rsrc, vi);
+    SIM_CALL(no_session, rsrc, vi);
     return open_with(c, rsrc, VI_FALSE, VI_FALSE, nullptr, vi);
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Disconnect(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     end_session(vi);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_close(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     end_session(vi);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_LockSession(ViSession vi, ViBoolean* has_lock) {
-    KE_CALL(vi, has_lock);
+    SIM_SESSION_CALL(vi, has_lock);
     put_out(has_lock, ++c.st().locks > 0);
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean* has_lock) {
-    KE_CALL(vi, has_lock);
+    SIM_SESSION_CALL(vi, has_lock);
     State& st = c.st();
     if (st.locks == 0) c.fail(KE2400_ERROR_SESSION_NOT_LOCKED, "UnlockSession without LockSession");
     else --st.locks;
@@ -127,30 +127,30 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean* ha
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_InvalidateAllAttributes(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     return c.done();  // nothing is cached: every value is read from the instrument state
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_reset(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     reset_settings(c.st());
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ResetWithDefaults(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     reset_settings(c.st());
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Disable(ViSession vi) {
-    KE_CALL(vi);
+    SIM_SESSION_CALL(vi);
     c.st().cfg.num[KE2400_ATTR_OUTPUT_ENABLED] = 0;
     return c.done();
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_self_test(ViSession vi, ViInt16* result, ViChar msg[]) {
-    KE_CALL(vi, result, sim::out(msg));
+    SIM_SESSION_CALL(vi, result, sim::out(msg));
     if (c.null(result, "testResult") || c.null(msg, "testMessage")) return c.done();
     *result = 0;
     sim::put_text(msg, 256, "Self test passed");
@@ -158,7 +158,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_self_test(ViSession vi, ViInt16* result, 
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_revision_query(ViSession vi, ViChar drv[], ViChar fw[]) {
-    KE_CALL(vi, sim::out(drv), sim::out(fw));
+    SIM_SESSION_CALL(vi, sim::out(drv), sim::out(fw));
     if (c.null(drv, "driverRevision") || c.null(fw, "firmwareRevision")) return c.done();
     sim::put_text(drv, 256, str(c.st(), KE2400_ATTR_SPECIFIC_DRIVER_REVISION));
     sim::put_text(fw, 256, str(c.st(), KE2400_ATTR_INSTRUMENT_FIRMWARE_REVISION));
@@ -166,7 +166,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_revision_query(ViSession vi, ViChar drv[]
 }
 
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_WriteInstrData(ViSession vi, ViConstString data) {
-    KE_CALL(vi, data);
+    SIM_SESSION_CALL(vi, data);
     if (c.null(data, "writeBuffer")) return c.done();
     State& st = c.st();
     if (num(st, KE2400_ATTR_INTERCHANGE_CHECK) && st.warned.insert(0).second)
@@ -188,7 +188,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_WriteInstrData(ViSession vi, ViConstStrin
 
 // Reads at most `count` bytes of the waiting answer; a zero byte follows when fewer were read.
 DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ReadInstrData(ViSession vi, ViInt32 count, ViChar buf[], ViInt32* read) {
-    KE_CALL(vi, count, sim::out(buf), read);
+    SIM_SESSION_CALL(vi, count, sim::out(buf), read);
     if (c.null(buf, "readBuffer") || c.null(read, "bytesRead")) return c.done();
     *read = 0;
     State& st = c.st();

@@ -174,7 +174,7 @@ void Call::sync() {
     epoch = 1;
 }
 
-bool Call::open() {
+bool Call::session() {
     state_ = state(vi_);
     if (state_) return true;
     char b[64];
