@@ -192,9 +192,14 @@ class Modules(unittest.TestCase):
     LIBRARIES = {'_photonbay': 'hp816x_32', '_smeter': 'KE2400_32', '_powerprobe': 'PM100D_Drv_32',
                  '_polshaper': 'hp8169_32', '_instrbus': 'VISA32'}
 
-    def test_the_tools_know_the_modules_instrbind_lists_in_its_order(self):
+    def test_every_module_directory_is_a_module_instrbind_lists_with_its_driver(self):
         import instrbind
         self.assertEqual([m for m, _, _, _ in modsrc.MODULES], list(instrbind.MODULES))
+        self.assertEqual(sorted(d for _, d, _, _ in modsrc.MODULES),
+                         sorted(os.listdir(os.path.join(support.ROOT, 'modules'))))
+        with open(os.path.join(support.ROOT, 'drivers', 'drivers.def')) as f:
+            prefixes = re.findall(r'^SIM_DRIVER\("\w+", "(\w+)"', f.read(), re.M)
+        self.assertEqual(sorted(p for _, _, p, _ in modsrc.MODULES), sorted(prefixes))  # one driver each
 
     def test_the_six_versions_are_pyprojects(self):
         import instrbind

@@ -8,6 +8,7 @@ module's descriptions (modules/<dir>/descriptions.txt).
 What a module's functions call and how their parameters are named the
 built modules report themselves (fn.__self__.calls).
 """
+import ast
 import collections
 import io
 import os
@@ -16,14 +17,24 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# Module name -> (source directory, driver prefix, what it drives).
-MODULES = [
-    ('_photonbay', 'photonbay', 'hp816x_', 'optical mainframe (hp816x driver)'),
-    ('_smeter', 'smeter', 'KE2400_', 'source-measure unit (KE2400 driver)'),
-    ('_powerprobe', 'powerprobe', 'PM100D_', 'optical power meter (PM100D driver)'),
-    ('_polshaper', 'polshaper', 'hp8169_', 'polarization controller (hp8169 driver)'),
-    ('_instrbus', 'instrbus', 'vi', 'instrument bus (the VISA library)'),
-]
+
+
+def _module_names(root):
+    """instrbind.MODULES of the source (binding/instrbind.py), the one list of
+    the modules: read, not run (running it would hook the interpreter twice)."""
+    with open(os.path.join(root, 'binding', 'instrbind.py')) as f:
+        tree = ast.parse(f.read())
+    for node in tree.body:
+        if isinstance(node, ast.Assign) and [getattr(t, 'id', None) for t in node.targets] == ['MODULES']:
+            return list(ast.literal_eval(node.value))
+    raise ValueError('binding/instrbind.py: no MODULES')
+
+
+def _driver_prefixes(root):
+    """{driver: function prefix} of drivers/drivers.def."""
+    with open(os.path.join(root, 'drivers', 'drivers.def')) as f:
+        return dict(re.findall(r'^SIM_DRIVER\("(\w+)", "(\w+)"', f.read(), re.M))
+
 
 if os.path.join(ROOT, 'tools') not in sys.path:
     sys.path.insert(0, os.path.join(ROOT, 'tools'))
@@ -145,3 +156,17 @@ def driver_declarations(root=ROOT):
                       for p in fn['params']]
             decls[fn['name']] = Decl(fn['returns'], fn['name'], params, fn['header'])
     return decls
+
+
+def modules(root=ROOT):
+    """[(module, source directory, driver prefix, what it drives)] in
+    instrbind.MODULES' order, each from its descriptions' @driver and @drives."""
+    prefixes = _driver_prefixes(root)
+    out = []
+    for name in _module_names(root):
+        facts = module_facts(name.lstrip('_'), root)
+        out.append((name, name.lstrip('_'), prefixes[facts['driver']], facts['drives']))
+    return out
+
+
+MODULES = modules()
