@@ -726,7 +726,11 @@ std::string driver_functions() {
     }
 #elif defined(_WIN32)
     std::string dir = core_directory();
-    for (const char* lib : {"hp816x_32.dll", "KE2400_32.dll", "PM100D_Drv_32.dll", "hp8169_32.dll", "VISA32.dll"}) {
+    for (const char* lib : {
+#define SIM_DRIVER(name, prefix, header, target, file, idn) target ".dll",
+#include "drivers.def"
+#undef SIM_DRIVER
+         }) {
         HMODULE h = LoadLibraryA((dir + lib).c_str());  // ours: loading runs nothing of note
         if (!h) continue;
         append_exports(h, out);
