@@ -378,8 +378,8 @@ template <class F> inline PyCFunction entry_point(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
-inline PyObject* text_or_none(const char* s, bool given) {
-    if (given) return py::text(s, (Py_ssize_t)std::strlen(s));
+inline PyObject* text_or_none(const char* s) {
+    if (s) return py::text(s, (Py_ssize_t)std::strlen(s));
     Py_RETURN_NONE;
 }
 
@@ -393,9 +393,9 @@ inline bool append_to(PyObject* self, const char* list, PyObject* item) {
 
 inline bool add_overload(PyObject* self, const Overload& ov) {
     const Wiring& w = ov.wiring;
-    PyObject* driver = text_or_none(w.driver, w.driver != nullptr);
-    PyObject* kind = py::text(kind_name(w.kind), (Py_ssize_t)std::strlen(kind_name(w.kind)));
-    PyObject* params = text_or_none(w.params.c_str(), w.named);
+    PyObject* driver = text_or_none(w.driver);
+    PyObject* kind = text_or_none(kind_name(w.kind));
+    PyObject* params = text_or_none(w.named ? w.params.c_str() : nullptr);
     PyObject* call = driver && kind && params ? PyTuple_Pack(3, driver, kind, params) : nullptr;
     Py_XDECREF(driver);
     Py_XDECREF(kind);

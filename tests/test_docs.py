@@ -197,8 +197,7 @@ class Modules(unittest.TestCase):
         self.assertEqual([m for m, _, _, _ in modsrc.MODULES], list(instrbind.MODULES))
         self.assertEqual(sorted(d for _, d, _, _ in modsrc.MODULES),
                          sorted(os.listdir(os.path.join(support.ROOT, 'modules'))))
-        with open(os.path.join(support.ROOT, 'drivers', 'drivers.def')) as f:
-            prefixes = re.findall(r'^SIM_DRIVER\("\w+", "(\w+)"', f.read(), re.M)
+        prefixes = [d['prefix'] for d in modsrc.drivertable.drivers()]
         self.assertEqual(sorted(p for _, _, p, _ in modsrc.MODULES), sorted(prefixes))  # one driver each
 
     def test_the_six_versions_are_pyprojects(self):

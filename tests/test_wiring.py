@@ -64,8 +64,9 @@ class Calls(unittest.TestCase):
 
     def test_only_the_frame_functions_call_no_driver_function(self):
         # a wrapper registered without bind::wraps or bind::around would be here
-        self.assertEqual(sorted(OWN), [('_photonbay', 'CheckError'), ('_photonbay', 'foo'), ('_polshaper', 'CheckError'),
-                                       ('_polshaper', 'foo'), ('_powerprobe', 'CheckError')])
+        self.assertEqual(sorted(OWN), [('_photonbay', 'CheckError'), ('_photonbay', 'foo'),
+                                       ('_polshaper', 'CheckError'), ('_polshaper', 'foo'),
+                                       ('_powerprobe', 'CheckError')])
 
     def test_python_names_of_driver_parameters(self):
         # keywords get a _, repeats a number; the first k names stay the names of the first k

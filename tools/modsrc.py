@@ -30,14 +30,9 @@ def _module_names(root):
     raise ValueError('binding/instrbind.py: no MODULES')
 
 
-def _driver_prefixes(root):
-    """{driver: function prefix} of drivers/drivers.def."""
-    with open(os.path.join(root, 'drivers', 'drivers.def')) as f:
-        return dict(re.findall(r'^SIM_DRIVER\("(\w+)", "(\w+)"', f.read(), re.M))
-
-
 if os.path.join(ROOT, 'tools') not in sys.path:
     sys.path.insert(0, os.path.join(ROOT, 'tools'))
+import drivertable  # noqa: E402
 import visatypes  # noqa: E402
 
 LEGEND = visatypes.legend()
@@ -142,13 +137,8 @@ def positional(module, root=ROOT):
 
 # ---- driver declarations ------------------------------------------------------------
 
-def driver_declarations(root=ROOT):
+def driver_declarations():
     """{name: Decl} of the driver tables (tools/drivertable.py)."""
-    sys.path.insert(0, os.path.join(root, 'tools'))
-    try:
-        import drivertable
-    finally:
-        sys.path.pop(0)
     decls = {}
     for _, _, fns in drivertable.table():
         for fn in fns:
@@ -161,7 +151,7 @@ def driver_declarations(root=ROOT):
 def modules(root=ROOT):
     """[(module, source directory, driver prefix, what it drives)] in
     instrbind.MODULES' order, each from its descriptions' @driver and @drives."""
-    prefixes = _driver_prefixes(root)
+    prefixes = dict((d['name'], d['prefix']) for d in drivertable.drivers(os.path.join(root, 'drivers', 'drivers.def')))
     out = []
     for name in _module_names(root):
         facts = module_facts(name.lstrip('_'), root)
