@@ -18,7 +18,7 @@ ViStatus _VI_FUNC hp8169_close(ViSession session);
 ViStatus _VI_FUNC hp8169_reset(ViSession session);
 ViStatus _VI_FUNC hp8169_self_test(ViSession session, ViInt16 *result, ViChar message[]);
 ViStatus _VI_FUNC hp8169_error_query(ViSession session, ViInt32 *code, ViChar message[]);
-ViStatus _VI_FUNC hp8169_error_message(ViSession session, ViStatus status, ViChar message[]);
+ViStatus _VI_FUNC hp8169_error_message(ViSession BIND_ANY_SESSION session, ViStatus status, ViChar message[]);
 ViStatus _VI_FUNC hp8169_revision_query(ViSession session, ViChar driverRevision[], ViChar firmwareRevision[]);
 ViStatus _VI_FUNC hp8169_timeOut(ViSession session, ViInt32 timeOut);
 ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession session, ViInt32 *timeOut);

@@ -153,8 +153,8 @@ ViStatus _VI_FUNC KE2400_Disconnect(ViSession vi);
 ViStatus _VI_FUNC KE2400_close(ViSession vi);
 /* Disconnect leaves the instrument as it is; Reconnect takes it up again. */
 ViStatus _VI_FUNC KE2400_Reconnect(ViString resourceName, ViSession *vi);
-ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus *code, ViInt32 bufferSize, ViChar description[] BIND_TEXT(bufferSize));
-ViStatus _VI_FUNC KE2400_ClearError(ViSession vi);
+ViStatus _VI_FUNC KE2400_GetError(ViSession BIND_ANY_SESSION vi, ViStatus *code, ViInt32 bufferSize, ViChar description[] BIND_TEXT(bufferSize));
+ViStatus _VI_FUNC KE2400_ClearError(ViSession BIND_ANY_SESSION vi);
 ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 bufferSize, ViChar record[] BIND_TEXT(bufferSize));
 ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 bufferSize, ViChar warning[] BIND_TEXT(bufferSize));
 ViStatus _VI_FUNC KE2400_ClearInterchangeWarnings(ViSession vi);
@@ -164,10 +164,10 @@ ViStatus _VI_FUNC KE2400_LockSession(ViSession vi, ViBoolean *callerHasLock);
 ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean *callerHasLock);
 ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32 *errorCode, ViChar errorMessage[]);
 ViStatus _VI_FUNC KE2400_InvalidateAllAttributes(ViSession vi);
-ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession vi, ViStatus *primaryError, ViStatus *secondaryError,
+ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession BIND_ANY_SESSION vi, ViStatus *primaryError, ViStatus *secondaryError,
                                       ViChar errorElaboration[]);
-ViStatus _VI_FUNC KE2400_ClearErrorInfo(ViSession vi);
-ViStatus _VI_FUNC KE2400_error_message(ViSession vi, ViStatus errorCode, ViChar errorMessage[]);
+ViStatus _VI_FUNC KE2400_ClearErrorInfo(ViSession BIND_ANY_SESSION vi);
+ViStatus _VI_FUNC KE2400_error_message(ViSession BIND_ANY_SESSION vi, ViStatus errorCode, ViChar errorMessage[]);
 ViStatus _VI_FUNC KE2400_reset(ViSession vi);
 ViStatus _VI_FUNC KE2400_self_test(ViSession vi, ViInt16 *testResult, ViChar testMessage[]);
 ViStatus _VI_FUNC KE2400_ResetWithDefaults(ViSession vi);

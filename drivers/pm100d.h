@@ -93,7 +93,7 @@ ViStatus _VI_FUNC PM100D_reset(ViSession session);
 ViStatus _VI_FUNC PM100D_selfTest(ViSession session, ViInt16 *result);
 ViStatus _VI_FUNC PM100D_errorQueryMode(ViSession session, ViUInt16 mode);
 ViStatus _VI_FUNC PM100D_errorQuery(ViSession session, ViInt32 *errorCode, ViChar message[]);
-ViStatus _VI_FUNC PM100D_errorMessage(ViSession session, ViStatus statusCode, ViChar message[]);
+ViStatus _VI_FUNC PM100D_errorMessage(ViSession BIND_ANY_SESSION session, ViStatus statusCode, ViChar message[]);
 ViStatus _VI_FUNC PM100D_revisionQuery(ViSession session, ViChar driverRevision[], ViChar firmwareRevision[]);
 
 /* Raw instrument input and output; readRaw writes at most `size` bytes. */

@@ -19,10 +19,10 @@ extern "C" {
 #endif
 
 ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi);
-ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
+ViStatus _VI_FUNC viFindRsrc(ViSession BIND_ANY_SESSION sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                              ViChar desc[]);
 ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]);
-ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
+ViStatus _VI_FUNC viOpen(ViSession BIND_ANY_SESSION sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                          ViPSession vi);
 ViStatus _VI_FUNC viClose(ViObject vi);
 ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue BIND_RAW(256));

@@ -20,9 +20,7 @@
 
 /* Symbols a (simulated) driver library exports.  MSVC on 32-bit exports
    them from a module-definition file instead, without the @N it would add. */
-#if defined(SIM_BODIES)
-#define DRIVER_EXPORT /* a simulated library's own function (body_<name>): its export is generated */
-#elif defined(_MSC_VER) && !defined(_WIN64)
+#if defined(_MSC_VER) && !defined(_WIN64)
 #define DRIVER_EXPORT
 #elif defined(_WIN32)
 #define DRIVER_EXPORT __declspec(dllexport)
@@ -41,7 +39,11 @@
      BIND_TEXT(n)   a text the driver writes into n bytes
      BIND_RAW(n)    bytes the driver writes, n of them
      BIND_ROOM      an array the driver writes as long as an earlier call of
-                    the session set up (the module keeps that size) */
+                    the session set up (the module keeps that size)
+     BIND_IN_TEXT   a ViChar[] the driver only reads: an input text
+     BIND_ANY_SESSION  a session the function takes whatever it is, closed,
+                    foreign or VI_NULL (error texts, close); the simulator's
+                    exports check every other first ViSession */
 /* Mainframe slots, for the simulator's slot and channel checks.  Kinds are
    the module kinds a slot may hold (TunableLaser, PowerMeters, Attenuator,
    ..., AnyModule; joined by |):
@@ -57,6 +59,8 @@
 #define BIND_TEXT(n)
 #define BIND_RAW(n)
 #define BIND_ROOM
+#define BIND_IN_TEXT
+#define BIND_ANY_SESSION
 
 #define VI_SUCCESS ((ViStatus)0)
 #define VI_NULL 0

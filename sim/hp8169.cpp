@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "hp8169.h"
-#include "sim.hpp"
+#include "hp8169.hpp"
+
+using hp8169::Call;
 
 namespace {
 
 constexpr const char* driver = "hp8169";
-using Call = sim::Call;  // the core's checks
 constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
 constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
 constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
@@ -263,42 +263,36 @@ template <class T> ViStatus scalar_query(ViSession s, ViString query, T* out) {
 extern "C" {
 
 // ---- session ---------------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 reset, ViSession* session) {
-    SIM_CALL(rsrc, idQuery, reset, session);
+ViStatus body_hp8169_init(Call& c, ViString rsrc, ViUInt16 idQuery, ViUInt16 reset, ViSession* session) {
     ViSession s = c.open(driver, rsrc, session);
     if (s && reset) reset_unit(unit_of(s));
     return c.done();
 }
 
 // The driver's handle of a session is the session itself.
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getHandle(ViSession s, ViSession* handle) {
-    SIM_SESSION_CALL(s, handle);
+ViStatus body_hp8169_getHandle(Call& c, ViSession s, ViSession* handle) {
     if (handle) *handle = s;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_close(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp8169_close(Call& c, ViSession s) {
     sim::close(s, driver);
     return c.done();
 }
 
 // ---- common instrument functions ------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_reset(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp8169_reset(Call& c, ViSession s) {
     reset_unit(unit_of(s));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_self_test(ViSession s, ViInt16* result, ViChar message[]) {
-    SIM_SESSION_CALL(s, result, sim::out(message));
+ViStatus body_hp8169_self_test(Call& c, ViSession s, ViInt16* result, ViChar message[]) {
     if (result) *result = 0;
     sim::put_text(message, 256, "Self test passed");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_query(ViSession s, ViInt32* code, ViChar message[]) {
-    SIM_SESSION_CALL(s, code, sim::out(message));
+ViStatus body_hp8169_error_query(Call& c, ViSession s, ViInt32* code, ViChar message[]) {
     sim::Error e = sim::pop_error(driver);
     if (code) *code = e.code;
     sim::put_text(message, 256, e.message);
@@ -306,8 +300,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_query(ViSession s, ViInt32* code, V
 }
 
 // Works on any session value (also 0, after a failed init).
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_message(ViSession s, ViStatus status, ViChar message[]) {
-    SIM_CALL(s, status, sim::out(message));
+ViStatus body_hp8169_error_message(Call& c, ViSession s, ViStatus status, ViChar message[]) {
     const char* t = status_text(status);
     char b[64];
     if (!t) {
@@ -319,39 +312,33 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_error_message(ViSession s, ViStatus statu
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_revision_query(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
-    SIM_SESSION_CALL(s, sim::out(driverRev), sim::out(firmwareRev));
+ViStatus body_hp8169_revision_query(Call& c, ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
     std::string idn = sim::instrument(s)->idn;
     sim::put_text(driverRev, 256, "4.1.0 (simulated)");
     sim::put_text(firmwareRev, 256, idn.substr(idn.rfind(',') + 1));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut(ViSession s, ViInt32 ms) {
-    SIM_SESSION_CALL(s, ms);
+ViStatus body_hp8169_timeOut(Call& c, ViSession s, ViInt32 ms) {
     c.status(set_value(s, "timeout", ms));
     if (c.status() == VI_SUCCESS) sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_timeOut_Q(ViSession s, ViInt32* ms) {
-    SIM_SESSION_CALL(s, ms);
+ViStatus body_hp8169_timeOut_Q(Call& c, ViSession s, ViInt32* ms) {
     if (ms) *ms = (ViInt32)std::lround(sim::timeout(s) * 1000);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp8169_errorQueryDetect(Call& c, ViSession s, ViUInt16 on) {
     c.status(set_value(s, "detect", on));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_errorQueryDetect_Q(ViSession s, ViUInt16* on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp8169_errorQueryDetect_Q(Call& c, ViSession s, ViUInt16* on) {
     if (on) *on = (ViUInt16)value(unit_of(s), "detect");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setDelay(ViSession s, ViInt32 cmdDelay, ViInt32 queryDelay) {
-    SIM_SESSION_CALL(s, cmdDelay, queryDelay);
+ViStatus body_hp8169_setDelay(Call& c, ViSession s, ViInt32 cmdDelay, ViInt32 queryDelay) {
     if (cmdDelay < 0 || cmdDelay > 100000) c.status(err_param2);
     else if (queryDelay < 0 || queryDelay > 100000) c.status(err_param3);
     else {
@@ -360,64 +347,53 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setDelay(ViSession s, ViInt32 cmdDelay, V
     }
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getDelay_Q(ViSession s, ViInt32* cmdDelay, ViInt32* queryDelay) {
-    SIM_SESSION_CALL(s, cmdDelay, queryDelay);
+ViStatus body_hp8169_getDelay_Q(Call& c, ViSession s, ViInt32* cmdDelay, ViInt32* queryDelay) {
     if (cmdDelay) *cmdDelay = (ViInt32)value(unit_of(s), "cmd_delay");
     if (queryDelay) *queryDelay = (ViInt32)value(unit_of(s), "query_delay");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_dcl(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp8169_dcl(Call& c, ViSession s) {
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_opc_Q(ViSession s, ViUInt16* done) {
-    SIM_SESSION_CALL(s, done);
+ViStatus body_hp8169_opc_Q(Call& c, ViSession s, ViUInt16* done) {
     if (done) *done = 1;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_forceTransaction(ViSession s, ViUInt16 force) {
-    SIM_SESSION_CALL(s, force);
+ViStatus body_hp8169_forceTransaction(Call& c, ViSession s, ViUInt16 force) {
     c.status(set_value(s, "force", force));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_readStatusByte_Q(ViSession s, ViInt16* stb) {
-    SIM_SESSION_CALL(s, stb);
+ViStatus body_hp8169_readStatusByte_Q(Call& c, ViSession s, ViInt16* stb) {
     if (stb) *stb = status_byte(unit_of(s));
     return c.done();
 }
 // Operation event bit 0: a plate finished moving (cleared when read).
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operEvent_Q(ViSession s, ViInt32* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_hp8169_operEvent_Q(Call& c, ViSession s, ViInt32* v) {
     if (v) *v = (ViInt32)oper_event(unit_of(s));
     oper_event(unit_of(s)) = 0;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_operCond_Q(ViSession s, ViInt32* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_hp8169_operCond_Q(Call& c, ViSession s, ViInt32* v) {
     if (v) *v = 0;  // plates are always settled when asked
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesEvent_Q(ViSession s, ViInt32* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_hp8169_quesEvent_Q(Call& c, ViSession s, ViInt32* v) {
     if (v) *v = 0;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_quesCond_Q(ViSession s, ViInt32* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_hp8169_quesCond_Q(Call& c, ViSession s, ViInt32* v) {
     if (v) *v = 0;
     return c.done();
 }
 
 // ---- commands and queries ------------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmd(ViSession s, ViString command_text) {
-    SIM_SESSION_CALL(s, command_text);
+ViStatus body_hp8169_cmd(Call& c, ViSession s, ViString command_text) {
     c.status(command_text ? command(s, command_text) : err_param2);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession s, ViString query, ViInt32 size, ViChar reply[]) {
-    SIM_SESSION_CALL(s, query, size, sim::out(reply));
+ViStatus body_hp8169_cmdString_Q(Call& c, ViSession s, ViString query, ViInt32 size, ViChar reply[]) {
     Answer a;
     if (!query) c.status(err_param2);
     else if (size < 1) c.status(err_param3);
@@ -429,15 +405,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdString_Q(ViSession s, ViString query, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt(ViSession s, ViString head, ViInt32 v) {
-    SIM_SESSION_CALL(s, head, v);
+ViStatus body_hp8169_cmdInt(Call& c, ViSession s, ViString head, ViInt32 v) {
     if (!head) c.status(err_param2);
     else c.status(command(s, (std::string(head) + " " + std::to_string(v)).c_str()));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal(ViSession s, ViString head, ViReal64 v) {
-    SIM_SESSION_CALL(s, head, v);
+ViStatus body_hp8169_cmdReal(Call& c, ViSession s, ViString head, ViReal64 v) {
     char b[40];
     std::snprintf(b, sizeof b, " %.10g", v);
     if (!head) c.status(err_param2);
@@ -445,50 +419,42 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal(ViSession s, ViString head, ViRea
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16_Q(ViSession s, ViString query, ViInt16* v) {
-    SIM_SESSION_CALL(s, query, v);
+ViStatus body_hp8169_cmdInt16_Q(Call& c, ViSession s, ViString query, ViInt16* v) {
     c.status(scalar_query(s, query, v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32_Q(ViSession s, ViString query, ViInt32* v) {
-    SIM_SESSION_CALL(s, query, v);
+ViStatus body_hp8169_cmdInt32_Q(Call& c, ViSession s, ViString query, ViInt32* v) {
     c.status(scalar_query(s, query, v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64_Q(ViSession s, ViString query, ViReal64* v) {
-    SIM_SESSION_CALL(s, query, v);
+ViStatus body_hp8169_cmdReal64_Q(Call& c, ViSession s, ViString query, ViReal64* v) {
     c.status(scalar_query(s, query, v));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt16Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt16 values[],
-                                                     ViInt32* count) {
-    SIM_SESSION_CALL(s, query, size, values, count);
+ViStatus body_hp8169_cmdInt16Arr_Q(Call& c, ViSession s, ViString query, ViInt32 size, ViInt16 values[],
+                                   ViInt32* count) {
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdInt32Arr_Q(ViSession s, ViString query, ViInt32 size, ViInt32 values[],
-                                                     ViInt32* count) {
-    SIM_SESSION_CALL(s, query, size, values, count);
+ViStatus body_hp8169_cmdInt32Arr_Q(Call& c, ViSession s, ViString query, ViInt32 size, ViInt32 values[],
+                                   ViInt32* count) {
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_cmdReal64Arr_Q(ViSession s, ViString query, ViInt32 size, ViReal64 values[],
-                                                      ViInt32* count) {
-    SIM_SESSION_CALL(s, query, size, values, count);
+ViStatus body_hp8169_cmdReal64Arr_Q(Call& c, ViSession s, ViString query, ViInt32 size, ViReal64 values[],
+                                    ViInt32* count) {
     c.status(array_query(s, query, size, values, count));
     return c.done();
 }
 
 // ---- polarization controller -------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_enableDisplay(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp8169_enableDisplay(Call& c, ViSession s, ViUInt16 on) {
     c.status(set_value(s, "display", on));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setEpsilon(ViSession s, ViInt32 sel, ViReal64 eps) {
-    SIM_SESSION_CALL(s, sel, eps);
+ViStatus body_hp8169_setEpsilon(Call& c, ViSession s, ViInt32 sel, ViReal64 eps) {
     double v = 0;
     ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
@@ -496,13 +462,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setEpsilon(ViSession s, ViInt32 sel, ViRe
     c.status(st);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getEpsilon_Q(ViSession s, ViReal64* eps) {
-    SIM_SESSION_CALL(s, eps);
+ViStatus body_hp8169_getEpsilon_Q(Call& c, ViSession s, ViReal64* eps) {
     if (eps) *eps = epsilon(unit_of(s));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setTheta(ViSession s, ViInt32 sel, ViReal64 th) {
-    SIM_SESSION_CALL(s, sel, th);
+ViStatus body_hp8169_setTheta(Call& c, ViSession s, ViInt32 sel, ViReal64 th) {
     double v = 0;
     ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
@@ -510,15 +474,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setTheta(ViSession s, ViInt32 sel, ViReal
     c.status(st);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
-    SIM_SESSION_CALL(s, th);
+ViStatus body_hp8169_getTheta_Q(Call& c, ViSession s, ViReal64* th) {
     if (th) *th = theta(unit_of(s));
     return c.done();
 }
 
 #define POSITION(Set, Get, name)                                                          \
-    DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Set(ViSession s, ViInt32 sel, ViReal64 pos) { \
-        SIM_SESSION_CALL(s, sel, pos);                                                             \
+    ViStatus body_hp8169_##Set(Call& c, ViSession s, ViInt32 sel, ViReal64 pos) {          \
         double v = 0;                                                                     \
         ViStatus st = VI_SUCCESS;                                                         \
         if (pick(sel, pos, 0, 180, 0, v, st)) {                                         \
@@ -529,8 +491,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp8169_getTheta_Q(ViSession s, ViReal64* th) {
         c.status(st);                                                                     \
         return c.done();                                                                  \
     }                                                                                     \
-    DRIVER_EXPORT ViStatus _VI_FUNC hp8169_##Get(ViSession s, ViReal64* pos) {            \
-        SIM_SESSION_CALL(s, pos);                                                                  \
+    ViStatus body_hp8169_##Get(Call& c, ViSession s, ViReal64* pos) {                      \
         if (pos) *pos = value(unit_of(s), name);                                          \
         return c.done();                                                                  \
     }
@@ -539,13 +500,11 @@ POSITION(setPolPos, getPolPos_Q, "polarizer")
 POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, "half")
 POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setPolSpeed(ViSession s, ViUInt16 speed) {
-    SIM_SESSION_CALL(s, speed);
+ViStatus body_hp8169_setPolSpeed(Call& c, ViSession s, ViUInt16 speed) {
     c.status(set_value(s, "speed", speed));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp8169_setSphereApplState(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp8169_setSphereApplState(Call& c, ViSession s, ViUInt16 on) {
     c.status(set_value(s, "sphere", on));
     return c.done();
 }

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "pm100d.h"
-#include "sim.hpp"
+#include "pm100d.hpp"
+
+using pm100d::Call;
 
 namespace {
 
 constexpr const char* driver = "PM100D";
-using Call = sim::Call;  // the core's checks
 constexpr ViStatus err_param2 = (ViStatus)0xBFFC0002;
 constexpr ViStatus err_param3 = (ViStatus)0xBFFC0003;
 constexpr ViStatus err_param4 = (ViStatus)0xBFFC0004;
@@ -268,13 +268,11 @@ const char* status_text(ViStatus st) {
 
 // Setter and query of a range-checked integer setting, values of type T.
 #define INT_SETTING(T, Set, Get, name)                                      \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, T v) {         \
-        SIM_SESSION_CALL(s, v);                                                      \
+    ViStatus body_PM100D_##Set(Call& c, ViSession s, T v) {                 \
         c.status(set_int(name, v));                                         \
         return c.done();                                                    \
     }                                                                       \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, T* v) {        \
-        SIM_SESSION_CALL(s, v);                                                      \
+    ViStatus body_PM100D_##Get(Call& c, ViSession s, T* v) {                \
         c.status(get_int(name, v));                                         \
         return c.done();                                                    \
     }
@@ -282,22 +280,19 @@ const char* status_text(ViStatus st) {
 extern "C" {
 
 // ---- session -----------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_init(ViString rsrc, ViUInt16 idQuery, ViUInt16 resetDevice, ViSession* session) {
-    SIM_CALL(rsrc, idQuery, resetDevice, session);
+ViStatus body_PM100D_init(Call& c, ViString rsrc, ViUInt16 idQuery, ViUInt16 resetDevice, ViSession* session) {
     if (c.open(driver, rsrc, session) && resetDevice) reset_settings();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_close(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_PM100D_close(Call& c, ViSession s) {
     sim::close(s, driver);
     return c.done();
 }
 
 // ---- system ------------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setTime(ViSession s, ViInt16 year, ViInt16 month, ViInt16 day, ViInt16 hour,
-                                               ViInt16 minute, ViInt16 second) {
-    SIM_SESSION_CALL(s, year, month, day, hour, minute, second);
+ViStatus body_PM100D_setTime(Call& c, ViSession s, ViInt16 year, ViInt16 month, ViInt16 day, ViInt16 hour,
+                             ViInt16 minute, ViInt16 second) {
     const ViInt16 v[6] = {year, month, day, hour, minute, second};
     const int lo[6] = {2000, 1, 1, 0, 0, 0}, hi[6] = {2099, 12, 31, 23, 59, 59};
     for (int i = 0; i < 6; ++i)
@@ -309,9 +304,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setTime(ViSession s, ViInt16 year, ViInt1
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt16* month, ViInt16* day, ViInt16* hour,
-                                               ViInt16* minute, ViInt16* second) {
-    SIM_SESSION_CALL(s, year, month, day, hour, minute, second);
+ViStatus body_PM100D_getTime(Call& c, ViSession s, ViInt16* year, ViInt16* month, ViInt16* day, ViInt16* hour,
+                             ViInt16* minute, ViInt16* second) {
     ViInt16* out[6] = {year, month, day, hour, minute, second};
     const int def[6] = {2024, 3, 12, 9, 30, 0};
     for (int i = 0; i < 6; ++i)
@@ -321,42 +315,35 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getTime(ViSession s, ViInt16* year, ViInt
 
 INT_SETTING(ViInt16, setLineFrequency, getLineFrequency, "line_freq")
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRegister(ViSession s, ViInt16 r, ViInt16 value) {
-    SIM_SESSION_CALL(s, r, value);
+ViStatus body_PM100D_writeRegister(Call& c, ViSession s, ViInt16 r, ViInt16 value) {
     if (r < 0 || r > 9 || !reg_writable[r]) c.status(err_param2);
     else reg(r) = (uint16_t)value;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRegister(ViSession s, ViInt16 r, ViInt16* value) {
-    SIM_SESSION_CALL(s, r, value);
+ViStatus body_PM100D_readRegister(Call& c, ViSession s, ViInt16 r, ViInt16* value) {
     if (r < 0 || r > 9) c.status(err_param2);
     else if (value) *value = read_reg(r);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispBrightness(ViSession s, ViReal64 v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_setDispBrightness(Call& c, ViSession s, ViReal64 v) {
     c.status(set_real("brightness", v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispBrightness(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_getDispBrightness(Call& c, ViSession s, ViReal64* v) {
     c.status(get_real("brightness", 0, v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setDispContrast(ViSession s, ViReal64 v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_setDispContrast(Call& c, ViSession s, ViReal64 v) {
     c.status(set_real("contrast", v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDispContrast(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_getDispContrast(Call& c, ViSession s, ViReal64* v) {
     c.status(get_real("contrast", 0, v));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg[]) {
-    SIM_SESSION_CALL(s, sim::out(msg));
+ViStatus body_PM100D_getCalibrationMsg(Call& c, ViSession s, ViChar msg[]) {
     sim::put_text(msg, 256, "Cal. 12-Mar-2023, LQ-G12 P0012345");
     return c.done();
 }
@@ -365,13 +352,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getCalibrationMsg(ViSession s, ViChar msg
 INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
 
 #define REAL_SETTING(Set, Get, name)                                                    \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViReal64 v) {             \
-        SIM_SESSION_CALL(s, v);                                                                  \
+    ViStatus body_PM100D_##Set(Call& c, ViSession s, ViReal64 v) {                     \
         c.status(set_real(name, v));                                                    \
         return c.done();                                                                \
     }                                                                                   \
-    DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViInt16 attr, ViReal64* v) { \
-        SIM_SESSION_CALL(s, attr, v);                                                            \
+    ViStatus body_PM100D_##Get(Call& c, ViSession s, ViInt16 attr, ViReal64* v) {      \
         c.status(get_real(name, attr, v));                                              \
         return c.done();                                                                \
     }
@@ -385,19 +370,16 @@ REAL_SETTING(setEnergyRef, getEnergyRef, "energy_ref")
 REAL_SETTING(setPeakThreshold, getPeakThreshold, "peak_threshold")
 REAL_SETTING(setAccelTau, getAccelTau, "accel_tau")
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_startDarkAdjust(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_PM100D_startDarkAdjust(Call& c, ViSession s) {
     sim::integer(k("dark_state")) = 1;
     sim::integer(k("dark_polls")) = 3;  // finishes after a few state queries
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_cancelDarkAdjust(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_PM100D_cancelDarkAdjust(Call& c, ViSession s) {
     sim::integer(k("dark_state")) = 0;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkAdjustState(ViSession s, ViInt16* state) {
-    SIM_SESSION_CALL(s, state);
+ViStatus body_PM100D_getDarkAdjustState(Call& c, ViSession s, ViInt16* state) {
     long long& st = sim::integer(k("dark_state"));
     if (st && --sim::integer(k("dark_polls")) <= 0) {
         st = 0;
@@ -407,30 +389,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkAdjustState(ViSession s, ViInt16* 
     if (state) *state = (ViInt16)st;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getDarkOffset(ViSession s, ViReal64* offset) {
-    SIM_SESSION_CALL(s, offset);
+ViStatus body_PM100D_getDarkOffset(Call& c, ViSession s, ViReal64* offset) {
     if (offset) *offset = sim::real(k("dark_offset"));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setWavelength(ViSession s, ViReal64 nm) {
-    SIM_SESSION_CALL(s, nm);
+ViStatus body_PM100D_setWavelength(Call& c, ViSession s, ViReal64 nm) {
     c.status(set_real("wavelength", nm));
     if (c.status() == VI_SUCCESS) real("pd_resp") = responsivity(nm);  // sensor's curve
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getWavelength(ViSession s, ViInt16 attr, ViReal64* nm) {
-    SIM_SESSION_CALL(s, attr, nm);
+ViStatus body_PM100D_getWavelength(Call& c, ViSession s, ViInt16 attr, ViReal64* nm) {
     c.status(get_real("wavelength", attr, nm));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPhotodiodeResponsivity(ViSession s, ViReal64 v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_setPhotodiodeResponsivity(Call& c, ViSession s, ViReal64 v) {
     c.status(set_real("pd_resp", v));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPhotodiodeResponsivity(ViSession s, ViInt16 attr, ViReal64* v) {
-    SIM_SESSION_CALL(s, attr, v);
+ViStatus body_PM100D_getPhotodiodeResponsivity(Call& c, ViSession s, ViInt16 attr, ViReal64* v) {
     c.status(get_real("pd_resp", attr, v));
     return c.done();
 }
@@ -442,15 +419,13 @@ INT_SETTING(ViUInt16, setInputFilterState, getInputFilterState, "filter")
 INT_SETTING(ViUInt16, setAccelState, getAccelState, "accel_state")
 INT_SETTING(ViUInt16, setAccelMode, getAccelMode, "accel_mode")
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getFreqRange(ViSession s, ViReal64* lower, ViReal64* upper) {
-    SIM_SESSION_CALL(s, lower, upper);
+ViStatus body_PM100D_getFreqRange(Call& c, ViSession s, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = 0.0;
     if (upper) *upper = integer("filter") ? 15.0 : 100e3;  // bandwidth with the input filter on
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRange(ViSession s, ViReal64 w) {
-    SIM_SESSION_CALL(s, w);
+ViStatus body_PM100D_setPowerRange(Call& c, ViSession s, ViReal64 w) {
     const Limit& l = real_limit("power_range");
     if (!(w >= l.min && w <= l.max)) c.status(err_param2);
     else {
@@ -459,14 +434,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRange(ViSession s, ViReal64 w) {
     }
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getPowerRange(ViSession s, ViInt16 attr, ViReal64* w) {
-    SIM_SESSION_CALL(s, attr, w);
+ViStatus body_PM100D_getPowerRange(Call& c, ViSession s, ViInt16 attr, ViReal64* w) {
     if (attr == 0 && integer("auto_range")) real("power_range") = decade_range(power_w());
     c.status(get_real("power_range", attr, w));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_setPowerRef(ViSession s, ViReal64 w) {
-    SIM_SESSION_CALL(s, w);
+ViStatus body_PM100D_setPowerRef(Call& c, ViSession s, ViReal64 w) {
     c.status(set_real("power_ref", w));
     return c.done();
 }
@@ -475,37 +448,31 @@ INT_SETTING(ViInt16, setPowerUnit, getPowerUnit, "unit")
 INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
 
 // ---- measurements ----------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPower(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_measPower(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = power_reading();
     c.take(3e-3 * (double)integer("avg"));  // 3 ms a sample
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergy(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_measEnergy(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = energy_j();
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measFreq(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_measFreq(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = pulse_rate_hz * (1 + 1e-5 * sim::noise());
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measPowerDens(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_measPowerDens(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = power_w() / beam_area_cm2();  // W/cm2
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_measEnergyDens(ViSession s, ViReal64* v) {
-    SIM_SESSION_CALL(s, v);
+ViStatus body_PM100D_measEnergyDens(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = energy_j() / beam_area_cm2();  // J/cm2
     return c.done();
 }
 
 // ---- identification and utility -----------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[], ViChar serial[], ViChar cal[],
-                                                     ViInt16* type, ViInt16* subtype, ViInt16* flags) {
-    SIM_SESSION_CALL(s, sim::out(name), sim::out(serial), sim::out(cal), type, subtype, flags);
+ViStatus body_PM100D_getSensorInfo(Call& c, ViSession s, ViChar name[], ViChar serial[], ViChar cal[], ViInt16* type,
+                                   ViInt16* subtype, ViInt16* flags) {
     sim::put_text(name, 256, "LQ-G12");
     sim::put_text(serial, 256, "G12-04417");
     sim::put_text(cal, 256, "12-Mar-2023");
@@ -515,9 +482,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_getSensorInfo(ViSession s, ViChar name[],
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_identificationQuery(ViSession s, ViChar maker[], ViChar device[],
-                                                           ViChar serial[], ViChar firmware[]) {
-    SIM_SESSION_CALL(s, sim::out(maker), sim::out(device), sim::out(serial), sim::out(firmware));
+ViStatus body_PM100D_identificationQuery(Call& c, ViSession s, ViChar maker[], ViChar device[], ViChar serial[],
+                                         ViChar firmware[]) {
     sim::put_text(maker, 256, idn_field(s, 0));
     sim::put_text(device, 256, idn_field(s, 1));
     sim::put_text(serial, 256, idn_field(s, 2));
@@ -525,31 +491,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_identificationQuery(ViSession s, ViChar m
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_reset(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_PM100D_reset(Call& c, ViSession s) {
     reset_settings();
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_selfTest(ViSession s, ViInt16* result) {
-    SIM_SESSION_CALL(s, result);
+ViStatus body_PM100D_selfTest(Call& c, ViSession s, ViInt16* result) {
     if (result) *result = 0;
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQueryMode(ViSession s, ViUInt16 mode) {
-    SIM_SESSION_CALL(s, mode);
+ViStatus body_PM100D_errorQueryMode(Call& c, ViSession s, ViUInt16 mode) {
     c.status(set_int("error_query_mode", mode));
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorQuery(ViSession s, ViInt32* code, ViChar msg[]) {
-    SIM_SESSION_CALL(s, code, sim::out(msg));
+ViStatus body_PM100D_errorQuery(Call& c, ViSession s, ViInt32* code, ViChar msg[]) {
     sim::Error e = sim::pop_error(driver);
     if (code) *code = e.code;
     sim::put_text(msg, 256, e.message);
     return c.done();
 }
 // Works on any session value (also 0, after a failed init).
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorMessage(ViSession s, ViStatus status, ViChar msg[]) {
-    SIM_CALL(s, status, sim::out(msg));
+ViStatus body_PM100D_errorMessage(Call& c, ViSession s, ViStatus status, ViChar msg[]) {
     const char* t = status_text(status);
     char b[64];
     if (!t) {
@@ -560,16 +521,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_errorMessage(ViSession s, ViStatus status
     sim::put_text(msg, 256, t);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_revisionQuery(ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
-    SIM_SESSION_CALL(s, sim::out(driverRev), sim::out(firmwareRev));
+ViStatus body_PM100D_revisionQuery(Call& c, ViSession s, ViChar driverRev[], ViChar firmwareRev[]) {
     sim::put_text(driverRev, 256, "3.1.0 (simulated)");
     sim::put_text(firmwareRev, 256, idn_field(s, 3));
     return c.done();
 }
 
 // ---- raw input and output ------------------------------------------------------------
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRaw(ViSession s, ViString command) {
-    SIM_SESSION_CALL(s, command);
+ViStatus body_PM100D_writeRaw(Call& c, ViSession s, ViString command) {
     if (!command) c.status(err_param2);
     else c.status(raw_command(s, command));
     return c.done();
@@ -577,8 +536,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC PM100D_writeRaw(ViSession s, ViString command) {
 
 // Reads up to `size` bytes of the pending answer, like a bus read: no zero
 // byte is added. Nothing pending: time-out.
-DRIVER_EXPORT ViStatus _VI_FUNC PM100D_readRaw(ViSession s, ViChar buffer[], ViUInt32 size, ViUInt32* count) {
-    SIM_SESSION_CALL(s, sim::out(buffer), size, count);
+ViStatus body_PM100D_readRaw(Call& c, ViSession s, ViChar buffer[], ViUInt32 size, ViUInt32* count) {
     std::string& pending = sim::text(k("pending"));
     if (!buffer) {
         c.status(err_param2);

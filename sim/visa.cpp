@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim.hpp"
-#include "visa.h"
+#include "visa.hpp"
 
 namespace {
 
@@ -223,6 +222,9 @@ struct Object {
     size_t next = 0;
 };
 
+}  // namespace
+
+namespace visa {
 struct Bus {
     std::map<ViSession, Object> objects;
     ViSession next_rm = 0, next = 0;
@@ -230,23 +232,21 @@ struct Bus {
 
 Bus& bus() {
     static Bus* b = new Bus;  // never destroyed: the library may be called during exit
-    return *b;
-}
-
-// A VISA call: a sim::Call with the object table, used under the core's model
-// lock and emptied first if the simulator core was reset since the last call.
-class Call : public sim::Call {
-public:
-    template <class... A> Call(const char* fn, A... args) : sim::Call(fn, args...), b(bus()) {
-        long long& live = sim::integer("visa.live", 0);
-        if (live) return;
-        b.objects.clear();
-        b.next_rm = 0x80000001u;  // above 2^31: handles are unsigned
-        b.next = sim::session_base(sim::driver_of("vi"));  // no other driver's session has such a number
+    long long& live = sim::integer("visa.live", 0);
+    if (!live) {
+        b->objects.clear();
+        b->next_rm = 0x80000001u;  // above 2^31: handles are unsigned
+        b->next = sim::session_base(sim::driver_of("vi"));  // no other driver's session has such a number
         live = 1;
     }
-    Bus& b;
-};
+    return *b;
+}
+}  // namespace visa
+
+using visa::Bus;
+using visa::Call;
+
+namespace {
 
 Object* find(Bus& b, ViSession h) {
     auto it = b.objects.find(h);
@@ -351,8 +351,7 @@ void put_numeric(void* buf, const Attribute& a) {
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
-    SIM_CALL(vi);
+ViStatus body_viOpenDefaultRM(Call& c, ViPSession vi) {
     Bus& b = c.b;
     if (!vi) {
         c.status(VI_ERROR_USER_BUF);
@@ -369,9 +368,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
-                                           ViChar desc[]) {
-    SIM_CALL(sesn, expr, vi, retCnt, sim::out(desc));
+ViStatus body_viFindRsrc(Call& c, ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt, ViChar desc[]) {
     Bus& b = c.b;
     Object* rm = find(b, sesn);
     if (!rm || rm->kind != RM) {
@@ -414,8 +411,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, V
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
-    SIM_CALL(vi, sim::out(desc));
+ViStatus body_viFindNext(Call& c, ViFindList vi, ViChar desc[]) {
     Bus& b = c.b;
     Object* o = find(b, vi);
     if (!o || o->kind != FIND) c.status(VI_ERROR_INV_OBJECT);
@@ -425,9 +421,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
-                                       ViPSession vi) {
-    SIM_CALL(sesn, name, mode, timeout, vi);
+ViStatus body_viOpen(Call& c, ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
     Bus& b = c.b;
     Object* rm = find(b, sesn);
     const ViAccessMode locks = VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK;
@@ -474,8 +468,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAcces
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
-    SIM_CALL(vi);
+ViStatus body_viClose(Call& c, ViObject vi) {
     Bus& b = c.b;
     Object* o = find(b, vi);
     if (vi == VI_NULL) {
@@ -498,8 +491,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viClose(ViObject vi) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
-    SIM_CALL(vi, attrName, sim::out((char*)attrValue));
+ViStatus body_viGetAttribute(Call& c, ViObject vi, ViAttr attrName, void* attrValue) {
     Bus& b = c.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;
@@ -512,8 +504,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, voi
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
-    SIM_CALL(vi, attrName, (long long)attrValue);
+ViStatus body_viSetAttribute(Call& c, ViObject vi, ViAttr attrName, ViAttrState attrValue) {
     Bus& b = c.b;
     Object* o = find(b, vi);
     Attribute* a = o ? attribute(*o, attrName) : nullptr;

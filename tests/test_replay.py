@@ -226,6 +226,7 @@ assert instrbind.recording() == os.path.abspath(path)
 s = pb.init('GPIB0::20::INSTR', 1, 0)
 idn = bytearray(256)
 pb.cmdString_Q(s, '*IDN?', 256, idn)
+pb.setBaudrate('ASRL1', 9600)
 points, arrays = pb.prepareLambdaScan(s, 0, 0.0, 0, 1, 1, 1550e-9, 1550.5e-9, 1e-11)
 scan = pb.executeLambdaScan(s, points)
 rm = ib.OpenDefaultRM()
@@ -280,6 +281,8 @@ class RecordingFile(unittest.TestCase):
                          set([('_photonbay', True), ('_instrbus', True)]))
         by_fn = dict((c['fn'], c) for c in calls)
         self.assertEqual(by_fn['hp816x_cmdString_Q']['out']['result'], got['idn'])
+        baud = by_fn['hp816x_setBaudrate']  # the interface's name is read, never written
+        self.assertEqual((baud['in'], baud.get('out')), ({'interfaceIdentifier': 'ASRL1', 'baudrate': 9600}, {}))
         scan = by_fn['hp816x_executeLambdaScan']['out']
         self.assertEqual(floats(scan['wavelengthArray']), got['wl'])
         self.assertEqual(floats(scan['powerArray1']), got['p0'])

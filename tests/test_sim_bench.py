@@ -86,6 +86,15 @@ class Slots(SimTestCase):
             self.assertEqual(pb.error_query(self.s), (-241, 'Hardware missing'), fn['name'])
         self.assertEqual(raw_call('hp816x', functions[0], 0x7777, 0), sim.INV_OBJECT)
 
+    def test_every_function_on_a_session_refuses_an_unknown_one_and_journals_it(self):
+        for driver in ('hp816x', 'KE2400', 'PM100D', 'hp8169', 'visa'):
+            checked = [fn for fn in driver_table(driver) if fn['params'] and fn['params'][0]['declared'] ==
+                       'ViSession' and fn['params'][0]['role'] == 'in' and not fn['params'][0].get('any_session')]
+            self.assertTrue(checked or driver == 'visa', driver)
+            for fn in checked:
+                self.assertEqual(raw_call(driver, fn, 0x7777), sim.INV_OBJECT, fn['name'])
+                self.assertEqual(sim.calls(fn['name'])[-1][0], 0x7777, fn['name'])
+
     def test_a_refused_call_changes_nothing(self):
         s = self.s
         before = pb.get_TLS_wavelength_Q(s, 0)[3]

@@ -1,12 +1,12 @@
 /* hp816x session, system and command functions; included by hp816x.h. */
 ViStatus _VI_FUNC hp816x_init(ViRsrc resourceName, ViBoolean IDQuery, ViBoolean reset, ViSession* ihandle);
 ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* ihandle);
-ViStatus _VI_FUNC hp816x_close(ViSession ihandle);
+ViStatus _VI_FUNC hp816x_close(ViSession BIND_ANY_SESSION ihandle);
 ViStatus _VI_FUNC hp816x_reset(ViSession ihandle);
 ViStatus _VI_FUNC hp816x_self_test(ViSession ihandle, ViInt16* selfTestResult, ViChar selfTestMessage[]);
 ViStatus _VI_FUNC hp816x_mainframeSelftest(ViSession ihandle, ViInt16* selfTestResult, ViChar selfTestMessage[]);
 ViStatus _VI_FUNC hp816x_error_query(ViSession ihandle, ViInt32* errorCode, ViChar errorMessage[]);
-ViStatus _VI_FUNC hp816x_error_message(ViSession ihandle, ViStatus errorCode, ViChar errorMessage[]);
+ViStatus _VI_FUNC hp816x_error_message(ViSession BIND_ANY_SESSION ihandle, ViStatus errorCode, ViChar errorMessage[]);
 ViStatus _VI_FUNC hp816x_revision_query(ViSession ihandle, ViChar driverRevision[], ViChar firmwareRevision[]);
 ViStatus _VI_FUNC hp816x_revision_Q(ViSession ihandle, ViChar driverRevision[], ViChar firmwareRevision[]);
 ViStatus _VI_FUNC hp816x_timeOut(ViSession ihandle, ViInt32 timeout);
@@ -40,7 +40,7 @@ ViStatus _VI_FUNC hp816x_cmdReal64_Q(ViSession ihandle, ViString query, ViReal64
 ViStatus _VI_FUNC hp816x_cmdReal64Arr_Q(ViSession ihandle, ViString query, ViInt32 size, ViReal64 result[] BIND_ITEMS(max(size, 1)), ViInt32* count);
 ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 interface, ViBoolean select, ViInt32* numberOfDevices, ViChar list[]);
 ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString busAddress, ViChar IDNString[]);
-ViStatus _VI_FUNC hp816x_setBaudrate(ViChar interfaceIdentifier[], ViUInt32 baudrate);
+ViStatus _VI_FUNC hp816x_setBaudrate(ViChar interfaceIdentifier[] BIND_IN_TEXT, ViUInt32 baudrate);
 ViStatus _VI_FUNC hp816x_driverLogg(ViSession ihandle, ViString filename, ViBoolean logging, ViBoolean includeReplies);
 ViStatus _VI_FUNC hp816x_forceTransaction(ViSession ihandle, ViBoolean forceTransaction);
 ViStatus _VI_FUNC hp816x_preset(ViSession ihandle);

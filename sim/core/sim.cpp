@@ -121,7 +121,7 @@ struct State {
     Journal journal;
     long long journal_generation = 0;          // bumped by every clear
     store<long long> counts;                   // journaled calls of each function
-    std::unordered_map<const char*, long long*> count_of;  // the same, by the name's address (__func__)
+    std::unordered_map<const char*, long long*> count_of;  // the same, by the name's address (the export's literal)
     std::string line;                          // the entry being written
     std::map<std::string, Script> scripts;
     std::unordered_map<ViSession, Session> sessions;
@@ -337,7 +337,7 @@ struct Rules {
     std::vector<Index> entries;  // of one function
 };
 // By function name, registered by the drivers as they load; and by the
-// function name's address (__func__), found once.
+// function name's address (the export's literal), found once.
 std::map<std::string, Rules, std::less<>>& rules_by_name() {
     static auto* m = new std::map<std::string, Rules, std::less<>>;
     return *m;

@@ -3,22 +3,21 @@
 // driver call, scripted statuses, outputs and instrument errors, the drivers'
 // slot and channel tables, session timeouts, a value store, and a hostile mode.
 //
-// A simulated driver function reads like this:
+// A simulated driver function is its body, after the export generated from
+// the driver tables (<driver>_exports.cpp) has made the call `c`, of the
+// driver's type `Call` (journal, scripted behaviour, delay), and checked its
+// session, timeout, slot and channel (Call::session: a refused call returns
+// there, unless the header marks the session BIND_ANY_SESSION):
 //
-//   DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* unit, ...) {
-//       SIM_SESSION_CALL(s, slot, unit, ...);  // journal, scripted behaviour, session and slot checks
+//   ViStatus body_hp816x_get_TLS_power_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* unit, ...) {
 //       *unit = sim::integer(sim::key("TLS", slot, "unit"), 0);
-//       return c.done();                        // scripted status/outputs applied here
+//       return c.done();  // scripted status/outputs applied here
 //   }
 //
-// which is, written out:
-//
-//       Call c(__func__, s, slot, unit, ...);   // journal + scripted behaviour
-//       if (!c.session()) return c.done();       // VI_ERROR_INV_OBJECT, VI_ERROR_TMO, slot checks
-//
-// `Call` is the driver's call type, named in the driver's namespace: sim::Call,
-// or a class derived from it whose session() checks the driver's own state.
-// Functions without a session (openers, error texts) start with SIM_CALL.
+// `Call` is named in the driver's namespace, in the header <driver>.hpp
+// beside its sources, which then includes the bodies' declarations
+// (<driver>_bodies.h): sim::Call, or a class derived from it whose session()
+// checks the driver's own state.
 //
 // Threads: calls into different simulated drivers may run at once. A Call
 // holds the core's one "model" lock from its constructor (after any delay the
@@ -181,8 +180,7 @@ template <class T> inline long long int_of(T v) {
 }
 
 // ---- one driver call ----------------------------------------------------------
-// `fn` is the driver function's own name (__func__, body_<name> where the
-// exports are generated; the prefix is dropped): it selects the driver.
+// `fn` is the driver function's name: it selects the driver.
 // Entering: the call counts as inside its driver library (a second call into
 // the same library meanwhile is an overlap, see sim_overlap), waits out the
 // function's delay (sim_set_delay) without any lock, then takes the model
@@ -191,7 +189,7 @@ template <class T> inline long long int_of(T v) {
 class SIM_CORE_API Call {
 public:
     template <class... A>
-    Call(const char* fn, A... args) : fn_(std::strncmp(fn, "body_", 5) == 0 ? fn + 5 : fn) {
+    Call(const char* fn, A... args) : fn_(fn) {
         constexpr int n = sizeof...(A) < 8 ? (int)sizeof...(A) : 8;
         if constexpr (n > 0) {
             long long v[] = {int_of(args)...};
@@ -252,15 +250,6 @@ private:
     Out outs_[16];
     int nouts_ = 0;
 };
-
-// The prologues of a simulated function, with its arguments: the call `c`
-// (of the driver's type `Call`) journaled; on a session (its first argument),
-// then the session, its timeout and its slot and channel checked, as the
-// driver's Call does it: a refused call returns there.
-#define SIM_CALL(...) Call c(__func__, __VA_ARGS__)
-#define SIM_SESSION_CALL(...) \
-    SIM_CALL(__VA_ARGS__);    \
-    if (!c.session()) return c.done()
 
 // ---- writing outputs (hostile mode aware) ---------------------------------------
 SIM_CORE_API bool hostile();

@@ -171,9 +171,7 @@ double measure(ViInt32 slot) {
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a,
-                                                           ViUInt16 wait) {
-    SIM_SESSION_CALL(s, slot, sel, a, wait);
+ViStatus body_hp816x_set_ATT_attenuation(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a, ViUInt16 wait) {
     double ofs = att_offset(slot), v = 0;
     if (set_selected(c, sel, a, ofs, ofs + att_range, ofs, v)) {
         internal_att(slot) = v - ofs;
@@ -182,87 +180,72 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuation(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuation_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
-                                                             ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_attenuation_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                           ViReal64* def, ViReal64* cur) {
     double ofs = att_offset(slot);
     put4(mn, mx, def, cur, ofs, ofs + att_range, ofs, filter_att(slot) + ofs);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuationOffset(ViSession s, ViInt32 slot, ViInt32 sel,
-                                                                 ViReal64 ofs) {
-    SIM_SESSION_CALL(s, slot, sel, ofs);
+ViStatus body_hp816x_set_ATT_attenuationOffset(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
     set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuationOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn,
-                                                                   ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_attenuationOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                                 ViReal64* def, ViReal64* cur) {
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, att_offset(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_attenuatorSpeed(ViSession s, ViInt32 slot, ViInt32 sel,
-                                                               ViReal64 v) {
-    SIM_SESSION_CALL(s, slot, sel, v);
+ViStatus body_hp816x_set_ATT_attenuatorSpeed(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 v) {
     set_selected(c, sel, v, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_attenuatorSpeed_Q(ViSession s, ViInt32 slot, ViReal64* mn,
-                                                                 ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_attenuatorSpeed_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                               ViReal64* def, ViReal64* cur) {
     put4(mn, mx, def, cur, speed_min, speed_max, speed_def, speed(slot));
     return c.done();
 }
 
 // Takes the displayed attenuation into the offset: the display reads 0 dB,
 // the filter stays where it is.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_ATT_displayToOffset(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_ATT_displayToOffset(Call& c, ViSession s, ViInt32 slot) {
     att_offset(slot) = -filter_att(slot);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelength(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, sel, wl);
+ViStatus body_hp816x_set_ATT_wavelength(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 wl) {
     set_selected(c, sel, wl, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
-                                                            ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                          ViReal64* def, ViReal64* cur) {
     put4(mn, mx, def, cur, wl_min, wl_max, wl_def, wavelength(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerUnit(ViSession s, ViInt32 slot, ViUInt16 u) {
-    SIM_SESSION_CALL(s, slot, u);
+ViStatus body_hp816x_set_ATT_powerUnit(Call& c, ViSession s, ViInt32 slot, ViUInt16 u) {
     return set_setting(c, slot, u, 0, 1, unit);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerUnit_Q(ViSession s, ViInt32 slot, ViUInt16* u) {
-    SIM_SESSION_CALL(s, slot, u);
+ViStatus body_hp816x_get_ATT_powerUnit_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* u) {
     return get_setting(c, slot, u, unit);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_absPowerMode(ViSession s, ViInt32 slot, ViUInt16 mode) {
-    SIM_SESSION_CALL(s, slot, mode);
+ViStatus body_hp816x_set_ATT_absPowerMode(Call& c, ViSession s, ViInt32 slot, ViUInt16 mode) {
     return set_setting(c, slot, mode, 0, 1, abs_mode);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_absPowerMode_Q(ViSession s, ViInt32 slot, ViUInt16* mode) {
-    SIM_SESSION_CALL(s, slot, mode);
+ViStatus body_hp816x_get_ATT_absPowerMode_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* mode) {
     return get_setting(c, slot, mode, abs_mode);
 }
 
 // Power set point in `u` (0 dBm, 1 W); also sets the unit and the mode.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, ViUInt16 u, ViUInt16 mode,
-                                                     ViInt32 sel, ViReal64 p) {
-    SIM_SESSION_CALL(s, slot, u, mode, sel, p);
+ViStatus body_hp816x_set_ATT_power(Call& c, ViSession s, ViInt32 slot, ViUInt16 u, ViUInt16 mode, ViInt32 sel,
+                                   ViReal64 p) {
     double v = 0;
     if (u > 1) c.status(param(3));
     else if (mode > 1) c.status(param(4));
@@ -277,9 +260,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_power(ViSession s, ViInt32 slot, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot, ViUInt16* u, ViUInt16* mode,
-                                                       ViReal64* mn, ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, u, mode, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_power_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* u, ViUInt16* mode, ViReal64* mn,
+                                     ViReal64* mx, ViReal64* def, ViReal64* cur) {
     if (u) *u = (ViUInt16)unit(slot);
     if (mode) *mode = (ViUInt16)abs_mode(slot);
     put4(mn, mx, def, cur, in_unit(slot, pset_min), in_unit(slot, pset_max), in_unit(slot, pset_def),
@@ -288,53 +270,42 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_power_Q(ViSession s, ViInt32 slot
 }
 
 // Power reference := what the external power meter reads now.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cp_ATT_refFromExtPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
-                                                           ViInt32 channel) {
-    SIM_SESSION_CALL(s, slot, pm_slot, channel);
+ViStatus body_hp816x_cp_ATT_refFromExtPM(Call& c, ViSession s, ViInt32 slot, ViInt32 pm_slot, ViInt32 channel) {
     if (meter_ok(c, s, pm_slot, channel)) power_reference(slot) = pwm_power_dbm(pm_slot, channel);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerReference(ViSession s, ViInt32 slot, ViInt32 sel,
-                                                              ViReal64 ref) {
-    SIM_SESSION_CALL(s, slot, sel, ref);
+ViStatus body_hp816x_set_ATT_powerReference(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ref) {
     set_selected(c, sel, ref, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerReference_Q(ViSession s, ViInt32 slot, ViReal64* mn,
-                                                                ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_powerReference_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                              ViReal64* def, ViReal64* cur) {
     put4(mn, mx, def, cur, ref_min, ref_max, ref_def, power_reference(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterState(ViSession s, ViInt32 slot, ViUInt16 open) {
-    SIM_SESSION_CALL(s, slot, open);
+ViStatus body_hp816x_set_ATT_shutterState(Call& c, ViSession s, ViInt32 slot, ViUInt16 open) {
     return set_setting(c, slot, open, 0, 1, shutter);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterState_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
-    SIM_SESSION_CALL(s, slot, open);
+ViStatus body_hp816x_get_ATT_shutterState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* open) {
     return get_setting(c, slot, open, shutter);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_shutterAtPowerOn(ViSession s, ViInt32 slot, ViUInt16 open) {
-    SIM_SESSION_CALL(s, slot, open);
+ViStatus body_hp816x_set_ATT_shutterAtPowerOn(Call& c, ViSession s, ViInt32 slot, ViUInt16 open) {
     return set_setting(c, slot, open, 0, 1, shutter_at_power_on);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_shutterStateAtPowerOn_Q(ViSession s, ViInt32 slot, ViUInt16* open) {
-    SIM_SESSION_CALL(s, slot, open);
+ViStatus body_hp816x_get_ATT_shutterStateAtPowerOn_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* open) {
     return get_setting(c, slot, open, shutter_at_power_on);
 }
 
 // 0 ready, 1 shutter closed, 2 power set point out of reach.  The text takes
 // at most HP816X_ATT_OPER_STATUS_LEN bytes of the caller's buffer (hostile:
 // all of them, with no zero byte).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 slot, ViInt32* status,
-                                                          ViChar* text) {
-    SIM_SESSION_CALL(s, slot, status, sim::out(text));
+ViStatus body_hp816x_get_ATT_operStatus(Call& c, ViSession s, ViInt32 slot, ViInt32* status, ViChar* text) {
     ViInt32 code = 0;
     const char* msg = "Ready: attenuation settled";
     if (!shutter(slot)) code = 1, msg = "Shutter closed";
@@ -347,24 +318,20 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_operStatus(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_read_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
-    SIM_SESSION_CALL(s, slot, p);
+ViStatus body_hp816x_read_ATT_outputPower(Call& c, ViSession s, ViInt32 slot, ViReal64* p) {
     double v = in_unit(slot, measure(slot));
     if (p) *p = v;
     return c.done();
 }
 
 // The last reading (a new one if there is none yet).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_fetch_ATT_outputPower(ViSession s, ViInt32 slot, ViReal64* p) {
-    SIM_SESSION_CALL(s, slot, p);
+ViStatus body_hp816x_fetch_ATT_outputPower(Call& c, ViSession s, ViInt32 slot, ViReal64* p) {
     double dbm = integer(slot, "measured", 0) ? real(slot, "lastPower", 0) : measure(slot);
     if (p) *p = in_unit(slot, dbm);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, ViInt32 slot, ViInt32 pm_slot,
-                                                                   ViInt32 channel) {
-    SIM_SESSION_CALL(s, slot, pm_slot, channel);
+ViStatus body_hp816x_set_ATT_wlOffsRefPowermeter(Call& c, ViSession s, ViInt32 slot, ViInt32 pm_slot, ViInt32 channel) {
     if (meter_ok(c, s, pm_slot, channel)) {
         ref_pm_slot(slot) = pm_slot;
         ref_pm_channel(slot) = channel;
@@ -372,28 +339,23 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wlOffsRefPowermeter(ViSession s, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wlOffsRefPowermeter_Q(ViSession s, ViInt32 slot, ViInt32* pm_slot,
-                                                                     ViInt32* channel) {
-    SIM_SESSION_CALL(s, slot, pm_slot, channel);
+ViStatus body_hp816x_get_ATT_wlOffsRefPowermeter_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* pm_slot,
+                                                   ViInt32* channel) {
     put(pm_slot, ref_pm_slot(slot));
     put(channel, ref_pm_channel(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffsetState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_ATT_wavelengthOffsetState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     return set_setting(c, slot, state, 0, 1, wl_offset_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetState_Q(ViSession s, ViInt32 slot,
-                                                                       ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_ATT_wavelengthOffsetState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, wl_offset_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViInt32 slot, ViReal64 wl,
-                                                                ViUInt16 source, ViReal64 offset) {
-    SIM_SESSION_CALL(s, slot, wl, source, offset);
+ViStatus body_hp816x_set_ATT_wavelengthOffset(Call& c, ViSession s, ViInt32 slot, ViReal64 wl, ViUInt16 source,
+                                              ViReal64 offset) {
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (source > 1) c.status(param(4));
     else if (source == 0 && !(offset >= -offset_limit && offset <= offset_limit)) c.status(param(5));
@@ -417,9 +379,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_wavelengthOffset(ViSession s, ViI
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession s, ViInt32 slot, ViUInt32 index,
-                                                                       ViReal64* wl, ViReal64* offset) {
-    SIM_SESSION_CALL(s, slot, index, wl, offset);
+ViStatus body_hp816x_get_ATT_wavelengthOffsetIndex_Q(Call& c, ViSession s, ViInt32 slot, ViUInt32 index, ViReal64* wl,
+                                                     ViReal64* offset) {
     std::vector<Entry> t = load_table(slot);
     if (index >= t.size()) c.status(param(3));
     else {
@@ -429,17 +390,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_wavelengthOffsetIndex_Q(ViSession
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetFromWavelength_Q(ViSession s, ViInt32 slot, ViReal64 wl,
-                                                                      ViReal64* offset) {
-    SIM_SESSION_CALL(s, slot, wl, offset);
+ViStatus body_hp816x_get_ATT_offsetFromWavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64 wl, ViReal64* offset) {
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else if (offset) *offset = table_offset(slot, wl);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, ViInt32 slot, ViUInt16 all,
-                                                                   ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, all, wl);
+ViStatus body_hp816x_delete_ATT_offsetTblEntries(Call& c, ViSession s, ViInt32 slot, ViUInt16 all, ViReal64 wl) {
     std::vector<Entry> t = load_table(slot);
     if (all > 1) c.status(param(3));
     else if (all == 1) t.clear();
@@ -452,9 +409,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_delete_ATT_offsetTblEntries(ViSession s, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt32 slot, ViReal64* wls,
-                                                             ViReal64* offsets) {
-    SIM_SESSION_CALL(s, slot, wls, offsets);
+ViStatus body_hp816x_get_ATT_offsetTable_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* wls, ViReal64* offsets) {
     std::vector<Entry> t = load_table(slot);
     for (size_t i = 0; i < t.size(); ++i) {
         if (wls) wls[i] = t[i].wl;
@@ -463,31 +418,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTable_Q(ViSession s, ViInt3
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_offsetTblSize_Q(ViSession s, ViInt32 slot, ViUInt32* size,
-                                                               ViUInt32* max_size) {
-    SIM_SESSION_CALL(s, slot, size, max_size);
+ViStatus body_hp816x_get_ATT_offsetTblSize_Q(Call& c, ViSession s, ViInt32 slot, ViUInt32* size, ViUInt32* max_size) {
     if (size) *size = (ViUInt32)integer(slot, "tbl.n", 0);
     if (max_size) *max_size = table_max;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_powerOffset(ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
-    SIM_SESSION_CALL(s, slot, sel, ofs);
+ViStatus body_hp816x_set_ATT_powerOffset(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
     set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_powerOffset_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
-                                                             ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_ATT_powerOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                           ViReal64* def, ViReal64* cur) {
     put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, power_offset(slot));
     return c.done();
 }
 
 // Power offset := what makes the displayed power agree with the meter.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
-                                                            ViInt32 channel) {
-    SIM_SESSION_CALL(s, slot, pm_slot, channel);
+ViStatus body_hp816x_set_ATT_pwrOffsRefPM(Call& c, ViSession s, ViInt32 slot, ViInt32 pm_slot, ViInt32 channel) {
     if (meter_ok(c, s, pm_slot, channel)) {
         double ofs = pwm_power_dbm(pm_slot, channel) - true_output_dbm(slot) - wl_offset(slot);
         power_offset(slot) = std::min(offset_limit, std::max(-offset_limit, ofs));
@@ -497,9 +446,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_pwrOffsRefPM(ViSession s, ViInt32
 
 // Attenuation offset := what makes the displayed attenuation the whole loss
 // from the attenuator's input to the meter.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 slot, ViInt32 pm_slot,
-                                                           ViInt32 channel) {
-    SIM_SESSION_CALL(s, slot, pm_slot, channel);
+ViStatus body_hp816x_set_ATT_offsByRefPM(Call& c, ViSession s, ViInt32 slot, ViInt32 pm_slot, ViInt32 channel) {
     if (meter_ok(c, s, pm_slot, channel)) {
         double loss = input_dbm() - pwm_power_dbm(pm_slot, channel);
         att_offset(slot) = std::min(offset_limit, std::max(-offset_limit, loss - filter_att(slot)));
@@ -507,49 +454,40 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_offsByRefPM(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_controlLoopState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_ATT_controlLoopState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     return set_setting(c, slot, state, 0, 1, control_loop);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_controlLoopState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_ATT_controlLoopState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, control_loop);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_avTime(ViSession s, ViInt32 slot, ViReal64 t) {
-    SIM_SESSION_CALL(s, slot, t);
+ViStatus body_hp816x_set_ATT_avTime(Call& c, ViSession s, ViInt32 slot, ViReal64 t) {
     return set_setting(c, slot, t, 1e-3, 10, av_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_avTime_Q(ViSession s, ViInt32 slot, ViReal64* t) {
-    SIM_SESSION_CALL(s, slot, t);
+ViStatus body_hp816x_get_ATT_avTime_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* t) {
     return get_setting(c, slot, t, av_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_ATT_triggerConfig(ViSession s, ViInt32 slot, ViInt32 config) {
-    SIM_SESSION_CALL(s, slot, config);
+ViStatus body_hp816x_set_ATT_triggerConfig(Call& c, ViSession s, ViInt32 slot, ViInt32 config) {
     return set_setting(c, slot, config, 0, 3, trigger_config);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_triggerConfig_Q(ViSession s, ViInt32 slot, ViInt32* config) {
-    SIM_SESSION_CALL(s, slot, config);
+ViStatus body_hp816x_get_ATT_triggerConfig_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* config) {
     return get_setting(c, slot, config, trigger_config);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_powermeter(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_zero_ATT_powermeter(Call& c, ViSession s, ViInt32 slot) {
     zero_result(slot) = 0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_ATT_zeroResult_Q(ViSession s, ViInt32 slot, ViInt32* result) {
-    SIM_SESSION_CALL(s, slot, result);
+ViStatus body_hp816x_get_ATT_zeroResult_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* result) {
     return get_setting(c, slot, result, zero_result);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_zero_ATT_all(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_zero_ATT_all(Call& c, ViSession s) {
     for (int slot = 0; slot < max_slots; ++slot) zero_result(slot) = 0;
     return c.done();
 }

@@ -38,11 +38,9 @@ extern "C" {
 
 // ---- fixed laser sources ---------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_parameters(ViSession s, ViInt32 slot, ViInt32 source, ViUInt16 state,
-                                                          ViInt32 mod_lower, ViInt32 mod_upper, ViReal64 f_lower,
-                                                          ViReal64 f_upper, ViReal64 att_lower,
-                                                          ViReal64 att_upper) {
-    SIM_SESSION_CALL(s, slot, source, state, mod_lower, mod_upper, f_lower, f_upper, att_lower, att_upper);
+ViStatus body_hp816x_set_FLS_parameters(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViUInt16 state,
+                                        ViInt32 mod_lower, ViInt32 mod_upper, ViReal64 f_lower, ViReal64 f_upper,
+                                        ViReal64 att_lower, ViReal64 att_upper) {
     if (source < 0 || source > 2) c.status(param(3));
     else if (state > 1) c.status(param(4));
     else if (mod_lower < 0 || mod_lower > 3) c.status(param(5));
@@ -64,11 +62,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_parameters(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession s, ViInt32 slot, ViInt32* source,
-                                                            ViUInt16* state, ViInt32* mod_lower, ViInt32* mod_upper,
-                                                            ViReal64* f_lower, ViReal64* f_upper,
-                                                            ViReal64* att_lower, ViReal64* att_upper) {
-    SIM_SESSION_CALL(s, slot, source, state, mod_lower, mod_upper, f_lower, f_upper, att_lower, att_upper);
+ViStatus body_hp816x_get_FLS_parameters_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source, ViUInt16* state,
+                                          ViInt32* mod_lower, ViInt32* mod_upper, ViReal64* f_lower,
+                                          ViReal64* f_upper, ViReal64* att_lower, ViReal64* att_upper) {
     if (source) *source = (ViInt32)laser_source(slot);
     if (state) *state = (ViUInt16)laser_state(slot);
     if (mod_lower) *mod_lower = (ViInt32)modulation(slot, 0);
@@ -81,9 +77,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_parameters_Q(ViSession s, ViInt32
 }
 
 // selection (HP816X_SEL_*): the frequency given, or the minimum, default or maximum
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_modulation(ViSession s, ViInt32 slot, ViInt32 source, ViInt32 mod,
-                                                          ViInt32 sel, ViReal64 f) {
-    SIM_SESSION_CALL(s, slot, source, mod, sel, f);
+ViStatus body_hp816x_set_FLS_modulation(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViInt32 mod, ViInt32 sel,
+                                        ViReal64 f) {
     double v = 0;
     if (source < 0 || source > 1) c.status(param(3));
     else if (mod < 0 || mod > 3) c.status(param(4));
@@ -96,10 +91,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_modulation(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_modulationSettings_Q(ViSession s, ViInt32 slot, ViInt32 source,
-                                                                    ViUInt16* state, ViInt32* mod, ViReal64* mn,
-                                                                    ViReal64* mx, ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, source, state, mod, mn, mx, def, cur);
+ViStatus body_hp816x_get_FLS_modulationSettings_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViUInt16* state,
+                                                  ViInt32* mod, ViReal64* mn, ViReal64* mx, ViReal64* def,
+                                                  ViReal64* cur) {
     if (source < 0 || source > 1) {
         c.status(param(3));
         return c.done();
@@ -113,37 +107,29 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_modulationSettings_Q(ViSession s,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_triggerState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_FLS_triggerState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     return set_setting(c, slot, state, 0, 1, trigger_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_triggerState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_FLS_triggerState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, trigger_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_laserSource(ViSession s, ViInt32 slot, ViInt32 source) {
-    SIM_SESSION_CALL(s, slot, source);
+ViStatus body_hp816x_set_FLS_laserSource(Call& c, ViSession s, ViInt32 slot, ViInt32 source) {
     return set_setting(c, slot, source, 0, 2, laser_source);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_laserSource_Q(ViSession s, ViInt32 slot, ViInt32* source) {
-    SIM_SESSION_CALL(s, slot, source);
+ViStatus body_hp816x_get_FLS_laserSource_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source) {
     return get_setting(c, slot, source, laser_source);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
-                                                            ViReal64* upper) {
-    SIM_SESSION_CALL(s, slot, lower, upper);
+ViStatus body_hp816x_get_FLS_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = fls_wl[0];
     if (upper) *upper = fls_wl[1];
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_attenuation(ViSession s, ViInt32 slot, ViReal64 lower,
-                                                           ViReal64 upper) {
-    SIM_SESSION_CALL(s, slot, lower, upper);
+ViStatus body_hp816x_set_FLS_attenuation(Call& c, ViSession s, ViInt32 slot, ViReal64 lower, ViReal64 upper) {
     if (!in_range(lower, 0, fls_att_max)) c.status(param(3));
     else if (!in_range(upper, 0, fls_att_max)) c.status(param(4));
     else {
@@ -153,9 +139,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_attenuation(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_attenuation_Q(ViSession s, ViInt32 slot, ViReal64* lower,
-                                                             ViReal64* upper) {
-    SIM_SESSION_CALL(s, slot, lower, upper);
+ViStatus body_hp816x_get_FLS_attenuation_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = attenuation(slot, 0);
     if (upper) *upper = attenuation(slot, 1);
     return c.done();
@@ -163,50 +147,43 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_attenuation_Q(ViSession s, ViInt3
 
 // Output power of one source when lit: nominal power less its attenuation
 // (the setting is reported whether the laser is on or not).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_power(ViSession s, ViInt32 slot, ViInt32 source, ViReal64* power) {
-    SIM_SESSION_CALL(s, slot, source, power);
+ViStatus body_hp816x_get_FLS_power(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViReal64* power) {
     if (source < 0 || source > 1) c.status(param(3));
     else if (power) *power = fls_nominal_dbm[source] - attenuation(slot, source);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_FLS_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_FLS_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     return set_setting(c, slot, state, 0, 1, laser_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_FLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_FLS_laserState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, laser_state);
 }
 
 // ---- optical switches: one input (A, port 1) to outputs B1..B4 ------------------------
 
 // Type codes: 1 1x2, 2 2x2, 3 1x4.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_type(ViSession s, ViInt32 slot, ViInt32* type, ViChar* text) {
-    SIM_SESSION_CALL(s, slot, type, sim::out(text));
+ViStatus body_hp816x_get_SWT_type(Call& c, ViSession s, ViInt32 slot, ViInt32* type, ViChar* text) {
     if (type) *type = 3;
     sim::put_text(text, 256, "1x4 single-mode switch QB-SW4, input A, outputs B1-B4");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_SWT_route(ViSession s, ViInt32 slot, ViInt32 input, ViInt32 output) {
-    SIM_SESSION_CALL(s, slot, input, output);
+ViStatus body_hp816x_set_SWT_route(Call& c, ViSession s, ViInt32 slot, ViInt32 input, ViInt32 output) {
     if (input != 1) c.status(param(3));
     else if (output < 1 || output > switch_outputs) c.status(param(4));
     else integer("SWT", slot, "route", 1) = output;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_route(ViSession s, ViInt32 slot, ViInt32 input, ViInt32* output) {
-    SIM_SESSION_CALL(s, slot, input, output);
+ViStatus body_hp816x_get_SWT_route(Call& c, ViSession s, ViInt32 slot, ViInt32 input, ViInt32* output) {
     if (input != 1) c.status(param(3));
     else if (output) *output = (ViInt32)integer("SWT", slot, "route", 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_SWT_routeTable(ViSession s, ViInt32 slot, ViChar* table) {
-    SIM_SESSION_CALL(s, slot, sim::out(table));
+ViStatus body_hp816x_get_SWT_routeTable(Call& c, ViSession s, ViInt32 slot, ViChar* table) {
     std::string t;
     char r[24];
     for (int o = 1; o <= switch_outputs; ++o) {

@@ -97,4 +97,6 @@ template <class T, class F> inline ViStatus get_setting(Call& c, ViInt32 slot, T
 
 }  // namespace hp816x
 
+#include "hp816x_bodies.h"
+
 #endif

@@ -176,25 +176,21 @@ ViStatus calibrate(int slot, int ch, ViUInt32 n, const ViReal64* wl, const ViRea
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_LambdaScan_wavelength(ViSession s, ViReal64 wl) {
-    SIM_SESSION_CALL(s, wl);
+ViStatus body_hp816x_set_LambdaScan_wavelength(Call& c, ViSession s, ViReal64 wl) {
     single(s).r("pwmWavelength") = wl;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareLambdaScan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
-                                                         ViInt32 scans, ViInt32 pwmChannels, ViReal64 start,
-                                                         ViReal64 stop, ViReal64 step, ViUInt32* points,
-                                                         ViUInt32* arrays) {
-    SIM_SESSION_CALL(s, unit, power, output, scans, pwmChannels, start, stop, step, points, arrays);
+ViStatus body_hp816x_prepareLambdaScan(Call& c, ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
+                                       ViInt32 scans, ViInt32 pwmChannels, ViReal64 start, ViReal64 stop,
+                                       ViReal64 step, ViUInt32* points, ViUInt32* arrays) {
     c.status(prepare(single(s), unit, power, output, scans, pwmChannels, start, stop, step, pwm_channel_count,
                      points, arrays));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanParameters_Q(ViSession s, ViReal64* start, ViReal64* stop,
-                                                                 ViReal64* avg, ViReal64* speed) {
-    SIM_SESSION_CALL(s, start, stop, avg, speed);
+ViStatus body_hp816x_getLambdaScanParameters_Q(Call& c, ViSession s, ViReal64* start, ViReal64* stop, ViReal64* avg,
+                                               ViReal64* speed) {
     parameters(single(s), start, stop, avg, speed);
     return c.done();
 }
@@ -202,10 +198,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanParameters_Q(ViSession s, Vi
 // Writes the prepared number of points into the wavelength array and into
 // one power array per channel (every array in hostile mode); an unprepared
 // scan has no points.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession s, ViReal64 wl[], ViReal64 p1[], ViReal64 p2[],
-                                                         ViReal64 p3[], ViReal64 p4[], ViReal64 p5[], ViReal64 p6[],
-                                                         ViReal64 p7[], ViReal64 p8[]) {
-    SIM_SESSION_CALL(s, wl, p1, p2, p3, p4, p5, p6, p7, p8);
+ViStatus body_hp816x_executeLambdaScan(Call& c, ViSession s, ViReal64 wl[], ViReal64 p1[], ViReal64 p2[],
+                                       ViReal64 p3[], ViReal64 p4[], ViReal64 p5[], ViReal64 p6[], ViReal64 p7[],
+                                       ViReal64 p8[]) {
     Scan sc = single(s);
     double* power[8] = {p1, p2, p3, p4, p5, p6, p7, p8};
     fill(sc, wl, power, 0, sim::hostile() ? 8 : (int)sc.channels(), false, 0);
@@ -213,14 +208,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeLambdaScan(ViSession s, ViReal64 w
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_registerMainframe(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_registerMainframe(Call& c, ViSession s) {
     if (registered_index(s) < 0) registered_session(registered()++) = s;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_unregisterMainframe(Call& c, ViSession s) {
     int at = registered_index(s);
     if (at >= 0) {
         for (long long i = at; i + 1 < registered(); ++i) registered_session(i) = registered_session(i + 1);
@@ -229,58 +222,50 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_unregisterMainframe(ViSession s) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setSweepSpeed(ViSession s, ViInt32 code) {
-    SIM_SESSION_CALL(s, code);
+ViStatus body_hp816x_setSweepSpeed(Call& c, ViSession s, ViInt32 code) {
     if (code < 0 || code >= sweep_speed_count) c.status(param(2));
     else speed_code() = code;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_prepareMfLambdaScan(ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
-                                                           ViInt32 scans, ViInt32 pwmChannels, ViReal64 start,
-                                                           ViReal64 stop, ViReal64 step, ViUInt32* points,
-                                                           ViUInt32* channels) {
-    SIM_SESSION_CALL(s, unit, power, output, scans, pwmChannels, start, stop, step, points, channels);
+ViStatus body_hp816x_prepareMfLambdaScan(Call& c, ViSession s, ViInt32 unit, ViReal64 power, ViInt32 output,
+                                         ViInt32 scans, ViInt32 pwmChannels, ViReal64 start, ViReal64 stop,
+                                         ViReal64 step, ViUInt32* points, ViUInt32* channels) {
     if (!registered()) return c.status(no_mainframe), c.done();
     c.status(prepare(multi(), unit, power, output, scans, pwmChannels, start, stop, step,
                      (int)registered() * pwm_channel_count, points, channels));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_executeMfLambdaScan(ViSession s, ViReal64 wl[]) {
-    SIM_SESSION_CALL(s, wl);
+ViStatus body_hp816x_executeMfLambdaScan(Call& c, ViSession s, ViReal64 wl[]) {
     fill(multi(), wl, nullptr, 0, 0, false, 0);
     if (multi().points()) c.take((multi().stop() - multi().start()) / sweep_speed());
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getMFLambdaScanParameters_Q(ViSession s, ViReal64* start, ViReal64* stop,
-                                                                   ViReal64* avg, ViReal64* speed) {
-    SIM_SESSION_CALL(s, start, stop, avg, speed);
+ViStatus body_hp816x_getMFLambdaScanParameters_Q(Call& c, ViSession s, ViReal64* start, ViReal64* stop, ViReal64* avg,
+                                                 ViReal64* speed) {
     parameters(multi(), start, stop, avg, speed);
     return c.done();
 }
 
 // The last multi-frame scan as one registered channel saw it.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLambdaScanResult(ViSession s, ViInt32 channel, ViUInt16 clip,
-                                                           ViReal64 limit, ViReal64 power[], ViReal64 lambda[]) {
-    SIM_SESSION_CALL(s, channel, clip, limit, power, lambda);
+ViStatus body_hp816x_getLambdaScanResult(Call& c, ViSession s, ViInt32 channel, ViUInt16 clip, ViReal64 limit,
+                                         ViReal64 power[], ViReal64 lambda[]) {
     if (!channel_ok(c, channel)) return c.done();
     fill(multi(), lambda, &power, channel, 1, clip != 0, limit);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getNoOfRegPWMChannels_Q(ViSession s, ViUInt32* count) {
-    SIM_SESSION_CALL(s, count);
+ViStatus body_hp816x_getNoOfRegPWMChannels_Q(Call& c, ViSession s, ViUInt32* count) {
     put(count, registered() * pwm_channel_count);
     return c.done();
 }
 
 // Registered channel numbers run over the mainframes in registration order,
 // each mainframe's channels in slot order.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 channel, ViInt32* mainframe,
-                                                          ViInt32* slot, ViInt32* ch) {
-    SIM_SESSION_CALL(s, channel, mainframe, slot, ch);
+ViStatus body_hp816x_getChannelLocation(Call& c, ViSession s, ViInt32 channel, ViInt32* mainframe, ViInt32* slot,
+                                        ViInt32* ch) {
     if (!channel_ok(c, channel)) return c.done();
     put(mainframe, channel / pwm_channel_count);
     put(slot, pwm_channels[channel % pwm_channel_count].slot);
@@ -288,80 +273,67 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getChannelLocation(ViSession s, ViInt32 c
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_excludeChannel(ViSession s, ViInt32 channel, ViUInt16 exclude) {
-    SIM_SESSION_CALL(s, channel, exclude);
+ViStatus body_hp816x_excludeChannel(Call& c, ViSession s, ViInt32 channel, ViUInt16 exclude) {
     if (!channel_ok(c, channel)) return c.done();
     sim::integer(sim::key("MFX", channel, "excluded")) = exclude;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setInitialRangeParams(ViSession s, ViInt32 channel, ViUInt16 reset,
-                                                             ViReal64 initialRange, ViReal64 decrement) {
-    SIM_SESSION_CALL(s, channel, reset, initialRange, decrement);
+ViStatus body_hp816x_setInitialRangeParams(Call& c, ViSession s, ViInt32 channel, ViUInt16 reset,
+                                           ViReal64 initialRange, ViReal64 decrement) {
     sim::real(sim::key("MFX", channel, "initialRange")) = reset ? -10.0 : initialRange;
     sim::real(sim::key("MFX", channel, "rangeDecrement")) = reset ? 20.0 : decrement;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setScanAttenuation(ViSession s, ViReal64 attenuation) {
-    SIM_SESSION_CALL(s, attenuation);
+ViStatus body_hp816x_setScanAttenuation(Call& c, ViSession s, ViReal64 attenuation) {
     scan_attenuation() = attenuation;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getWlRespTblSize(ViSession s, ViInt32 slot, ViUInt32* size, ViUInt32* csv) {
-    SIM_SESSION_CALL(s, slot, size, csv);
+ViStatus body_hp816x_getWlRespTblSize(Call& c, ViSession s, ViInt32 slot, ViUInt32* size, ViUInt32* csv) {
     put(size, table_size);
     put(csv, table_csv(slot, 1).size() + 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getWlRespTblSizeEx(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32* size,
-                                                          ViUInt32* csv) {
-    SIM_SESSION_CALL(s, slot, ch, size, csv);
+ViStatus body_hp816x_getWlRespTblSizeEx(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32* size, ViUInt32* csv) {
     put(size, table_size);
     put(csv, table_csv(slot, ch).size() + 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRespTable(ViSession s, ViInt32 slot, ViReal64 wl[], ViReal64 factor[]) {
-    SIM_SESSION_CALL(s, slot, wl, factor);
+ViStatus body_hp816x_readWlRespTable(Call& c, ViSession s, ViInt32 slot, ViReal64 wl[], ViReal64 factor[]) {
     table(slot, 1, wl, factor);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRespTableEx(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl[],
-                                                         ViReal64 factor[]) {
-    SIM_SESSION_CALL(s, slot, ch, wl, factor);
+ViStatus body_hp816x_readWlRespTableEx(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl[],
+                                       ViReal64 factor[]) {
     table(slot, ch, wl, factor);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRepTblCSV(ViSession s, ViInt32 slot, ViChar* csv) {
-    SIM_SESSION_CALL(s, slot, sim::out(csv));
+ViStatus body_hp816x_readWlRepTblCSV(Call& c, ViSession s, ViInt32 slot, ViChar* csv) {
     sim::put_text(csv, 256, table_csv(slot, 1));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_readWlRepTblCSV_Ex(ViSession s, ViInt32 slot, ViInt32 ch, ViChar* csv) {
-    SIM_SESSION_CALL(s, slot, ch, sim::out(csv));
+ViStatus body_hp816x_readWlRepTblCSV_Ex(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViChar* csv) {
     sim::put_text(csv, 256, table_csv(slot, ch));
     return c.done();
 }
 
 // Reads numberOfWavelengths wavelengths and reference powers; writes the
 // laser power as reference and a result text.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_spectralCalibration(ViSession s, ViInt32 slot, ViUInt32 n, ViReal64 wl[],
-                                                           ViReal64 power[], ViReal64* reference, ViChar* result) {
-    SIM_SESSION_CALL(s, slot, n, wl, power, reference, sim::out(result));
+ViStatus body_hp816x_spectralCalibration(Call& c, ViSession s, ViInt32 slot, ViUInt32 n, ViReal64 wl[],
+                                         ViReal64 power[], ViReal64* reference, ViChar* result) {
     c.status(calibrate(slot, 1, n, wl, power, reference, result));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_spectralCalibrationEx(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32 n,
-                                                             ViReal64 wl[], ViReal64 power[], ViReal64* reference,
-                                                             ViChar* result) {
-    SIM_SESSION_CALL(s, slot, ch, n, wl, power, reference, sim::out(result));
+ViStatus body_hp816x_spectralCalibrationEx(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt32 n, ViReal64 wl[],
+                                           ViReal64 power[], ViReal64* reference, ViChar* result) {
     c.status(calibrate(slot, ch, n, wl, power, reference, result));
     return c.done();
 }

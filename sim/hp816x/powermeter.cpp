@@ -60,16 +60,14 @@ void results(int slot, int ch, int fn, ViUInt16 result_unit, double* out, double
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_slaveChannelCheck(ViSession s, ViInt32 slot, ViUInt16 check) {
-    SIM_SESSION_CALL(s, slot, check);
+ViStatus body_hp816x_PWM_slaveChannelCheck(Call& c, ViSession s, ViInt32 slot, ViUInt16 check) {
     stored_int(slot, 0, "slaveChannelCheck") = check;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
-                                                          ViUInt16 powerUnit, ViUInt16 internalTrigger,
-                                                          ViReal64 wl, ViReal64 avg, ViReal64 powerRange) {
-    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
+ViStatus body_hp816x_set_PWM_parameters(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
+                                        ViUInt16 powerUnit, ViUInt16 internalTrigger, ViReal64 wl, ViReal64 avg,
+                                        ViReal64 powerRange) {
     range_mode(slot, ch) = rangeMode;
     unit(slot, ch) = powerUnit;
     stored_int(slot, ch, "internalTrigger") = internalTrigger;
@@ -79,11 +77,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_parameters(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                            ViUInt16* rangeMode, ViUInt16* powerUnit,
-                                                            ViUInt16* internalTrigger, ViReal64* wl, ViReal64* avg,
-                                                            ViReal64* powerRange) {
-    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerUnit, internalTrigger, wl, avg, powerRange);
+ViStatus body_hp816x_get_PWM_parameters_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16* rangeMode,
+                                          ViUInt16* powerUnit, ViUInt16* internalTrigger, ViReal64* wl, ViReal64* avg,
+                                          ViReal64* powerRange) {
     put(rangeMode, range_mode(slot, ch));
     put(powerUnit, unit(slot, ch));
     put(internalTrigger, stored_int(slot, ch, "internalTrigger"));
@@ -93,9 +89,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_parameters_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 measure,
-                                                               ViInt32 refSource, ViInt32 refSlot, ViInt32 refChannel) {
-    SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
+ViStatus body_hp816x_set_PWM_referenceSource(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 measure,
+                                             ViInt32 refSource, ViInt32 refSlot, ViInt32 refChannel) {
     stored_int(slot, ch, "measure") = measure;
     stored_int(slot, ch, "refSource") = refSource;
     stored_int(slot, ch, "refSlot", slot) = refSlot;
@@ -103,10 +98,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceSource(ViSession s, ViIn
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                                 ViInt32* measure, ViInt32* refSource,
-                                                                 ViInt32* refSlot, ViInt32* refChannel) {
-    SIM_SESSION_CALL(s, slot, ch, measure, refSource, refSlot, refChannel);
+ViStatus body_hp816x_get_PWM_referenceSource_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* measure,
+                                               ViInt32* refSource, ViInt32* refSlot, ViInt32* refChannel) {
     put(measure, stored_int(slot, ch, "measure"));
     put(refSource, stored_int(slot, ch, "refSource"));
     put(refSlot, stored_int(slot, ch, "refSlot", slot));
@@ -114,131 +107,111 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceSource_Q(ViSession s, Vi
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 trig) {
-    SIM_SESSION_CALL(s, slot, ch, trig);
+ViStatus body_hp816x_set_PWM_internalTrigger(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 trig) {
     stored_int(slot, ch, "internalTrigger") = trig;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_averagingTime(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg) {
-    SIM_SESSION_CALL(s, slot, ch, avg);
+ViStatus body_hp816x_set_PWM_averagingTime(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg) {
     if (!(avg > 0)) c.status(param(4));
     else averaging(slot, ch) = avg;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_averagingTime_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* avg) {
-    SIM_SESSION_CALL(s, slot, ch, avg);
+ViStatus body_hp816x_get_PWM_averagingTime_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* avg) {
     put(avg, averaging(slot, ch));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_wavelength(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, ch, wl);
+ViStatus body_hp816x_set_PWM_wavelength(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 wl) {
     if (!in_range(wl, 800e-9, 1700e-9)) c.status(param(4));
     else wavelength(slot, ch) = wl;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_wavelength_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* minWl,
-                                                            ViReal64* maxWl, ViReal64* current) {
-    SIM_SESSION_CALL(s, slot, ch, minWl, maxWl, current);
+ViStatus body_hp816x_get_PWM_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* minWl,
+                                          ViReal64* maxWl, ViReal64* current) {
     put(minWl, 800e-9);
     put(maxWl, 1700e-9);
     put(current, wavelength(slot, ch));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_calibration(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 cal) {
-    SIM_SESSION_CALL(s, slot, ch, cal);
+ViStatus body_hp816x_set_PWM_calibration(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 cal) {
     stored_real(slot, ch, "calibration") = cal;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_calibration_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* cal) {
-    SIM_SESSION_CALL(s, slot, ch, cal);
+ViStatus body_hp816x_get_PWM_calibration_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* cal) {
     put(cal, stored_real(slot, ch, "calibration"));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerRange(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
-                                                          ViReal64 powerRange) {
-    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerRange);
+ViStatus body_hp816x_set_PWM_powerRange(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 rangeMode,
+                                        ViReal64 powerRange) {
     range_mode(slot, ch) = rangeMode;
     range(slot, ch) = powerRange;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerRange_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                            ViUInt16* rangeMode, ViReal64* powerRange) {
-    SIM_SESSION_CALL(s, slot, ch, rangeMode, powerRange);
+ViStatus body_hp816x_get_PWM_powerRange_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16* rangeMode,
+                                          ViReal64* powerRange) {
     put(rangeMode, range_mode(slot, ch));
     put(powerRange, range(slot, ch));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_powerUnit(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 powerUnit) {
-    SIM_SESSION_CALL(s, slot, ch, powerUnit);
+ViStatus body_hp816x_set_PWM_powerUnit(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 powerUnit) {
     if (powerUnit != 0 && powerUnit != 1) c.status(param(4));
     else unit(slot, ch) = powerUnit;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_powerUnit_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* powerUnit) {
-    SIM_SESSION_CALL(s, slot, ch, powerUnit);
+ViStatus body_hp816x_get_PWM_powerUnit_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* powerUnit) {
     put(powerUnit, unit(slot, ch));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_referenceValue(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                              ViReal64 internalReference, ViReal64 referenceChannel) {
-    SIM_SESSION_CALL(s, slot, ch, internalReference, referenceChannel);
+ViStatus body_hp816x_set_PWM_referenceValue(Call& c, ViSession s, ViInt32 slot, ViInt32 ch,
+                                            ViReal64 internalReference, ViReal64 referenceChannel) {
     internal_ref(slot, ch) = internalReference;
     stored_real(slot, ch, "referenceChannel") = referenceChannel;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_referenceValue_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                                ViInt32* refSource, ViReal64* internalReference,
-                                                                ViReal64* referenceChannel) {
-    SIM_SESSION_CALL(s, slot, ch, refSource, internalReference, referenceChannel);
+ViStatus body_hp816x_get_PWM_referenceValue_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* refSource,
+                                              ViReal64* internalReference, ViReal64* referenceChannel) {
     put(refSource, stored_int(slot, ch, "refSource"));
     put(internalReference, internal_ref(slot, ch));
     put(referenceChannel, stored_real(slot, ch, "referenceChannel"));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 trigIn,
-                                                                    ViInt32 trigOut) {
-    SIM_SESSION_CALL(s, slot, trigIn, trigOut);
+ViStatus body_hp816x_set_PWM_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32 trigIn, ViInt32 trigOut) {
     stored_int(slot, 0, "triggerIn") = trigIn;
     stored_int(slot, 0, "triggerOut") = trigOut;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* trigIn,
-                                                                    ViInt32* trigOut) {
-    SIM_SESSION_CALL(s, slot, trigIn, trigOut);
+ViStatus body_hp816x_get_PWM_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32* trigIn,
+                                                  ViInt32* trigOut) {
     put(trigIn, stored_int(slot, 0, "triggerIn"));
     put(trigOut, stored_int(slot, 0, "triggerOut"));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_displayToReference(ViSession s, ViInt32 slot, ViInt32 ch) {
-    SIM_SESSION_CALL(s, slot, ch);
+ViStatus body_hp816x_PWM_displayToReference(Call& c, ViSession s, ViInt32 slot, ViInt32 ch) {
     internal_ref(slot, ch) = absolute_dbm(slot, ch);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_PWM_internalTrigger(ViSession s, ViInt32 slot, ViInt32 ch) {
-    SIM_SESSION_CALL(s, slot, ch);
+ViStatus body_hp816x_start_PWM_internalTrigger(Call& c, ViSession s, ViInt32 slot, ViInt32 ch) {
     stored_real(slot, ch, "fetched") = reading(slot, ch);
     stored_int(slot, ch, "hasFetched") = 1;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
-    SIM_SESSION_CALL(s, slot, ch, value);
+ViStatus body_hp816x_PWM_readValue(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
     double v = reading(slot, ch);
     c.take(averaging(slot, ch));
     stored_real(slot, ch, "fetched") = v;
@@ -248,15 +221,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readValue(ViSession s, ViInt32 slot, 
 }
 
 // The value of the last measurement (a new one if there was none).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_fetchValue(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
-    SIM_SESSION_CALL(s, slot, ch, value);
+ViStatus body_hp816x_PWM_fetchValue(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* value) {
     put(value, stored_int(slot, ch, "hasFetched") ? stored_real(slot, ch, "fetched") : reading(slot, ch));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count, ViInt32 slots[], ViInt32 channels[],
-                                                   ViReal64 values[]) {
-    SIM_SESSION_CALL(s, count, slots, channels, values);
+ViStatus body_hp816x_PWM_readAll(Call& c, ViSession s, ViUInt32* count, ViInt32 slots[], ViInt32 channels[],
+                                 ViReal64 values[]) {
     const int cap = 34;
     std::vector<PwmChannel> all;  // the mainframe's power meter channels, in slot order
     const std::vector<unsigned>& modules = sim::instrument(s)->slots;
@@ -275,21 +246,18 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_readAll(ViSession s, ViUInt32* count,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroing(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* result) {
-    SIM_SESSION_CALL(s, slot, ch, result);
+ViStatus body_hp816x_PWM_zeroing(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32* result) {
     put(result, 0);  // zeroing succeeded
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_zeroingAll(ViSession s, ViInt32* result) {
-    SIM_SESSION_CALL(s, result);
+ViStatus body_hp816x_PWM_zeroingAll(Call& c, ViSession s, ViInt32* result) {
     put(result, 0);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 ignore,
-                                                       ViInt32 errorNumber) {
-    SIM_SESSION_CALL(s, slot, ch, ignore, errorNumber);
+ViStatus body_hp816x_PWM_ignoreError(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 ignore,
+                                     ViInt32 errorNumber) {
     stored_int(slot, ch, "ignoreError") = ignore;
     stored_int(slot, ch, "ignoredErrorNumber") = errorNumber;
     return c.done();
@@ -297,9 +265,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_ignoreError(ViSession s, ViInt32 slot
 
 // Logging: dataPoints readings of averagingTime each; the estimated time
 // to completion comes back in milliseconds.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
-                                                       ViInt32 dataPoints, ViInt32* timeout) {
-    SIM_SESSION_CALL(s, slot, ch, avg, dataPoints, timeout);
+ViStatus body_hp816x_set_PWM_logging(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg, ViInt32 dataPoints,
+                                     ViInt32* timeout) {
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (dataPoints < 0 || dataPoints > 10000000) return c.status(param(5)), c.done();  // the instrument's most
     stored_int(slot, ch, "function") = fn_logging;
@@ -310,10 +277,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_logging(ViSession s, ViInt32 slot
 }
 
 // Writes the dataPoints of the last logging set-up; status 1: complete.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                                ViUInt16 wait, ViUInt16 resultUnit,
-                                                                ViUInt16* status, ViReal64 result[]) {
-    SIM_SESSION_CALL(s, slot, ch, wait, resultUnit, status, result);
+ViStatus body_hp816x_get_PWM_loggingResults_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 wait,
+                                              ViUInt16 resultUnit, ViUInt16* status, ViReal64 result[]) {
     results(slot, ch, fn_logging, resultUnit, result, 0.0);
     put(status, 1);
     return c.done();
@@ -321,9 +286,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_loggingResults_Q(ViSession s, ViI
 
 // Stability: a reading every delayTime over totalTime; the number of
 // results comes back.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg,
-                                                         ViReal64 delay, ViReal64 total, ViInt32* estimated) {
-    SIM_SESSION_CALL(s, slot, ch, avg, delay, total, estimated);
+ViStatus body_hp816x_set_PWM_stability(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64 avg, ViReal64 delay,
+                                       ViReal64 total, ViInt32* estimated) {
     if (!(avg > 0)) return c.status(param(4)), c.done();
     if (!(delay > 0) || !(total >= 0) || total / delay > 1e7) return c.status(param(5)), c.done();
     long long n = (long long)std::floor(total / delay + 1e-9);
@@ -333,19 +297,16 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_stability(ViSession s, ViInt32 sl
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_stabilityResults_Q(ViSession s, ViInt32 slot, ViInt32 ch,
-                                                                  ViUInt16 wait, ViUInt16 resultUnit,
-                                                                  ViUInt16* status, ViReal64 result[]) {
-    SIM_SESSION_CALL(s, slot, ch, wait, resultUnit, status, result);
+ViStatus body_hp816x_get_PWM_stabilityResults_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViUInt16 wait,
+                                                ViUInt16 resultUnit, ViUInt16* status, ViReal64 result[]) {
     results(slot, ch, fn_stability, resultUnit, result, 0.01);
     put(status, 1);
     return c.done();
 }
 
 // Min-max: the estimated time (ms) for dataPoints readings comes back.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 mode,
-                                                      ViInt32 dataPoints, ViInt32* estimated) {
-    SIM_SESSION_CALL(s, slot, ch, mode, dataPoints, estimated);
+ViStatus body_hp816x_set_PWM_minMax(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViInt32 mode, ViInt32 dataPoints,
+                                    ViInt32* estimated) {
     if (dataPoints < 1) return c.status(param(5)), c.done();
     stored_int(slot, ch, "function") = fn_minmax;
     stored_int(slot, ch, "points") = dataPoints;
@@ -355,9 +316,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_PWM_minMax(ViSession s, ViInt32 slot,
 }
 
 // Minimum, maximum and latest of (up to 1000 of) the readings set up.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* lo,
-                                                               ViReal64* hi, ViReal64* current) {
-    SIM_SESSION_CALL(s, slot, ch, lo, hi, current);
+ViStatus body_hp816x_get_PWM_minMaxResults_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 ch, ViReal64* lo,
+                                             ViReal64* hi, ViReal64* current) {
     long long n = std::max(1LL, std::min(1000LL, stored_int(slot, ch, "points", 1)));
     double v = reading(slot, ch), mn = v, mx = v;
     for (long long i = 1; i < n; ++i) {
@@ -371,8 +331,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_PWM_minMaxResults_Q(ViSession s, ViIn
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_PWM_functionStop(ViSession s, ViInt32 slot, ViInt32 ch) {
-    SIM_SESSION_CALL(s, slot, ch);
+ViStatus body_hp816x_PWM_functionStop(Call& c, ViSession s, ViInt32 slot, ViInt32 ch) {
     stored_int(slot, ch, "function") = fn_none;
     return c.done();
 }

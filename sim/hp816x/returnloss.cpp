@@ -152,9 +152,8 @@ void function_results(sim::Call& c, ViInt32 slot, long long fn, ViUInt16 wait, V
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
-                                                          ViReal64 wl, ViInt32 src, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, trigger, avg, wl, src, state);
+ViStatus body_hp816x_set_RLM_parameters(Call& c, ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
+                                        ViReal64 wl, ViInt32 src, ViUInt16 state) {
     if (trigger > 1) c.status(param(3));
     else if (!(avg >= 1e-4 && avg <= 10)) c.status(param(4));
     else if (!(wl >= wl_min && wl <= wl_max)) c.status(param(5));
@@ -170,10 +169,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_parameters(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32 slot, ViUInt16* trigger,
-                                                            ViReal64* avg, ViReal64* wl, ViInt32* src,
-                                                            ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, trigger, avg, wl, src, state);
+ViStatus body_hp816x_get_RLM_parameters_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* trigger, ViReal64* avg,
+                                          ViReal64* wl, ViInt32* src, ViUInt16* state) {
     put(trigger, internal_trigger(slot));
     if (avg) *avg = avg_time(slot);
     if (wl) *wl = wavelength(slot);
@@ -182,31 +179,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_parameters_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_internalTrigger(ViSession s, ViInt32 slot, ViUInt16 trigger) {
-    SIM_SESSION_CALL(s, slot, trigger);
+ViStatus body_hp816x_set_RLM_internalTrigger(Call& c, ViSession s, ViInt32 slot, ViUInt16 trigger) {
     return set_setting(c, slot, trigger, 0, 1, internal_trigger);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_averagingTime(ViSession s, ViInt32 slot, ViReal64 avg) {
-    SIM_SESSION_CALL(s, slot, avg);
+ViStatus body_hp816x_set_RLM_averagingTime(Call& c, ViSession s, ViInt32 slot, ViReal64 avg) {
     return set_setting(c, slot, avg, 1e-4, 10, avg_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_averagingTime_Q(ViSession s, ViInt32 slot, ViReal64* avg) {
-    SIM_SESSION_CALL(s, slot, avg);
+ViStatus body_hp816x_get_RLM_averagingTime_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* avg) {
     return get_setting(c, slot, avg, avg_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_wavelength(ViSession s, ViInt32 slot, ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, wl);
+ViStatus body_hp816x_set_RLM_wavelength(Call& c, ViSession s, ViInt32 slot, ViReal64 wl) {
     if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
     else wavelength(slot) = wl;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
-                                                            ViReal64* def, ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, def, cur);
+ViStatus body_hp816x_get_RLM_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                          ViReal64* def, ViReal64* cur) {
     if (mn) *mn = wl_min;
     if (mx) *mx = wl_max;
     if (def) *def = wl_def;
@@ -214,8 +206,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_wavelength_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, ViInt32 which) {
-    SIM_SESSION_CALL(s, slot, which);
+ViStatus body_hp816x_calibrate_RLM(Call& c, ViSession s, ViInt32 slot, ViInt32 which) {
     if (which < 0 || which > 1) c.status(param(3));
     else if (laser_on(c, slot)) {
         long long src = std::min(source(slot), 1LL);
@@ -227,9 +218,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calibrate_RLM(ViSession s, ViInt32 slot, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
-                                                                    ViInt32 out) {
-    SIM_SESSION_CALL(s, slot, in, out);
+ViStatus body_hp816x_set_RLM_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32 in, ViInt32 out) {
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 3) c.status(param(4));
     else {
@@ -240,14 +229,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_triggerConfiguration(ViSession s,
 }
 
 // Takes one reading that the fetch functions then report.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_start_RLM_internalTrigger(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_start_RLM_internalTrigger(Call& c, ViSession s, ViInt32 slot) {
     if (laser_on(c, slot)) read_rl(slot);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
-    SIM_SESSION_CALL(s, slot, rl);
+ViStatus body_hp816x_RLM_readReturnLoss(Call& c, ViSession s, ViInt32 slot, ViReal64* rl) {
     if (laser_on(c, slot)) {
         double v = read_rl(slot);
         if (rl) *rl = v;
@@ -255,8 +242,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readReturnLoss(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 slot, ViReal64* rl) {
-    SIM_SESSION_CALL(s, slot, rl);
+ViStatus body_hp816x_RLM_fetchReturnLoss(Call& c, ViSession s, ViInt32 slot, ViReal64* rl) {
     if (integer(slot, "lastRL.valid", 0)) {
         if (rl) *rl = real(slot, "lastRL", 0);
     } else if (laser_on(c, slot)) {
@@ -267,8 +253,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchReturnLoss(ViSession s, ViInt32 
 }
 
 // Power (W) at the monitor (channel 0) or return (1) diode.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
-    SIM_SESSION_CALL(s, slot, channel, value);
+ViStatus body_hp816x_RLM_readValue(Call& c, ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
     if (channel > 1) c.status(param(3));
     else {
         double v = read_value(slot, channel);
@@ -277,8 +262,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_readValue(ViSession s, ViInt32 slot, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
-    SIM_SESSION_CALL(s, slot, channel, value);
+ViStatus body_hp816x_RLM_fetchValue(Call& c, ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
     if (channel > 1) c.status(param(3));
     else {
         if (!integer(slot, "dut.valid", 0)) read_value(slot, channel);
@@ -289,24 +273,21 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_fetchValue(ViSession s, ViInt32 slot,
 }
 
 // Zero result: 0 done.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroing(ViSession s, ViInt32 slot, ViInt32* result) {
-    SIM_SESSION_CALL(s, slot, result);
+ViStatus body_hp816x_RLM_zeroing(Call& c, ViSession s, ViInt32 slot, ViInt32* result) {
     integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_zeroingAll(ViSession s, ViInt32* result) {
-    SIM_SESSION_CALL(s, result);
+ViStatus body_hp816x_RLM_zeroingAll(Call& c, ViSession s, ViInt32* result) {
     for (int slot = 0; slot < hp816x::max_slots; ++slot) integer(slot, "zeroed", 0) = 1;
     if (result) *result = 0;
     return c.done();
 }
 
 // Ranges in dBm, -70 to +10.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 slot, ViUInt16 autorange,
-                                                          ViReal64 monitor, ViReal64 ret) {
-    SIM_SESSION_CALL(s, slot, autorange, monitor, ret);
+ViStatus body_hp816x_set_RLM_powerRange(Call& c, ViSession s, ViInt32 slot, ViUInt16 autorange, ViReal64 monitor,
+                                        ViReal64 ret) {
     if (autorange > 1) c.status(param(3));
     else if (!(monitor >= -70 && monitor <= 10)) c.status(param(4));
     else if (!(ret >= -70 && ret <= 10)) c.status(param(5));
@@ -318,48 +299,41 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_powerRange(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_powerRange_Q(ViSession s, ViInt32 slot, ViUInt16* autorange,
-                                                            ViReal64* monitor, ViReal64* ret) {
-    SIM_SESSION_CALL(s, slot, autorange, monitor, ret);
+ViStatus body_hp816x_get_RLM_powerRange_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* autorange, ViReal64* monitor,
+                                          ViReal64* ret) {
     if (autorange) *autorange = (ViUInt16)integer(slot, "autorange", 1);
     if (monitor) *monitor = real(slot, "rangeMon", 0);
     if (ret) *ret = real(slot, "rangeRet", -20);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_rlReference(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
-    SIM_SESSION_CALL(s, slot, src, rl);
+ViStatus body_hp816x_set_RLM_rlReference(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
     if (!src_ok(c, src)) return c.done();
     if (!in_range(rl, 0, 80)) c.status(param(4));
     else rl_reference(slot, src) = rl;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_rlReference_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
-    SIM_SESSION_CALL(s, slot, src, rl);
+ViStatus body_hp816x_get_RLM_rlReference_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
     if (src_ok(c, src)) put(rl, rl_reference(slot, src));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_FPDelta(ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
-    SIM_SESSION_CALL(s, slot, src, delta);
+ViStatus body_hp816x_set_RLM_FPDelta(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
     if (!src_ok(c, src)) return c.done();
     if (!in_range(delta, -10, 10)) c.status(param(4));
     else fp_delta(slot, src) = delta;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_FPDelta_Q(ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
-    SIM_SESSION_CALL(s, slot, src, delta);
+ViStatus body_hp816x_get_RLM_FPDelta_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
     if (src_ok(c, src)) put(delta, fp_delta(slot, src));
     return c.done();
 }
 
 // The formula of return_loss() above, on the values given (no FP delta).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, ViReal64 rr, ViReal64 rm, ViReal64 tr,
-                                                    ViReal64 tm, ViReal64 dr, ViReal64 dm, ViReal64 ref,
-                                                    ViReal64* rl) {
-    SIM_SESSION_CALL(s, slot, rr, rm, tr, tm, dr, dm, ref, rl);
+ViStatus body_hp816x_calculate_RL(Call& c, ViSession s, ViInt32 slot, ViReal64 rr, ViReal64 rm, ViReal64 tr,
+                                  ViReal64 tm, ViReal64 dr, ViReal64 dm, ViReal64 ref, ViReal64* rl) {
     double v = 0;
     int bad = return_loss(rr, rm, tr, tm, dr, dm, ref, v);
     if (bad) c.status(param(bad));
@@ -367,9 +341,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_calculate_RL(ViSession s, ViInt32 slot, V
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
-                                                                   ViReal64* ret, ViReal64* mon) {
-    SIM_SESSION_CALL(s, slot, src, ret, mon);
+ViStatus body_hp816x_get_RLM_reflectanceValues_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* ret,
+                                                 ViReal64* mon) {
     if (src_ok(c, src)) {
         put(ret, cal(slot, "rr", src));
         put(mon, cal(slot, "rm", src));
@@ -377,9 +350,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_reflectanceValues_Q(ViSession s, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, ViInt32 slot, ViInt32 src,
-                                                                   ViReal64* ret, ViReal64* mon) {
-    SIM_SESSION_CALL(s, slot, src, ret, mon);
+ViStatus body_hp816x_get_RLM_terminationValues_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* ret,
+                                                 ViReal64* mon) {
     if (src_ok(c, src)) {
         put(ret, cal(slot, "tr", src));
         put(mon, cal(slot, "tm", src));
@@ -388,8 +360,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_terminationValues_Q(ViSession s, 
 }
 
 // The device values of the last reading (a new reading if there is none).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
-    SIM_SESSION_CALL(s, slot, ret, mon);
+ViStatus body_hp816x_get_RLM_dutValues_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
     double r, m;
     if (!integer(slot, "dut.valid", 0)) sample_device(slot, r, m);
     if (ret) *ret = real(slot, "dut.ret", 0);
@@ -397,17 +368,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_dutValues_Q(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_srcWavelength_Q(ViSession s, ViInt32 slot, ViReal64* lower,
-                                                               ViReal64* upper) {
-    SIM_SESSION_CALL(s, slot, lower, upper);
+ViStatus body_hp816x_get_RLM_srcWavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = src_wl[0];
     if (upper) *upper = src_wl[1];
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s, ViInt32 slot, ViInt32 src,
-                                                                     ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, src, state);
+ViStatus body_hp816x_set_RLM_laserSourceParameters(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16 state) {
     if (src < 0 || src > 2) c.status(param(3));
     else if (state > 1) c.status(param(4));
     else {
@@ -417,42 +384,34 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserSourceParameters(ViSession s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserSourceParameters_Q(ViSession s, ViInt32 slot, ViInt32* src,
-                                                                       ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, src, state);
+ViStatus body_hp816x_get_RLM_laserSourceParameters_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* src,
+                                                     ViUInt16* state) {
     if (src) *src = (ViInt32)source(slot);
     if (state) *state = (ViUInt16)laser(slot);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_RLM_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     return set_setting(c, slot, state, 0, 1, laser);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_modulationState_Q(ViSession s, ViInt32 slot, ViInt32 src,
-                                                                 ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, src, state);
+ViStatus body_hp816x_get_RLM_modulationState_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16* state) {
     if (src_ok(c, src)) put(state, integer(slot, per("modulation", src).c_str(), 0));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_modulationState(ViSession s, ViInt32 slot, ViInt32 src,
-                                                               ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, src, state);
+ViStatus body_hp816x_set_RLM_modulationState(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16 state) {
     if (!src_ok(c, src)) return c.done();
     if (state > 1) c.status(param(4));
     else integer(slot, per("modulation", src).c_str(), 0) = state;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_RLM_laserState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, laser);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 enable) {
-    SIM_SESSION_CALL(s, enable);
+ViStatus body_hp816x_enable_RLM_sweep(Call& c, ViSession s, ViUInt16 enable) {
     if (enable > 1) c.status(param(2));
     else sim::integer(sim::key("RLM", -1, "sweep"), 0) = enable;
     return c.done();
@@ -460,9 +419,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enable_RLM_sweep(ViSession s, ViUInt16 en
 
 // ---- measurement functions: logging, stability, min/max ----------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
-                                                       ViInt32* timeout) {
-    SIM_SESSION_CALL(s, slot, avg, points, timeout);
+ViStatus body_hp816x_set_RLM_logging(Call& c, ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
+                                     ViInt32* timeout) {
     if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -473,19 +431,16 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_logging(ViSession s, ViInt32 slot
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_loggingResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
-                                                                ViUInt16 unit, ViUInt16 value, ViUInt16* complete,
-                                                                ViReal64* results) {
-    SIM_SESSION_CALL(s, slot, wait, unit, value, complete, results);
+ViStatus body_hp816x_get_RLM_loggingResults_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit,
+                                              ViUInt16 value, ViUInt16* complete, ViReal64* results) {
     function_results(c, slot, 1, wait, unit, value, complete, results);
     return c.done();
 }
 
 // Records one return-loss value per period over the total time; the number
 // of values goes to *points.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 slot, ViReal64 total, ViReal64 period,
-                                                         ViReal64 avg, ViInt32* points) {
-    SIM_SESSION_CALL(s, slot, total, period, avg, points);
+ViStatus body_hp816x_set_RLM_stability(Call& c, ViSession s, ViInt32 slot, ViReal64 total, ViReal64 period,
+                                       ViReal64 avg, ViInt32* points) {
     double n = period > 0 ? std::floor(total / period + 1e-9) : 0;
     if (!(period > 0)) c.status(param(4));
     else if (!(n >= 1 && n <= HP816X_RLM_MAX_POINTS)) c.status(param(3));
@@ -498,17 +453,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_stability(ViSession s, ViInt32 sl
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_stabilityResults_Q(ViSession s, ViInt32 slot, ViUInt16 wait,
-                                                                  ViUInt16 unit, ViUInt16* complete,
-                                                                  ViReal64* results) {
-    SIM_SESSION_CALL(s, slot, wait, unit, complete, results);
+ViStatus body_hp816x_get_RLM_stabilityResults_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16 wait, ViUInt16 unit,
+                                                ViUInt16* complete, ViReal64* results) {
     function_results(c, slot, 2, wait, unit, 0, complete, results);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 points,
-                                                      ViUInt32* time_ms) {
-    SIM_SESSION_CALL(s, slot, mode, points, time_ms);
+ViStatus body_hp816x_set_RLM_minMax(Call& c, ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 points,
+                                    ViUInt32* time_ms) {
     if (mode < 0 || mode > 2) c.status(param(3));
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
@@ -519,9 +471,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_RLM_minMax(ViSession s, ViInt32 slot,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
-                                                               ViReal64* cur) {
-    SIM_SESSION_CALL(s, slot, mn, mx, cur);
+ViStatus body_hp816x_get_RLM_minMaxResults_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
+                                             ViReal64* cur) {
     if (running(slot) != 3) {
         sim::push_error(hp816x::driver, -221, "Settings conflict;no min/max function running");
         c.status(VI_ERROR_INSTR_ERROR);
@@ -540,15 +491,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_RLM_minMaxResults_Q(ViSession s, ViIn
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_RLM_functionStop(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_RLM_functionStop(Call& c, ViSession s, ViInt32 slot) {
     running(slot) = 0;
     return c.done();
 }
 
 // Nothing is ever pending in simulation.
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WaitForOPC(ViSession s, ViInt32 slot, ViUInt16 wait) {
-    SIM_SESSION_CALL(s, slot, wait);
+ViStatus body_hp816x_WaitForOPC(Call& c, ViSession s, ViInt32 slot, ViUInt16 wait) {
     return c.done();
 }
 

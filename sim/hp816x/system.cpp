@@ -99,14 +99,12 @@ bool is_query(const std::string& q) { return !q.empty() && q.find('?') != std::s
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_init(ViRsrc rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
-    SIM_CALL(rsrc, idq, rst, vi);
+ViStatus body_hp816x_init(Call& c, ViRsrc rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
     c.open(driver, rsrc, vi);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi) {
-    SIM_CALL(handle, vi);
+ViStatus body_hp816x_getHandle(Call& c, ViUInt32 handle, ViSession* vi) {
     // A VISA session of a mainframe maps to a driver session on it.
     ViSession s = 0;
     if (sim::valid(handle, driver))
@@ -116,41 +114,35 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getHandle(ViUInt32 handle, ViSession* vi)
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_close(ViSession s) {
-    SIM_CALL(s);
+ViStatus body_hp816x_close(Call& c, ViSession s) {
     if (!sim::close(s, driver)) c.status(VI_ERROR_INV_OBJECT);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_reset(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_reset(Call& c, ViSession s) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_self_test(ViSession s, ViInt16* result, ViChar msg[]) {
-    SIM_SESSION_CALL(s, result, sim::out(msg));
+ViStatus body_hp816x_self_test(Call& c, ViSession s, ViInt16* result, ViChar msg[]) {
     *result = 0;
     sim::put_text(msg, 256, "Self test passed");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_mainframeSelftest(ViSession s, ViInt16* result, ViChar msg[]) {
-    SIM_SESSION_CALL(s, result, sim::out(msg));
+ViStatus body_hp816x_mainframeSelftest(Call& c, ViSession s, ViInt16* result, ViChar msg[]) {
     *result = 0;
     sim::put_text(msg, 256, "Mainframe self test passed");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_query(ViSession s, ViInt32* code, ViChar msg[]) {
-    SIM_SESSION_CALL(s, code, sim::out(msg));
+ViStatus body_hp816x_error_query(Call& c, ViSession s, ViInt32* code, ViChar msg[]) {
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
     sim::put_text(msg, 256, e.message);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_error_message(ViSession s, ViStatus code, ViChar msg[]) {
-    SIM_CALL(s, code, sim::out(msg));  // works without a session, as drivers do
+ViStatus body_hp816x_error_message(Call& c, ViSession s, ViStatus code, ViChar msg[]) {
     sim::put_text(msg, 256, status_text(code));
     return c.done();
 }
@@ -161,41 +153,35 @@ static ViStatus revision(sim::Call& c, ViChar drv[], ViChar fw[]) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_query(ViSession s, ViChar drv[], ViChar fw[]) {
-    SIM_SESSION_CALL(s, sim::out(drv), sim::out(fw));
+ViStatus body_hp816x_revision_query(Call& c, ViSession s, ViChar drv[], ViChar fw[]) {
     return revision(c, drv, fw);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_revision_Q(ViSession s, ViChar drv[], ViChar fw[]) {
-    SIM_SESSION_CALL(s, sim::out(drv), sim::out(fw));
+ViStatus body_hp816x_revision_Q(Call& c, ViSession s, ViChar drv[], ViChar fw[]) {
     return revision(c, drv, fw);
 }
 
 // Settings that round-trip through the value store.
 #define SETTER(fn, T, key)                           \
-    DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T v) { \
-        SIM_SESSION_CALL(s, v);                          \
+    ViStatus body_##fn(Call& c, ViSession s, T v) {  \
         static sim::Var<long long> stored(key, 0);   \
         *stored = v;                                 \
         return c.done();                             \
     }
 #define GETTER(fn, T, key, def)                          \
-    DRIVER_EXPORT ViStatus _VI_FUNC fn(ViSession s, T* v) { \
-        SIM_SESSION_CALL(s, v);                              \
+    ViStatus body_##fn(Call& c, ViSession s, T* v) {     \
         static sim::Var<long long> stored(key, def);     \
         *v = (T)*stored;                                 \
         return c.done();                                 \
     }
 
 // The session's timeout (ms), which bounds each of its calls (sim::set_timeout).
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut(ViSession s, ViInt32 ms) {
-    SIM_SESSION_CALL(s, ms);
+ViStatus body_hp816x_timeOut(Call& c, ViSession s, ViInt32 ms) {
     if (ms < 0) c.status(VI_ERROR_PARAMETER1 + 1);
     else sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_timeOut_Q(ViSession s, ViInt32* ms) {
-    SIM_SESSION_CALL(s, ms);
+ViStatus body_hp816x_timeOut_Q(Call& c, ViSession s, ViInt32* ms) {
     put(ms, std::lround(sim::timeout(s) * 1000));
     return c.done();
 }
@@ -211,13 +197,11 @@ SETTER(hp816x_forceTransaction, ViBoolean, "MF.forceTransaction")
 SETTER(hp816x_enableDisableDisplay, ViBoolean, "MF.display")
 SETTER(hp816x_generateTrigger, ViBoolean, "MF.lastTrigger")
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dcl(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_dcl(Call& c, ViSession s) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cls(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_cls(Call& c, ViSession s) {
     sim::integer("MF.stb") = 0;
     sim::integer("MF.operEvent") = 0;
     sim::integer("MF.quesEvent") = 0;
@@ -225,84 +209,72 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cls(ViSession s) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_preset(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_preset(Call& c, ViSession s) {
     laser_wavelength() = 1550e-9;
     laser_power_dbm() = 0.0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_WattToDBm(ViSession s, ViReal64 w, ViReal64* dbm) {
-    SIM_SESSION_CALL(s, w, dbm);
+ViStatus body_hp816x_WattToDBm(Call& c, ViSession s, ViReal64 w, ViReal64* dbm) {
     if (w <= 0) c.status(VI_ERROR_PARAMETER1 + 1);
     *dbm = watt_to_dbm(w);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_dbmToWatt(ViSession s, ViReal64 dbm, ViReal64* w) {
-    SIM_SESSION_CALL(s, dbm, w);
+ViStatus body_hp816x_dbmToWatt(Call& c, ViSession s, ViReal64 dbm, ViReal64* w) {
     *w = dbm_to_watt(dbm);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setDate(ViSession s, ViInt32 y, ViInt32 mo, ViInt32 d) {
-    SIM_SESSION_CALL(s, y, mo, d);
+ViStatus body_hp816x_setDate(Call& c, ViSession s, ViInt32 y, ViInt32 mo, ViInt32 d) {
     if (mo < 1 || mo > 12 || d < 1 || d > 31) c.status(VI_ERROR_PARAMETER1 + 2);
     else sim::integer("MF.year") = y, sim::integer("MF.month") = mo, sim::integer("MF.day") = d;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getDate(ViSession s, ViInt32* y, ViInt32* mo, ViInt32* d) {
-    SIM_SESSION_CALL(s, y, mo, d);
+ViStatus body_hp816x_getDate(Call& c, ViSession s, ViInt32* y, ViInt32* mo, ViInt32* d) {
     *y = (ViInt32)sim::integer("MF.year", 2026);
     *mo = (ViInt32)sim::integer("MF.month", 12);
     *d = (ViInt32)sim::integer("MF.day", 8);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setTime(ViSession s, ViInt32 h, ViInt32 mi, ViInt32 sec) {
-    SIM_SESSION_CALL(s, h, mi, sec);
+ViStatus body_hp816x_setTime(Call& c, ViSession s, ViInt32 h, ViInt32 mi, ViInt32 sec) {
     if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) c.status(VI_ERROR_PARAMETER1 + 1);
     else sim::integer("MF.hour") = h, sim::integer("MF.minute") = mi, sim::integer("MF.second") = sec;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getTime(ViSession s, ViInt32* h, ViInt32* mi, ViInt32* sec) {
-    SIM_SESSION_CALL(s, h, mi, sec);
+ViStatus body_hp816x_getTime(Call& c, ViSession s, ViInt32* h, ViInt32* mi, ViInt32* sec) {
     *h = (ViInt32)sim::integer("MF.hour", 9);
     *mi = (ViInt32)sim::integer("MF.minute", 30);
     *sec = (ViInt32)sim::integer("MF.second", 0);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_SystemError(ViSession s, ViInt32* code, ViChar msg[]) {
-    SIM_SESSION_CALL(s, code, sim::out(msg));
+ViStatus body_hp816x_SystemError(Call& c, ViSession s, ViInt32* code, ViChar msg[]) {
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
     sim::put_text(msg, 256, e.message);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmd(ViSession s, ViString cmd) {
-    SIM_SESSION_CALL(s, cmd);
+ViStatus body_hp816x_cmd(Call& c, ViSession s, ViString cmd) {
     command(upper(cmd));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdString_Q(ViSession s, ViString q, ViInt32 size, ViChar result[]) {
-    SIM_SESSION_CALL(s, q, size, sim::out(result));
+ViStatus body_hp816x_cmdString_Q(Call& c, ViSession s, ViString q, ViInt32 size, ViChar result[]) {
     if (result && size > 0) sim::put_text(result, (size_t)size, answer(s, upper(q)));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt(ViSession s, ViString cmd, ViInt32 v) {
-    SIM_SESSION_CALL(s, cmd, v);
+ViStatus body_hp816x_cmdInt(Call& c, ViSession s, ViString cmd, ViInt32 v) {
     command(upper(cmd) + " " + std::to_string(v));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal(ViSession s, ViString cmd, ViReal64 v) {
-    SIM_SESSION_CALL(s, cmd, v);
+ViStatus body_hp816x_cmdReal(Call& c, ViSession s, ViString cmd, ViReal64 v) {
     command(upper(cmd) + " " + num(v));
     return c.done();
 }
@@ -318,16 +290,13 @@ template <class T> static ViStatus number_query(sim::Call& c, ViSession s, ViStr
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16_Q(ViSession s, ViString q, ViInt16* r) {
-    SIM_SESSION_CALL(s, q, r);
+ViStatus body_hp816x_cmdInt16_Q(Call& c, ViSession s, ViString q, ViInt16* r) {
     return number_query(c, s, q, r);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32_Q(ViSession s, ViString q, ViInt32* r) {
-    SIM_SESSION_CALL(s, q, r);
+ViStatus body_hp816x_cmdInt32_Q(Call& c, ViSession s, ViString q, ViInt32* r) {
     return number_query(c, s, q, r);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64_Q(ViSession s, ViString q, ViReal64* r) {
-    SIM_SESSION_CALL(s, q, r);
+ViStatus body_hp816x_cmdReal64_Q(Call& c, ViSession s, ViString q, ViReal64* r) {
     return number_query(c, s, q, r);
 }
 
@@ -357,21 +326,17 @@ template <class T> static ViStatus array_query(sim::Call& c, ViSession s, ViStri
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt16Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt16 r[], ViInt32* n) {
-    SIM_SESSION_CALL(s, q, size, r, n);
+ViStatus body_hp816x_cmdInt16Arr_Q(Call& c, ViSession s, ViString q, ViInt32 size, ViInt16 r[], ViInt32* n) {
     return array_query(c, s, q, size, r, n);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdInt32Arr_Q(ViSession s, ViString q, ViInt32 size, ViInt32 r[], ViInt32* n) {
-    SIM_SESSION_CALL(s, q, size, r, n);
+ViStatus body_hp816x_cmdInt32Arr_Q(Call& c, ViSession s, ViString q, ViInt32 size, ViInt32 r[], ViInt32* n) {
     return array_query(c, s, q, size, r, n);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_cmdReal64Arr_Q(ViSession s, ViString q, ViInt32 size, ViReal64 r[], ViInt32* n) {
-    SIM_SESSION_CALL(s, q, size, r, n);
+ViStatus body_hp816x_cmdReal64Arr_Q(Call& c, ViSession s, ViString q, ViInt32 size, ViReal64 r[], ViInt32* n) {
     return array_query(c, s, q, size, r, n);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select, ViInt32* n, ViChar list[]) {
-    SIM_CALL(intf, select, n, sim::out(list));
+ViStatus body_hp816x_listVisa_Q(Call& c, ViInt32 intf, ViBoolean select, ViInt32* n, ViChar list[]) {
     // Interface 0 GPIB, 1 LAN, 2 all; select 1: mainframes of this driver only.
     std::string text;
     ViInt32 count = 0;
@@ -387,8 +352,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_listVisa_Q(ViInt32 intf, ViBoolean select
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViChar idn[]) {
-    SIM_CALL(address, sim::out(idn));
+ViStatus body_hp816x_getInstrumentId_Q(Call& c, ViString address, ViChar idn[]) {
     const sim::Instrument* found = nullptr;
     for (const sim::Instrument& in : sim::instruments())
         if (address && sim::same_resource(in.resource, address)) found = &in;
@@ -397,42 +361,36 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getInstrumentId_Q(ViString address, ViCha
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_setBaudrate(ViChar intf[], ViUInt32 baud) {
-    SIM_CALL(intf, baud);
+ViStatus body_hp816x_setBaudrate(Call& c, ViChar intf[], ViUInt32 baud) {
     if (baud != 9600 && baud != 19200 && baud != 38400 && baud != 57600 && baud != 115200)
         c.status(VI_ERROR_PARAMETER1 + 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_driverLogg(ViSession s, ViString file, ViBoolean log, ViBoolean replies) {
-    SIM_SESSION_CALL(s, file, log, replies);
+ViStatus body_hp816x_driverLogg(Call& c, ViSession s, ViString file, ViBoolean log, ViBoolean replies) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_moduleSelftest(ViSession s, ViInt32 slot, ViInt16* r, ViChar msg[]) {
-    SIM_SESSION_CALL(s, slot, r, sim::out(msg));
+ViStatus body_hp816x_moduleSelftest(Call& c, ViSession s, ViInt32 slot, ViInt16* r, ViChar msg[]) {
     *r = 0;
     sim::put_text(msg, 256, "Module " + std::to_string(slot) + " self test passed");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_lockUnlockInstument(ViSession s, ViBoolean lock, ViString password) {
-    SIM_SESSION_CALL(s, lock, password);
+ViStatus body_hp816x_lockUnlockInstument(Call& c, ViSession s, ViBoolean lock, ViString password) {
     std::string& pw = sim::text("MF.password", "1234");
     if (!password || pw != password) c.status(VI_ERROR_PARAMETER1 + 2);
     else sim::integer("MF.locked") = lock ? 1 : 0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getLockState(ViSession s, ViBoolean* locked, ViBoolean* soft) {
-    SIM_SESSION_CALL(s, locked, soft);
+ViStatus body_hp816x_getLockState(Call& c, ViSession s, ViBoolean* locked, ViBoolean* soft) {
     *locked = (ViBoolean)sim::integer("MF.locked", 0);
     *soft = 0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32 size, ViInt32 info[]) {
-    SIM_SESSION_CALL(s, size, info);
+ViStatus body_hp816x_getSlotInformation_Q(Call& c, ViSession s, ViInt32 size, ViInt32 info[]) {
     // Module kind per slot: 0 empty, 1 single power meter, 2 dual, 3 fixed laser,
     // 5 tunable laser, 6 return loss, 7 attenuator, 8 switch.
     const std::vector<unsigned>& modules = sim::instrument(s)->slots;
@@ -451,16 +409,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getSlotInformation_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_getModuleStatus_Q(ViSession s, ViBoolean* summary, ViInt32 status[], ViInt32* maxlen) {
-    SIM_SESSION_CALL(s, summary, status, maxlen);
+ViStatus body_hp816x_getModuleStatus_Q(Call& c, ViSession s, ViBoolean* summary, ViInt32 status[], ViInt32* maxlen) {
     if (summary) *summary = 0;
     for (int i = 0; status && i < slot_count(s); ++i) status[i] = 0;
     *maxlen = 64;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, ViInt32 q, ViChar msg[]) {
-    SIM_SESSION_CALL(s, q, sim::out(msg));
+ViStatus body_hp816x_convertQuestionableStatus_Q(Call& c, ViSession s, ViInt32 q, ViChar msg[]) {
     static const char* bits[] = {"Power out of range", "Temperature out of range", "Laser current limit",
                                  "Wavelength not settled", "Zeroing failed", "Module not calibrated"};
     std::string text;
@@ -470,8 +426,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_convertQuestionableStatus_Q(ViSession s, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s, ViInt32 cfg, ViUInt32 a, ViUInt32 b, ViUInt32 m) {
-    SIM_SESSION_CALL(s, cfg, a, b, m);
+ViStatus body_hp816x_standardTriggerConfiguration(Call& c, ViSession s, ViInt32 cfg, ViUInt32 a, ViUInt32 b,
+                                                  ViUInt32 m) {
     *trigger_cfg = cfg;
     *trigger_a = a;
     *trigger_b = b;
@@ -479,8 +435,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration(ViSession s,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession s, ViInt32* cfg, ViUInt32* a, ViUInt32* b, ViUInt32* m) {
-    SIM_SESSION_CALL(s, cfg, a, b, m);
+ViStatus body_hp816x_standardTriggerConfiguration_Q(Call& c, ViSession s, ViInt32* cfg, ViUInt32* a, ViUInt32* b,
+                                                    ViUInt32* m) {
     *cfg = (ViInt32)*trigger_cfg;
     *a = (ViUInt32)*trigger_a;
     *b = (ViUInt32)*trigger_b;
@@ -488,8 +444,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_standardTriggerConfiguration_Q(ViSession 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_trigOutConfiguration(ViBoolean a, ViBoolean b, ViBoolean cc, ViBoolean d, ViBoolean e, ViBoolean f, ViUInt32* cfg) {
-    SIM_CALL(a, b, cc, d, e, f, cfg);
+ViStatus body_hp816x_trigOutConfiguration(Call& c, ViBoolean a, ViBoolean b, ViBoolean cc, ViBoolean d, ViBoolean e,
+                                          ViBoolean f, ViUInt32* cfg) {
     // One bit per trigger output selection.
     *cfg = (ViUInt32)((a ? 1 : 0) | (b ? 2 : 0) | (cc ? 4 : 0) | (d ? 8 : 0) | (e ? 16 : 0) | (f ? 32 : 0));
     return c.done();

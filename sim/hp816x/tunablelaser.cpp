@@ -169,10 +169,8 @@ extern "C" {
 
 // ---- parameters, wavelength, power ---------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 slot, ViInt32 powerUnit,
-                                                          ViInt32 opticalOutput, ViUInt16 laserState,
-                                                          ViReal64 power, ViReal64 att, ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, powerUnit, opticalOutput, laserState, power, att, wl);
+ViStatus body_hp816x_set_TLS_parameters(Call& c, ViSession s, ViInt32 slot, ViInt32 powerUnit, ViInt32 opticalOutput,
+                                        ViUInt16 laserState, ViReal64 power, ViReal64 att, ViReal64 wl) {
     double dbm = to_dbm(powerUnit, power);
     if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
     else if (opticalOutput < 0 || opticalOutput > 3) c.status(param(4));
@@ -192,10 +190,9 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_parameters(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_parameters_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
-                                                            ViUInt16* laserState, ViInt32* opticalOutput,
-                                                            ViReal64* power, ViReal64* att, ViReal64* wl) {
-    SIM_SESSION_CALL(s, slot, powerUnit, laserState, opticalOutput, power, att, wl);
+ViStatus body_hp816x_get_TLS_parameters_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* powerUnit,
+                                          ViUInt16* laserState, ViInt32* opticalOutput, ViReal64* power,
+                                          ViReal64* att, ViReal64* wl) {
     put(powerUnit, unit(slot));
     put(laserState, laser_state(slot));
     put(opticalOutput, optical_output(slot));
@@ -205,9 +202,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_parameters_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 slot, ViInt32 selection,
-                                                          ViReal64 wl) {
-    SIM_SESSION_CALL(s, slot, selection, wl);
+ViStatus body_hp816x_set_TLS_wavelength(Call& c, ViSession s, ViInt32 slot, ViInt32 selection, ViReal64 wl) {
     double v = 0;
     if (!selected(selection, wl, wl_min, wl_max, wl_default, v)) c.status(param(3));
     else if (!wavelength_ok(v)) c.status(param(4));
@@ -215,9 +210,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_wavelength(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelength_Q(ViSession s, ViInt32 slot, ViReal64* minimum,
-                                                            ViReal64* def, ViReal64* maximum, ViReal64* current) {
-    SIM_SESSION_CALL(s, slot, minimum, def, maximum, current);
+ViStatus body_hp816x_get_TLS_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* minimum, ViReal64* def,
+                                          ViReal64* maximum, ViReal64* current) {
     put(minimum, wl_min);
     put(def, wl_default);
     put(maximum, wl_max);
@@ -225,9 +219,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelength_Q(ViSession s, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, ViInt32 powerUnit,
-                                                     ViInt32 selection, ViReal64 power) {
-    SIM_SESSION_CALL(s, slot, powerUnit, selection, power);
+ViStatus body_hp816x_set_TLS_power(Call& c, ViSession s, ViInt32 slot, ViInt32 powerUnit, ViInt32 selection,
+                                   ViReal64 power) {
     double wl = hp816x::laser_wavelength(slot), v = 0;
     if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
     else if (!selected(selection, to_dbm(powerUnit, power), p_min, power_max_dbm(wl), p_default, v))
@@ -240,10 +233,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_power(ViSession s, ViInt32 slot, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot, ViInt32* powerUnit,
-                                                       ViReal64* minimum, ViReal64* def, ViReal64* maximum,
-                                                       ViReal64* current) {
-    SIM_SESSION_CALL(s, slot, powerUnit, minimum, def, maximum, current);
+ViStatus body_hp816x_get_TLS_power_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* powerUnit, ViReal64* minimum,
+                                     ViReal64* def, ViReal64* maximum, ViReal64* current) {
     put(powerUnit, unit(slot));
     put(minimum, to_unit(slot, p_min));
     put(def, to_unit(slot, p_default));
@@ -252,19 +243,16 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_power_Q(ViSession s, ViInt32 slot
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_opticalOutput(ViSession s, ViInt32 slot, ViInt32 setting) {
-    SIM_SESSION_CALL(s, slot, setting);
+ViStatus body_hp816x_set_TLS_opticalOutput(Call& c, ViSession s, ViInt32 slot, ViInt32 setting) {
     return set_setting(c, slot, setting, 0, 3, optical_output);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_opticalOutput_Q(ViSession s, ViInt32 slot, ViInt32* setting) {
-    SIM_SESSION_CALL(s, slot, setting);
+ViStatus body_hp816x_get_TLS_opticalOutput_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* setting) {
     return get_setting(c, slot, setting, optical_output);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, ViInt32 slot, ViReal64 start,
-                                                                 ViReal64 stop, ViReal64* maxPower) {
-    SIM_SESSION_CALL(s, slot, start, stop, maxPower);
+ViStatus body_hp816x_get_TLS_powerMaxInRange_Q(Call& c, ViSession s, ViInt32 slot, ViReal64 start, ViReal64 stop,
+                                               ViReal64* maxPower) {
     if (!wavelength_ok(start)) c.status(param(3));
     else if (!wavelength_ok(stop)) c.status(param(4));
     else put(maxPower, to_unit(slot, std::min(power_max_dbm(start), power_max_dbm(stop))));
@@ -273,8 +261,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerMaxInRange_Q(ViSession s, Vi
 
 // ---- laser state, rise time, triggers, attenuation, dark -------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 slot, ViUInt16 state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_set_TLS_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
     if (!flag(state)) {
         c.status(param(3));
     } else {
@@ -284,24 +271,19 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserState(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserState_Q(ViSession s, ViInt32 slot, ViUInt16* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_TLS_laserState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
     return get_setting(c, slot, state, laser_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64 t) {
-    SIM_SESSION_CALL(s, slot, t);
+ViStatus body_hp816x_set_TLS_laserRiseTime(Call& c, ViSession s, ViInt32 slot, ViReal64 t) {
     return set_setting(c, slot, t, 0, 10, rise_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_laserRiseTime(ViSession s, ViInt32 slot, ViReal64* t) {
-    SIM_SESSION_CALL(s, slot, t);
+ViStatus body_hp816x_get_TLS_laserRiseTime(Call& c, ViSession s, ViInt32 slot, ViReal64* t) {
     return get_setting(c, slot, t, rise_time);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32 in,
-                                                                    ViInt32 out) {
-    SIM_SESSION_CALL(s, slot, in, out);
+ViStatus body_hp816x_set_TLS_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32 in, ViInt32 out) {
     if (in < 0 || in > 3) c.status(param(3));
     else if (out < 0 || out > 4) c.status(param(4));
     else {
@@ -311,17 +293,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_triggerConfiguration(ViSession s,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_triggerConfiguration(ViSession s, ViInt32 slot, ViInt32* in,
-                                                                    ViInt32* out) {
-    SIM_SESSION_CALL(s, slot, in, out);
+ViStatus body_hp816x_get_TLS_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32* in, ViInt32* out) {
     put(in, stored_int(slot, "triggerIn", 0));
     put(out, stored_int(slot, "triggerOut", 0));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 slot, ViUInt16 automatic,
-                                                           ViUInt16 darken, ViReal64 att) {
-    SIM_SESSION_CALL(s, slot, automatic, darken, att);
+ViStatus body_hp816x_set_TLS_attenuation(Call& c, ViSession s, ViInt32 slot, ViUInt16 automatic, ViUInt16 darken,
+                                         ViReal64 att) {
     if (!flag(automatic)) c.status(param(3));
     else if (!flag(darken)) c.status(param(4));
     else if (!in_range(att, 0, 60)) c.status(param(5));
@@ -334,17 +313,15 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_attenuation(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_attenuationSettings_Q(ViSession s, ViInt32 slot, ViUInt16* automatic,
-                                                                     ViUInt16* darken, ViReal64* att) {
-    SIM_SESSION_CALL(s, slot, automatic, darken, att);
+ViStatus body_hp816x_get_TLS_attenuationSettings_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* automatic,
+                                                   ViUInt16* darken, ViReal64* att) {
     put(automatic, stored_int(slot, "autoAttenuation", 1));
     put(darken, dark(slot));
     put(att, attenuation(slot));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, ViUInt16 darken) {
-    SIM_SESSION_CALL(s, slot, darken);
+ViStatus body_hp816x_set_TLS_dark(Call& c, ViSession s, ViInt32 slot, ViUInt16 darken) {
     if (!flag(darken)) {
         c.status(param(3));
     } else {
@@ -354,99 +331,82 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_dark(ViSession s, ViInt32 slot, V
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_darkState_Q(ViSession s, ViInt32 slot, ViUInt16* darken) {
-    SIM_SESSION_CALL(s, slot, darken);
+ViStatus body_hp816x_get_TLS_darkState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* darken) {
     return get_setting(c, slot, darken, dark);
 }
 
 // ---- temperatures, calibration, zeroing ------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperatures(ViSession s, ViReal64* t, ViReal64* t0, ViReal64* dt) {
-    SIM_SESSION_CALL(s, t, t0, dt);
+ViStatus body_hp816x_get_TLS_temperatures(Call& c, ViSession s, ViReal64* t, ViReal64* t0, ViReal64* dt) {
     temperatures(0, t, t0, dt);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_temperaturesEx(ViSession s, ViInt32 slot, ViReal64* t, ViReal64* t0,
-                                                              ViReal64* dt) {
-    SIM_SESSION_CALL(s, slot, t, t0, dt);
+ViStatus body_hp816x_get_TLS_temperaturesEx(Call& c, ViSession s, ViInt32 slot, ViReal64* t, ViReal64* t0,
+                                            ViReal64* dt) {
     temperatures(slot, t, t0, dt);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_autoCalibration(ViSession s, ViInt32 slot, ViUInt16 on) {
-    SIM_SESSION_CALL(s, slot, on);
+ViStatus body_hp816x_set_TLS_autoCalibration(Call& c, ViSession s, ViInt32 slot, ViUInt16 on) {
     return set_setting(c, slot, on, 0, 1, auto_calibration);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_autoCalState(ViSession s, ViInt32 slot, ViUInt16* on) {
-    SIM_SESSION_CALL(s, slot, on);
+ViStatus body_hp816x_get_TLS_autoCalState(Call& c, ViSession s, ViInt32 slot, ViUInt16* on) {
     return get_setting(c, slot, on, auto_calibration);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_accClass(ViSession s, ViInt32 slot, ViInt32* cls) {
-    SIM_SESSION_CALL(s, slot, cls);
+ViStatus body_hp816x_get_TLS_accClass(Call& c, ViSession s, ViInt32 slot, ViInt32* cls) {
     put(cls, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroing(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_TLS_zeroing(Call& c, ViSession s) {
     zero_temperature(0) = temperature();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingAll(ViSession s) {
-    SIM_SESSION_CALL(s);
+ViStatus body_hp816x_TLS_zeroingAll(Call& c, ViSession s) {
     for (int slot = 0; slot < hp816x::max_slots; ++slot) zero_temperature(slot) = temperature();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_zeroingEx(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_TLS_zeroingEx(Call& c, ViSession s, ViInt32 slot) {
     zero_temperature(slot) = temperature();
     return c.done();
 }
 
 // ---- lambda zero, frequency offset, BNC ----------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_displayToLambdaZero(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_displayToLambdaZero(Call& c, ViSession s, ViInt32 slot) {
     lambda_zero(slot) = laser_wavelength(slot);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaZero_Q(ViSession s, ViInt32 slot, ViReal64* wl) {
-    SIM_SESSION_CALL(s, slot, wl);
+ViStatus body_hp816x_get_TLS_lambdaZero_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* wl) {
     return get_setting(c, slot, wl, lambda_zero);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_frequencyOffset(ViSession s, ViInt32 slot, ViReal64 offset) {
-    SIM_SESSION_CALL(s, slot, offset);
+ViStatus body_hp816x_set_TLS_frequencyOffset(Call& c, ViSession s, ViInt32 slot, ViReal64 offset) {
     return set_setting(c, slot, offset, -1e12, 1e12, frequency_offset);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_frequencyOffset_Q(ViSession s, ViInt32 slot, ViReal64* offset) {
-    SIM_SESSION_CALL(s, slot, offset);
+ViStatus body_hp816x_get_TLS_frequencyOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* offset) {
     return get_setting(c, slot, offset, frequency_offset);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_configureBNC(ViSession s, ViInt32 slot, ViInt32 output) {
-    SIM_SESSION_CALL(s, slot, output);
+ViStatus body_hp816x_TLS_configureBNC(Call& c, ViSession s, ViInt32 slot, ViInt32 output) {
     return set_setting(c, slot, output, 0, 3, bnc_output);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_BNC_config_Q(ViSession s, ViInt32 slot, ViInt32* output) {
-    SIM_SESSION_CALL(s, slot, output);
+ViStatus body_hp816x_get_TLS_BNC_config_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* output) {
     return get_setting(c, slot, output, bnc_output);
 }
 
 // ---- sweeps ----------------------------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 repeat,
-                                                     ViUInt32 ncycles, ViReal64 dwellTime, ViReal64 start,
-                                                     ViReal64 stop, ViReal64 step, ViReal64 speed) {
-    SIM_SESSION_CALL(s, slot, mode, repeat, ncycles, dwellTime, start, stop, step, speed);
+ViStatus body_hp816x_set_TLS_sweep(Call& c, ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 repeat, ViUInt32 ncycles,
+                                   ViReal64 dwellTime, ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 speed) {
     if (sweep_state(slot) != stopped) conflict(c);
     else if (mode < stepped || mode > continuous) c.status(param(3));
     else if (repeat != 0 && repeat != 1) c.status(param(4));
@@ -468,8 +428,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_sweep(ViSession s, ViInt32 slot, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slot, ViInt32 action) {
-    SIM_SESSION_CALL(s, slot, action);
+ViStatus body_hp816x_TLS_sweepControl(Call& c, ViSession s, ViInt32 slot, ViInt32 action) {
     long long& state = sweep_state(slot);
     switch (action) {
     case 0: state = stopped; break;
@@ -495,13 +454,11 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepControl(ViSession s, ViInt32 slo
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_sweepState_Q(ViSession s, ViInt32 slot, ViInt32* state) {
-    SIM_SESSION_CALL(s, slot, state);
+ViStatus body_hp816x_get_TLS_sweepState_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* state) {
     return get_setting(c, slot, state, sweep_state);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_TLS_sweepNextStep(Call& c, ViSession s, ViInt32 slot) {
     if (sweep_state(slot) != running || sweep_mode(slot) == continuous) {
         conflict(c);
     } else {
@@ -512,15 +469,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepNextStep(ViSession s, ViInt32 sl
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepPreviousStep(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_TLS_sweepPreviousStep(Call& c, ViSession s, ViInt32 slot) {
     if (sweep_state(slot) != running || sweep_mode(slot) == continuous || sweep_pos(slot) == 0) conflict(c);
     else move_to(slot, sweep_pos(slot) - 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepWait(ViSession s, ViInt32 slot) {
-    SIM_SESSION_CALL(s, slot);
+ViStatus body_hp816x_TLS_sweepWait(Call& c, ViSession s, ViInt32 slot) {
     long long state = sweep_state(slot), length = path_length(slot);
     if (state == paused || (state == running && sweep_mode(slot) != manual && length < 0)) {
         c.status(VI_ERROR_TMO);  // would never end
@@ -533,9 +488,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_TLS_sweepWait(ViSession s, ViInt32 slot) 
 
 // ---- modulation, SBS, coherence control --------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 slot, ViInt32 source,
-                                                          ViUInt16 output, ViUInt16 state, ViReal64 frequency) {
-    SIM_SESSION_CALL(s, slot, source, output, state, frequency);
+ViStatus body_hp816x_set_TLS_modulation(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViUInt16 output,
+                                        ViUInt16 state, ViReal64 frequency) {
     if (source < 0 || source > 3) c.status(param(3));
     else if (!flag(output)) c.status(param(4));
     else if (!flag(state)) c.status(param(5));
@@ -549,10 +503,8 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_modulation(ViSession s, ViInt32 s
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s, ViInt32 slot, ViInt32* source,
-                                                                    ViUInt16* output, ViUInt16* state,
-                                                                    ViReal64* frequency) {
-    SIM_SESSION_CALL(s, slot, source, output, state, frequency);
+ViStatus body_hp816x_get_TLS_modulationSettings_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source,
+                                                  ViUInt16* output, ViUInt16* state, ViReal64* frequency) {
     put(source, stored_int(slot, "modSource", 0));
     put(output, stored_int(slot, "modOutput", 0));
     put(state, stored_int(slot, "modState", 0));
@@ -560,9 +512,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_modulationSettings_Q(ViSession s,
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 slot, ViUInt16 state,
-                                                           ViReal64 frequency) {
-    SIM_SESSION_CALL(s, slot, state, frequency);
+ViStatus body_hp816x_set_TLS_SBS_control(Call& c, ViSession s, ViInt32 slot, ViUInt16 state, ViReal64 frequency) {
     if (!flag(state)) c.status(param(3));
     else if (!in_range(frequency, 1e3, 1e6)) c.status(param(4));
     else {
@@ -572,95 +522,78 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBS_control(ViSession s, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBS_control_q(ViSession s, ViInt32 slot, ViUInt16* state,
-                                                             ViReal64* frequency) {
-    SIM_SESSION_CALL(s, slot, state, frequency);
+ViStatus body_hp816x_get_TLS_SBS_control_q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state, ViReal64* frequency) {
     put(state, stored_int(slot, "sbsState", 0));
     put(frequency, stored_real(slot, "sbsFrequency", 20e3));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_ccLevel(ViSession s, ViInt32 slot, ViReal64 level) {
-    SIM_SESSION_CALL(s, slot, level);
+ViStatus body_hp816x_set_TLS_ccLevel(Call& c, ViSession s, ViInt32 slot, ViReal64 level) {
     return set_setting(c, slot, level, 0, 100, cc_level);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_ccLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
-    SIM_SESSION_CALL(s, slot, level);
+ViStatus body_hp816x_get_TLS_ccLevel_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* level) {
     return get_setting(c, slot, level, cc_level);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_SBSLevel(ViSession s, ViInt32 slot, ViReal64 level) {
-    SIM_SESSION_CALL(s, slot, level);
+ViStatus body_hp816x_set_TLS_SBSLevel(Call& c, ViSession s, ViInt32 slot, ViReal64 level) {
     return set_setting(c, slot, level, 0, 1e9, sbs_level);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_SBSLevel_Q(ViSession s, ViInt32 slot, ViReal64* level) {
-    SIM_SESSION_CALL(s, slot, level);
+ViStatus body_hp816x_get_TLS_SBSLevel_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* level) {
     return get_setting(c, slot, level, sbs_level);
 }
 
 // ---- lambda logging and its data ---------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingState(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp816x_set_TLS_lambdaLoggingState(Call& c, ViSession s, ViUInt16 on) {
     if (!flag(on)) c.status(param(2));
     else logging(0) = on;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_set_TLS_lambdaLoggingStateEx(ViSession s, ViInt32 slot, ViUInt16 on) {
-    SIM_SESSION_CALL(s, slot, on);
+ViStatus body_hp816x_set_TLS_lambdaLoggingStateEx(Call& c, ViSession s, ViInt32 slot, ViUInt16 on) {
     return set_setting(c, slot, on, 0, 1, logging);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingState_Q(ViSession s, ViUInt16* on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp816x_get_TLS_lambdaLoggingState_Q(Call& c, ViSession s, ViUInt16* on) {
     put(on, logging(0));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_lambdaLoggingStateEx_Q(ViSession s, ViInt32 slot, ViUInt16* on) {
-    SIM_SESSION_CALL(s, slot, on);
+ViStatus body_hp816x_get_TLS_lambdaLoggingStateEx_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* on) {
     return get_setting(c, slot, on, logging);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthData_Q(ViSession s, ViInt32 n, ViReal64* data) {
-    SIM_SESSION_CALL(s, n, data);
+ViStatus body_hp816x_get_TLS_wavelengthData_Q(Call& c, ViSession s, ViInt32 n, ViReal64* data) {
     if (n < 0) c.status(param(2));
     else if (n > 0 && !data) c.status(param(3));
     else fill_wavelengths(0, n, data);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthDataEx_Q(ViSession s, ViInt32 n, ViInt32 slot,
-                                                                  ViReal64* data) {
-    SIM_SESSION_CALL(s, n, slot, data);
+ViStatus body_hp816x_get_TLS_wavelengthDataEx_Q(Call& c, ViSession s, ViInt32 n, ViInt32 slot, ViReal64* data) {
     if (n < 0) c.status(param(2));
     else if (n > 0 && !data) c.status(param(4));
     else fill_wavelengths(slot, n, data);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPoints_Q(ViSession s, ViInt32* n) {
-    SIM_SESSION_CALL(s, n);
+ViStatus body_hp816x_get_TLS_wavelengthPoints_Q(Call& c, ViSession s, ViInt32* n) {
     put(n, logged(0));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_wavelengthPointsEx_Q(ViSession s, ViInt32 slot, ViInt32* n) {
-    SIM_SESSION_CALL(s, slot, n);
+ViStatus body_hp816x_get_TLS_wavelengthPointsEx_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* n) {
     return get_setting(c, slot, n, logged);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerPoints_Q(ViSession s, ViInt32 slot, ViInt32* n) {
-    SIM_SESSION_CALL(s, slot, n);
+ViStatus body_hp816x_get_TLS_powerPoints_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* n) {
     return get_setting(c, slot, n, logged);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 slot, ViInt32 n,
-                                                           ViReal64* wavelengths, ViReal64* powers) {
-    SIM_SESSION_CALL(s, slot, n, wavelengths, powers);
+ViStatus body_hp816x_get_TLS_powerData_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 n, ViReal64* wavelengths,
+                                         ViReal64* powers) {
     if (n < 0) {
         c.status(param(3));
     } else if (n > 0 && (!wavelengths || !powers)) {
@@ -674,15 +607,13 @@ DRIVER_EXPORT ViStatus _VI_FUNC hp816x_get_TLS_powerData_Q(ViSession s, ViInt32 
 
 // ---- mainframe sweep settings (used by lambda scans) --------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_enableHighSweepSpeed(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp816x_enableHighSweepSpeed(Call& c, ViSession s, ViUInt16 on) {
     if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "highSweepSpeed"), 0) = on;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC hp816x_returnEquidistantData(ViSession s, ViUInt16 on) {
-    SIM_SESSION_CALL(s, on);
+ViStatus body_hp816x_returnEquidistantData(Call& c, ViSession s, ViUInt16 on) {
     if (!flag(on)) c.status(param(2));
     else sim::integer(sim::key("MF", 0, "equidistantData"), 1) = on;
     return c.done();

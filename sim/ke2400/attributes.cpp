@@ -166,38 +166,29 @@ bool is_function(Call& c, ViInt32 f, ViInt32 last) {
 
 extern "C" {
 
-#define ATTR_CALL(...) SIM_SESSION_CALL(vi, ch, id, __VA_ARGS__)
-
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViInt32(ViSession vi, ViConstString ch, ViAttr id, ViInt32* value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_GetAttributeViInt32(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViInt32* value) {
     return get_num(c, ch, id, INT32, value);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViReal64(ViSession vi, ViConstString ch, ViAttr id, ViReal64* value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_GetAttributeViReal64(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViReal64* value) {
     return get_num(c, ch, id, REAL64, value);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViSession(ViSession vi, ViConstString ch, ViAttr id, ViSession* value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_GetAttributeViSession(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViSession* value) {
     return get_num(c, ch, id, SESSION, value);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViBoolean(ViSession vi, ViConstString ch, ViAttr id, ViBoolean* value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_GetAttributeViBoolean(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViBoolean* value) {
     return get_num(c, ch, id, BOOLEAN, value);
 }
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAttributeViString(ViSession vi, ViConstString ch, ViAttr id, ViInt32 size,
-                                                            ViChar value[]) {
-    ATTR_CALL(size, sim::out(value));
+ViStatus body_KE2400_GetAttributeViString(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViInt32 size,
+                                          ViChar value[]) {
     if (typed(c, ch, id, STRING)) put_sized(c, value, size, str(c.st(), id));
     return c.done();
 }
 
 #define SET_CHECK(T, type, what)                                                                                  \
-    DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SetAttribute##what(ViSession vi, ViConstString ch, ViAttr id, T value) { \
-        ATTR_CALL(value);                                                                                         \
+    ViStatus body_KE2400_SetAttribute##what(Call& c, ViSession vi, ViConstString ch, ViAttr id, T value) { \
         return set_num(c, ch, id, type, value, false);                                                            \
     }                                                                                                             \
-    DRIVER_EXPORT ViStatus _VI_FUNC KE2400_CheckAttribute##what(ViSession vi, ViConstString ch, ViAttr id, T value) { \
-        ATTR_CALL(value);                                                                                         \
+    ViStatus body_KE2400_CheckAttribute##what(Call& c, ViSession vi, ViConstString ch, ViAttr id, T value) { \
         return set_num(c, ch, id, type, value, true);                                                             \
     }
 SET_CHECK(ViInt32, INT32, ViInt32)
@@ -205,13 +196,11 @@ SET_CHECK(ViReal64, REAL64, ViReal64)
 SET_CHECK(ViSession, SESSION, ViSession)
 SET_CHECK(ViBoolean, BOOLEAN, ViBoolean)
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SetAttributeViString(ViSession vi, ViConstString ch, ViAttr id, ViConstString value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_SetAttributeViString(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViConstString value) {
     if (typed(c, ch, id, STRING)) set_text(c, id, value, false);
     return c.done();
 }
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_CheckAttributeViString(ViSession vi, ViConstString ch, ViAttr id, ViConstString value) {
-    ATTR_CALL(value);
+ViStatus body_KE2400_CheckAttributeViString(Call& c, ViSession vi, ViConstString ch, ViAttr id, ViConstString value) {
     if (typed(c, ch, id, STRING)) set_text(c, id, value, true);
     return c.done();
 }

@@ -38,59 +38,51 @@ bool limits(Call& c, ViInt32 function, double lower, double upper) {
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasurement(ViSession vi, ViInt32 function, ViReal64 range, ViReal64 nplc) {
-    SIM_SESSION_CALL(vi, function, range, nplc);
+ViStatus body_KE2400_ConfigureMeasurement(Call& c, ViSession vi, ViInt32 function, ViReal64 range, ViReal64 nplc) {
     is_function(c, function, 2) && SET(MEASUREMENT_FUNCTION, function) && sense(c, function, range, false) &&
         SET(NPLC, nplc);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureApertureTimeInfo(ViSession vi, ViReal64 time, ViInt32 units) {
-    SIM_SESSION_CALL(vi, time, units);
+ViStatus body_KE2400_ConfigureApertureTimeInfo(Call& c, ViSession vi, ViReal64 time, ViInt32 units) {
     double plf = num(c.st(), KE2400_ATTR_POWER_LINE_FREQUENCY);
     SET(APERTURE_UNITS, units) && SET(APERTURE_TIME, time) && SET(NPLC, units ? time : time * plf);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCVSense(ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
-                                                        ViBoolean concurrent, ViBoolean remote) {
-    SIM_SESSION_CALL(vi, comp, range, autorange, concurrent, remote);
+ViStatus body_KE2400_ConfigureDCVSense(Call& c, ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
+                                       ViBoolean concurrent, ViBoolean remote) {
     SET(VOLTAGE_COMPLIANCE, comp) && sense(c, KE2400_VAL_VOLTAGE, range, autorange) &&
         SET(CONCURRENT_MEASUREMENTS, concurrent) && SET(REMOTE_SENSE, remote);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDCISense(ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
-                                                        ViBoolean concurrent) {
-    SIM_SESSION_CALL(vi, comp, range, autorange, concurrent);
+ViStatus body_KE2400_ConfigureDCISense(Call& c, ViSession vi, ViReal64 comp, ViReal64 range, ViBoolean autorange,
+                                       ViBoolean concurrent) {
     SET(CURRENT_COMPLIANCE, comp) && sense(c, KE2400_VAL_CURRENT, range, autorange) &&
         SET(CONCURRENT_MEASUREMENTS, concurrent);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureRESSense(ViSession vi, ViReal64 range, ViReal64 nplc, ViBoolean autorange,
-                                                        ViBoolean offset_comp) {
-    SIM_SESSION_CALL(vi, range, nplc, autorange, offset_comp);
+ViStatus body_KE2400_ConfigureRESSense(Call& c, ViSession vi, ViReal64 range, ViReal64 nplc, ViBoolean autorange,
+                                       ViBoolean offset_comp) {
     sense(c, KE2400_VAL_RESISTANCE, range, autorange) && SET(NPLC, nplc) && SET(OFFSET_COMPENSATION, offset_comp);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRangeLimits(ViSession vi, ViReal64 lower, ViReal64 upper) {
-    SIM_SESSION_CALL(vi, lower, upper);
+ViStatus body_KE2400_ConfigureAutoRangeLimits(Call& c, ViSession vi, ViReal64 lower, ViReal64 upper) {
     limits(c, (ViInt32)num(c.st(), KE2400_ATTR_MEASUREMENT_FUNCTION), lower, upper);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRangeLimitsEx(ViSession vi, ViInt32 function, ViReal64 lower,
-                                                                 ViReal64 upper) {
-    SIM_SESSION_CALL(vi, function, lower, upper);
+ViStatus body_KE2400_ConfigureAutoRangeLimitsEx(Call& c, ViSession vi, ViInt32 function, ViReal64 lower,
+                                                ViReal64 upper) {
     limits(c, function, lower, upper);
     return c.done();
 }
 
 // autorange: 0 off (manual range), 1 on, 2 once (settles on the present reading's range).
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRange(ViSession vi, ViInt32 function, ViInt32 autorange, ViReal64 manual) {
-    SIM_SESSION_CALL(vi, function, autorange, manual);
+ViStatus body_KE2400_ConfigureAutoRange(Call& c, ViSession vi, ViInt32 function, ViInt32 autorange, ViReal64 manual) {
     if (!is_function(c, function, 2) || !put(c, "auto range mode", autorange, 0, 2)) return c.done();
     State& st = c.st();
     if (autorange == 2) {
@@ -101,73 +93,61 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoRange(ViSession vi, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureAutoZeroMode(ViSession vi, ViInt32 mode) {
-    SIM_SESSION_CALL(vi, mode);
+ViStatus body_KE2400_ConfigureAutoZeroMode(Call& c, ViSession vi, ViInt32 mode) {
     SET(AUTO_ZERO, mode);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigurePowerLineFrequency(ViSession vi, ViReal64 frequency) {
-    SIM_SESSION_CALL(vi, frequency);
+ViStatus body_KE2400_ConfigurePowerLineFrequency(Call& c, ViSession vi, ViReal64 frequency) {
     SET(POWER_LINE_FREQUENCY, frequency);
     return c.done();
 }
 
 // ---- triggering ------------------------------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTrigger(ViSession vi, ViInt32 source, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, source, delay);
+ViStatus body_KE2400_ConfigureTrigger(Call& c, ViSession vi, ViInt32 source, ViReal64 delay) {
     SET(TRIGGER_SOURCE, source) && SET(TRIGGER_DELAY, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureArmLayer(ViSession vi, ViInt32 source, ViInt32 count, ViReal64 timer,
-                                                        ViInt32 in_line, ViInt32 out_line, ViInt32 out_events,
-                                                        ViInt32 bypass) {
-    SIM_SESSION_CALL(vi, source, count, timer, in_line, out_line, out_events, bypass);
+ViStatus body_KE2400_ConfigureArmLayer(Call& c, ViSession vi, ViInt32 source, ViInt32 count, ViReal64 timer,
+                                       ViInt32 in_line, ViInt32 out_line, ViInt32 out_events, ViInt32 bypass) {
     SET(ARM_SOURCE, source) && SET(ARM_COUNT, count) && SET(ARM_TIMER, timer) && line(c, "arm input line", in_line) &&
         line(c, "arm output line", out_line) && put(c, "arm output events", out_events, 0, 3) &&
         put(c, "arm bypass", bypass, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTriggerLayer(ViSession vi, ViInt32 source, ViInt32 count, ViReal64 delay,
-                                                            ViInt32 in_line, ViInt32 out_line, ViInt32 in_events,
-                                                            ViInt32 out_events) {
-    SIM_SESSION_CALL(vi, source, count, delay, in_line, out_line, in_events, out_events);
+ViStatus body_KE2400_ConfigureTriggerLayer(Call& c, ViSession vi, ViInt32 source, ViInt32 count, ViReal64 delay,
+                                           ViInt32 in_line, ViInt32 out_line, ViInt32 in_events, ViInt32 out_events) {
     SET(TRIGGER_SOURCE, source) && SET(TRIGGER_COUNT, count) && SET(TRIGGER_DELAY, delay) &&
         line(c, "trigger input line", in_line) && line(c, "trigger output line", out_line) &&
         put(c, "trigger input events", in_events, 0, 7) && put(c, "trigger output events", out_events, 0, 7);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceTrigger(ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, in_line, delay);
+ViStatus body_KE2400_ConfigureSourceTrigger(Call& c, ViSession vi, ViInt32 in_line, ViReal64 delay) {
     line(c, "source trigger line", in_line) && SET(SOURCE_DELAY, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasurementTrigger(ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, in_line, delay);
+ViStatus body_KE2400_ConfigureMeasurementTrigger(Call& c, ViSession vi, ViInt32 in_line, ViReal64 delay) {
     line(c, "measurement trigger line", in_line) && SET(TRIGGER_DELAY, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureTriggerSlope(ViSession vi, ViInt32 slope) {
-    SIM_SESSION_CALL(vi, slope);
+ViStatus body_KE2400_ConfigureTriggerSlope(Call& c, ViSession vi, ViInt32 slope) {
     SET(TRIGGER_SLOPE, slope);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMeasCompleteDest(ViSession vi, ViInt32 out_line) {
-    SIM_SESSION_CALL(vi, out_line);
+ViStatus body_KE2400_ConfigureMeasCompleteDest(Call& c, ViSession vi, ViInt32 out_line) {
     line(c, "measurement complete line", out_line);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMultiPoint(ViSession vi, ViInt32 trig_count, ViInt32 arm_count,
-                                                          ViInt32 source, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, trig_count, arm_count, source, delay);
+ViStatus body_KE2400_ConfigureMultiPoint(Call& c, ViSession vi, ViInt32 trig_count, ViInt32 arm_count, ViInt32 source,
+                                         ViReal64 delay) {
     if ((double)trig_count * arm_count > 2500)
         return c.fail(KE2400_ERROR_INVALID_VALUE, "trigger count x arm count above 2500 readings"), c.done();
     SET(TRIGGER_COUNT, trig_count) && SET(ARM_COUNT, arm_count) && SET(TRIGGER_SOURCE, source) &&
@@ -177,87 +157,74 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMultiPoint(ViSession vi, ViInt32
 
 // ---- SRQ, buffer, statistics ---------------------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSRQEvents(ViSession vi, ViInt32 mask) {
-    SIM_SESSION_CALL(vi, mask);
+ViStatus body_KE2400_ConfigureSRQEvents(Call& c, ViSession vi, ViInt32 mask) {
     SET(SRQ_ENABLE_MASK, mask);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_EnableSRQEvents(ViSession vi, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, enable);
+ViStatus body_KE2400_EnableSRQEvents(Call& c, ViSession vi, ViBoolean enable) {
     put(c, "srq enable", enable != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureBuffer(ViSession vi, ViInt32 size, ViInt32 control, ViInt32 timestamps,
-                                                      ViInt32 elements) {
-    SIM_SESSION_CALL(vi, size, control, timestamps, elements);
+ViStatus body_KE2400_ConfigureBuffer(Call& c, ViSession vi, ViInt32 size, ViInt32 control, ViInt32 timestamps,
+                                     ViInt32 elements) {
     SET(BUFFER_SIZE, size) && put(c, "buffer control", control, 0, 1) && put(c, "timestamp format", timestamps, 0, 1) &&
         put(c, "buffer elements", elements, 1, 15);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_EnableBuffer(ViSession vi, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, enable);
+ViStatus body_KE2400_EnableBuffer(Call& c, ViSession vi, ViBoolean enable) {
     SET(BUFFER_ENABLED, enable);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearBuffer(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_ClearBuffer(Call& c, ViSession vi) {
     c.st().buffer.clear();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureStatistics(ViSession vi, ViInt32 function) {
-    SIM_SESSION_CALL(vi, function);
+ViStatus body_KE2400_ConfigureStatistics(Call& c, ViSession vi, ViInt32 function) {
     is_function(c, function, 2) && put(c, "statistics function", function, 0, 2);
     return c.done();
 }
 
 // ---- filters, relative, math -----------------------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureFilter(ViSession vi, ViInt32 type, ViInt32 count, ViReal64 window,
-                                                      ViBoolean enable) {
-    SIM_SESSION_CALL(vi, type, count, window, enable);
+ViStatus body_KE2400_ConfigureFilter(Call& c, ViSession vi, ViInt32 type, ViInt32 count, ViReal64 window,
+                                     ViBoolean enable) {
     put(c, "filter type", type, 0, 1) && SET(FILTER_COUNT, count) && put(c, "filter window", window, 0, 10) &&
         SET(FILTER_ENABLED, enable);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMedianFilter(ViSession vi, ViInt32 rank, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, rank, enable);
+ViStatus body_KE2400_ConfigureMedianFilter(Call& c, ViSession vi, ViInt32 rank, ViBoolean enable) {
     put(c, "median rank", rank, 0, 5) && put(c, "median enable", enable != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureRelative(ViSession vi, ViReal64 offset, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, offset, enable);
+ViStatus body_KE2400_ConfigureRelative(Call& c, ViSession vi, ViReal64 offset, ViBoolean enable) {
     SET(REL_OFFSET, offset) && SET(REL_ENABLED, enable);
     return c.done();
 }
 
 // operation: 0 m*x+b, 1 percent deviation from the target, 2 a named expression
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMath(ViSession vi, ViInt32 operation, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, operation, enable);
+ViStatus body_KE2400_ConfigureMath(Call& c, ViSession vi, ViInt32 operation, ViBoolean enable) {
     put(c, "math operation", operation, 0, 2) && put(c, "math enable", enable != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathExpression(ViSession vi, ViString name) {
-    SIM_SESSION_CALL(vi, name);
+ViStatus body_KE2400_ConfigureMathExpression(Call& c, ViSession vi, ViString name) {
     set_text(c, KE2400_ATTR_MATH_EXPRESSION, name);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathMXB(ViSession vi, ViReal64 m, ViReal64 b) {
-    SIM_SESSION_CALL(vi, m, b);
+ViStatus body_KE2400_ConfigureMathMXB(Call& c, ViSession vi, ViReal64 m, ViReal64 b) {
     put(c, "math m", m, -1e12, 1e12) && put(c, "math b", b, -1e12, 1e12);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureMathPercent(ViSession vi, ViReal64 target) {
-    SIM_SESSION_CALL(vi, target);
+ViStatus body_KE2400_ConfigureMathPercent(Call& c, ViSession vi, ViReal64 target) {
     put(c, "math percent target", target, -1e12, 1e12);
     return c.done();
 }

@@ -131,8 +131,7 @@ ViStatus next_line(Call& c, std::deque<std::string>& q, ViInt32 size, char* buf)
 extern "C" {
 
 // The error functions also serve calls whose session was invalid (session 0).
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus* code, ViInt32 size, ViChar desc[]) {
-    SIM_CALL(vi, code, size, sim::out(desc));
+ViStatus body_KE2400_GetError(Call& c, ViSession vi, ViStatus* code, ViInt32 size, ViChar desc[]) {
     State& st = errors_of(vi);
     DriverError e = st.errors.empty() ? DriverError{VI_SUCCESS, 0, ""} : st.errors.front();
     put_out(code, e.code);
@@ -141,14 +140,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetError(ViSession vi, ViStatus* code, Vi
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearError(ViSession vi) {
-    SIM_CALL(vi);
+ViStatus body_KE2400_ClearError(Call& c, ViSession vi) {
     errors_of(vi).errors.clear();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession vi, ViStatus* primary, ViStatus* secondary, ViChar elab[]) {
-    SIM_CALL(vi, primary, secondary, sim::out(elab));
+ViStatus body_KE2400_GetErrorInfo(Call& c, ViSession vi, ViStatus* primary, ViStatus* secondary, ViChar elab[]) {
     State& st = errors_of(vi);
     DriverError e = st.errors.empty() ? DriverError{VI_SUCCESS, 0, ""} : st.errors.front();
     if (!st.errors.empty()) st.errors.pop_front();
@@ -158,14 +155,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetErrorInfo(ViSession vi, ViStatus* prim
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearErrorInfo(ViSession vi) {
-    SIM_CALL(vi);
+ViStatus body_KE2400_ClearErrorInfo(Call& c, ViSession vi) {
     errors_of(vi).errors.clear();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32* code, ViChar msg[]) {
-    SIM_SESSION_CALL(vi, code, sim::out(msg));
+ViStatus body_KE2400_error_query(Call& c, ViSession vi, ViInt32* code, ViChar msg[]) {
     if (c.null(code, "errorCode") || c.null(msg, "errorMessage")) return c.done();
     sim::Error e = sim::pop_error(driver);
     *code = e.code;
@@ -173,31 +168,26 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_query(ViSession vi, ViInt32* code, 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_error_message(ViSession vi, ViStatus status, ViChar msg[]) {
-    SIM_CALL(vi, status, sim::out(msg));  // needs no session, as IVI drivers do
+ViStatus body_KE2400_error_message(Call& c, ViSession vi, ViStatus status, ViChar msg[]) {
     if (c.null(msg, "errorMessage")) return c.done();
     sim::put_text(msg, 256, status_text(status));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetNextCoercionRecord(ViSession vi, ViInt32 size, ViChar record[]) {
-    SIM_SESSION_CALL(vi, size, sim::out(record));
+ViStatus body_KE2400_GetNextCoercionRecord(Call& c, ViSession vi, ViInt32 size, ViChar record[]) {
     return next_line(c, c.st().coercions, size, record);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetNextInterchangeWarning(ViSession vi, ViInt32 size, ViChar warning[]) {
-    SIM_SESSION_CALL(vi, size, sim::out(warning));
+ViStatus body_KE2400_GetNextInterchangeWarning(Call& c, ViSession vi, ViInt32 size, ViChar warning[]) {
     return next_line(c, c.st().warnings, size, warning);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ClearInterchangeWarnings(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_ClearInterchangeWarnings(Call& c, ViSession vi) {
     c.st().warnings.clear();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ResetInterchangeCheck(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_ResetInterchangeCheck(Call& c, ViSession vi) {
     c.st().warned.clear();  // warn again about settings already reported
     return c.done();
 }

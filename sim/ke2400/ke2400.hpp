@@ -83,18 +83,14 @@ State& errors_of(ViSession s);               // the session's, or those of calls
 std::map<int, Settings>& setups(const std::string& resource);
 
 // ---- one driver call ---------------------------------------------------------------------
-struct NoSession {};
-constexpr NoSession no_session{};
-
 // sim::Call that also keeps the reason of a failure for GetError: fail() sets
 // the status and the elaboration, done() files every negative status,
-// scripted ones included.
+// scripted ones included. Errors go to the session of the first argument (none
+// for the openers, whose first is the resource).
 class Call : public sim::Call {
 public:
-    template <class... A>
-    Call(const char* fn, ViSession s, A... rest) : sim::Call(fn, s, rest...), vi_(s) { sync(); }
-    template <class... A>
-    Call(const char* fn, NoSession, A... args) : sim::Call(fn, args...), vi_(0) { sync(); }
+    template <class First, class... A>
+    Call(const char* fn, First first, A... rest) : sim::Call(fn, first, rest...), vi_(session_of(first)) { sync(); }
 
     // A session of this driver, else VI_ERROR_INV_OBJECT with its reason (in
     // place of sim::Call's checks: a timeout shows in done()).
@@ -106,6 +102,8 @@ public:
     ViStatus done();
 
 private:
+    static ViSession session_of(ViSession s) { return s; }
+    template <class T> static ViSession session_of(T) { return 0; }
     static void sync();                     // forgets everything after sim_reset
     ViSession vi_;
     State* state_ = nullptr;
@@ -138,5 +136,7 @@ template <class T, class V> inline void put_out(T* p, V v) {
 }
 
 }  // namespace ke2400
+
+#include "KE2400_bodies.h"
 
 #endif

@@ -16,43 +16,37 @@ bool location(Call& c, ViInt32 v, ViInt32 lo, ViInt32 hi) { return put(c, "locat
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureDO(ViSession vi, ViInt32 pat, ViReal64 pulse, ViInt32 mode, ViBoolean clear) {
-    SIM_SESSION_CALL(vi, pat, pulse, mode, clear);
+ViStatus body_KE2400_ConfigureDO(Call& c, ViSession vi, ViInt32 pat, ViReal64 pulse, ViInt32 mode, ViBoolean clear) {
     pattern(c, "digital output pattern", pat) && put(c, "digital output pulse width", pulse, 0, 60) &&
         put(c, "digital output mode", mode, 0, 1) && put(c, "digital output auto clear", clear != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureContactCheck(ViSession vi, ViReal64 threshold, ViReal64 timeout,
-                                                            ViBoolean enable) {
-    SIM_SESSION_CALL(vi, threshold, timeout, enable);
+ViStatus body_KE2400_ConfigureContactCheck(Call& c, ViSession vi, ViReal64 threshold, ViReal64 timeout,
+                                           ViBoolean enable) {
     put(c, "contact check threshold", threshold, 0, 50) && put(c, "contact check timeout", timeout, 0, 60) &&
         put(c, "contact check enable", enable != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureContactCheckOutput(ViSession vi, ViInt32 pat, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, pat, enable);
+ViStatus body_KE2400_ConfigureContactCheckOutput(Call& c, ViSession vi, ViInt32 pat, ViBoolean enable) {
     pattern(c, "contact check pattern", pat) && put(c, "contact check output", enable != 0, 0, 1);
     return c.done();
 }
 
 // failMode: 0 fails in compliance, 1 fails out of compliance.
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureComplianceTest(ViSession vi, ViInt32 fail_mode, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, fail_mode, enable);
+ViStatus body_KE2400_ConfigureComplianceTest(Call& c, ViSession vi, ViInt32 fail_mode, ViBoolean enable) {
     put(c, "compliance fail mode", fail_mode, 0, 1) && put(c, "compliance test enable", enable != 0, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureComplianceTestOutput(ViSession vi, ViInt32 pat) {
-    SIM_SESSION_CALL(vi, pat);
+ViStatus body_KE2400_ConfigureComplianceTestOutput(Call& c, ViSession vi, ViInt32 pat) {
     pattern(c, "compliance fail pattern", pat);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureLimitTest(ViSession vi, ViInt32 limit, ViReal64 lower, ViReal64 upper,
-                                                         ViBoolean enable) {
-    SIM_SESSION_CALL(vi, limit, lower, upper, enable);
+ViStatus body_KE2400_ConfigureLimitTest(Call& c, ViSession vi, ViInt32 limit, ViReal64 lower, ViReal64 upper,
+                                        ViBoolean enable) {
     std::string k = "limit " + std::to_string(limit);
     if (!put(c, "limit", limit, 2, 12)) return c.done();
     if (!(lower <= upper)) return c.fail(KE2400_ERROR_INVALID_VALUE, k + ": lower limit above the upper limit"), c.done();
@@ -61,44 +55,38 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureLimitTest(ViSession vi, ViInt32 
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureLimitTestOutput(ViSession vi, ViInt32 limit, ViInt32 low_fail,
-                                                               ViInt32 high_fail, ViInt32 pass) {
-    SIM_SESSION_CALL(vi, limit, low_fail, high_fail, pass);
+ViStatus body_KE2400_ConfigureLimitTestOutput(Call& c, ViSession vi, ViInt32 limit, ViInt32 low_fail,
+                                              ViInt32 high_fail, ViInt32 pass) {
     put(c, "limit", limit, 1, 12) && pattern(c, "lower fail pattern", low_fail) &&
         pattern(c, "upper fail pattern", high_fail) && pattern(c, "pass pattern", pass);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureCompositeTest(ViSession vi, ViInt32 mode) {
-    SIM_SESSION_CALL(vi, mode);
+ViStatus body_KE2400_ConfigureCompositeTest(Call& c, ViSession vi, ViInt32 mode) {
     put(c, "composite mode (0 grading, 1 sorting)", mode, 0, 1);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureCompositeTestOutput(ViSession vi, ViInt32 pass, ViInt32 fail, ViInt32 binning,
-                                                                   ViInt32 end_of_test) {
-    SIM_SESSION_CALL(vi, pass, fail, binning, end_of_test);
+ViStatus body_KE2400_ConfigureCompositeTestOutput(Call& c, ViSession vi, ViInt32 pass, ViInt32 fail, ViInt32 binning,
+                                                  ViInt32 end_of_test) {
     pattern(c, "composite pass pattern", pass) && pattern(c, "composite fail pattern", fail) &&
         put(c, "binning control", binning, 0, 1) && put(c, "end of test mode", end_of_test, 0, 2);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_PlayTone(ViSession vi, ViReal64 frequency, ViReal64 duration) {
-    SIM_SESSION_CALL(vi, frequency, duration);
+ViStatus body_KE2400_PlayTone(Call& c, ViSession vi, ViReal64 frequency, ViReal64 duration) {
     put(c, "tone frequency", frequency, 65, 2e6) && put(c, "tone duration", duration, 0, 7.9);
     return c.done();
 }
 
 // ---- stored setups ---------------------------------------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SaveSetup(ViSession vi, ViInt32 loc) {
-    SIM_SESSION_CALL(vi, loc);
+ViStatus body_KE2400_SaveSetup(Call& c, ViSession vi, ViInt32 loc) {
     if (location(c, loc, 0, 4)) setups(c.st().resource)[loc] = c.st().cfg;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_RecallSetup(ViSession vi, ViInt32 loc) {
-    SIM_SESSION_CALL(vi, loc);
+ViStatus body_KE2400_RecallSetup(Call& c, ViSession vi, ViInt32 loc) {
     if (!location(c, loc, 0, 4)) return c.done();
     auto& saved = setups(c.st().resource);
     if (!saved.count(loc)) c.fail(KE2400_ERROR_SETUP_NOT_SAVED, "setup " + std::to_string(loc));
@@ -106,29 +94,25 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_RecallSetup(ViSession vi, ViInt32 loc) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SelectPowerOnSetup(ViSession vi, ViInt32 loc) {
-    SIM_SESSION_CALL(vi, loc);
+ViStatus body_KE2400_SelectPowerOnSetup(Call& c, ViSession vi, ViInt32 loc) {
     SET(POWER_ON_SETUP, loc);
     return c.done();
 }
 
 // ---- source memory: steps 1 to 100, each a whole setup ------------------------------------------------
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramClear(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_ProgramClear(Call& c, ViSession vi) {
     c.st().steps.clear();
     c.st().branches.clear();
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramSaveStep(ViSession vi, ViInt32 loc) {
-    SIM_SESSION_CALL(vi, loc);
+ViStatus body_KE2400_ProgramSaveStep(Call& c, ViSession vi, ViInt32 loc) {
     if (location(c, loc, 1, 100)) c.st().steps[loc] = c.st().cfg;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramRecallStep(ViSession vi, ViInt32 loc) {
-    SIM_SESSION_CALL(vi, loc);
+ViStatus body_KE2400_ProgramRecallStep(Call& c, ViSession vi, ViInt32 loc) {
     if (!location(c, loc, 1, 100)) return c.done();
     if (!c.st().steps.count(loc)) c.fail(KE2400_ERROR_SETUP_NOT_SAVED, "program step " + std::to_string(loc));
     else c.st().cfg = c.st().steps[loc];
@@ -136,16 +120,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramRecallStep(ViSession vi, ViInt32 l
 }
 
 // condition: 0 never, 1 always, 2 when the step's reading passed the compliance test, 3 when it failed.
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramBranch(ViSession vi, ViInt32 loc, ViInt32 condition, ViInt32 target) {
-    SIM_SESSION_CALL(vi, loc, condition, target);
+ViStatus body_KE2400_ProgramBranch(Call& c, ViSession vi, ViInt32 loc, ViInt32 condition, ViInt32 target) {
     if (location(c, loc, 1, 100) && put(c, "branch condition", condition, 0, 3) && location(c, target, 1, 100))
         c.st().branches[loc] = {condition, target};
     return c.done();
 }
 
 // Runs the steps from startLocation on, one reading each, until a location holds no step.
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ProgramInitiate(ViSession vi, ViInt32 start) {
-    SIM_SESSION_CALL(vi, start);
+ViStatus body_KE2400_ProgramInitiate(Call& c, ViSession vi, ViInt32 start) {
     State& st = c.st();
     if (!location(c, start, 1, 100)) return c.done();
     if (!st.steps.count(start)) return c.fail(KE2400_ERROR_SETUP_NOT_SAVED, "program step " + std::to_string(start)), c.done();

@@ -161,8 +161,7 @@ double auto_range(ViInt32 function, double value) {
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Read(ViSession vi, ViInt32 function, ViReal64* reading) {
-    SIM_SESSION_CALL(vi, function, reading);
+ViStatus body_KE2400_Read(Call& c, ViSession vi, ViInt32 function, ViReal64* reading) {
     if (!is_function(c, function) || c.null(reading, "reading") || !triggerable(c)) return c.done();
     double t0 = c.st().clock;
     c.st().last = acquire(c.st());
@@ -171,53 +170,46 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Read(ViSession vi, ViInt32 function, ViRe
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Fetch(ViSession vi, ViInt32 function, ViReal64* reading) {
-    SIM_SESSION_CALL(vi, function, reading);
+ViStatus body_KE2400_Fetch(Call& c, ViSession vi, ViInt32 function, ViReal64* reading) {
     if (is_function(c, function) && !c.null(reading, "reading") && has_data(c))
         *reading = value_of(c.st(), c.st().last[0], function);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ReadMultiPoint(ViSession vi, ViInt32 function, ViInt32 size, ViReal64 readings[],
-                                                     ViInt32* actual) {
-    SIM_SESSION_CALL(vi, function, size, readings, actual);
+ViStatus body_KE2400_ReadMultiPoint(Call& c, ViSession vi, ViInt32 function, ViInt32 size, ViReal64 readings[],
+                                    ViInt32* actual) {
     if (!array_args(c, function, size, readings, actual) || !triggerable(c)) return c.done();
     c.st().last = acquire(c.st());
     return deliver(c, c.st().last, 0, function, size, readings, actual);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchMultiPoint(ViSession vi, ViInt32 function, ViInt32 size, ViReal64 readings[],
-                                                      ViInt32* actual) {
-    SIM_SESSION_CALL(vi, function, size, readings, actual);
+ViStatus body_KE2400_FetchMultiPoint(Call& c, ViSession vi, ViInt32 function, ViInt32 size, ViReal64 readings[],
+                                     ViInt32* actual) {
     if (!array_args(c, function, size, readings, actual) || !has_data(c)) return c.done();
     return deliver(c, c.st().last, 0, function, size, readings, actual);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ReadMultiPointChar(ViSession vi, ViInt32 function, ViInt32 size, ViChar buf[],
-                                                         ViInt32* actual) {
-    SIM_SESSION_CALL(vi, function, size, sim::out(buf), actual);
+ViStatus body_KE2400_ReadMultiPointChar(Call& c, ViSession vi, ViInt32 function, ViInt32 size, ViChar buf[],
+                                        ViInt32* actual) {
     if (!array_args(c, function, size, buf, actual) || !triggerable(c)) return c.done();
     c.st().last = acquire(c.st());
     return deliver_text(c, function, size, buf, actual);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchMultiPointChar(ViSession vi, ViInt32 function, ViInt32 size, ViChar buf[],
-                                                          ViInt32* actual) {
-    SIM_SESSION_CALL(vi, function, size, sim::out(buf), actual);
+ViStatus body_KE2400_FetchMultiPointChar(Call& c, ViSession vi, ViInt32 function, ViInt32 size, ViChar buf[],
+                                         ViInt32* actual) {
     if (!array_args(c, function, size, buf, actual) || !has_data(c)) return c.done();
     return deliver_text(c, function, size, buf, actual);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetBufferInfo(ViSession vi, ViInt32* stored, ViInt32* size) {
-    SIM_SESSION_CALL(vi, stored, size);
+ViStatus body_KE2400_GetBufferInfo(Call& c, ViSession vi, ViInt32* stored, ViInt32* size) {
     put_out(stored, c.st().buffer.size());
     put_out(size, num(c.st(), KE2400_ATTR_BUFFER_SIZE));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchBufferData(ViSession vi, ViInt32 function, ViInt32 start, ViInt32 size,
-                                                      ViReal64 readings[], ViInt32* actual) {
-    SIM_SESSION_CALL(vi, function, start, size, readings, actual);
+ViStatus body_KE2400_FetchBufferData(Call& c, ViSession vi, ViInt32 function, ViInt32 start, ViInt32 size,
+                                     ViReal64 readings[], ViInt32* actual) {
     if (!array_args(c, function, size, readings, actual)) return c.done();
     const std::vector<Reading>& buffer = c.st().buffer;
     if (start < 0 || (size_t)start > buffer.size())
@@ -226,8 +218,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchBufferData(ViSession vi, ViInt32 fun
     return deliver(c, buffer, (size_t)start, function, size, readings, actual);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchStatistics(ViSession vi, ViInt32 statistic, ViReal64* value) {
-    SIM_SESSION_CALL(vi, statistic, value);
+ViStatus body_KE2400_FetchStatistics(Call& c, ViSession vi, ViInt32 statistic, ViReal64* value) {
     State& st = c.st();
     const std::vector<Reading>& rs = st.buffer.empty() ? st.last : st.buffer;
     if (statistic < 0 || statistic > KE2400_VAL_STAT_PKPK) c.fail(KE2400_ERROR_INVALID_VALUE, "statistic " + std::to_string(statistic));
@@ -245,14 +236,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchStatistics(ViSession vi, ViInt32 sta
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_IsOverRange(ViSession vi, ViReal64 value, ViBoolean* over) {
-    SIM_SESSION_CALL(vi, value, over);
+ViStatus body_KE2400_IsOverRange(Call& c, ViSession vi, ViReal64 value, ViBoolean* over) {
     put_out(over, !(std::fabs(value) < KE2400_VAL_OVER_RANGE));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Spoll(ViSession vi, ViUInt16* stb) {
-    SIM_SESSION_CALL(vi, stb);
+ViStatus body_KE2400_Spoll(Call& c, ViSession vi, ViUInt16* stb) {
     State& st = c.st();
     int bits = (st.last.empty() ? 0 : 1) | (sim::error_count(driver) ? 4 : 0) | (st.reply.empty() ? 0 : 16);
     if (extra(st, "srq enable", 0) && (bits & (int)num(st, KE2400_ATTR_SRQ_ENABLE_MASK))) bits |= 64;
@@ -260,8 +249,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Spoll(ViSession vi, ViUInt16* stb) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAutoRangeValue(ViSession vi, ViReal64* range) {
-    SIM_SESSION_CALL(vi, range);
+ViStatus body_KE2400_GetAutoRangeValue(Call& c, ViSession vi, ViReal64* range) {
     State& st = c.st();
     ViInt32 f = (ViInt32)num(st, KE2400_ATTR_MEASUREMENT_FUNCTION);
     Reading r = st.last.empty() ? measure(st, source_level(st)) : st.last[0];
@@ -269,8 +257,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetAutoRangeValue(ViSession vi, ViReal64*
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetApertureTimeInfo(ViSession vi, ViReal64* time, ViInt32* units) {
-    SIM_SESSION_CALL(vi, time, units);
+ViStatus body_KE2400_GetApertureTimeInfo(Call& c, ViSession vi, ViReal64* time, ViInt32* units) {
     State& st = c.st();
     double plc = num(st, KE2400_ATTR_NPLC), u = num(st, KE2400_ATTR_APERTURE_UNITS);
     put_out(time, u ? plc : plc / num(st, KE2400_ATTR_POWER_LINE_FREQUENCY));
@@ -279,8 +266,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_GetApertureTimeInfo(ViSession vi, ViReal6
 }
 
 // Limit 1 is the compliance test (1: failed); limits 2 to 12 test the reading (1 low, 2 high).
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchTestStatus(ViSession vi, ViInt32 limit, ViInt32* status) {
-    SIM_SESSION_CALL(vi, limit, status);
+ViStatus body_KE2400_FetchTestStatus(Call& c, ViSession vi, ViInt32 limit, ViInt32* status) {
     State& st = c.st();
     if (limit < 1 || limit > 12) c.fail(KE2400_ERROR_INVALID_VALUE, "limit " + std::to_string(limit) + " (1 to 12)");
     if (c.null(status, "status") || c.status() < 0 || !has_data(c)) return c.done();
@@ -297,16 +283,14 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_FetchTestStatus(ViSession vi, ViInt32 lim
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Initiate(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_Initiate(Call& c, ViSession vi) {
     State& st = c.st();
     if (num(st, KE2400_ATTR_TRIGGER_SOURCE) == KE2400_VAL_TRIG_SOFTWARE) st.armed = true;
     else st.last = acquire(st);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SendSoftwareTrigger(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_SendSoftwareTrigger(Call& c, ViSession vi) {
     State& st = c.st();
     if (num(st, KE2400_ATTR_TRIGGER_SOURCE) != KE2400_VAL_TRIG_SOFTWARE)
         c.fail(KE2400_ERROR_TRIGGER_NOT_SOFTWARE, "configure the software trigger first");
@@ -314,14 +298,12 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_SendSoftwareTrigger(ViSession vi) {
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Abort(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_Abort(Call& c, ViSession vi) {
     c.st().armed = false;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_AcquireNewRelativeReference(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_AcquireNewRelativeReference(Call& c, ViSession vi) {
     State& st = c.st();
     st.cfg.num[KE2400_ATTR_REL_ENABLED] = 0;
     Reading r = measure(st, source_level(st));

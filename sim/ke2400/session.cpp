@@ -83,42 +83,35 @@ void scpi(State& st, const std::string& cmd) {
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_init(ViString rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
-    SIM_CALL(no_session, rsrc, idq, rst, vi);
+ViStatus body_KE2400_init(Call& c, ViString rsrc, ViBoolean idq, ViBoolean rst, ViSession* vi) {
     return open_with(c, rsrc, idq, rst, nullptr, vi);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_InitWithOptions(ViString rsrc, ViBoolean idq, ViBoolean rst, ViConstString options,
-                                                      ViSession* vi) {
-    SIM_CALL(no_session, rsrc, idq, rst, options, vi);
+ViStatus body_KE2400_InitWithOptions(Call& c, ViString rsrc, ViBoolean idq, ViBoolean rst, ViConstString options,
+                                     ViSession* vi) {
     return open_with(c, rsrc, idq, rst, options, vi);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Reconnect(ViString rsrc, ViSession* vi) {
-    SIM_CALL(no_session, rsrc, vi);
+ViStatus body_KE2400_Reconnect(Call& c, ViString rsrc, ViSession* vi) {
     return open_with(c, rsrc, VI_FALSE, VI_FALSE, nullptr, vi);
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Disconnect(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_Disconnect(Call& c, ViSession vi) {
     end_session(vi);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_close(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_close(Call& c, ViSession vi) {
     end_session(vi);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_LockSession(ViSession vi, ViBoolean* has_lock) {
-    SIM_SESSION_CALL(vi, has_lock);
+ViStatus body_KE2400_LockSession(Call& c, ViSession vi, ViBoolean* has_lock) {
     put_out(has_lock, ++c.st().locks > 0);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean* has_lock) {
-    SIM_SESSION_CALL(vi, has_lock);
+ViStatus body_KE2400_UnlockSession(Call& c, ViSession vi, ViBoolean* has_lock) {
     State& st = c.st();
     if (st.locks == 0) c.fail(KE2400_ERROR_SESSION_NOT_LOCKED, "UnlockSession without LockSession");
     else --st.locks;
@@ -126,47 +119,40 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_UnlockSession(ViSession vi, ViBoolean* ha
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_InvalidateAllAttributes(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_InvalidateAllAttributes(Call& c, ViSession vi) {
     return c.done();  // nothing is cached: every value is read from the instrument state
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_reset(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_reset(Call& c, ViSession vi) {
     reset_settings(c.st());
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ResetWithDefaults(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_ResetWithDefaults(Call& c, ViSession vi) {
     reset_settings(c.st());
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Disable(ViSession vi) {
-    SIM_SESSION_CALL(vi);
+ViStatus body_KE2400_Disable(Call& c, ViSession vi) {
     c.st().cfg.num[KE2400_ATTR_OUTPUT_ENABLED] = 0;
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_self_test(ViSession vi, ViInt16* result, ViChar msg[]) {
-    SIM_SESSION_CALL(vi, result, sim::out(msg));
+ViStatus body_KE2400_self_test(Call& c, ViSession vi, ViInt16* result, ViChar msg[]) {
     if (c.null(result, "testResult") || c.null(msg, "testMessage")) return c.done();
     *result = 0;
     sim::put_text(msg, 256, "Self test passed");
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_revision_query(ViSession vi, ViChar drv[], ViChar fw[]) {
-    SIM_SESSION_CALL(vi, sim::out(drv), sim::out(fw));
+ViStatus body_KE2400_revision_query(Call& c, ViSession vi, ViChar drv[], ViChar fw[]) {
     if (c.null(drv, "driverRevision") || c.null(fw, "firmwareRevision")) return c.done();
     sim::put_text(drv, 256, str(c.st(), KE2400_ATTR_SPECIFIC_DRIVER_REVISION));
     sim::put_text(fw, 256, str(c.st(), KE2400_ATTR_INSTRUMENT_FIRMWARE_REVISION));
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_WriteInstrData(ViSession vi, ViConstString data) {
-    SIM_SESSION_CALL(vi, data);
+ViStatus body_KE2400_WriteInstrData(Call& c, ViSession vi, ViConstString data) {
     if (c.null(data, "writeBuffer")) return c.done();
     State& st = c.st();
     if (num(st, KE2400_ATTR_INTERCHANGE_CHECK) && st.warned.insert(0).second)
@@ -187,8 +173,7 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_WriteInstrData(ViSession vi, ViConstStrin
 }
 
 // Reads at most `count` bytes of the waiting answer; a zero byte follows when fewer were read.
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ReadInstrData(ViSession vi, ViInt32 count, ViChar buf[], ViInt32* read) {
-    SIM_SESSION_CALL(vi, count, sim::out(buf), read);
+ViStatus body_KE2400_ReadInstrData(Call& c, ViSession vi, ViInt32 count, ViChar buf[], ViInt32* read) {
     if (c.null(buf, "readBuffer") || c.null(read, "bytesRead")) return c.done();
     *read = 0;
     State& st = c.st();

@@ -74,78 +74,69 @@ bool timing(Call& c, double nplc, double delay) { return SET(NPLC, nplc) && SET(
 
 extern "C" {
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_DC_IV(ViSession vi, ViReal64 current, ViReal64 vcomp, ViReal64 vrange,
-                                                      ViReal64 nplc, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, current, vcomp, vrange, nplc, delay);
+ViStatus body_KE2400_Configure_DC_IV(Call& c, ViSession vi, ViReal64 current, ViReal64 vcomp, ViReal64 vrange,
+                                     ViReal64 nplc, ViReal64 delay) {
     source(c, KE2400_VAL_CURRENT, KE2400_VAL_MODE_FIXED, vcomp) && level(c, KE2400_VAL_CURRENT, current) &&
         sense_range(c, KE2400_VAL_CURRENT, vrange) && timing(c, nplc, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_DC_VI(ViSession vi, ViReal64 voltage, ViReal64 icomp, ViReal64 irange,
-                                                      ViReal64 srange, ViReal64 nplc, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, voltage, icomp, irange, srange, nplc, delay);
+ViStatus body_KE2400_Configure_DC_VI(Call& c, ViSession vi, ViReal64 voltage, ViReal64 icomp, ViReal64 irange,
+                                     ViReal64 srange, ViReal64 nplc, ViReal64 delay) {
     source(c, KE2400_VAL_VOLTAGE, KE2400_VAL_MODE_FIXED, icomp) && level(c, KE2400_VAL_VOLTAGE, voltage) &&
         sense_range(c, KE2400_VAL_VOLTAGE, irange) &&
         range(c, KE2400_ATTR_SOURCE_VOLTAGE_RANGE, KE2400_ATTR_SOURCE_AUTO_RANGE, srange) && timing(c, nplc, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_Sweep_IV(ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
-                                                         ViReal64 start, ViReal64 stop, ViReal64 step, ViInt32 points,
-                                                         ViReal64 vcomp, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, spacing, direction, ranging, start, stop, step, points, vcomp, delay);
+ViStatus body_KE2400_Configure_Sweep_IV(Call& c, ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
+                                        ViReal64 start, ViReal64 stop, ViReal64 step, ViInt32 points, ViReal64 vcomp,
+                                        ViReal64 delay) {
     put(c, "sweep ranging", ranging, 0, 2) && source(c, KE2400_VAL_CURRENT, KE2400_VAL_MODE_SWEEP, vcomp) &&
         sweep(c, KE2400_VAL_CURRENT, spacing, direction, start, stop, step, points) && SET(SOURCE_DELAY, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_Sweep_VI(ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
-                                                         ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 icomp,
-                                                         ViInt32 points, ViReal64 nplc, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, spacing, direction, ranging, start, stop, step, icomp, points, nplc, delay);
+ViStatus body_KE2400_Configure_Sweep_VI(Call& c, ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
+                                        ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 icomp, ViInt32 points,
+                                        ViReal64 nplc, ViReal64 delay) {
     put(c, "sweep ranging", ranging, 0, 2) && source(c, KE2400_VAL_VOLTAGE, KE2400_VAL_MODE_SWEEP, icomp) &&
         sweep(c, KE2400_VAL_VOLTAGE, spacing, direction, start, stop, step, points) && timing(c, nplc, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_List_IV(ViSession vi, ViInt32 count, ViReal64 values[], ViReal64 vcomp,
-                                                        ViReal64 nplc, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, count, values, vcomp, nplc, delay);
+ViStatus body_KE2400_Configure_List_IV(Call& c, ViSession vi, ViInt32 count, ViReal64 values[], ViReal64 vcomp,
+                                       ViReal64 nplc, ViReal64 delay) {
     source(c, KE2400_VAL_CURRENT, KE2400_VAL_MODE_LIST, vcomp) && list(c, KE2400_VAL_CURRENT, count, values) &&
         SET(TRIGGER_COUNT, count) && timing(c, nplc, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_Configure_List_VI(ViSession vi, ViInt32 count, ViReal64 values[], ViReal64 icomp,
-                                                        ViReal64 irange, ViReal64 nplc, ViReal64 delay) {
-    SIM_SESSION_CALL(vi, count, values, icomp, irange, nplc, delay);
+ViStatus body_KE2400_Configure_List_VI(Call& c, ViSession vi, ViInt32 count, ViReal64 values[], ViReal64 icomp,
+                                       ViReal64 irange, ViReal64 nplc, ViReal64 delay) {
     source(c, KE2400_VAL_VOLTAGE, KE2400_VAL_MODE_LIST, icomp) && list(c, KE2400_VAL_VOLTAGE, count, values) &&
         sense_range(c, KE2400_VAL_VOLTAGE, irange) && SET(TRIGGER_COUNT, count) && timing(c, nplc, delay);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceBias(ViSession vi, ViInt32 function, ViReal64 lvl, ViReal64 comp,
-                                                          ViReal64 delay, ViInt32 off_mode) {
-    SIM_SESSION_CALL(vi, function, lvl, comp, delay, off_mode);
+ViStatus body_KE2400_ConfigureSourceBias(Call& c, ViSession vi, ViInt32 function, ViReal64 lvl, ViReal64 comp,
+                                         ViReal64 delay, ViInt32 off_mode) {
     source(c, function, KE2400_VAL_MODE_FIXED, comp) && level(c, function, lvl) && SET(SOURCE_DELAY, delay) &&
         SET(OUTPUT_OFF_MODE, off_mode);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceDC(ViSession vi, ViInt32 function, ViReal64 lvl, ViReal64 rng,
-                                                        ViBoolean autorange, ViReal64 comp, ViInt32 terminals) {
-    SIM_SESSION_CALL(vi, function, lvl, rng, autorange, comp, terminals);
+ViStatus body_KE2400_ConfigureSourceDC(Call& c, ViSession vi, ViInt32 function, ViReal64 lvl, ViReal64 rng,
+                                       ViBoolean autorange, ViReal64 comp, ViInt32 terminals) {
     ViAttr range_id = function == KE2400_VAL_VOLTAGE ? KE2400_ATTR_SOURCE_VOLTAGE_RANGE : KE2400_ATTR_SOURCE_CURRENT_RANGE;
     source(c, function, KE2400_VAL_MODE_FIXED, comp) && level(c, function, lvl) &&
         (autorange || set_attr(c, range_id, rng)) && SET(SOURCE_AUTO_RANGE, autorange) && SET(TERMINALS, terminals);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceRamp(ViSession vi, ViInt32 function, ViReal64 start, ViInt32 spacing,
-                                                          ViReal64 stop, ViReal64 delay, ViInt32 points,
-                                                          ViBoolean autorange, ViReal64 comp, ViInt32 direction) {
-    SIM_SESSION_CALL(vi, function, start, spacing, stop, delay, points, autorange, comp, direction);
+ViStatus body_KE2400_ConfigureSourceRamp(Call& c, ViSession vi, ViInt32 function, ViReal64 start, ViInt32 spacing,
+                                         ViReal64 stop, ViReal64 delay, ViInt32 points, ViBoolean autorange,
+                                         ViReal64 comp, ViInt32 direction) {
     // A ramp is given by its points: the step follows from them.
     double step = points > 1 ? (stop - start) / (points - 1) : 1;
     source(c, function, KE2400_VAL_MODE_SWEEP, comp) && put(c, "ramp points", points, 1, 2500) &&
@@ -154,43 +145,37 @@ DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceRamp(ViSession vi, ViInt32
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceCustom(ViSession vi, ViInt32 function, ViReal64 delay, ViInt32 count,
-                                                            ViReal64 values[], ViBoolean autorange, ViReal64 comp,
-                                                            ViInt32 trigger_count) {
-    SIM_SESSION_CALL(vi, function, delay, count, values, autorange, comp, trigger_count);
+ViStatus body_KE2400_ConfigureSourceCustom(Call& c, ViSession vi, ViInt32 function, ViReal64 delay, ViInt32 count,
+                                           ViReal64 values[], ViBoolean autorange, ViReal64 comp,
+                                           ViInt32 trigger_count) {
     source(c, function, KE2400_VAL_MODE_LIST, comp) && list(c, function, count, values) && SET(SOURCE_DELAY, delay) &&
         SET(SOURCE_AUTO_RANGE, autorange) && SET(TRIGGER_COUNT, trigger_count);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureSourceInterlock(ViSession vi, ViBoolean enable) {
-    SIM_SESSION_CALL(vi, enable);
+ViStatus body_KE2400_ConfigureSourceInterlock(Call& c, ViSession vi, ViBoolean enable) {
     SET(INTERLOCK_ENABLED, enable);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_EnableSource(ViSession vi, ViInt32 enable, ViInt32 off_mode) {
-    SIM_SESSION_CALL(vi, enable, off_mode);
+ViStatus body_KE2400_EnableSource(Call& c, ViSession vi, ViInt32 enable, ViInt32 off_mode) {
     put(c, "enable", enable, 0, 1) && SET(OUTPUT_OFF_MODE, off_mode) && SET(OUTPUT_ENABLED, enable);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ControlSource(ViSession vi, ViInt32 action) {
-    SIM_SESSION_CALL(vi, action);
+ViStatus body_KE2400_ControlSource(Call& c, ViSession vi, ViInt32 action) {
     put(c, "action (0 output off, 1 output on)", action, 0, 1) && SET(OUTPUT_ENABLED, action);
     return c.done();
 }
 
-DRIVER_EXPORT ViStatus _VI_FUNC KE2400_ConfigureOverVoltageProtection(ViSession vi, ViReal64 limit) {
-    SIM_SESSION_CALL(vi, limit);
+ViStatus body_KE2400_ConfigureOverVoltageProtection(Call& c, ViSession vi, ViReal64 limit) {
     SET(OVP_LIMIT, limit);
     return c.done();
 }
 
-// Takes no session: the count is the call's result (scripted statuses replace
-// it), never an error for GetError, so a plain sim::Call.
-DRIVER_EXPORT ViInt32 _VI_FUNC KE2400_StepCount(ViReal64 start, ViReal64 stop, ViReal64 step) {
-    sim::Call c(__func__, start, stop, step);
+// The count is the call's result (scripted statuses replace it), never an
+// error for GetError: a plain sim::Call.
+ViInt32 body_KE2400_StepCount(sim::Call& c, ViReal64 start, ViReal64 stop, ViReal64 step) {
     c.status(step_count(start, stop, step));
     return c.done();
 }
