@@ -14,6 +14,8 @@ writes, per driver library (drivers/drivers.def):
                                  call is answered from the recording; any other
                                  is journaled, its session checked (but for a
                                  BIND_ANY_SESSION one) and goes to body_<name>
+    OUTDIR/<driver>_exports.def  the same exports' names, for MSVC's 32-bit
+                                 link (undecorated __stdcall names)
     OUTDIR/<driver>_indexes.h    for a driver with slots: the simulator's table
                                  of the functions that address one
     OUTDIR/drivers.json          the table, for the tools
@@ -396,6 +398,7 @@ def main(argv):
         write(os.path.join(outdir, driver + '_calls.hpp'), calls_hpp(driver, header, fns))
         write(os.path.join(outdir, driver + '_bodies.h'), bodies_h(driver, header, fns))
         write(os.path.join(outdir, driver + '_exports.cpp'), exports_cpp(driver, header, fns))
+        write(os.path.join(outdir, driver + '_exports.def'), 'EXPORTS\n' + ''.join('    %s\n' % fn['name'] for fn in fns))
         indexes = indexes_h(driver, header, fns)
         if indexes:
             write(os.path.join(outdir, driver + '_indexes.h'), indexes)

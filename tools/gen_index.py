@@ -98,7 +98,7 @@ def module_section(module_name, what, module, decls, directory):
     return '\n'.join(head + rows + tail) + '\n'
 
 
-FAMILY = re.compile(r'_(TLS|ATT|PWM|FLS|RLM|SWT)_')
+FAMILY = re.compile(r'_([A-Z]{3})_')  # a mainframe family: _TLS_, _PWM_, ...
 
 
 def family_orders(funcs, decls):
