@@ -80,14 +80,6 @@ constexpr Int error_query_mode{"PM", "error_query_mode", 1, 0, 1};
 constexpr Int* ints[] = {&avg, &line_freq, &unit, &adapter, &energy_ref_state, &auto_range,
                          &power_ref_state, &filter, &accel_state, &accel_mode, &error_query_mode};
 
-// A setting of a table by its name, at compile time: an unknown name does not compile.
-template <class T, size_t N> consteval const sim::Setting<T>& named(const sim::Setting<T>* const (&table)[N],
-                                                                    std::string_view what) {
-    for (const sim::Setting<T>* s : table)
-        if (what == s->what) return *s;
-    throw "no such setting";
-}
-
 void reset_settings() {
     for (Real* s : reals) (*s)() = s->def;
     for (Int* s : ints) (*s)() = s->def;
@@ -264,12 +256,12 @@ const char* status_text(ViStatus st) {
 #define INT_SETTING(T, Set, Get, name)                                      \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, T v) {         \
         SIM_SESSION_CALL(s, v);                                                      \
-        set(c, named(ints, name), v);                                       \
+        set(c, sim::named(ints, name), v);                                  \
         return c.done();                                                    \
     }                                                                       \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, T* v) {        \
         SIM_SESSION_CALL(s, v);                                                      \
-        c.status(get(named(ints, name), v));                                \
+        c.status(get(sim::named(ints, name), v));                           \
         return c.done();                                                    \
     }
 
@@ -361,12 +353,12 @@ INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
 #define REAL_SETTING(Set, Get, name)                                                    \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Set(ViSession s, ViReal64 v) {             \
         SIM_SESSION_CALL(s, v);                                                                  \
-        set(c, named(reals, name), v);                                                  \
+        set(c, sim::named(reals, name), v);                                             \
         return c.done();                                                                \
     }                                                                                   \
     DRIVER_EXPORT ViStatus _VI_FUNC PM100D_##Get(ViSession s, ViInt16 attr, ViReal64* v) { \
         SIM_SESSION_CALL(s, attr, v);                                                            \
-        c.status(get(named(reals, name), attr, v));                                     \
+        c.status(get(sim::named(reals, name), attr, v));                                \
         return c.done();                                                                \
     }
 
