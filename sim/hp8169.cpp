@@ -35,36 +35,29 @@ int unit_of(ViSession s) {
     return in ? (int)(in - sim::instruments().data()) : -1;
 }
 
-struct Setting { const char* name; double min, max, def; };
-const Setting settings[] = {
-    {"polarizer", 0, 180, 0}, {"half", 0, 180, 0}, {"quarter", 0, 180, 0},
-    {"speed", 1, 720, 180},   // deg/s
-    {"sphere", 0, 1, 0},      {"display", 0, 1, 1},
-    {"timeout", 0, 600000, 10000},  // ms; the session's own (sim::set_timeout) bounds its calls
-    {"detect", 0, 1, 1},      // error query after every call
-    {"cmd_delay", 0, 100000, 0}, {"query_delay", 0, 100000, 0},
-    {"force", 0, 1, 0},
-};
-
-const Setting* setting(const char* name) {
-    for (const Setting& t : settings)
-        if (std::strcmp(t.name, name) == 0) return &t;
-    return nullptr;
-}
-double& value(int unit, const char* name) { return sim::real(sim::key("HP8169", unit, name), setting(name)->def); }
-long long& oper_event(int unit) { return sim::integer(sim::key("HP8169", unit, "oper_event")); }
+// Settings of each controller; a setter's value is parameter 2.
+using Real = const sim::Setting<double>;
+constexpr Real polarizer{"HP8169", "polarizer", 0, 0, 180}, half{"HP8169", "half", 0, 0, 180},
+    quarter{"HP8169", "quarter", 0, 0, 180};  // plate positions, deg
+constexpr Real speed{"HP8169", "speed", 180, 1, 720};  // deg/s
+constexpr Real sphere{"HP8169", "sphere", 0, 0, 1}, display{"HP8169", "display", 1, 0, 1};
+constexpr Real timeout_ms{"HP8169", "timeout", 10000, 0, 600000};  // the session's own (sim::set_timeout) bounds its calls
+constexpr Real detect{"HP8169", "detect", 1, 0, 1};  // error query after every call
+constexpr Real cmd_delay{"HP8169", "cmd_delay", 0, 0, 100000}, query_delay{"HP8169", "query_delay", 0, 0, 100000};
+constexpr Real force{"HP8169", "force", 0, 0, 1};
+constexpr Real* settings[] = {&polarizer, &half, &quarter, &speed, &sphere, &display,
+                              &timeout_ms, &detect, &cmd_delay, &query_delay, &force};
+// Ranges of the output state (epsilon, theta): never stored, the plates hold it.
+Real ellipticity{"HP8169", "epsilon", 0, -45, 45}, azimuth{"HP8169", "theta", 0, 0, 180};
+// Operation event register.
+const sim::Setting<long long> oper_event{"HP8169", "oper_event", 0};
 
 // Takes v into a setting of the session's unit; beyond its limits, parameter 2
 // is out of range.
-ViStatus set_value(ViSession s, const char* name, double v) {
-    const Setting* t = setting(name);
-    if (!(v >= t->min && v <= t->max)) return err_param2;
-    value(unit_of(s), name) = v;
-    return VI_SUCCESS;
-}
+bool set(Call& c, Real& t, ViSession s, double v) { return t.set(c, unit_of(s), v, 2); }
 
 void reset_unit(int unit) {
-    for (const Setting& t : settings) value(unit, t.name) = t.def;
+    for (Real* t : settings) (*t)(unit) = t->def;
     oper_event(unit) = 0;
 }
 
@@ -75,8 +68,8 @@ double wrap180(double a) {
 
 // Output Stokes vector: linear light from the polarizer through both plates.
 void stokes(int unit, double& s1, double& s2, double& s3) {
-    double p = value(unit, "polarizer") * pi / 90, q = value(unit, "quarter") * pi / 90,
-           h = value(unit, "half") * pi / 90;
+    double p = polarizer(unit) * pi / 90, q = quarter(unit) * pi / 90,
+           h = half(unit) * pi / 90;
     double a1 = std::cos(p), a2 = std::sin(p);
     double C = std::cos(q), S = std::sin(q);  // quarter-wave retarder
     double b1 = C * C * a1 + C * S * a2, b2 = C * S * a1 + S * S * a2, b3 = S * a1 - C * a2;
@@ -98,30 +91,28 @@ double theta(int unit) {
 }
 // Plates for a state: ellipticity p - q, azimuth 2h - q.
 void steer(int unit, double eps, double th) {
-    double q = wrap180(value(unit, "polarizer") - eps);
-    value(unit, "quarter") = q;
-    value(unit, "half") = wrap180((th + q) / 2);
+    double q = wrap180(polarizer(unit) - eps);
+    quarter(unit) = q;
+    half(unit) = wrap180((th + q) / 2);
     oper_event(unit) |= 1;
 }
 
-// Value a setter selects; false when the selector or the value is out of range.
-bool pick(ViInt32 sel, double v, double min, double max, double def, double& out, ViStatus& st) {
+// Value a setter selects (0 the value given, 1 minimum, 2 maximum, 3 default);
+// false when the selector (parameter 2) or the value (3) is out of range.
+bool pick(Call& c, ViInt32 sel, double v, Real& t, double& out) {
     switch (sel) {
-    case 0:
-        if (!(v >= min && v <= max)) { st = err_param3; return false; }
-        out = v;
-        return true;
-    case 1: out = min; return true;
-    case 2: out = max; return true;
-    case 3: out = def; return true;
+    case 0: out = v; return t.check(c, v, 3);
+    case 1: out = t.lo; return true;
+    case 2: out = t.hi; return true;
+    case 3: out = t.def; return true;
     }
-    st = err_param2;
+    c.status(err_param2);
     return false;
 }
 
 ViStatus instrument_error(ViInt32 code, const char* msg, int unit) {
     sim::push_error(driver, code, msg);
-    return value(unit, "detect") ? VI_ERROR_INSTR_ERROR : VI_SUCCESS;
+    return detect(unit) ? VI_ERROR_INSTR_ERROR : VI_SUCCESS;
 }
 
 ViInt16 status_byte(int unit) {
@@ -134,14 +125,14 @@ std::string upper(std::string t) {
 }
 
 // Settable headers of the command table and the setting behind each.
-struct Header { const char* head; const char* name; };
+struct Header { const char* head; Real* setting; };
 const Header headers[] = {
-    {":POS:POL", "polarizer"}, {":POS:HWP", "half"}, {":POS:QWP", "quarter"},
-    {":POL:SPE", "speed"},     {":POL:SPH", "sphere"}, {":DISP:ENAB", "display"},
+    {":POS:POL", &polarizer}, {":POS:HWP", &half}, {":POS:QWP", &quarter},
+    {":POL:SPE", &speed},     {":POL:SPH", &sphere}, {":DISP:ENAB", &display},
 };
-const char* setting_of(const std::string& head) {
+Real* setting_of(const std::string& head) {
     for (const Header& h : headers)
-        if (head == h.head) return h.name;
+        if (head == h.head) return h.setting;
     return nullptr;
 }
 
@@ -155,13 +146,12 @@ ViStatus command(ViSession s, const char* text) {
     else if (head == "*CLS") {
         while (sim::error_count(driver)) sim::pop_error(driver);
         oper_event(unit) = 0;
-    } else if (const char* name = setting_of(head)) {
-        const Setting* t = setting(name);
+    } else if (Real* t = setting_of(head)) {
         char* end = nullptr;
         double v = std::strtod(arg.c_str(), &end);
         if (arg.empty() || *end) return instrument_error(-104, "Data type error", unit);
-        if (v < t->min || v > t->max) return instrument_error(-222, "Data out of range", unit);
-        value(unit, name) = v;
+        if (v < t->lo || v > t->hi) return instrument_error(-222, "Data out of range", unit);
+        (*t)(unit) = v;
         if (std::strncmp(head.c_str(), ":POS", 4) == 0) oper_event(unit) |= 1;
     } else
         return instrument_error(-113, "Undefined header", unit);
@@ -199,13 +189,13 @@ ViStatus answer(ViSession s, const char* text, Answer& a) {
     }
     if (head == "*OPC?") a.nums = {1};
     else if (head == "*STB?") a.nums = {(double)status_byte(unit)};
-    else if (head == ":POS:ALL?") a.nums = {value(unit, "polarizer"), value(unit, "half"), value(unit, "quarter")};
+    else if (head == ":POS:ALL?") a.nums = {polarizer(unit), half(unit), quarter(unit)};
     else if (head == ":POL:EPS?") a.nums = {epsilon(unit)};
     else if (head == ":POL:THET?") a.nums = {theta(unit)};
     else if (head == ":STAT:REG?") {
         a.nums = {(double)oper_event(unit), 0, 0, 0};
         oper_event(unit) = 0;
-    } else if (const char* name = setting_of(base)) a.nums = {value(unit, name)};
+    } else if (Real* t = setting_of(base)) a.nums = {(*t)(unit)};
     else return instrument_error(-113, "Undefined header", unit);
     a.text = join(a.nums);
     return VI_SUCCESS;
@@ -320,8 +310,7 @@ ViStatus body_hp8169_revision_query(Call& c, ViSession s, ViChar driverRev[], Vi
 }
 
 ViStatus body_hp8169_timeOut(Call& c, ViSession s, ViInt32 ms) {
-    c.status(set_value(s, "timeout", ms));
-    if (c.status() == VI_SUCCESS) sim::set_timeout(s, ms / 1000.0);
+    if (set(c, timeout_ms, s, ms)) sim::set_timeout(s, ms / 1000.0);
     return c.done();
 }
 ViStatus body_hp8169_timeOut_Q(Call& c, ViSession s, ViInt32* ms) {
@@ -330,26 +319,24 @@ ViStatus body_hp8169_timeOut_Q(Call& c, ViSession s, ViInt32* ms) {
 }
 
 ViStatus body_hp8169_errorQueryDetect(Call& c, ViSession s, ViUInt16 on) {
-    c.status(set_value(s, "detect", on));
+    set(c, detect, s, on);
     return c.done();
 }
 ViStatus body_hp8169_errorQueryDetect_Q(Call& c, ViSession s, ViUInt16* on) {
-    if (on) *on = (ViUInt16)value(unit_of(s), "detect");
+    if (on) *on = (ViUInt16)detect(unit_of(s));
     return c.done();
 }
 
 ViStatus body_hp8169_setDelay(Call& c, ViSession s, ViInt32 cmdDelay, ViInt32 queryDelay) {
-    if (cmdDelay < 0 || cmdDelay > 100000) c.status(err_param2);
-    else if (queryDelay < 0 || queryDelay > 100000) c.status(err_param3);
-    else {
-        value(unit_of(s), "cmd_delay") = cmdDelay;
-        value(unit_of(s), "query_delay") = queryDelay;
+    if (cmd_delay.check(c, cmdDelay, 2) && query_delay.check(c, queryDelay, 3)) {
+        cmd_delay(unit_of(s)) = cmdDelay;
+        query_delay(unit_of(s)) = queryDelay;
     }
     return c.done();
 }
 ViStatus body_hp8169_getDelay_Q(Call& c, ViSession s, ViInt32* cmdDelay, ViInt32* queryDelay) {
-    if (cmdDelay) *cmdDelay = (ViInt32)value(unit_of(s), "cmd_delay");
-    if (queryDelay) *queryDelay = (ViInt32)value(unit_of(s), "query_delay");
+    if (cmdDelay) *cmdDelay = (ViInt32)cmd_delay(unit_of(s));
+    if (queryDelay) *queryDelay = (ViInt32)query_delay(unit_of(s));
     return c.done();
 }
 
@@ -361,7 +348,7 @@ ViStatus body_hp8169_opc_Q(Call& c, ViSession s, ViUInt16* done) {
     return c.done();
 }
 ViStatus body_hp8169_forceTransaction(Call& c, ViSession s, ViUInt16 force) {
-    c.status(set_value(s, "force", force));
+    set(c, ::force, s, force);
     return c.done();
 }
 ViStatus body_hp8169_readStatusByte_Q(Call& c, ViSession s, ViInt16* stb) {
@@ -450,16 +437,14 @@ ViStatus body_hp8169_cmdReal64Arr_Q(Call& c, ViSession s, ViString query, ViInt3
 
 // ---- polarization controller -------------------------------------------------------------
 ViStatus body_hp8169_enableDisplay(Call& c, ViSession s, ViUInt16 on) {
-    c.status(set_value(s, "display", on));
+    set(c, display, s, on);
     return c.done();
 }
 
 ViStatus body_hp8169_setEpsilon(Call& c, ViSession s, ViInt32 sel, ViReal64 eps) {
     double v = 0;
-    ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
-    if (pick(sel, eps, -45, 45, 0, v, st)) steer(u, v, theta(u));
-    c.status(st);
+    if (pick(c, sel, eps, ellipticity, v)) steer(u, v, theta(u));
     return c.done();
 }
 ViStatus body_hp8169_getEpsilon_Q(Call& c, ViSession s, ViReal64* eps) {
@@ -468,10 +453,8 @@ ViStatus body_hp8169_getEpsilon_Q(Call& c, ViSession s, ViReal64* eps) {
 }
 ViStatus body_hp8169_setTheta(Call& c, ViSession s, ViInt32 sel, ViReal64 th) {
     double v = 0;
-    ViStatus st = VI_SUCCESS;
     int u = unit_of(s);
-    if (pick(sel, th, 0, 180, 0, v, st)) steer(u, epsilon(u), v);
-    c.status(st);
+    if (pick(c, sel, th, azimuth, v)) steer(u, epsilon(u), v);
     return c.done();
 }
 ViStatus body_hp8169_getTheta_Q(Call& c, ViSession s, ViReal64* th) {
@@ -482,17 +465,16 @@ ViStatus body_hp8169_getTheta_Q(Call& c, ViSession s, ViReal64* th) {
 #define POSITION(Set, Get, name)                                                          \
     ViStatus body_hp8169_##Set(Call& c, ViSession s, ViInt32 sel, ViReal64 pos) {          \
         double v = 0;                                                                     \
-        ViStatus st = VI_SUCCESS;                                                         \
-        if (pick(sel, pos, 0, 180, 0, v, st)) {                                         \
-            c.take(std::fabs(v - value(unit_of(s), name)) / value(unit_of(s), "speed"));  \
-            value(unit_of(s), name) = v;                                                  \
+        Real& t = sim::named(settings, name);                                        \
+        if (pick(c, sel, pos, t, v)) {                                                    \
+            c.take(std::fabs(v - t(unit_of(s))) / speed(unit_of(s)));                     \
+            t(unit_of(s)) = v;                                                            \
             oper_event(unit_of(s)) |= 1;                                                  \
         }                                                                                 \
-        c.status(st);                                                                     \
         return c.done();                                                                  \
     }                                                                                     \
     ViStatus body_hp8169_##Get(Call& c, ViSession s, ViReal64* pos) {                      \
-        if (pos) *pos = value(unit_of(s), name);                                          \
+        if (pos) *pos = sim::named(settings, name)(unit_of(s));                      \
         return c.done();                                                                  \
     }
 
@@ -501,11 +483,11 @@ POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, "half")
 POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
 
 ViStatus body_hp8169_setPolSpeed(Call& c, ViSession s, ViUInt16 speed) {
-    c.status(set_value(s, "speed", speed));
+    set(c, ::speed, s, speed);
     return c.done();
 }
 ViStatus body_hp8169_setSphereApplState(Call& c, ViSession s, ViUInt16 on) {
-    c.status(set_value(s, "sphere", on));
+    set(c, sphere, s, on);
     return c.done();
 }
 

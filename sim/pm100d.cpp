@@ -34,47 +34,10 @@ constexpr double pi = 3.14159265358979323846;
 
 std::string k(const char* what) { return sim::key("PM", 0, what); }
 
-// Real-valued settings with their limits.
-struct Limit { const char* name; double min, max, def; };
-const Limit reals[] = {
-    {"brightness", 0.0, 1.0, 1.0},   {"contrast", 0.0, 1.0, 0.5},
-    {"attenuation", -60.0, 60.0, 0.0},  // dB added to the readings
-    {"beamdia", 0.01, 100.0, 9.5},       // mm
-    {"wavelength", 700.0, 1800.0, 1550.0},  // nm
-    {"pd_resp", 1e-5, 1000.0, 0.0},      // A/W; default follows the wavelength
-    {"tp_resp", 1e-5, 10.0, 0.05},       // V/W
-    {"pyro_resp", 1e-3, 1e5, 50.0},      // V/J
-    {"energy_range", 1e-6, 1.0, 1e-3},   // J
-    {"energy_ref", -1.0, 1.0, 0.0},      // J
-    {"power_range", 1e-9, 1.0, 1e-2},    // W, decades
-    {"power_ref", -1.0, 1.0, 0.0},       // W
-    {"peak_threshold", 1.0, 99.0, 50.0},  // %
-    {"accel_tau", 1e-3, 30.0, 0.02},     // s
-};
-
-struct IntLimit { const char* name; long long min, max, def; };
-const IntLimit ints[] = {
-    {"avg", 1, 10000, 1},           {"line_freq", 50, 60, 50},      {"unit", 0, 1, 0},
-    {"adapter", 1, 3, 1},           {"energy_ref_state", 0, 1, 0},  {"auto_range", 0, 1, 1},
-    {"power_ref_state", 0, 1, 0},   {"filter", 0, 1, 0},            {"accel_state", 0, 1, 0},
-    {"accel_mode", 0, 1, 0},        {"error_query_mode", 0, 1, 1},
-};
-
-const Limit& real_limit(const char* name) {
-    for (const Limit& l : reals)
-        if (std::strcmp(l.name, name) == 0) return l;
-    return reals[0];
-}
-const IntLimit& int_limit(const char* name) {
-    for (const IntLimit& l : ints)
-        if (std::strcmp(l.name, name) == 0) return l;
-    return ints[0];
-}
-
 // Germanium photodiode responsivity (A/W), interpolated from a short table.
-double responsivity(double nm) {
-    static const double t[][2] = {{700, 0.12}, {900, 0.35}, {1100, 0.55}, {1300, 0.75},
-                                  {1550, 0.92}, {1650, 0.95}, {1750, 0.60}, {1800, 0.30}};
+constexpr double responsivity(double nm) {
+    constexpr double t[][2] = {{700, 0.12}, {900, 0.35}, {1100, 0.55}, {1300, 0.75},
+                               {1550, 0.92}, {1650, 0.95}, {1750, 0.60}, {1800, 0.30}};
     const int n = sizeof t / sizeof t[0];
     if (nm <= t[0][0]) return t[0][1];
     for (int i = 1; i < n; ++i)
@@ -82,53 +45,73 @@ double responsivity(double nm) {
     return t[n - 1][1];
 }
 
-double& real(const char* name) {
-    const Limit& l = real_limit(name);
-    double def = l.def;
-    if (std::strcmp(name, "pd_resp") == 0) def = responsivity(real_limit("wavelength").def);
-    return sim::real(k(name), def);
-}
-long long& integer(const char* name) { return sim::integer(k(name), int_limit(name).def); }
+// The range-checked settings (unit 0 of "PM"); a setter's value is parameter 2.
+using Real = const sim::Setting<double>;
+using Int = const sim::Setting<long long>;
+constexpr Real brightness{"PM", "brightness", 1.0, 0.0, 1.0};
+constexpr Real contrast{"PM", "contrast", 0.5, 0.0, 1.0};
+constexpr Real attenuation{"PM", "attenuation", 0.0, -60.0, 60.0};  // dB added to the readings
+constexpr Real beam_diameter{"PM", "beamdia", 9.5, 0.01, 100.0};    // mm
+constexpr Real wavelength{"PM", "wavelength", 1550.0, 700.0, 1800.0};  // nm
+constexpr Real pd_resp{"PM", "pd_resp", responsivity(wavelength.def), 1e-5, 1000.0};  // A/W; follows the wavelength
+constexpr Real tp_resp{"PM", "tp_resp", 0.05, 1e-5, 10.0};          // V/W
+constexpr Real pyro_resp{"PM", "pyro_resp", 50.0, 1e-3, 1e5};       // V/J
+constexpr Real energy_range{"PM", "energy_range", 1e-3, 1e-6, 1.0};  // J
+constexpr Real energy_ref{"PM", "energy_ref", 0.0, -1.0, 1.0};      // J
+constexpr Real power_range{"PM", "power_range", 1e-2, 1e-9, 1.0};   // W, decades
+constexpr Real power_ref{"PM", "power_ref", 0.0, -1.0, 1.0};        // W
+constexpr Real peak_threshold{"PM", "peak_threshold", 50.0, 1.0, 99.0};  // %
+constexpr Real accel_tau{"PM", "accel_tau", 0.02, 1e-3, 30.0};      // s
+constexpr Real* reals[] = {&brightness, &contrast, &attenuation, &beam_diameter, &wavelength,
+                           &pd_resp, &tp_resp, &pyro_resp, &energy_range, &energy_ref,
+                           &power_range, &power_ref, &peak_threshold, &accel_tau};
+
+constexpr Int avg{"PM", "avg", 1, 1, 10000};
+constexpr Int line_freq{"PM", "line_freq", 50, 50, 60};  // 50 or 60
+constexpr Int unit{"PM", "unit", 0, 0, 1};
+constexpr Int adapter{"PM", "adapter", 1, 1, 3};
+constexpr Int energy_ref_state{"PM", "energy_ref_state", 0, 0, 1};
+constexpr Int auto_range{"PM", "auto_range", 1, 0, 1};
+constexpr Int power_ref_state{"PM", "power_ref_state", 0, 0, 1};
+constexpr Int filter{"PM", "filter", 0, 0, 1};
+constexpr Int accel_state{"PM", "accel_state", 0, 0, 1};
+constexpr Int accel_mode{"PM", "accel_mode", 0, 0, 1};
+constexpr Int error_query_mode{"PM", "error_query_mode", 1, 0, 1};
+constexpr Int* ints[] = {&avg, &line_freq, &unit, &adapter, &energy_ref_state, &auto_range,
+                         &power_ref_state, &filter, &accel_state, &accel_mode, &error_query_mode};
 
 void reset_settings() {
-    for (const Limit& l : reals) real(l.name) = l.def;
-    for (const IntLimit& l : ints) integer(l.name) = l.def;
-    real("pd_resp") = responsivity(real("wavelength"));
+    for (Real* s : reals) (*s)() = s->def;
+    for (Int* s : ints) (*s)() = s->def;
+    pd_resp() = responsivity(wavelength());
     sim::integer(k("dark_state")) = 0;
     sim::real(k("dark_offset")) = 0;
     sim::text(k("pending")) = "";
 }
 
-// Setters and getters of the range-checked settings.
-ViStatus set_real(const char* name, double v) {
-    const Limit& l = real_limit(name);
-    if (!(v >= l.min && v <= l.max)) return err_param2;
-    real(name) = v;
-    return VI_SUCCESS;
+// Setters and queries of the range-checked settings.
+bool set(Call& c, Real& s, double v) { return s.set(c, 0, v, 2); }
+bool set(Call& c, Int& s, long long v) {
+    if (&s == &line_freq && v != 50 && v != 60) return c.status(err_param2), false;
+    return s.set(c, 0, v, 2);
 }
-ViStatus get_real(const char* name, ViInt16 attr, ViReal64* out) {
-    const Limit& l = real_limit(name);
+// attr: 0 the value set, 1 minimum, 2 maximum, 3 default.
+ViStatus get(Real& s, ViInt16 attr, ViReal64* out) {
     double v;
     switch (attr) {
-    case 0: v = real(name); break;
-    case 1: v = l.min; break;
-    case 2: v = l.max; break;
-    case 3: v = std::strcmp(name, "pd_resp") == 0 ? responsivity(real("wavelength")) : l.def; break;
+    case 0: v = s(); break;
+    case 1: v = s.lo; break;
+    case 2: v = s.hi; break;
+    case 3: v = &s == &pd_resp ? responsivity(wavelength()) : s.def; break;
     default: return err_param2;
     }
     if (!out) return err_param3;
     *out = v;
     return VI_SUCCESS;
 }
-ViStatus set_int(const char* name, long long v) {
-    const IntLimit& l = int_limit(name);
-    if (v < l.min || v > l.max || (std::strcmp(name, "line_freq") == 0 && v != 50 && v != 60)) return err_param2;
-    integer(name) = v;
-    return VI_SUCCESS;
-}
-template <class T> ViStatus get_int(const char* name, T* out) {
+template <class T> ViStatus get(Int& s, T* out) {
     if (!out) return err_param2;
-    *out = (T)integer(name);
+    *out = (T)s();
     return VI_SUCCESS;
 }
 
@@ -144,9 +127,9 @@ double incident_w() {
 // less the dark offset once adjusted, corrected by the attenuation setting.
 double power_w() {
     double current = incident_w() * responsivity(source_nm) + dark_current_a - sim::real(k("dark_offset"));
-    double p = current / real("pd_resp") * std::pow(10.0, real("attenuation") / 10);
-    p *= 1 + 1e-3 / std::sqrt((double)integer("avg")) * sim::noise();
-    if (!integer("auto_range") && p > 1.1 * real("power_range")) p = 1.1 * real("power_range");
+    double p = current / pd_resp() * std::pow(10.0, attenuation() / 10);
+    p *= 1 + 1e-3 / std::sqrt((double)avg()) * sim::noise();
+    if (!auto_range() && p > 1.1 * power_range()) p = 1.1 * power_range();
     return p;
 }
 
@@ -154,9 +137,9 @@ double dbm(double w) { return w > 0 ? 10 * std::log10(w / 1e-3) : -200.0; }
 
 double power_reading() {
     double p = power_w();
-    bool ref = integer("power_ref_state") != 0;
-    double r = real("power_ref");
-    if (integer("unit") == 1) {
+    bool ref = power_ref_state() != 0;
+    double r = power_ref();
+    if (unit() == 1) {
         if (ref) return r > 0 ? 10 * std::log10(p / r) : dbm(p);
         return dbm(p);
     }
@@ -164,12 +147,12 @@ double power_reading() {
 }
 
 double energy_j() {
-    double e = pulse_energy_j * std::pow(10.0, real("attenuation") / 10) * (1 + 2e-3 * sim::noise());
-    return integer("energy_ref_state") ? e - real("energy_ref") : e;
+    double e = pulse_energy_j * std::pow(10.0, attenuation() / 10) * (1 + 2e-3 * sim::noise());
+    return energy_ref_state() ? e - energy_ref() : e;
 }
 
 double beam_area_cm2() {
-    double r = real("beamdia") / 20.0;  // mm diameter -> cm radius
+    double r = beam_diameter() / 20.0;  // mm diameter -> cm radius
     return pi * r * r;
 }
 
@@ -234,18 +217,21 @@ ViStatus raw_command(ViSession s, std::string cmd) {
     } else if (head == "MEAS:POW?") answer = fmt(power_reading());
     else if (head == "MEAS:ENER?") answer = fmt(energy_j());
     else if (head == "MEAS:FREQ?") answer = fmt(pulse_rate_hz * (1 + 1e-5 * sim::noise()));
-    else if (head == "SENS:CORR:WAV?") answer = fmt(real("wavelength"));
+    else if (head == "SENS:CORR:WAV?") answer = fmt(wavelength());
     else if (head == "SENS:CORR:WAV") {
-        if (set_real("wavelength", std::atof(arg.c_str())) == VI_SUCCESS)
-            real("pd_resp") = responsivity(real("wavelength"));
-        else
+        double nm = std::atof(arg.c_str());
+        if (!wavelength.valid(nm)) {
             sim::push_error(driver, -222, "Data out of range");
+        } else {
+            wavelength() = nm;
+            pd_resp() = responsivity(nm);
+        }
     } else if (head == "CAL:DATA?")  // definite-length block of sensor data
         answer = std::string("#16PM\0" "100", 9);
     else
         sim::push_error(driver, -113, "Undefined header");
     if (!answer.empty() && head.back() == '?') answer += '\n';
-    return sim::error_count(driver) && integer("error_query_mode") ? instr_error : VI_SUCCESS;
+    return sim::error_count(driver) && error_query_mode() ? instr_error : VI_SUCCESS;
 }
 
 const char* status_text(ViStatus st) {
@@ -269,11 +255,11 @@ const char* status_text(ViStatus st) {
 // Setter and query of a range-checked integer setting, values of type T.
 #define INT_SETTING(T, Set, Get, name)                                      \
     ViStatus body_PM100D_##Set(Call& c, ViSession s, T v) {                 \
-        c.status(set_int(name, v));                                         \
+        set(c, sim::named(ints, name), v);                                  \
         return c.done();                                                    \
     }                                                                       \
     ViStatus body_PM100D_##Get(Call& c, ViSession s, T* v) {                \
-        c.status(get_int(name, v));                                         \
+        c.status(get(sim::named(ints, name), v));                           \
         return c.done();                                                    \
     }
 
@@ -327,19 +313,19 @@ ViStatus body_PM100D_readRegister(Call& c, ViSession s, ViInt16 r, ViInt16* valu
 }
 
 ViStatus body_PM100D_setDispBrightness(Call& c, ViSession s, ViReal64 v) {
-    c.status(set_real("brightness", v));
+    set(c, brightness, v);
     return c.done();
 }
 ViStatus body_PM100D_getDispBrightness(Call& c, ViSession s, ViReal64* v) {
-    c.status(get_real("brightness", 0, v));
+    c.status(get(brightness, 0, v));
     return c.done();
 }
 ViStatus body_PM100D_setDispContrast(Call& c, ViSession s, ViReal64 v) {
-    c.status(set_real("contrast", v));
+    set(c, contrast, v);
     return c.done();
 }
 ViStatus body_PM100D_getDispContrast(Call& c, ViSession s, ViReal64* v) {
-    c.status(get_real("contrast", 0, v));
+    c.status(get(contrast, 0, v));
     return c.done();
 }
 
@@ -353,11 +339,11 @@ INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
 
 #define REAL_SETTING(Set, Get, name)                                                    \
     ViStatus body_PM100D_##Set(Call& c, ViSession s, ViReal64 v) {                     \
-        c.status(set_real(name, v));                                                    \
+        set(c, sim::named(reals, name), v);                                             \
         return c.done();                                                                \
     }                                                                                   \
     ViStatus body_PM100D_##Get(Call& c, ViSession s, ViInt16 attr, ViReal64* v) {      \
-        c.status(get_real(name, attr, v));                                              \
+        c.status(get(sim::named(reals, name), attr, v));                                \
         return c.done();                                                                \
     }
 
@@ -395,20 +381,19 @@ ViStatus body_PM100D_getDarkOffset(Call& c, ViSession s, ViReal64* offset) {
 }
 
 ViStatus body_PM100D_setWavelength(Call& c, ViSession s, ViReal64 nm) {
-    c.status(set_real("wavelength", nm));
-    if (c.status() == VI_SUCCESS) real("pd_resp") = responsivity(nm);  // sensor's curve
+    if (set(c, wavelength, nm)) pd_resp() = responsivity(nm);  // sensor's curve
     return c.done();
 }
 ViStatus body_PM100D_getWavelength(Call& c, ViSession s, ViInt16 attr, ViReal64* nm) {
-    c.status(get_real("wavelength", attr, nm));
+    c.status(get(wavelength, attr, nm));
     return c.done();
 }
 ViStatus body_PM100D_setPhotodiodeResponsivity(Call& c, ViSession s, ViReal64 v) {
-    c.status(set_real("pd_resp", v));
+    set(c, pd_resp, v);
     return c.done();
 }
 ViStatus body_PM100D_getPhotodiodeResponsivity(Call& c, ViSession s, ViInt16 attr, ViReal64* v) {
-    c.status(get_real("pd_resp", attr, v));
+    c.status(get(pd_resp, attr, v));
     return c.done();
 }
 
@@ -421,26 +406,24 @@ INT_SETTING(ViUInt16, setAccelMode, getAccelMode, "accel_mode")
 
 ViStatus body_PM100D_getFreqRange(Call& c, ViSession s, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = 0.0;
-    if (upper) *upper = integer("filter") ? 15.0 : 100e3;  // bandwidth with the input filter on
+    if (upper) *upper = filter() ? 15.0 : 100e3;  // bandwidth with the input filter on
     return c.done();
 }
 
 ViStatus body_PM100D_setPowerRange(Call& c, ViSession s, ViReal64 w) {
-    const Limit& l = real_limit("power_range");
-    if (!(w >= l.min && w <= l.max)) c.status(err_param2);
-    else {
-        real("power_range") = decade_range(w);
-        integer("auto_range") = 0;  // a fixed range ends auto ranging
+    if (power_range.check(c, w, 2)) {
+        power_range() = decade_range(w);
+        auto_range() = 0;  // a fixed range ends auto ranging
     }
     return c.done();
 }
 ViStatus body_PM100D_getPowerRange(Call& c, ViSession s, ViInt16 attr, ViReal64* w) {
-    if (attr == 0 && integer("auto_range")) real("power_range") = decade_range(power_w());
-    c.status(get_real("power_range", attr, w));
+    if (attr == 0 && auto_range()) power_range() = decade_range(power_w());
+    c.status(get(power_range, attr, w));
     return c.done();
 }
 ViStatus body_PM100D_setPowerRef(Call& c, ViSession s, ViReal64 w) {
-    c.status(set_real("power_ref", w));
+    set(c, power_ref, w);
     return c.done();
 }
 
@@ -450,7 +433,7 @@ INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
 // ---- measurements ----------------------------------------------------------------
 ViStatus body_PM100D_measPower(Call& c, ViSession s, ViReal64* v) {
     if (v) *v = power_reading();
-    c.take(3e-3 * (double)integer("avg"));  // 3 ms a sample
+    c.take(3e-3 * (double)avg());  // 3 ms a sample
     return c.done();
 }
 ViStatus body_PM100D_measEnergy(Call& c, ViSession s, ViReal64* v) {
@@ -500,7 +483,7 @@ ViStatus body_PM100D_selfTest(Call& c, ViSession s, ViInt16* result) {
     return c.done();
 }
 ViStatus body_PM100D_errorQueryMode(Call& c, ViSession s, ViUInt16 mode) {
-    c.status(set_int("error_query_mode", mode));
+    set(c, error_query_mode, mode);
     return c.done();
 }
 ViStatus body_PM100D_errorQuery(Call& c, ViSession s, ViInt32* code, ViChar msg[]) {

@@ -1,7 +1,8 @@
 """_photonbay: one selection code for every mainframe setter that takes one.
 
 0 takes the value given, 1 the minimum, 2 the default, 3 the maximum, as the
-family's four-value query reports them.
+family's four-value query reports them.  The plain setters (session, slot,
+value) take their range's ends and refuse what lies beyond, as parameter 3.
 """
 import unittest
 
@@ -41,6 +42,7 @@ def fls_modulation():
 
 # name: ((setter, query giving (min, default, max, current), selection's
 # parameter, value's parameter), a value given inside the range)
+NAN = float('nan')
 FAMILIES = [
     ('set_ATT_attenuation', att('attenuation', 1), 12.5),          # waiting for the filter
     ('set_ATT_attenuationOffset', att('attenuationOffset'), 2.5),
@@ -84,6 +86,46 @@ class Selections(SimTestCase):
                 self.assertEqual(setter(s, sel, given), PARAM + sel_param, (name, sel))
             self.assertNear(query(s)[3], given, name)
             self.assertEqual(query(s)[:3], (mn, df, mx), name)
+
+    def test_range_ends_are_values_and_nan_is_refused(self):
+        s = self.s
+        for name, (setter, query, sel_param, value_param), given in FAMILIES:
+            mn, df, mx, _ = query(s)
+            for end in (mn, mx):
+                self.assertEqual(setter(s, VALUE, end), 0, (name, end))
+                self.assertNear(query(s)[3], end, (name, end))
+            self.assertEqual(setter(s, VALUE, given), 0, name)
+            self.assertEqual(setter(s, VALUE, NAN), PARAM + value_param, name)
+            self.assertNear(query(s)[3], given, name)
+
+
+RLM = 4
+# setter, query, slot, lowest and highest value taken
+PLAIN = [
+    ('set_ATT_avTime', 'get_ATT_avTime_Q', ATT, 1e-3, 10.0),
+    ('set_ATT_triggerConfig', 'get_ATT_triggerConfig_Q', ATT, 0, 3),
+    ('set_TLS_laserRiseTime', 'get_TLS_laserRiseTime', TLS, 0.0, 10.0),
+    ('set_TLS_frequencyOffset', 'get_TLS_frequencyOffset_Q', TLS, -1e12, 1e12),
+    ('TLS_configureBNC', 'get_TLS_BNC_config_Q', TLS, 0, 3),
+    ('set_RLM_averagingTime', 'get_RLM_averagingTime_Q', RLM, 1e-4, 10.0),
+    ('set_FLS_laserSource', 'get_FLS_laserSource_Q', FLS, 0, 2),
+]
+
+
+class PlainSetters(SimTestCase):
+    def test_ends_taken_beyond_and_nan_refused_as_parameter_3(self):
+        s = pb.init(MAINFRAME, 0, 0)
+        for setter, query, slot, lo, hi in PLAIN:
+            put, get = getattr(pb, setter), getattr(pb, query)
+            for end in (lo, hi):
+                self.assertEqual(put(s, slot, end), 0, (setter, end))
+                self.assertEqual(get(s, slot), end, (setter, end))
+            real = isinstance(lo, float)
+            step = 1e-9 * max(abs(lo), abs(hi), 1.0) if real else 1
+            beyond = [lo - step, hi + step] + ([NAN] if real else [])
+            for bad in beyond:
+                self.assertEqual(put(s, slot, bad), PARAM + 3, (setter, bad))
+                self.assertEqual(get(s, slot), hi, (setter, bad))
 
 
 if __name__ == '__main__':

@@ -70,6 +70,15 @@ class Controller(SimTestCase):
         self.assertEqual(ps.close(other), 0)
         self.assertEqual(ps.close(other), -1073807346)  # already closed: status, no exit
 
+    def test_positions_and_delays_refuse_what_lies_beyond(self):
+        self.assertEqual(ps.setPolPos(self.s, 0, 180.0), 0)
+        for bad in (-1e-9, 180.000001, float('nan')):
+            self.assertEqual(ps.setPolPos(self.s, 0, bad), -1074003965, bad)  # parameter 3
+        self.assertEqual(ps.getPolPos_Q(self.s), 180.0)
+        self.assertEqual(ps.setDelay(self.s, 100000, 0), 0)
+        self.assertEqual(ps.setDelay(self.s, 100001, 0), -1074003966)  # parameter 2
+        self.assertEqual(ps.setDelay(self.s, 0, 100001), -1074003965)  # parameter 3
+
     def test_positions_round_trip_with_selectors(self):
         for set_fn, get_fn in ((ps.setPolPos, ps.getPolPos_Q), (ps.setLambdaHalfPos, ps.getLambdaHalfPos_Q),
                                (ps.setLambdaQuartPos, ps.getLambdaQuartPos_Q)):

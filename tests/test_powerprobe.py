@@ -89,6 +89,14 @@ class Settings(SimTestCase):
         self.assertEqual(pp.setWavelength(self.s, 1550), -1073807339)
         self.assertEqual(pp.getWavelength(self.s, 0), 1550.0)
 
+    def test_range_ends_taken_nan_refused(self):
+        for nm in (700.0, 1800.0):
+            self.assertEqual(pp.setWavelength(self.s, nm), 0)
+            self.assertEqual(pp.getWavelength(self.s, 0), nm)
+        for bad in (699.999, 1800.001, float('nan')):
+            self.assertEqual(pp.setWavelength(self.s, bad), -1074003966)  # parameter 2
+        self.assertEqual(pp.getWavelength(self.s, 0), 1800.0)
+
     def test_power_ref_is_the_power_range_query(self):
         self.assertEqual(pp.setPowerRange(self.s, 2e-3), 0)
         self.assertEqual(pp.getPowerRef(self.s, 0), pp.getPowerRange(self.s, 0))

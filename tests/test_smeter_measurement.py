@@ -128,6 +128,14 @@ class Measuring(SimTestCase):
         sm.ConfigureTrigger(self.s, 0, 0.0)
         self.assertEqual(sm.SendSoftwareTrigger(self.s), signed(0xBFFA4002))
 
+    def test_setup_settings_take_their_range_ends_and_refuse_nan(self):
+        self.assertEqual(sm.PlayTone(self.s, 65.0, 7.9), 0)
+        self.assertEqual(sm.PlayTone(self.s, 2e6, 0.0), 0)
+        for bad in ((64.99, 1.0), (65.0, 7.91), (float('nan'), 1.0), (65.0, float('nan'))):
+            self.assertEqual(sm.PlayTone(self.s, *bad), INVALID_VALUE, bad)
+            self.assertEqual(sm.GetError(self.s, 256)[0], INVALID_VALUE)
+        self.assertEqual(sm.ConfigureMathMXB(self.s, float('nan'), 0.0), INVALID_VALUE)
+
     def test_small_queries(self):
         self.assertEqual((sm.IsOverRange(self.s, 9.9e37), sm.IsOverRange(self.s, 1.0)), (1, 0))
         self.assertEqual(self.last_call('KE2400_IsOverRange'), (self.s, 1.0, sim.PTR))

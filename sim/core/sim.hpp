@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -301,6 +302,48 @@ private:
     T* p_ = nullptr;
     unsigned gen_ = 0;
 };
+
+// ---- settings ----------------------------------------------------------------
+// Status of parameter n (from 1, the session) out of range.
+constexpr ViStatus param_error(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
+
+// An instrument setting declared once: its place in the value store (key(family,
+// unit, what)), its default and the values it takes, lo <= v <= hi (NaN never);
+// without a range, any value.
+//   const sim::Setting<double> rise_time{"TLS", "riseTime", 0.0, 0, 10};
+//   rise_time.set(c, slot, t, 3);   // out of range: parameter 3's error, nothing stored
+//   put(out, rise_time(slot));
+template <class T> struct Setting {
+    const char* family;
+    const char* what;
+    T def;
+    double lo = -std::numeric_limits<double>::infinity(), hi = std::numeric_limits<double>::infinity();
+
+    T& operator()(long long unit = 0) const { return find(key(family, unit, what), def); }
+    template <class V> bool valid(V v) const { return (double)v >= lo && (double)v <= hi; }
+    // False, with the error of parameter `param` as the call's status, for a value out of range.
+    template <class V> bool check(Call& c, V v, int param) const {
+        if (valid(v)) return true;
+        c.status(param_error(param));
+        return false;
+    }
+    template <class V> bool set(Call& c, long long unit, V v, int param) const {
+        if (!check(c, v, param)) return false;
+        (*this)(unit) = (T)v;
+        return true;
+    }
+
+private:
+    static double& find(std::string_view k, double d) { return real(k, d); }
+    static long long& find(std::string_view k, long long d) { return integer(k, d); }
+};
+
+// The setting of a table by its name, at compile time: an unknown name does not compile.
+template <class T, size_t N> consteval const Setting<T>& named(const Setting<T>* const (&table)[N], std::string_view what) {
+    for (const Setting<T>* s : table)
+        if (what == s->what) return *s;
+    throw "no such setting";
+}
 
 // Deterministic pseudo-random noise in [-1, 1): the same sequence after every reset.
 SIM_CORE_API double noise();

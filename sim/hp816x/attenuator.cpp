@@ -24,48 +24,40 @@ namespace {
 
 const double att_range = 60, insertion_loss = 1.2;
 const double offset_limit = 200;
-const double wl_min = 1250e-9, wl_max = 1650e-9, wl_def = 1550e-9;
-const double speed_min = 0.1, speed_max = 12, speed_def = 12;
-const double pset_min = -80, pset_max = 30, pset_def = -10;  // dBm
-const double ref_min = -110, ref_max = 30, ref_def = 0;       // dBm
 const unsigned table_max = 100;
 const double same_wl = 1e-12;  // entries closer than 1 pm are one entry
 
-double& real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("ATT", slot, what), def); }
-long long& integer(ViInt32 slot, const char* what, long long def) {
-    return sim::integer(sim::key("ATT", slot, what), def);
-}
-
-// Settings (and their defaults).
-double& internal_att(ViInt32 slot) { return real(slot, "attenuation", 0); }
-double& att_offset(ViInt32 slot) { return real(slot, "attOffset", 0); }
-double& speed(ViInt32 slot) { return real(slot, "speed", speed_def); }
-double& wavelength(ViInt32 slot) { return real(slot, "wavelength", wl_def); }
-long long& unit(ViInt32 slot) { return integer(slot, "unit", 0); }
-long long& abs_mode(ViInt32 slot) { return integer(slot, "absMode", 0); }
-double& power_setpoint(ViInt32 slot) { return real(slot, "powerSet", pset_def); }  // dBm
-double& power_reference(ViInt32 slot) { return real(slot, "powerRef", ref_def); }
-double& power_offset(ViInt32 slot) { return real(slot, "powerOffset", 0); }
-long long& shutter(ViInt32 slot) { return integer(slot, "shutter", 1); }
-long long& wl_offset_state(ViInt32 slot) { return integer(slot, "wlOffsState", 0); }
-long long& shutter_at_power_on(ViInt32 slot) { return integer(slot, "shutterAtPowerOn", 0); }
-long long& control_loop(ViInt32 slot) { return integer(slot, "controlLoop", 0); }
-double& av_time(ViInt32 slot) { return real(slot, "avTime", 0.1); }
+// Settings (and their defaults); power settings in dBm.
+Real internal_att{"ATT", "attenuation", 0, 0, att_range};  // of the filter; displayed with the offset
+Real att_offset{"ATT", "attOffset", 0, -offset_limit, offset_limit};
+Real speed{"ATT", "speed", 12, 0.1, 12};
+Real wavelength{"ATT", "wavelength", 1550e-9, 1250e-9, 1650e-9};
+Int unit{"ATT", "unit", 0, 0, 1};
+Int abs_mode{"ATT", "absMode", 0, 0, 1};
+Real power_setpoint{"ATT", "powerSet", -10, -80, 30};
+Real power_reference{"ATT", "powerRef", 0, -110, 30};
+Real power_offset{"ATT", "powerOffset", 0, -offset_limit, offset_limit};
+Int shutter{"ATT", "shutter", 1, 0, 1};
+Int wl_offset_state{"ATT", "wlOffsState", 0, 0, 1};
+Int shutter_at_power_on{"ATT", "shutterAtPowerOn", 0, 0, 1};
+Int control_loop{"ATT", "controlLoop", 0, 0, 1};
+Real av_time{"ATT", "avTime", 0.1, 1e-3, 10};
 // Trigger: 0 disabled, 1 default, 2 pass-through, 3 loop-back.
-long long& trigger_config(ViInt32 slot) { return integer(slot, "trigger", 0); }
+Int trigger_config{"ATT", "trigger", 0, 0, 3};
 // Zero result: -1 not zeroed since power-on, 0 done.
-long long& zero_result(ViInt32 slot) { return integer(slot, "zeroResult", -1); }
-long long& ref_pm_slot(ViInt32 slot) { return integer(slot, "refPmSlot", 1); }
-long long& ref_pm_channel(ViInt32 slot) { return integer(slot, "refPmChannel", 1); }
+Int zero_result{"ATT", "zeroResult", -1};
+Int ref_pm_slot{"ATT", "refPmSlot", 1};
+Int ref_pm_channel{"ATT", "refPmChannel", 1};
+Real last_power{"ATT", "lastPower", 0};
+Int measured{"ATT", "measured", 0};
+Int table_size{"ATT", "tbl.n", 0};  // entries of the wavelength offset table
 
-// Takes the value a selection (parameter 3) names into `setting`; false for an
-// unknown selection, or a value given outside [mn, mx] (parameter 4).
-bool set_selected(sim::Call& c, ViInt32 sel, double value, double mn, double mx, double def, double& setting) {
-    double v = 0;
-    if (!selected(sel, value, mn, mx, def, v)) c.status(param(3));
-    else if (!in_range(v, mn, mx)) c.status(param(4));
-    else return setting = v, true;
-    return false;
+// The attenuation as displayed: the filter's range and default shifted by the offset.
+sim::Setting<double> displayed_att(ViInt32 slot) {
+    sim::Setting<double> a = internal_att;
+    double ofs = att_offset(slot);
+    a.lo += ofs, a.hi += ofs, a.def += ofs;
+    return a;
 }
 
 // A reference power meter channel (parameters 3 and 4) of the mainframe.
@@ -76,36 +68,27 @@ bool meter_ok(sim::Call& c, ViSession s, ViInt32 pm_slot, ViInt32 channel) {
     return false;
 }
 
-void put4(double* a, double* b, double* c, double* d, double mn, double mx, double def, double cur) {
-    if (a) *a = mn;
-    if (b) *b = mx;
-    if (c) *c = def;
-    if (d) *d = cur;
-}
-
 // ---- wavelength offset table, kept in the value store ----------------------
 struct Entry { double wl, offset; };
 
+double& entry(ViInt32 slot, const char* what, size_t i) {
+    return sim::real(sim::key("ATT", slot, (what + std::to_string(i)).c_str()));
+}
+
 std::vector<Entry> load_table(ViInt32 slot) {
-    std::vector<Entry> t((size_t)integer(slot, "tbl.n", 0));
-    char w[32];
+    std::vector<Entry> t((size_t)table_size(slot));
     for (size_t i = 0; i < t.size(); ++i) {
-        std::snprintf(w, sizeof w, "tbl.wl%zu", i);
-        t[i].wl = real(slot, w, 0);
-        std::snprintf(w, sizeof w, "tbl.ofs%zu", i);
-        t[i].offset = real(slot, w, 0);
+        t[i].wl = entry(slot, "tbl.wl", i);
+        t[i].offset = entry(slot, "tbl.ofs", i);
     }
     return t;
 }
 
 void store_table(ViInt32 slot, const std::vector<Entry>& t) {
-    integer(slot, "tbl.n", 0) = (long long)t.size();
-    char w[32];
+    table_size(slot) = (long long)t.size();
     for (size_t i = 0; i < t.size(); ++i) {
-        std::snprintf(w, sizeof w, "tbl.wl%zu", i);
-        real(slot, w, 0) = t[i].wl;
-        std::snprintf(w, sizeof w, "tbl.ofs%zu", i);
-        real(slot, w, 0) = t[i].offset;
+        entry(slot, "tbl.wl", i) = t[i].wl;
+        entry(slot, "tbl.ofs", i) = t[i].offset;
     }
 }
 
@@ -162,8 +145,8 @@ double from_unit(ViUInt16 u, double v) { return u == 1 ? hp816x::watt_to_dbm(v) 
 
 double measure(ViInt32 slot) {
     double p = displayed_dbm(slot) + 0.002 * sim::noise();
-    real(slot, "lastPower", 0) = p;
-    integer(slot, "measured", 0) = 1;
+    last_power(slot) = p;
+    measured(slot) = 1;
     return p;
 }
 
@@ -172,9 +155,11 @@ double measure(ViInt32 slot) {
 extern "C" {
 
 ViStatus body_hp816x_set_ATT_attenuation(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a, ViUInt16 wait) {
-    double ofs = att_offset(slot), v = 0;
-    if (set_selected(c, sel, a, ofs, ofs + att_range, ofs, v)) {
-        internal_att(slot) = v - ofs;
+    sim::Setting<double> shown = displayed_att(slot);
+    double v = 0;
+    if (!selected(sel, a, shown, v)) c.status(param(3));
+    else if (shown.check(c, v, 4)) {
+        internal_att(slot) = v - att_offset(slot);
         abs_mode(slot) = 0;  // an attenuation setting leaves power mode
     }
     return c.done();
@@ -182,30 +167,33 @@ ViStatus body_hp816x_set_ATT_attenuation(Call& c, ViSession s, ViInt32 slot, ViI
 
 ViStatus body_hp816x_get_ATT_attenuation_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                            ViReal64* def, ViReal64* cur) {
-    double ofs = att_offset(slot);
-    put4(mn, mx, def, cur, ofs, ofs + att_range, ofs, filter_att(slot) + ofs);
+    sim::Setting<double> shown = displayed_att(slot);
+    put(mn, shown.lo);
+    put(mx, shown.hi);
+    put(def, shown.def);
+    put(cur, filter_att(slot) + att_offset(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_ATT_attenuationOffset(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
-    set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, att_offset(slot));
+    set_selected(c, slot, sel, ofs, att_offset);
     return c.done();
 }
 
 ViStatus body_hp816x_get_ATT_attenuationOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                  ViReal64* def, ViReal64* cur) {
-    put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, att_offset(slot));
+    put4(mn, mx, def, cur, att_offset, slot);
     return c.done();
 }
 
 ViStatus body_hp816x_set_ATT_attenuatorSpeed(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 v) {
-    set_selected(c, sel, v, speed_min, speed_max, speed_def, speed(slot));
+    set_selected(c, slot, sel, v, speed);
     return c.done();
 }
 
 ViStatus body_hp816x_get_ATT_attenuatorSpeed_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                                ViReal64* def, ViReal64* cur) {
-    put4(mn, mx, def, cur, speed_min, speed_max, speed_def, speed(slot));
+    put4(mn, mx, def, cur, speed, slot);
     return c.done();
 }
 
@@ -217,18 +205,18 @@ ViStatus body_hp816x_ATT_displayToOffset(Call& c, ViSession s, ViInt32 slot) {
 }
 
 ViStatus body_hp816x_set_ATT_wavelength(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 wl) {
-    set_selected(c, sel, wl, wl_min, wl_max, wl_def, wavelength(slot));
+    set_selected(c, slot, sel, wl, wavelength);
     return c.done();
 }
 
 ViStatus body_hp816x_get_ATT_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                           ViReal64* def, ViReal64* cur) {
-    put4(mn, mx, def, cur, wl_min, wl_max, wl_def, wavelength(slot));
+    put4(mn, mx, def, cur, wavelength, slot);
     return c.done();
 }
 
 ViStatus body_hp816x_set_ATT_powerUnit(Call& c, ViSession s, ViInt32 slot, ViUInt16 u) {
-    return set_setting(c, slot, u, 0, 1, unit);
+    return set_setting(c, slot, u, unit);
 }
 
 ViStatus body_hp816x_get_ATT_powerUnit_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* u) {
@@ -236,7 +224,7 @@ ViStatus body_hp816x_get_ATT_powerUnit_Q(Call& c, ViSession s, ViInt32 slot, ViU
 }
 
 ViStatus body_hp816x_set_ATT_absPowerMode(Call& c, ViSession s, ViInt32 slot, ViUInt16 mode) {
-    return set_setting(c, slot, mode, 0, 1, abs_mode);
+    return set_setting(c, slot, mode, abs_mode);
 }
 
 ViStatus body_hp816x_get_ATT_absPowerMode_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* mode) {
@@ -247,12 +235,9 @@ ViStatus body_hp816x_get_ATT_absPowerMode_Q(Call& c, ViSession s, ViInt32 slot, 
 ViStatus body_hp816x_set_ATT_power(Call& c, ViSession s, ViInt32 slot, ViUInt16 u, ViUInt16 mode, ViInt32 sel,
                                    ViReal64 p) {
     double v = 0;
-    if (u > 1) c.status(param(3));
-    else if (mode > 1) c.status(param(4));
-    else if (!selected(sel, u == 1 && p <= 0 ? -1e9 : from_unit(u, p), pset_min, pset_max, pset_def, v))
-        c.status(param(5));
-    else if (!in_range(v, pset_min, pset_max)) c.status(param(6));
-    else {
+    if (!unit.check(c, u, 3) || !abs_mode.check(c, mode, 4)) return c.done();
+    if (!selected(sel, u == 1 && p <= 0 ? -1e9 : from_unit(u, p), power_setpoint, v)) c.status(param(5));
+    else if (power_setpoint.check(c, v, 6)) {
         unit(slot) = u;
         abs_mode(slot) = mode;
         power_setpoint(slot) = v;
@@ -264,8 +249,10 @@ ViStatus body_hp816x_get_ATT_power_Q(Call& c, ViSession s, ViInt32 slot, ViUInt1
                                      ViReal64* mx, ViReal64* def, ViReal64* cur) {
     if (u) *u = (ViUInt16)unit(slot);
     if (mode) *mode = (ViUInt16)abs_mode(slot);
-    put4(mn, mx, def, cur, in_unit(slot, pset_min), in_unit(slot, pset_max), in_unit(slot, pset_def),
-         in_unit(slot, power_setpoint(slot)));
+    put(mn, in_unit(slot, power_setpoint.lo));
+    put(mx, in_unit(slot, power_setpoint.hi));
+    put(def, in_unit(slot, power_setpoint.def));
+    put(cur, in_unit(slot, power_setpoint(slot)));
     return c.done();
 }
 
@@ -276,18 +263,18 @@ ViStatus body_hp816x_cp_ATT_refFromExtPM(Call& c, ViSession s, ViInt32 slot, ViI
 }
 
 ViStatus body_hp816x_set_ATT_powerReference(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ref) {
-    set_selected(c, sel, ref, ref_min, ref_max, ref_def, power_reference(slot));
+    set_selected(c, slot, sel, ref, power_reference);
     return c.done();
 }
 
 ViStatus body_hp816x_get_ATT_powerReference_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                               ViReal64* def, ViReal64* cur) {
-    put4(mn, mx, def, cur, ref_min, ref_max, ref_def, power_reference(slot));
+    put4(mn, mx, def, cur, power_reference, slot);
     return c.done();
 }
 
 ViStatus body_hp816x_set_ATT_shutterState(Call& c, ViSession s, ViInt32 slot, ViUInt16 open) {
-    return set_setting(c, slot, open, 0, 1, shutter);
+    return set_setting(c, slot, open, shutter);
 }
 
 ViStatus body_hp816x_get_ATT_shutterState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* open) {
@@ -295,7 +282,7 @@ ViStatus body_hp816x_get_ATT_shutterState_Q(Call& c, ViSession s, ViInt32 slot, 
 }
 
 ViStatus body_hp816x_set_ATT_shutterAtPowerOn(Call& c, ViSession s, ViInt32 slot, ViUInt16 open) {
-    return set_setting(c, slot, open, 0, 1, shutter_at_power_on);
+    return set_setting(c, slot, open, shutter_at_power_on);
 }
 
 ViStatus body_hp816x_get_ATT_shutterStateAtPowerOn_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* open) {
@@ -326,7 +313,7 @@ ViStatus body_hp816x_read_ATT_outputPower(Call& c, ViSession s, ViInt32 slot, Vi
 
 // The last reading (a new one if there is none yet).
 ViStatus body_hp816x_fetch_ATT_outputPower(Call& c, ViSession s, ViInt32 slot, ViReal64* p) {
-    double dbm = integer(slot, "measured", 0) ? real(slot, "lastPower", 0) : measure(slot);
+    double dbm = measured(slot) ? last_power(slot) : measure(slot);
     if (p) *p = in_unit(slot, dbm);
     return c.done();
 }
@@ -347,7 +334,7 @@ ViStatus body_hp816x_get_ATT_wlOffsRefPowermeter_Q(Call& c, ViSession s, ViInt32
 }
 
 ViStatus body_hp816x_set_ATT_wavelengthOffsetState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    return set_setting(c, slot, state, 0, 1, wl_offset_state);
+    return set_setting(c, slot, state, wl_offset_state);
 }
 
 ViStatus body_hp816x_get_ATT_wavelengthOffsetState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
@@ -356,9 +343,9 @@ ViStatus body_hp816x_get_ATT_wavelengthOffsetState_Q(Call& c, ViSession s, ViInt
 
 ViStatus body_hp816x_set_ATT_wavelengthOffset(Call& c, ViSession s, ViInt32 slot, ViReal64 wl, ViUInt16 source,
                                               ViReal64 offset) {
-    if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
-    else if (source > 1) c.status(param(4));
-    else if (source == 0 && !(offset >= -offset_limit && offset <= offset_limit)) c.status(param(5));
+    if (!wavelength.check(c, wl, 3)) return c.done();
+    if (source > 1) c.status(param(4));
+    else if (source == 0 && !in_range(offset, -offset_limit, offset_limit)) c.status(param(5));
     else {
         if (source == 1) {  // what makes the display agree with the reference meter
             offset = pwm_power_dbm((int)ref_pm_slot(slot), (int)ref_pm_channel(slot)) -
@@ -391,8 +378,7 @@ ViStatus body_hp816x_get_ATT_wavelengthOffsetIndex_Q(Call& c, ViSession s, ViInt
 }
 
 ViStatus body_hp816x_get_ATT_offsetFromWavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64 wl, ViReal64* offset) {
-    if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
-    else if (offset) *offset = table_offset(slot, wl);
+    if (wavelength.check(c, wl, 3)) put(offset, table_offset(slot, wl));
     return c.done();
 }
 
@@ -419,19 +405,19 @@ ViStatus body_hp816x_get_ATT_offsetTable_Q(Call& c, ViSession s, ViInt32 slot, V
 }
 
 ViStatus body_hp816x_get_ATT_offsetTblSize_Q(Call& c, ViSession s, ViInt32 slot, ViUInt32* size, ViUInt32* max_size) {
-    if (size) *size = (ViUInt32)integer(slot, "tbl.n", 0);
+    put(size, table_size(slot));
     if (max_size) *max_size = table_max;
     return c.done();
 }
 
 ViStatus body_hp816x_set_ATT_powerOffset(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 ofs) {
-    set_selected(c, sel, ofs, -offset_limit, offset_limit, 0, power_offset(slot));
+    set_selected(c, slot, sel, ofs, power_offset);
     return c.done();
 }
 
 ViStatus body_hp816x_get_ATT_powerOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                            ViReal64* def, ViReal64* cur) {
-    put4(mn, mx, def, cur, -offset_limit, offset_limit, 0, power_offset(slot));
+    put4(mn, mx, def, cur, power_offset, slot);
     return c.done();
 }
 
@@ -455,7 +441,7 @@ ViStatus body_hp816x_set_ATT_offsByRefPM(Call& c, ViSession s, ViInt32 slot, ViI
 }
 
 ViStatus body_hp816x_set_ATT_controlLoopState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    return set_setting(c, slot, state, 0, 1, control_loop);
+    return set_setting(c, slot, state, control_loop);
 }
 
 ViStatus body_hp816x_get_ATT_controlLoopState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
@@ -463,7 +449,7 @@ ViStatus body_hp816x_get_ATT_controlLoopState_Q(Call& c, ViSession s, ViInt32 sl
 }
 
 ViStatus body_hp816x_set_ATT_avTime(Call& c, ViSession s, ViInt32 slot, ViReal64 t) {
-    return set_setting(c, slot, t, 1e-3, 10, av_time);
+    return set_setting(c, slot, t, av_time);
 }
 
 ViStatus body_hp816x_get_ATT_avTime_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* t) {
@@ -471,7 +457,7 @@ ViStatus body_hp816x_get_ATT_avTime_Q(Call& c, ViSession s, ViInt32 slot, ViReal
 }
 
 ViStatus body_hp816x_set_ATT_triggerConfig(Call& c, ViSession s, ViInt32 slot, ViInt32 config) {
-    return set_setting(c, slot, config, 0, 3, trigger_config);
+    return set_setting(c, slot, config, trigger_config);
 }
 
 ViStatus body_hp816x_get_ATT_triggerConfig_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* config) {

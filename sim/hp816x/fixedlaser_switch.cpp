@@ -11,26 +11,16 @@ namespace {
 
 const double fls_wl[2] = {1310e-9, 1550e-9};
 const double fls_nominal_dbm[2] = {5.0, 6.0};  // output with 0 dB attenuation
-const double fls_att_max = 6.0;
-const double mod_min = 200, mod_max = 300e3, mod_def = 270;  // Hz
 const int switch_outputs = 4;
 
-double& real(const char* fam, ViInt32 slot, const char* what, double def) {
-    return sim::real(sim::key(fam, slot, what), def);
-}
-long long& integer(const char* fam, ViInt32 slot, const char* what, long long def) {
-    return sim::integer(sim::key(fam, slot, what), def);
-}
-
-// Per source (0 lower, 1 upper).
-const char* const src_name[2] = {"lower", "upper"};
-std::string per(const char* what, int src) { return std::string(what) + "." + src_name[src]; }
-long long& modulation(ViInt32 slot, int src) { return integer("FLS", slot, per("mod", src).c_str(), 0); }
-double& frequency(ViInt32 slot, int src) { return real("FLS", slot, per("freq", src).c_str(), mod_def); }
-double& attenuation(ViInt32 slot, int src) { return real("FLS", slot, per("att", src).c_str(), 0); }
-long long& laser_source(ViInt32 slot) { return integer("FLS", slot, "source", 0); }
-long long& laser_state(ViInt32 slot) { return integer("FLS", slot, "state", 0); }
-long long& trigger_state(ViInt32 slot) { return integer("FLS", slot, "trigger", 0); }
+// Per source (0 lower, 1 upper): modulation 0 to 3, its frequency (Hz), attenuation (dB).
+Int modulation[2] = {{"FLS", "mod.lower", 0, 0, 3}, {"FLS", "mod.upper", 0, 0, 3}};
+Real frequency[2] = {{"FLS", "freq.lower", 270, 200, 300e3}, {"FLS", "freq.upper", 270, 200, 300e3}};
+Real attenuation[2] = {{"FLS", "att.lower", 0, 0, 6}, {"FLS", "att.upper", 0, 0, 6}};
+Int laser_source{"FLS", "source", 0, 0, 2};  // 2: both
+Int laser_state{"FLS", "state", 0, 0, 1};
+Int trigger_state{"FLS", "trigger", 0, 0, 1};
+Int route{"SWT", "route", 1, 1, switch_outputs};
 
 }  // namespace
 
@@ -41,23 +31,17 @@ extern "C" {
 ViStatus body_hp816x_set_FLS_parameters(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViUInt16 state,
                                         ViInt32 mod_lower, ViInt32 mod_upper, ViReal64 f_lower, ViReal64 f_upper,
                                         ViReal64 att_lower, ViReal64 att_upper) {
-    if (source < 0 || source > 2) c.status(param(3));
-    else if (state > 1) c.status(param(4));
-    else if (mod_lower < 0 || mod_lower > 3) c.status(param(5));
-    else if (mod_upper < 0 || mod_upper > 3) c.status(param(6));
-    else if (!in_range(f_lower, mod_min, mod_max)) c.status(param(7));
-    else if (!in_range(f_upper, mod_min, mod_max)) c.status(param(8));
-    else if (!in_range(att_lower, 0, fls_att_max)) c.status(param(9));
-    else if (!in_range(att_upper, 0, fls_att_max)) c.status(param(10));
-    else {
+    if (laser_source.check(c, source, 3) && laser_state.check(c, state, 4) && modulation[0].check(c, mod_lower, 5) &&
+        modulation[1].check(c, mod_upper, 6) && frequency[0].check(c, f_lower, 7) && frequency[1].check(c, f_upper, 8) &&
+        attenuation[0].check(c, att_lower, 9) && attenuation[1].check(c, att_upper, 10)) {
         laser_source(slot) = source;
         laser_state(slot) = state;
-        modulation(slot, 0) = mod_lower;
-        modulation(slot, 1) = mod_upper;
-        frequency(slot, 0) = f_lower;
-        frequency(slot, 1) = f_upper;
-        attenuation(slot, 0) = att_lower;
-        attenuation(slot, 1) = att_upper;
+        modulation[0](slot) = mod_lower;
+        modulation[1](slot) = mod_upper;
+        frequency[0](slot) = f_lower;
+        frequency[1](slot) = f_upper;
+        attenuation[0](slot) = att_lower;
+        attenuation[1](slot) = att_upper;
     }
     return c.done();
 }
@@ -65,29 +49,23 @@ ViStatus body_hp816x_set_FLS_parameters(Call& c, ViSession s, ViInt32 slot, ViIn
 ViStatus body_hp816x_get_FLS_parameters_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source, ViUInt16* state,
                                           ViInt32* mod_lower, ViInt32* mod_upper, ViReal64* f_lower,
                                           ViReal64* f_upper, ViReal64* att_lower, ViReal64* att_upper) {
-    if (source) *source = (ViInt32)laser_source(slot);
-    if (state) *state = (ViUInt16)laser_state(slot);
-    if (mod_lower) *mod_lower = (ViInt32)modulation(slot, 0);
-    if (mod_upper) *mod_upper = (ViInt32)modulation(slot, 1);
-    if (f_lower) *f_lower = frequency(slot, 0);
-    if (f_upper) *f_upper = frequency(slot, 1);
-    if (att_lower) *att_lower = attenuation(slot, 0);
-    if (att_upper) *att_upper = attenuation(slot, 1);
+    put(source, laser_source(slot));
+    put(state, laser_state(slot));
+    put(mod_lower, modulation[0](slot));
+    put(mod_upper, modulation[1](slot));
+    put(f_lower, frequency[0](slot));
+    put(f_upper, frequency[1](slot));
+    put(att_lower, attenuation[0](slot));
+    put(att_upper, attenuation[1](slot));
     return c.done();
 }
 
 // selection (HP816X_SEL_*): the frequency given, or the minimum, default or maximum
 ViStatus body_hp816x_set_FLS_modulation(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViInt32 mod, ViInt32 sel,
                                         ViReal64 f) {
-    double v = 0;
     if (source < 0 || source > 1) c.status(param(3));
-    else if (mod < 0 || mod > 3) c.status(param(4));
-    else if (!selected(sel, f, mod_min, mod_max, mod_def, v)) c.status(param(5));
-    else if (!in_range(v, mod_min, mod_max)) c.status(param(6));
-    else {
-        modulation(slot, source) = mod;
-        frequency(slot, source) = v;
-    }
+    else if (modulation[source].check(c, mod, 4) && set_selected(c, slot, sel, f, frequency[source], 5))
+        modulation[source](slot) = mod;
     return c.done();
 }
 
@@ -98,17 +76,14 @@ ViStatus body_hp816x_get_FLS_modulationSettings_Q(Call& c, ViSession s, ViInt32 
         c.status(param(3));
         return c.done();
     }
-    if (state) *state = modulation(slot, source) != 0;
-    if (mod) *mod = (ViInt32)modulation(slot, source);
-    if (mn) *mn = mod_min;
-    if (mx) *mx = mod_max;
-    if (def) *def = mod_def;
-    if (cur) *cur = frequency(slot, source);
+    put(state, modulation[source](slot) != 0);
+    put(mod, modulation[source](slot));
+    put4(mn, mx, def, cur, frequency[source], slot);
     return c.done();
 }
 
 ViStatus body_hp816x_set_FLS_triggerState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    return set_setting(c, slot, state, 0, 1, trigger_state);
+    return set_setting(c, slot, state, trigger_state);
 }
 
 ViStatus body_hp816x_get_FLS_triggerState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
@@ -116,7 +91,7 @@ ViStatus body_hp816x_get_FLS_triggerState_Q(Call& c, ViSession s, ViInt32 slot, 
 }
 
 ViStatus body_hp816x_set_FLS_laserSource(Call& c, ViSession s, ViInt32 slot, ViInt32 source) {
-    return set_setting(c, slot, source, 0, 2, laser_source);
+    return set_setting(c, slot, source, laser_source);
 }
 
 ViStatus body_hp816x_get_FLS_laserSource_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source) {
@@ -130,18 +105,16 @@ ViStatus body_hp816x_get_FLS_wavelength_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_set_FLS_attenuation(Call& c, ViSession s, ViInt32 slot, ViReal64 lower, ViReal64 upper) {
-    if (!in_range(lower, 0, fls_att_max)) c.status(param(3));
-    else if (!in_range(upper, 0, fls_att_max)) c.status(param(4));
-    else {
-        attenuation(slot, 0) = lower;
-        attenuation(slot, 1) = upper;
+    if (attenuation[0].check(c, lower, 3) && attenuation[1].check(c, upper, 4)) {
+        attenuation[0](slot) = lower;
+        attenuation[1](slot) = upper;
     }
     return c.done();
 }
 
 ViStatus body_hp816x_get_FLS_attenuation_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* lower, ViReal64* upper) {
-    if (lower) *lower = attenuation(slot, 0);
-    if (upper) *upper = attenuation(slot, 1);
+    put(lower, attenuation[0](slot));
+    put(upper, attenuation[1](slot));
     return c.done();
 }
 
@@ -149,12 +122,12 @@ ViStatus body_hp816x_get_FLS_attenuation_Q(Call& c, ViSession s, ViInt32 slot, V
 // (the setting is reported whether the laser is on or not).
 ViStatus body_hp816x_get_FLS_power(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViReal64* power) {
     if (source < 0 || source > 1) c.status(param(3));
-    else if (power) *power = fls_nominal_dbm[source] - attenuation(slot, source);
+    else put(power, fls_nominal_dbm[source] - attenuation[source](slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_FLS_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    return set_setting(c, slot, state, 0, 1, laser_state);
+    return set_setting(c, slot, state, laser_state);
 }
 
 ViStatus body_hp816x_get_FLS_laserState_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state) {
@@ -172,14 +145,13 @@ ViStatus body_hp816x_get_SWT_type(Call& c, ViSession s, ViInt32 slot, ViInt32* t
 
 ViStatus body_hp816x_set_SWT_route(Call& c, ViSession s, ViInt32 slot, ViInt32 input, ViInt32 output) {
     if (input != 1) c.status(param(3));
-    else if (output < 1 || output > switch_outputs) c.status(param(4));
-    else integer("SWT", slot, "route", 1) = output;
+    else route.set(c, slot, output, 4);
     return c.done();
 }
 
 ViStatus body_hp816x_get_SWT_route(Call& c, ViSession s, ViInt32 slot, ViInt32 input, ViInt32* output) {
     if (input != 1) c.status(param(3));
-    else if (output) *output = (ViInt32)integer("SWT", slot, "route", 1);
+    else put(output, route(slot));
     return c.done();
 }
 

@@ -31,9 +31,10 @@ inline int slot_count(ViSession s) {
 
 // Laser state (wavelength in m, power in dBm, output 0/1) as the TLS
 // functions store it; power meters read it through the device under test.
-inline double& laser_wavelength(int slot = 0) { return sim::real(sim::key("TLS", slot, "wavelength"), 1550e-9); }
-inline double& laser_power_dbm(int slot = 0) { return sim::real(sim::key("TLS", slot, "power"), 0.0); }
-inline long long& laser_output(int slot = 0) { return sim::integer(sim::key("TLS", slot, "output"), 1); }
+// The highest power follows the laser's gain curve (tunablelaser.cpp).
+inline const sim::Setting<double> laser_wavelength{"TLS", "wavelength", 1550e-9, 1440e-9, 1640e-9};
+inline const sim::Setting<double> laser_power_dbm{"TLS", "power", 0.0, -10.0};
+inline const sim::Setting<long long> laser_output{"TLS", "output", 1};
 
 // Device under test: a fibre Bragg-grating notch filter, 0.6 dB insertion
 // loss, a 25 dB Lorentzian dip of 0.4 nm FWHM centred on 1550.12 nm.
@@ -64,33 +65,52 @@ constexpr int pwm_channel_count = 3;
 template <class T, class V> inline void put(T* p, V v) { if (p) *p = (T)v; }
 
 // ---- checks and bodies shared by the slot families ----------------------------
+using Real = const sim::Setting<double>;
+using Int = const sim::Setting<long long>;
+
 // Status of parameter n (from 1, the session) out of range.
-inline ViStatus param(int n) { return VI_ERROR_PARAMETER1 + (n - 1); }
+constexpr ViStatus param(int n) { return sim::param_error(n); }
 
 inline bool in_range(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for nan
 
 // The value a setter's selection (HP816X_SEL_*) names: the value given, or the
-// quantity's minimum, maximum or default.  False for an unknown selection; the
-// caller checks a value given against its own limits.
-inline bool selected(ViInt32 sel, double value, double mn, double mx, double def, double& out) {
+// setting's minimum, maximum or default.  False for an unknown selection.
+inline bool selected(ViInt32 sel, double value, const sim::Setting<double>& s, double& out) {
     switch (sel) {
     case HP816X_SEL_VALUE: out = value; return true;
-    case HP816X_SEL_MIN: out = mn; return true;
-    case HP816X_SEL_DEF: out = def; return true;
-    case HP816X_SEL_MAX: out = mx; return true;
+    case HP816X_SEL_MIN: out = s.lo; return true;
+    case HP816X_SEL_DEF: out = s.def; return true;
+    case HP816X_SEL_MAX: out = s.hi; return true;
     default: return false;
     }
 }
 
+// Takes the value a selection (parameter `sel_param`) names into the setting
+// of `unit`: false for an unknown selection, or a value given out of range
+// (the next parameter).
+inline bool set_selected(Call& c, long long unit, ViInt32 sel, double value, const sim::Setting<double>& s,
+                         int sel_param = 3) {
+    double v = 0;
+    if (!selected(sel, value, s, v)) return c.status(param(sel_param)), false;
+    return s.set(c, unit, v, sel_param + 1);
+}
+
+// Minimum, maximum, default and current value of a setting, as the _Q functions report them.
+inline void put4(double* mn, double* mx, double* def, double* cur, const sim::Setting<double>& s, long long unit) {
+    put(mn, s.lo);
+    put(mx, s.hi);
+    put(def, s.def);
+    put(cur, s(unit));
+}
+
 // Bodies of the plain setting functions (session, slot, value), after their
-// prologue: `setting(slot)` is the stored value.  The setter takes a value
-// within [lo, hi] (parameter 3), the query writes it.
-template <class V, class F> inline ViStatus set_setting(Call& c, ViInt32 slot, V v, double lo, double hi, F setting) {
-    if (!in_range(v, lo, hi)) c.status(param(3));
-    else setting(slot) = v;
+// prologue: the setter takes a value in the setting's range (parameter 3),
+// the query writes it.
+template <class T, class V> inline ViStatus set_setting(Call& c, ViInt32 slot, V v, const sim::Setting<T>& s) {
+    s.set(c, slot, v, 3);
     return c.done();
 }
-template <class T, class F> inline ViStatus get_setting(Call& c, ViInt32 slot, T* out, F setting) {
+template <class T, class F> inline ViStatus get_setting(Call& c, ViInt32 slot, T* out, const F& setting) {
     put(out, setting(slot));
     return c.done();
 }

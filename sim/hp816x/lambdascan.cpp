@@ -41,9 +41,9 @@ struct Scan {
 Scan single(ViSession s) { return {"LS", (long long)s}; }
 Scan multi() { return {"MFS", 0}; }
 
-long long& speed_code() { return sim::integer(sim::key("LS", 0, "speed"), 5); }
+Int speed_code{"LS", "speed", 5, 0, sweep_speed_count - 1};
 double sweep_speed() { return sweep_speeds[speed_code()] * 1e-9; }  // m/s
-double& scan_attenuation() { return sim::real(sim::key("LS", 0, "attenuation"), 0.0); }
+Real scan_attenuation{"LS", "attenuation", 0.0};
 
 // Registered mainframes: "MF<i>.session" for i below "MF0.count".
 long long& registered() { return sim::integer(sim::key("MF", 0, "count")); }
@@ -223,8 +223,7 @@ ViStatus body_hp816x_unregisterMainframe(Call& c, ViSession s) {
 }
 
 ViStatus body_hp816x_setSweepSpeed(Call& c, ViSession s, ViInt32 code) {
-    if (code < 0 || code >= sweep_speed_count) c.status(param(2));
-    else speed_code() = code;
+    speed_code.set(c, 0, code, 2);
     return c.done();
 }
 

@@ -20,23 +20,35 @@ namespace {
 const double src_wl[2] = {1310e-9, 1550e-9};
 const double src_watt = 1e-3, monitor_share = 0.1, return_share = 0.5, dark_watt = 1e-11;
 const double residual_rl = 72.0, reflector_rl = 0.16, rl_limit = 75.0;
-const double wl_min = 1250e-9, wl_max = 1650e-9, wl_def = 1550e-9;
 
-double& real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("RLM", slot, what), def); }
-long long& integer(ViInt32 slot, const char* what, long long def) {
-    return sim::integer(sim::key("RLM", slot, what), def);
-}
 std::string per(const char* what, long long src) { return std::string(what) + "." + std::to_string(src); }
-double& real(ViInt32 slot, const std::string& what, double def) { return real(slot, what.c_str(), def); }
 
-long long& source(ViInt32 slot) { return integer(slot, "source", 0); }
-long long& laser(ViInt32 slot) { return integer(slot, "laser", 0); }
-long long& internal_trigger(ViInt32 slot) { return integer(slot, "trigger", 0); }
-double& wavelength(ViInt32 slot) { return real(slot, "wavelength", wl_def); }
-double& avg_time(ViInt32 slot) { return real(slot, "avgTime", 0.1); }
-double& rl_reference(ViInt32 slot, long long src) { return real(slot, per("rlRef", src), reflector_rl); }
-double& fp_delta(ViInt32 slot, long long src) { return real(slot, per("fpDelta", src), 0); }
-long long& running(ViInt32 slot) { return integer(slot, "function", 0); }  // 0 none, 1 logging, 2 stability, 3 min/max
+Int source{"RLM", "source", 0, 0, 2};  // 0 lower, 1 upper, 2 external
+Int laser{"RLM", "laser", 0, 0, 1};
+Int internal_trigger{"RLM", "trigger", 0, 0, 1};
+Real wavelength{"RLM", "wavelength", 1550e-9, 1250e-9, 1650e-9};
+Real avg_time{"RLM", "avgTime", 0.1, 1e-4, 10};
+Int trigger_in{"RLM", "trigIn", 0, 0, 3};
+Int trigger_out{"RLM", "trigOut", 0, 0, 3};
+Int auto_range{"RLM", "autorange", 1, 0, 1};
+Real range_monitor{"RLM", "rangeMon", 0, -70, 10};  // dBm
+Real range_return{"RLM", "rangeRet", -20, -70, 10};
+Int sweep{"RLM", "sweep", 0, 0, 1};  // of the mainframe (unit -1)
+// Per source (0 lower, 1 upper).
+Real rl_reference[2] = {{"RLM", "rlRef.0", reflector_rl, 0, 80}, {"RLM", "rlRef.1", reflector_rl, 0, 80}};
+Real fp_delta[2] = {{"RLM", "fpDelta.0", 0, -10, 10}, {"RLM", "fpDelta.1", 0, -10, 10}};
+Int modulation[2] = {{"RLM", "modulation.0", 0, 0, 1}, {"RLM", "modulation.1", 0, 0, 1}};
+// Measurement functions: 0 none, 1 logging, 2 stability, 3 min/max.
+Int running{"RLM", "function", 0};
+Int function_points{"RLM", "points", 0};  // of a logging or stability function
+Int min_max_points{"RLM", "mmPoints", 0};
+// The last readings and the zeroing.
+Real last_rl{"RLM", "lastRL", 0};
+Int last_rl_valid{"RLM", "lastRL.valid", 0};
+Real dut_return{"RLM", "dut.ret", 0};
+Real dut_monitor{"RLM", "dut.mon", 0};
+Int dut_valid{"RLM", "dut.valid", 0};
+Int zeroed{"RLM", "zeroed", 0};
 
 // Source 0 (lower) or 1 (upper) as parameter 3.
 bool src_ok(sim::Call& c, ViInt32 src) {
@@ -58,9 +70,9 @@ void sample(ViInt32 slot, double reflection, double& ret, double& mon) {
 
 void sample_device(ViInt32 slot, double& ret, double& mon) {
     sample(slot, lin(device_rl(source_wavelength(slot))), ret, mon);
-    real(slot, "dut.ret", 0) = ret;
-    real(slot, "dut.mon", 0) = mon;
-    integer(slot, "dut.valid", 0) = 1;
+    dut_return(slot) = ret;
+    dut_monitor(slot) = mon;
+    dut_valid(slot) = 1;
 }
 
 // Calibration pairs per source; factory values until calibrated.
@@ -68,7 +80,7 @@ double& cal(ViInt32 slot, const char* what, long long src) {
     bool monitor = what[1] == 'm';  // "rm", "tm": monitor; "rr", "tr": return
     double reflection = what[0] == 'r' ? lin(reflector_rl) : 0;
     double def = monitor ? monitor_share * src_watt : return_share * src_watt * (lin(residual_rl) + reflection);
-    return real(slot, per(what, src), def);
+    return sim::real(sim::key("RLM", slot, per(what, src).c_str()), def);
 }
 
 // Return loss (dB) from the return/monitor pairs of the reference reflector
@@ -100,10 +112,10 @@ double read_rl(ViInt32 slot) {
     double dr, dm, rl = rl_limit;
     sample_device(slot, dr, dm);
     return_loss(cal(slot, "rr", src), cal(slot, "rm", src), cal(slot, "tr", src), cal(slot, "tm", src), dr, dm,
-                rl_reference(slot, src), rl);
-    rl += fp_delta(slot, src);
-    real(slot, "lastRL", 0) = rl;
-    integer(slot, "lastRL.valid", 0) = 1;
+                rl_reference[src](slot), rl);
+    rl += fp_delta[src](slot);
+    last_rl(slot) = rl;
+    last_rl_valid(slot) = 1;
     return rl;
 }
 
@@ -116,7 +128,7 @@ double read_value(ViInt32 slot, ViUInt16 channel) {
 // Values recorded by a logging or stability function; hostile: the most the
 // module records, whatever was asked.
 long long recorded(ViInt32 slot) {
-    return sim::hostile() ? HP816X_RLM_MAX_POINTS : integer(slot, "points", 0);
+    return sim::hostile() ? HP816X_RLM_MAX_POINTS : function_points(slot);
 }
 
 void put_results(ViInt32 slot, ViUInt16 unit, ViUInt16 value, ViReal64* out) {
@@ -154,12 +166,8 @@ extern "C" {
 
 ViStatus body_hp816x_set_RLM_parameters(Call& c, ViSession s, ViInt32 slot, ViUInt16 trigger, ViReal64 avg,
                                         ViReal64 wl, ViInt32 src, ViUInt16 state) {
-    if (trigger > 1) c.status(param(3));
-    else if (!(avg >= 1e-4 && avg <= 10)) c.status(param(4));
-    else if (!(wl >= wl_min && wl <= wl_max)) c.status(param(5));
-    else if (src < 0 || src > 2) c.status(param(6));
-    else if (state > 1) c.status(param(7));
-    else {
+    if (internal_trigger.check(c, trigger, 3) && avg_time.check(c, avg, 4) && wavelength.check(c, wl, 5) &&
+        source.check(c, src, 6) && laser.check(c, state, 7)) {
         internal_trigger(slot) = trigger;
         avg_time(slot) = avg;
         wavelength(slot) = wl;
@@ -180,11 +188,11 @@ ViStatus body_hp816x_get_RLM_parameters_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_set_RLM_internalTrigger(Call& c, ViSession s, ViInt32 slot, ViUInt16 trigger) {
-    return set_setting(c, slot, trigger, 0, 1, internal_trigger);
+    return set_setting(c, slot, trigger, internal_trigger);
 }
 
 ViStatus body_hp816x_set_RLM_averagingTime(Call& c, ViSession s, ViInt32 slot, ViReal64 avg) {
-    return set_setting(c, slot, avg, 1e-4, 10, avg_time);
+    return set_setting(c, slot, avg, avg_time);
 }
 
 ViStatus body_hp816x_get_RLM_averagingTime_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* avg) {
@@ -192,17 +200,13 @@ ViStatus body_hp816x_get_RLM_averagingTime_Q(Call& c, ViSession s, ViInt32 slot,
 }
 
 ViStatus body_hp816x_set_RLM_wavelength(Call& c, ViSession s, ViInt32 slot, ViReal64 wl) {
-    if (!(wl >= wl_min && wl <= wl_max)) c.status(param(3));
-    else wavelength(slot) = wl;
+    wavelength.set(c, slot, wl, 3);
     return c.done();
 }
 
 ViStatus body_hp816x_get_RLM_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                           ViReal64* def, ViReal64* cur) {
-    if (mn) *mn = wl_min;
-    if (mx) *mx = wl_max;
-    if (def) *def = wl_def;
-    if (cur) *cur = wavelength(slot);
+    put4(mn, mx, def, cur, wavelength, slot);
     return c.done();
 }
 
@@ -219,11 +223,9 @@ ViStatus body_hp816x_calibrate_RLM(Call& c, ViSession s, ViInt32 slot, ViInt32 w
 }
 
 ViStatus body_hp816x_set_RLM_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32 in, ViInt32 out) {
-    if (in < 0 || in > 3) c.status(param(3));
-    else if (out < 0 || out > 3) c.status(param(4));
-    else {
-        integer(slot, "trigIn", 0) = in;
-        integer(slot, "trigOut", 0) = out;
+    if (trigger_in.check(c, in, 3) && trigger_out.check(c, out, 4)) {
+        trigger_in(slot) = in;
+        trigger_out(slot) = out;
     }
     return c.done();
 }
@@ -243,8 +245,8 @@ ViStatus body_hp816x_RLM_readReturnLoss(Call& c, ViSession s, ViInt32 slot, ViRe
 }
 
 ViStatus body_hp816x_RLM_fetchReturnLoss(Call& c, ViSession s, ViInt32 slot, ViReal64* rl) {
-    if (integer(slot, "lastRL.valid", 0)) {
-        if (rl) *rl = real(slot, "lastRL", 0);
+    if (last_rl_valid(slot)) {
+        put(rl, last_rl(slot));
     } else if (laser_on(c, slot)) {
         double v = read_rl(slot);
         if (rl) *rl = v;
@@ -265,22 +267,21 @@ ViStatus body_hp816x_RLM_readValue(Call& c, ViSession s, ViInt32 slot, ViUInt16 
 ViStatus body_hp816x_RLM_fetchValue(Call& c, ViSession s, ViInt32 slot, ViUInt16 channel, ViReal64* value) {
     if (channel > 1) c.status(param(3));
     else {
-        if (!integer(slot, "dut.valid", 0)) read_value(slot, channel);
-        double v = real(slot, channel == 0 ? "dut.mon" : "dut.ret", 0);
-        if (value) *value = v;
+        if (!dut_valid(slot)) read_value(slot, channel);
+        put(value, channel == 0 ? dut_monitor(slot) : dut_return(slot));
     }
     return c.done();
 }
 
 // Zero result: 0 done.
 ViStatus body_hp816x_RLM_zeroing(Call& c, ViSession s, ViInt32 slot, ViInt32* result) {
-    integer(slot, "zeroed", 0) = 1;
+    zeroed(slot) = 1;
     if (result) *result = 0;
     return c.done();
 }
 
 ViStatus body_hp816x_RLM_zeroingAll(Call& c, ViSession s, ViInt32* result) {
-    for (int slot = 0; slot < hp816x::max_slots; ++slot) integer(slot, "zeroed", 0) = 1;
+    for (int slot = 0; slot < hp816x::max_slots; ++slot) zeroed(slot) = 1;
     if (result) *result = 0;
     return c.done();
 }
@@ -288,46 +289,41 @@ ViStatus body_hp816x_RLM_zeroingAll(Call& c, ViSession s, ViInt32* result) {
 // Ranges in dBm, -70 to +10.
 ViStatus body_hp816x_set_RLM_powerRange(Call& c, ViSession s, ViInt32 slot, ViUInt16 autorange, ViReal64 monitor,
                                         ViReal64 ret) {
-    if (autorange > 1) c.status(param(3));
-    else if (!(monitor >= -70 && monitor <= 10)) c.status(param(4));
-    else if (!(ret >= -70 && ret <= 10)) c.status(param(5));
-    else {
-        integer(slot, "autorange", 1) = autorange;
-        real(slot, "rangeMon", 0) = monitor;
-        real(slot, "rangeRet", -20) = ret;
+    if (auto_range.check(c, autorange, 3) && range_monitor.check(c, monitor, 4) && range_return.check(c, ret, 5)) {
+        auto_range(slot) = autorange;
+        range_monitor(slot) = monitor;
+        range_return(slot) = ret;
     }
     return c.done();
 }
 
 ViStatus body_hp816x_get_RLM_powerRange_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* autorange, ViReal64* monitor,
                                           ViReal64* ret) {
-    if (autorange) *autorange = (ViUInt16)integer(slot, "autorange", 1);
-    if (monitor) *monitor = real(slot, "rangeMon", 0);
-    if (ret) *ret = real(slot, "rangeRet", -20);
+    put(autorange, auto_range(slot));
+    put(monitor, range_monitor(slot));
+    put(ret, range_return(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_RLM_rlReference(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64 rl) {
     if (!src_ok(c, src)) return c.done();
-    if (!in_range(rl, 0, 80)) c.status(param(4));
-    else rl_reference(slot, src) = rl;
+    rl_reference[src].set(c, slot, rl, 4);
     return c.done();
 }
 
 ViStatus body_hp816x_get_RLM_rlReference_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* rl) {
-    if (src_ok(c, src)) put(rl, rl_reference(slot, src));
+    if (src_ok(c, src)) put(rl, rl_reference[src](slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_RLM_FPDelta(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64 delta) {
     if (!src_ok(c, src)) return c.done();
-    if (!in_range(delta, -10, 10)) c.status(param(4));
-    else fp_delta(slot, src) = delta;
+    fp_delta[src].set(c, slot, delta, 4);
     return c.done();
 }
 
 ViStatus body_hp816x_get_RLM_FPDelta_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViReal64* delta) {
-    if (src_ok(c, src)) put(delta, fp_delta(slot, src));
+    if (src_ok(c, src)) put(delta, fp_delta[src](slot));
     return c.done();
 }
 
@@ -362,9 +358,9 @@ ViStatus body_hp816x_get_RLM_terminationValues_Q(Call& c, ViSession s, ViInt32 s
 // The device values of the last reading (a new reading if there is none).
 ViStatus body_hp816x_get_RLM_dutValues_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* ret, ViReal64* mon) {
     double r, m;
-    if (!integer(slot, "dut.valid", 0)) sample_device(slot, r, m);
-    if (ret) *ret = real(slot, "dut.ret", 0);
-    if (mon) *mon = real(slot, "dut.mon", 0);
+    if (!dut_valid(slot)) sample_device(slot, r, m);
+    put(ret, dut_return(slot));
+    put(mon, dut_monitor(slot));
     return c.done();
 }
 
@@ -375,9 +371,7 @@ ViStatus body_hp816x_get_RLM_srcWavelength_Q(Call& c, ViSession s, ViInt32 slot,
 }
 
 ViStatus body_hp816x_set_RLM_laserSourceParameters(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16 state) {
-    if (src < 0 || src > 2) c.status(param(3));
-    else if (state > 1) c.status(param(4));
-    else {
+    if (source.check(c, src, 3) && laser.check(c, state, 4)) {
         source(slot) = src;
         laser(slot) = state;
     }
@@ -392,18 +386,17 @@ ViStatus body_hp816x_get_RLM_laserSourceParameters_Q(Call& c, ViSession s, ViInt
 }
 
 ViStatus body_hp816x_set_RLM_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    return set_setting(c, slot, state, 0, 1, laser);
+    return set_setting(c, slot, state, laser);
 }
 
 ViStatus body_hp816x_get_RLM_modulationState_Q(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16* state) {
-    if (src_ok(c, src)) put(state, integer(slot, per("modulation", src).c_str(), 0));
+    if (src_ok(c, src)) put(state, modulation[src](slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_RLM_modulationState(Call& c, ViSession s, ViInt32 slot, ViInt32 src, ViUInt16 state) {
     if (!src_ok(c, src)) return c.done();
-    if (state > 1) c.status(param(4));
-    else integer(slot, per("modulation", src).c_str(), 0) = state;
+    modulation[src].set(c, slot, state, 4);
     return c.done();
 }
 
@@ -412,8 +405,7 @@ ViStatus body_hp816x_get_RLM_laserState_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_enable_RLM_sweep(Call& c, ViSession s, ViUInt16 enable) {
-    if (enable > 1) c.status(param(2));
-    else sim::integer(sim::key("RLM", -1, "sweep"), 0) = enable;
+    sweep.set(c, -1, enable, 2);
     return c.done();
 }
 
@@ -421,11 +413,11 @@ ViStatus body_hp816x_enable_RLM_sweep(Call& c, ViSession s, ViUInt16 enable) {
 
 ViStatus body_hp816x_set_RLM_logging(Call& c, ViSession s, ViInt32 slot, ViReal64 avg, ViInt32 points,
                                      ViInt32* timeout) {
-    if (!(avg >= 1e-4 && avg <= 10)) c.status(param(3));
-    else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
+    if (!avg_time.check(c, avg, 3)) return c.done();
+    if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
         running(slot) = 1;
-        integer(slot, "points", 0) = points;
+        function_points(slot) = points;
         if (timeout) *timeout = (ViInt32)std::ceil(points * avg * 1000) + 100;
     }
     return c.done();
@@ -447,7 +439,7 @@ ViStatus body_hp816x_set_RLM_stability(Call& c, ViSession s, ViInt32 slot, ViRea
     else if (!(avg > 0 && avg <= period)) c.status(param(5));
     else if (laser_on(c, slot)) {
         running(slot) = 2;
-        integer(slot, "points", 0) = (long long)n;
+        function_points(slot) = (long long)n;
         if (points) *points = (ViInt32)n;
     }
     return c.done();
@@ -465,7 +457,7 @@ ViStatus body_hp816x_set_RLM_minMax(Call& c, ViSession s, ViInt32 slot, ViInt32 
     else if (points < 1 || points > HP816X_RLM_MAX_POINTS) c.status(param(4));
     else if (laser_on(c, slot)) {
         running(slot) = 3;
-        integer(slot, "mmPoints", 0) = points;
+        min_max_points(slot) = points;
         if (time_ms) *time_ms = (ViUInt32)std::ceil(points * avg_time(slot) * 1000);
     }
     return c.done();
@@ -478,7 +470,7 @@ ViStatus body_hp816x_get_RLM_minMaxResults_Q(Call& c, ViSession s, ViInt32 slot,
         c.status(VI_ERROR_INSTR_ERROR);
         return c.done();
     }
-    long long n = std::min(integer(slot, "mmPoints", 0), 1000LL);
+    long long n = std::min(min_max_points(slot), 1000LL);
     double lo = 1e9, hi = -1e9, last = 0;
     for (long long i = 0; i < n; ++i) {
         last = read_rl(slot);

@@ -23,44 +23,52 @@ using namespace hp816x;
 
 namespace {
 
-constexpr double wl_min = 1440e-9, wl_max = 1640e-9, wl_default = 1550e-9;
-constexpr double p_min = -10.0, p_default = 0.0;
 constexpr long long max_points = 1000001;
 
 enum { stepped = 0, manual = 1, continuous = 2 };
 enum { stopped = 0, running = 1, paused = 2 };
-
-double& stored_real(ViInt32 slot, const char* what, double def) { return sim::real(sim::key("TLS", slot, what), def); }
-long long& stored_int(ViInt32 slot, const char* what, long long def) {
-    return sim::integer(sim::key("TLS", slot, what), def);
-}
 
 void conflict(sim::Call& c) {
     sim::push_error(hp816x::driver, -221, "Settings conflict");
     c.status(VI_ERROR_INSTR_ERROR);
 }
 
-bool flag(unsigned v) { return v == 0 || v == 1; }
-
 // Highest power (dBm) the gain curve gives at a wavelength.
 double power_max_dbm(double wl) {
-    double nm = (wl - wl_default) * 1e9;
+    double nm = (wl - laser_wavelength.def) * 1e9;
     return 8.0 - 0.001 * nm * nm;
 }
 
+// The power setting as the gain curve bounds it at a wavelength.
+sim::Setting<double> power_at(double wl) {
+    sim::Setting<double> p = laser_power_dbm;
+    p.hi = power_max_dbm(wl);
+    return p;
+}
+
 // ---- laser settings ----------------------------------------------------------
-long long& unit(ViInt32 slot) { return stored_int(slot, "unit", 0); }
-long long& laser_state(ViInt32 slot) { return stored_int(slot, "laserState", 1); }
-long long& dark(ViInt32 slot) { return stored_int(slot, "dark", 0); }
-long long& optical_output(ViInt32 slot) { return stored_int(slot, "opticalOutput", 0); }
-double& attenuation(ViInt32 slot) { return stored_real(slot, "attenuation", 0.0); }
-double& rise_time(ViInt32 slot) { return stored_real(slot, "riseTime", 0.0); }
-long long& auto_calibration(ViInt32 slot) { return stored_int(slot, "autoCalibration", 1); }
-double& lambda_zero(ViInt32 slot) { return stored_real(slot, "lambdaZero", wl_default); }
-double& frequency_offset(ViInt32 slot) { return stored_real(slot, "frequencyOffset", 0.0); }
-long long& bnc_output(ViInt32 slot) { return stored_int(slot, "bnc", 0); }
-double& cc_level(ViInt32 slot) { return stored_real(slot, "ccLevel", 0.0); }
-double& sbs_level(ViInt32 slot) { return stored_real(slot, "sbsLevel", 0.0); }
+Int unit{"TLS", "unit", 0, 0, 1};
+Int laser_state{"TLS", "laserState", 1, 0, 1};
+Int dark{"TLS", "dark", 0, 0, 1};
+Int optical_output{"TLS", "opticalOutput", 0, 0, 3};
+Real attenuation{"TLS", "attenuation", 0.0, 0, 60};
+Int auto_attenuation{"TLS", "autoAttenuation", 1, 0, 1};
+Real rise_time{"TLS", "riseTime", 0.0, 0, 10};
+Int trigger_in{"TLS", "triggerIn", 0, 0, 3};
+Int trigger_out{"TLS", "triggerOut", 0, 0, 4};
+Int auto_calibration{"TLS", "autoCalibration", 1, 0, 1};
+Real lambda_zero{"TLS", "lambdaZero", laser_wavelength.def};
+Real frequency_offset{"TLS", "frequencyOffset", 0.0, -1e12, 1e12};
+Int bnc_output{"TLS", "bnc", 0, 0, 3};
+Int mod_source{"TLS", "modSource", 0, 0, 3};
+Int mod_output{"TLS", "modOutput", 0, 0, 1};
+Int mod_state{"TLS", "modState", 0, 0, 1};
+Real mod_frequency{"TLS", "modFrequency", 1e3, 1.0, 1e6};
+Int sbs_state{"TLS", "sbsState", 0, 0, 1};
+Real sbs_frequency{"TLS", "sbsFrequency", 20e3, 1e3, 1e6};
+Real cc_level{"TLS", "ccLevel", 0.0, 0, 100};
+Real sbs_level{"TLS", "sbsLevel", 0.0, 0, 1e9};
+Real zero_temperature{"TLS", "zeroTemperature", 25.0};
 
 void update_output(ViInt32 slot) { hp816x::laser_output(slot) = laser_state(slot) && !dark(slot); }
 
@@ -69,26 +77,40 @@ double to_unit(ViInt32 slot, double dbm) { return unit(slot) ? hp816x::dbm_to_wa
 // A power given in `u` as dBm; nan if it is no power at all.
 double to_dbm(long long u, double v) { return u ? (v > 0 ? hp816x::watt_to_dbm(v) : NAN) : v; }
 
-bool wavelength_ok(double wl) { return in_range(wl, wl_min, wl_max); }
-bool power_ok(double dbm, double wl) { return in_range(dbm, p_min, power_max_dbm(wl)); }
+bool wavelength_ok(double wl) { return laser_wavelength.valid(wl); }
 
 // ---- sweeps ------------------------------------------------------------------
-long long& sweep_mode(ViInt32 slot) { return stored_int(slot, "sweepMode", continuous); }
-long long& repeat_mode(ViInt32 slot) { return stored_int(slot, "repeatMode", 0); }
-long long& cycles(ViInt32 slot) { return stored_int(slot, "cycles", 1); }
-double& dwell(ViInt32 slot) { return stored_real(slot, "dwell", 0.1); }
-double& sweep_start(ViInt32 slot) { return stored_real(slot, "sweepStart", 1545e-9); }
-double& sweep_stop(ViInt32 slot) { return stored_real(slot, "sweepStop", 1555e-9); }
-double& sweep_step(ViInt32 slot) { return stored_real(slot, "sweepStep", 10e-12); }
-double& sweep_speed(ViInt32 slot) { return stored_real(slot, "sweepSpeed", 5e-9); }
-long long& sweep_state(ViInt32 slot) { return stored_int(slot, "sweepState", stopped); }
-long long& sweep_pos(ViInt32 slot) { return stored_int(slot, "sweepPos", 0); }
-long long& logging(ViInt32 slot) { return stored_int(slot, "lambdaLogging", 0); }
-long long& logged(ViInt32 slot) { return stored_int(slot, "logged", 0); }
+Int sweep_mode{"TLS", "sweepMode", continuous, stepped, continuous};
+Int repeat_mode{"TLS", "repeatMode", 0, 0, 1};  // 0 one-way, 1 two-way
+Int cycles{"TLS", "cycles", 1};
+Real dwell{"TLS", "dwell", 0.1, 0, 1000};
+Real sweep_start{"TLS", "sweepStart", 1545e-9, laser_wavelength.lo, laser_wavelength.hi};
+Real sweep_stop{"TLS", "sweepStop", 1555e-9, laser_wavelength.lo, laser_wavelength.hi};
+Real sweep_step{"TLS", "sweepStep", 10e-12};
+Real sweep_speed{"TLS", "sweepSpeed", 5e-9, 0.5e-9, 200e-9};  // checked in continuous mode only
+Int sweep_state{"TLS", "sweepState", stopped};
+Int sweep_pos{"TLS", "sweepPos", 0};
+Int logging{"TLS", "lambdaLogging", 0, 0, 1};
+// What the last sweep logged: its points, grid and the laser then.
+Int logged{"TLS", "logged", 0};
+Real log_start{"TLS", "logStart", 0};
+Real log_step{"TLS", "logStep", 0};
+Real log_power{"TLS", "logPower", 0};
+Int log_output{"TLS", "logOutput", 0};
+// Of the mainframe, used by lambda scans.
+Int high_sweep_speed{"MF", "highSweepSpeed", 0, 0, 1};
+Int equidistant_data{"MF", "equidistantData", 1, 0, 1};
 
 long long grid_points(double start, double stop, double step) {
     return (long long)std::floor((stop - start) / step + 1e-6) + 1;
 }
+// A sweep's stop (parameter 8) above its start, and a step (9) of not too many points.
+bool grid_ok(sim::Call& c, double start, double stop, double step) {
+    if (!sweep_stop.valid(stop) || !(stop > start)) return c.status(param(8)), false;
+    if (!(step > 0) || grid_points(start, stop, step) > max_points) return c.status(param(9)), false;
+    return true;
+}
+
 long long points(ViInt32 slot) { return grid_points(sweep_start(slot), sweep_stop(slot), sweep_step(slot)); }
 
 // Steps of the whole sweep over all cycles; -1 for an endless one.
@@ -116,10 +138,10 @@ void finish(ViInt32 slot) {
     sweep_state(slot) = stopped;
     if (!logging(slot)) return;
     logged(slot) = points(slot);
-    stored_real(slot, "logStart", 0) = sweep_start(slot);
-    stored_real(slot, "logStep", 0) = sweep_step(slot);
-    stored_real(slot, "logPower", 0) = hp816x::laser_power_dbm(slot);
-    stored_int(slot, "logOutput", 0) = hp816x::laser_output(slot);
+    log_start(slot) = sweep_start(slot);
+    log_step(slot) = sweep_step(slot);
+    log_power(slot) = hp816x::laser_power_dbm(slot);
+    log_output(slot) = hp816x::laser_output(slot);
 }
 
 // Deterministic jitter in [-1, 1) for logged point i (the same on every read).
@@ -136,15 +158,15 @@ double unlogged(ViInt32 i) { return sim::hostile() ? 1e-9 * (i + 1) : 0.0; }
 
 void fill_wavelengths(ViInt32 slot, ViInt32 n, ViReal64* out) {
     long long have = logged(slot);
-    double start = stored_real(slot, "logStart", 0), step = stored_real(slot, "logStep", 0);
+    double start = log_start(slot), step = log_step(slot);
     for (ViInt32 i = 0; i < n; ++i) out[i] = i < have ? start + i * step : unlogged(i);
 }
 
 void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
     long long have = logged(slot);
-    double start = stored_real(slot, "logStart", 0), step = stored_real(slot, "logStep", 0);
-    double p = stored_real(slot, "logPower", 0);
-    bool lit = stored_int(slot, "logOutput", 0) != 0;
+    double start = log_start(slot), step = log_step(slot);
+    double p = log_power(slot);
+    bool lit = log_output(slot) != 0;
     for (ViInt32 i = 0; i < n; ++i) {
         if (i >= have) out[i] = unlogged(i);
         else if (lit) out[i] = p + hp816x::dut_transmission_db(start + i * step) + 0.002 * jitter(i);
@@ -154,7 +176,6 @@ void fill_powers(ViInt32 slot, ViInt32 n, ViReal64* out) {
 
 // ---- temperatures ------------------------------------------------------------
 double temperature() { return 25.4 + 0.02 * sim::noise(); }
-double& zero_temperature(ViInt32 slot) { return stored_real(slot, "zeroTemperature", 25.0); }
 
 void temperatures(ViInt32 slot, ViReal64* t, ViReal64* t0, ViReal64* dt) {
     double now = temperature(), zero = zero_temperature(slot);
@@ -172,13 +193,8 @@ extern "C" {
 ViStatus body_hp816x_set_TLS_parameters(Call& c, ViSession s, ViInt32 slot, ViInt32 powerUnit, ViInt32 opticalOutput,
                                         ViUInt16 laserState, ViReal64 power, ViReal64 att, ViReal64 wl) {
     double dbm = to_dbm(powerUnit, power);
-    if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
-    else if (opticalOutput < 0 || opticalOutput > 3) c.status(param(4));
-    else if (!flag(laserState)) c.status(param(5));
-    else if (!wavelength_ok(wl)) c.status(param(8));
-    else if (!power_ok(dbm, wl)) c.status(param(6));
-    else if (!in_range(att, 0, 60)) c.status(param(7));
-    else {
+    if (unit.check(c, powerUnit, 3) && optical_output.check(c, opticalOutput, 4) && laser_state.check(c, laserState, 5) &&
+        laser_wavelength.check(c, wl, 8) && power_at(wl).check(c, dbm, 6) && attenuation.check(c, att, 7)) {
         unit(slot) = powerUnit;
         optical_output(slot) = opticalOutput;
         laser_state(slot) = laserState;
@@ -203,30 +219,23 @@ ViStatus body_hp816x_get_TLS_parameters_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_set_TLS_wavelength(Call& c, ViSession s, ViInt32 slot, ViInt32 selection, ViReal64 wl) {
-    double v = 0;
-    if (!selected(selection, wl, wl_min, wl_max, wl_default, v)) c.status(param(3));
-    else if (!wavelength_ok(v)) c.status(param(4));
-    else hp816x::laser_wavelength(slot) = v;
+    set_selected(c, slot, selection, wl, laser_wavelength);
     return c.done();
 }
 
 ViStatus body_hp816x_get_TLS_wavelength_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* minimum, ViReal64* def,
                                           ViReal64* maximum, ViReal64* current) {
-    put(minimum, wl_min);
-    put(def, wl_default);
-    put(maximum, wl_max);
-    put(current, hp816x::laser_wavelength(slot));
+    put4(minimum, maximum, def, current, laser_wavelength, slot);
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_power(Call& c, ViSession s, ViInt32 slot, ViInt32 powerUnit, ViInt32 selection,
                                    ViReal64 power) {
-    double wl = hp816x::laser_wavelength(slot), v = 0;
-    if (powerUnit != 0 && powerUnit != 1) c.status(param(3));
-    else if (!selected(selection, to_dbm(powerUnit, power), p_min, power_max_dbm(wl), p_default, v))
-        c.status(param(4));
-    else if (selection == HP816X_SEL_VALUE && !power_ok(v, wl)) c.status(param(5));  // only a value given
-    else {
+    sim::Setting<double> p = power_at(hp816x::laser_wavelength(slot));
+    double v = 0;
+    if (!unit.check(c, powerUnit, 3)) return c.done();
+    if (!selected(selection, to_dbm(powerUnit, power), p, v)) c.status(param(4));
+    else if (selection != HP816X_SEL_VALUE || p.check(c, v, 5)) {  // only a value given is checked
         unit(slot) = powerUnit;
         hp816x::laser_power_dbm(slot) = v;
     }
@@ -236,15 +245,16 @@ ViStatus body_hp816x_set_TLS_power(Call& c, ViSession s, ViInt32 slot, ViInt32 p
 ViStatus body_hp816x_get_TLS_power_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* powerUnit, ViReal64* minimum,
                                      ViReal64* def, ViReal64* maximum, ViReal64* current) {
     put(powerUnit, unit(slot));
-    put(minimum, to_unit(slot, p_min));
-    put(def, to_unit(slot, p_default));
-    put(maximum, to_unit(slot, power_max_dbm(hp816x::laser_wavelength(slot))));
+    sim::Setting<double> p = power_at(hp816x::laser_wavelength(slot));
+    put(minimum, to_unit(slot, p.lo));
+    put(def, to_unit(slot, p.def));
+    put(maximum, to_unit(slot, p.hi));
     put(current, to_unit(slot, hp816x::laser_power_dbm(slot)));
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_opticalOutput(Call& c, ViSession s, ViInt32 slot, ViInt32 setting) {
-    return set_setting(c, slot, setting, 0, 3, optical_output);
+    return set_setting(c, slot, setting, optical_output);
 }
 
 ViStatus body_hp816x_get_TLS_opticalOutput_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* setting) {
@@ -262,12 +272,7 @@ ViStatus body_hp816x_get_TLS_powerMaxInRange_Q(Call& c, ViSession s, ViInt32 slo
 // ---- laser state, rise time, triggers, attenuation, dark -------------------------------
 
 ViStatus body_hp816x_set_TLS_laserState(Call& c, ViSession s, ViInt32 slot, ViUInt16 state) {
-    if (!flag(state)) {
-        c.status(param(3));
-    } else {
-        laser_state(slot) = state;
-        update_output(slot);
-    }
+    if (laser_state.set(c, slot, state, 3)) update_output(slot);
     return c.done();
 }
 
@@ -276,7 +281,7 @@ ViStatus body_hp816x_get_TLS_laserState_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_set_TLS_laserRiseTime(Call& c, ViSession s, ViInt32 slot, ViReal64 t) {
-    return set_setting(c, slot, t, 0, 10, rise_time);
+    return set_setting(c, slot, t, rise_time);
 }
 
 ViStatus body_hp816x_get_TLS_laserRiseTime(Call& c, ViSession s, ViInt32 slot, ViReal64* t) {
@@ -284,28 +289,23 @@ ViStatus body_hp816x_get_TLS_laserRiseTime(Call& c, ViSession s, ViInt32 slot, V
 }
 
 ViStatus body_hp816x_set_TLS_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32 in, ViInt32 out) {
-    if (in < 0 || in > 3) c.status(param(3));
-    else if (out < 0 || out > 4) c.status(param(4));
-    else {
-        stored_int(slot, "triggerIn", 0) = in;
-        stored_int(slot, "triggerOut", 0) = out;
+    if (trigger_in.check(c, in, 3) && trigger_out.check(c, out, 4)) {
+        trigger_in(slot) = in;
+        trigger_out(slot) = out;
     }
     return c.done();
 }
 
 ViStatus body_hp816x_get_TLS_triggerConfiguration(Call& c, ViSession s, ViInt32 slot, ViInt32* in, ViInt32* out) {
-    put(in, stored_int(slot, "triggerIn", 0));
-    put(out, stored_int(slot, "triggerOut", 0));
+    put(in, trigger_in(slot));
+    put(out, trigger_out(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_attenuation(Call& c, ViSession s, ViInt32 slot, ViUInt16 automatic, ViUInt16 darken,
                                          ViReal64 att) {
-    if (!flag(automatic)) c.status(param(3));
-    else if (!flag(darken)) c.status(param(4));
-    else if (!in_range(att, 0, 60)) c.status(param(5));
-    else {
-        stored_int(slot, "autoAttenuation", 1) = automatic;
+    if (auto_attenuation.check(c, automatic, 3) && dark.check(c, darken, 4) && attenuation.check(c, att, 5)) {
+        auto_attenuation(slot) = automatic;
         dark(slot) = darken;
         attenuation(slot) = att;
         update_output(slot);
@@ -315,19 +315,14 @@ ViStatus body_hp816x_set_TLS_attenuation(Call& c, ViSession s, ViInt32 slot, ViU
 
 ViStatus body_hp816x_get_TLS_attenuationSettings_Q(Call& c, ViSession s, ViInt32 slot, ViUInt16* automatic,
                                                    ViUInt16* darken, ViReal64* att) {
-    put(automatic, stored_int(slot, "autoAttenuation", 1));
+    put(automatic, auto_attenuation(slot));
     put(darken, dark(slot));
     put(att, attenuation(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_dark(Call& c, ViSession s, ViInt32 slot, ViUInt16 darken) {
-    if (!flag(darken)) {
-        c.status(param(3));
-    } else {
-        dark(slot) = darken;
-        update_output(slot);
-    }
+    if (dark.set(c, slot, darken, 3)) update_output(slot);
     return c.done();
 }
 
@@ -349,7 +344,7 @@ ViStatus body_hp816x_get_TLS_temperaturesEx(Call& c, ViSession s, ViInt32 slot, 
 }
 
 ViStatus body_hp816x_set_TLS_autoCalibration(Call& c, ViSession s, ViInt32 slot, ViUInt16 on) {
-    return set_setting(c, slot, on, 0, 1, auto_calibration);
+    return set_setting(c, slot, on, auto_calibration);
 }
 
 ViStatus body_hp816x_get_TLS_autoCalState(Call& c, ViSession s, ViInt32 slot, ViUInt16* on) {
@@ -388,7 +383,7 @@ ViStatus body_hp816x_get_TLS_lambdaZero_Q(Call& c, ViSession s, ViInt32 slot, Vi
 }
 
 ViStatus body_hp816x_set_TLS_frequencyOffset(Call& c, ViSession s, ViInt32 slot, ViReal64 offset) {
-    return set_setting(c, slot, offset, -1e12, 1e12, frequency_offset);
+    return set_setting(c, slot, offset, frequency_offset);
 }
 
 ViStatus body_hp816x_get_TLS_frequencyOffset_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* offset) {
@@ -396,7 +391,7 @@ ViStatus body_hp816x_get_TLS_frequencyOffset_Q(Call& c, ViSession s, ViInt32 slo
 }
 
 ViStatus body_hp816x_TLS_configureBNC(Call& c, ViSession s, ViInt32 slot, ViInt32 output) {
-    return set_setting(c, slot, output, 0, 3, bnc_output);
+    return set_setting(c, slot, output, bnc_output);
 }
 
 ViStatus body_hp816x_get_TLS_BNC_config_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* output) {
@@ -408,14 +403,9 @@ ViStatus body_hp816x_get_TLS_BNC_config_Q(Call& c, ViSession s, ViInt32 slot, Vi
 ViStatus body_hp816x_set_TLS_sweep(Call& c, ViSession s, ViInt32 slot, ViInt32 mode, ViInt32 repeat, ViUInt32 ncycles,
                                    ViReal64 dwellTime, ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 speed) {
     if (sweep_state(slot) != stopped) conflict(c);
-    else if (mode < stepped || mode > continuous) c.status(param(3));
-    else if (repeat != 0 && repeat != 1) c.status(param(4));
-    else if (!in_range(dwellTime, 0, 1000)) c.status(param(6));
-    else if (!wavelength_ok(start)) c.status(param(7));
-    else if (!wavelength_ok(stop) || !(stop > start)) c.status(param(8));
-    else if (!(step > 0) || grid_points(start, stop, step) > max_points) c.status(param(9));
-    else if (mode == continuous && !in_range(speed, 0.5e-9, 200e-9)) c.status(param(10));
-    else {
+    else if (sweep_mode.check(c, mode, 3) && repeat_mode.check(c, repeat, 4) && dwell.check(c, dwellTime, 6) &&
+             sweep_start.check(c, start, 7) && grid_ok(c, start, stop, step) &&
+             (mode != continuous || sweep_speed.check(c, speed, 10))) {
         sweep_mode(slot) = mode;
         repeat_mode(slot) = repeat;
         cycles(slot) = ncycles;
@@ -490,46 +480,41 @@ ViStatus body_hp816x_TLS_sweepWait(Call& c, ViSession s, ViInt32 slot) {
 
 ViStatus body_hp816x_set_TLS_modulation(Call& c, ViSession s, ViInt32 slot, ViInt32 source, ViUInt16 output,
                                         ViUInt16 state, ViReal64 frequency) {
-    if (source < 0 || source > 3) c.status(param(3));
-    else if (!flag(output)) c.status(param(4));
-    else if (!flag(state)) c.status(param(5));
-    else if (!in_range(frequency, 1.0, 1e6)) c.status(param(6));
-    else {
-        stored_int(slot, "modSource", 0) = source;
-        stored_int(slot, "modOutput", 0) = output;
-        stored_int(slot, "modState", 0) = state;
-        stored_real(slot, "modFrequency", 1e3) = frequency;
+    if (mod_source.check(c, source, 3) && mod_output.check(c, output, 4) && mod_state.check(c, state, 5) &&
+        mod_frequency.check(c, frequency, 6)) {
+        mod_source(slot) = source;
+        mod_output(slot) = output;
+        mod_state(slot) = state;
+        mod_frequency(slot) = frequency;
     }
     return c.done();
 }
 
 ViStatus body_hp816x_get_TLS_modulationSettings_Q(Call& c, ViSession s, ViInt32 slot, ViInt32* source,
                                                   ViUInt16* output, ViUInt16* state, ViReal64* frequency) {
-    put(source, stored_int(slot, "modSource", 0));
-    put(output, stored_int(slot, "modOutput", 0));
-    put(state, stored_int(slot, "modState", 0));
-    put(frequency, stored_real(slot, "modFrequency", 1e3));
+    put(source, mod_source(slot));
+    put(output, mod_output(slot));
+    put(state, mod_state(slot));
+    put(frequency, mod_frequency(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_SBS_control(Call& c, ViSession s, ViInt32 slot, ViUInt16 state, ViReal64 frequency) {
-    if (!flag(state)) c.status(param(3));
-    else if (!in_range(frequency, 1e3, 1e6)) c.status(param(4));
-    else {
-        stored_int(slot, "sbsState", 0) = state;
-        stored_real(slot, "sbsFrequency", 20e3) = frequency;
+    if (sbs_state.check(c, state, 3) && sbs_frequency.check(c, frequency, 4)) {
+        sbs_state(slot) = state;
+        sbs_frequency(slot) = frequency;
     }
     return c.done();
 }
 
 ViStatus body_hp816x_get_TLS_SBS_control_q(Call& c, ViSession s, ViInt32 slot, ViUInt16* state, ViReal64* frequency) {
-    put(state, stored_int(slot, "sbsState", 0));
-    put(frequency, stored_real(slot, "sbsFrequency", 20e3));
+    put(state, sbs_state(slot));
+    put(frequency, sbs_frequency(slot));
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_ccLevel(Call& c, ViSession s, ViInt32 slot, ViReal64 level) {
-    return set_setting(c, slot, level, 0, 100, cc_level);
+    return set_setting(c, slot, level, cc_level);
 }
 
 ViStatus body_hp816x_get_TLS_ccLevel_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* level) {
@@ -537,7 +522,7 @@ ViStatus body_hp816x_get_TLS_ccLevel_Q(Call& c, ViSession s, ViInt32 slot, ViRea
 }
 
 ViStatus body_hp816x_set_TLS_SBSLevel(Call& c, ViSession s, ViInt32 slot, ViReal64 level) {
-    return set_setting(c, slot, level, 0, 1e9, sbs_level);
+    return set_setting(c, slot, level, sbs_level);
 }
 
 ViStatus body_hp816x_get_TLS_SBSLevel_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* level) {
@@ -547,13 +532,12 @@ ViStatus body_hp816x_get_TLS_SBSLevel_Q(Call& c, ViSession s, ViInt32 slot, ViRe
 // ---- lambda logging and its data ---------------------------------------------------------
 
 ViStatus body_hp816x_set_TLS_lambdaLoggingState(Call& c, ViSession s, ViUInt16 on) {
-    if (!flag(on)) c.status(param(2));
-    else logging(0) = on;
+    logging.set(c, 0, on, 2);
     return c.done();
 }
 
 ViStatus body_hp816x_set_TLS_lambdaLoggingStateEx(Call& c, ViSession s, ViInt32 slot, ViUInt16 on) {
-    return set_setting(c, slot, on, 0, 1, logging);
+    return set_setting(c, slot, on, logging);
 }
 
 ViStatus body_hp816x_get_TLS_lambdaLoggingState_Q(Call& c, ViSession s, ViUInt16* on) {
@@ -608,14 +592,12 @@ ViStatus body_hp816x_get_TLS_powerData_Q(Call& c, ViSession s, ViInt32 slot, ViI
 // ---- mainframe sweep settings (used by lambda scans) --------------------------------------
 
 ViStatus body_hp816x_enableHighSweepSpeed(Call& c, ViSession s, ViUInt16 on) {
-    if (!flag(on)) c.status(param(2));
-    else sim::integer(sim::key("MF", 0, "highSweepSpeed"), 0) = on;
+    high_sweep_speed.set(c, 0, on, 2);
     return c.done();
 }
 
 ViStatus body_hp816x_returnEquidistantData(Call& c, ViSession s, ViUInt16 on) {
-    if (!flag(on)) c.status(param(2));
-    else sim::integer(sim::key("MF", 0, "equidistantData"), 1) = on;
+    equidistant_data.set(c, 0, on, 2);
     return c.done();
 }
 

@@ -156,6 +156,8 @@ bool put(Call& c, const char* key, double v, double lo, double hi) {
     return true;
 }
 
+bool put(Call& c, Extra& s, double v) { return put(c, s.what, v, s.lo, s.hi); }
+
 bool is_function(Call& c, ViInt32 f, ViInt32 last) {
     if (f >= 0 && f <= last) return true;
     return c.fail(KE2400_ERROR_INVALID_VALUE, "function " + std::to_string(f) + " (0 voltage, 1 current, 2 resistance" +

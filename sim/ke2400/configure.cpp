@@ -23,7 +23,21 @@ bool sense(Call& c, ViInt32 function, double range, bool autorange) {
     return set_attr(c, a.range, range) && set_attr(c, a.autorange, 0);
 }
 
-bool line(Call& c, const char* what, ViInt32 v) { return put(c, what, v, 0, 4); }  // 0: none, 1 to 4
+// Trigger link lines: 0 none, 1 to 4.
+constexpr Extra arm_input_line{driver, "arm input line", 0, 0, 4}, arm_output_line{driver, "arm output line", 0, 0, 4};
+constexpr Extra trigger_input_line{driver, "trigger input line", 0, 0, 4};
+constexpr Extra trigger_output_line{driver, "trigger output line", 0, 0, 4};
+constexpr Extra source_trigger_line{driver, "source trigger line", 0, 0, 4};
+constexpr Extra measurement_trigger_line{driver, "measurement trigger line", 0, 0, 4};
+constexpr Extra measurement_complete_line{driver, "measurement complete line", 0, 0, 4};
+constexpr Extra arm_output_events{driver, "arm output events", 0, 0, 3}, arm_bypass{driver, "arm bypass", 0, 0, 1};
+constexpr Extra trigger_input_events{driver, "trigger input events", 0, 0, 7};
+constexpr Extra trigger_output_events{driver, "trigger output events", 0, 0, 7};
+constexpr Extra buffer_control{driver, "buffer control", 0, 0, 1}, timestamp_format{driver, "timestamp format", 0, 0, 1};
+constexpr Extra buffer_elements{driver, "buffer elements", 0, 1, 15};
+constexpr Extra filter_type{driver, "filter type", 0, 0, 1}, filter_window{driver, "filter window", 0, 0, 10};
+constexpr Extra median_rank{driver, "median rank", 0, 0, 5}, median_enable{driver, "median enable", 0, 0, 1};
+constexpr Extra auto_range_mode{driver, "auto range mode", 0, 0, 2};
 
 bool limits(Call& c, ViInt32 function, double lower, double upper) {
     const double top[] = {210, 1.05, 2.1e8};
@@ -83,7 +97,7 @@ ViStatus body_KE2400_ConfigureAutoRangeLimitsEx(Call& c, ViSession vi, ViInt32 f
 
 // autorange: 0 off (manual range), 1 on, 2 once (settles on the present reading's range).
 ViStatus body_KE2400_ConfigureAutoRange(Call& c, ViSession vi, ViInt32 function, ViInt32 autorange, ViReal64 manual) {
-    if (!is_function(c, function, 2) || !put(c, "auto range mode", autorange, 0, 2)) return c.done();
+    if (!is_function(c, function, 2) || !put(c, auto_range_mode, autorange)) return c.done();
     State& st = c.st();
     if (autorange == 2) {
         Reading r = measure(st, source_level(st));
@@ -112,27 +126,26 @@ ViStatus body_KE2400_ConfigureTrigger(Call& c, ViSession vi, ViInt32 source, ViR
 
 ViStatus body_KE2400_ConfigureArmLayer(Call& c, ViSession vi, ViInt32 source, ViInt32 count, ViReal64 timer,
                                        ViInt32 in_line, ViInt32 out_line, ViInt32 out_events, ViInt32 bypass) {
-    SET(ARM_SOURCE, source) && SET(ARM_COUNT, count) && SET(ARM_TIMER, timer) && line(c, "arm input line", in_line) &&
-        line(c, "arm output line", out_line) && put(c, "arm output events", out_events, 0, 3) &&
-        put(c, "arm bypass", bypass, 0, 1);
+    SET(ARM_SOURCE, source) && SET(ARM_COUNT, count) && SET(ARM_TIMER, timer) && put(c, arm_input_line, in_line) &&
+        put(c, arm_output_line, out_line) && put(c, arm_output_events, out_events) && put(c, arm_bypass, bypass);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureTriggerLayer(Call& c, ViSession vi, ViInt32 source, ViInt32 count, ViReal64 delay,
                                            ViInt32 in_line, ViInt32 out_line, ViInt32 in_events, ViInt32 out_events) {
     SET(TRIGGER_SOURCE, source) && SET(TRIGGER_COUNT, count) && SET(TRIGGER_DELAY, delay) &&
-        line(c, "trigger input line", in_line) && line(c, "trigger output line", out_line) &&
-        put(c, "trigger input events", in_events, 0, 7) && put(c, "trigger output events", out_events, 0, 7);
+        put(c, trigger_input_line, in_line) && put(c, trigger_output_line, out_line) &&
+        put(c, trigger_input_events, in_events) && put(c, trigger_output_events, out_events);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureSourceTrigger(Call& c, ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    line(c, "source trigger line", in_line) && SET(SOURCE_DELAY, delay);
+    put(c, source_trigger_line, in_line) && SET(SOURCE_DELAY, delay);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureMeasurementTrigger(Call& c, ViSession vi, ViInt32 in_line, ViReal64 delay) {
-    line(c, "measurement trigger line", in_line) && SET(TRIGGER_DELAY, delay);
+    put(c, measurement_trigger_line, in_line) && SET(TRIGGER_DELAY, delay);
     return c.done();
 }
 
@@ -142,7 +155,7 @@ ViStatus body_KE2400_ConfigureTriggerSlope(Call& c, ViSession vi, ViInt32 slope)
 }
 
 ViStatus body_KE2400_ConfigureMeasCompleteDest(Call& c, ViSession vi, ViInt32 out_line) {
-    line(c, "measurement complete line", out_line);
+    put(c, measurement_complete_line, out_line);
     return c.done();
 }
 
@@ -163,14 +176,14 @@ ViStatus body_KE2400_ConfigureSRQEvents(Call& c, ViSession vi, ViInt32 mask) {
 }
 
 ViStatus body_KE2400_EnableSRQEvents(Call& c, ViSession vi, ViBoolean enable) {
-    put(c, "srq enable", enable != 0, 0, 1);
+    put(c, srq_enable, enable != 0);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureBuffer(Call& c, ViSession vi, ViInt32 size, ViInt32 control, ViInt32 timestamps,
                                      ViInt32 elements) {
-    SET(BUFFER_SIZE, size) && put(c, "buffer control", control, 0, 1) && put(c, "timestamp format", timestamps, 0, 1) &&
-        put(c, "buffer elements", elements, 1, 15);
+    SET(BUFFER_SIZE, size) && put(c, buffer_control, control) && put(c, timestamp_format, timestamps) &&
+        put(c, buffer_elements, elements);
     return c.done();
 }
 
@@ -185,7 +198,7 @@ ViStatus body_KE2400_ClearBuffer(Call& c, ViSession vi) {
 }
 
 ViStatus body_KE2400_ConfigureStatistics(Call& c, ViSession vi, ViInt32 function) {
-    is_function(c, function, 2) && put(c, "statistics function", function, 0, 2);
+    is_function(c, function, 2) && put(c, statistics_function, function);
     return c.done();
 }
 
@@ -193,13 +206,13 @@ ViStatus body_KE2400_ConfigureStatistics(Call& c, ViSession vi, ViInt32 function
 
 ViStatus body_KE2400_ConfigureFilter(Call& c, ViSession vi, ViInt32 type, ViInt32 count, ViReal64 window,
                                      ViBoolean enable) {
-    put(c, "filter type", type, 0, 1) && SET(FILTER_COUNT, count) && put(c, "filter window", window, 0, 10) &&
+    put(c, filter_type, type) && SET(FILTER_COUNT, count) && put(c, filter_window, window) &&
         SET(FILTER_ENABLED, enable);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureMedianFilter(Call& c, ViSession vi, ViInt32 rank, ViBoolean enable) {
-    put(c, "median rank", rank, 0, 5) && put(c, "median enable", enable != 0, 0, 1);
+    put(c, median_rank, rank) && put(c, median_enable, enable != 0);
     return c.done();
 }
 
@@ -210,7 +223,7 @@ ViStatus body_KE2400_ConfigureRelative(Call& c, ViSession vi, ViReal64 offset, V
 
 // operation: 0 m*x+b, 1 percent deviation from the target, 2 a named expression
 ViStatus body_KE2400_ConfigureMath(Call& c, ViSession vi, ViInt32 operation, ViBoolean enable) {
-    put(c, "math operation", operation, 0, 2) && put(c, "math enable", enable != 0, 0, 1);
+    put(c, math_operation, operation) && put(c, math_enable, enable != 0);
     return c.done();
 }
 
@@ -220,12 +233,12 @@ ViStatus body_KE2400_ConfigureMathExpression(Call& c, ViSession vi, ViString nam
 }
 
 ViStatus body_KE2400_ConfigureMathMXB(Call& c, ViSession vi, ViReal64 m, ViReal64 b) {
-    put(c, "math m", m, -1e12, 1e12) && put(c, "math b", b, -1e12, 1e12);
+    put(c, math_m, m) && put(c, math_b, b);
     return c.done();
 }
 
 ViStatus body_KE2400_ConfigureMathPercent(Call& c, ViSession vi, ViReal64 target) {
-    put(c, "math percent target", target, -1e12, 1e12);
+    put(c, math_percent_target, target);
     return c.done();
 }
 

@@ -111,10 +111,31 @@ private:
     std::string why_;
 };
 
-// Range-checked settings.  Both fail the call and return false on a bad value.
+// Range-checked settings.  All fail the call and return false on a bad value.
 bool set_attr(Call& c, ViAttr id, double v, bool check_only = false);
 bool set_text(Call& c, ViAttr id, const char* v, bool check_only = false);
+
+// Settings of the setup without an attribute of their own (Settings::extra),
+// declared as the core's settings: `what` names the value in the setup and in
+// the reason of a refusal. They live in the session's setup, not in the value
+// store: a setup is saved, recalled, stepped through and kept by the
+// instrument as a whole.
+using Extra = const sim::Setting<double>;
+bool put(Call& c, Extra& s, double v);
+double extra(const State& st, Extra& s);
+// The same by a key built at the call (indexed settings: "limit 2 lower").
 bool put(Call& c, const char* key, double v, double lo, double hi);
+
+// Those the measurements read.
+constexpr Extra math_enable{driver, "math enable", 0, 0, 1};
+constexpr Extra math_operation{driver, "math operation", 0, 0, 2};  // 0 m*x+b, 1 percent, 2 a named expression
+constexpr Extra math_m{driver, "math m", 1, -1e12, 1e12};
+constexpr Extra math_b{driver, "math b", 0, -1e12, 1e12};
+constexpr Extra math_percent_target{driver, "math percent target", 1, -1e12, 1e12};
+constexpr Extra statistics_function{driver, "statistics function", 0, 0, 2};  // until set: the function measured
+constexpr Extra srq_enable{driver, "srq enable", 0, 0, 1};
+constexpr Extra compliance_fail_mode{driver, "compliance fail mode", 0, 0, 1};
+constexpr Extra compliance_test_enable{driver, "compliance test enable", 0, 0, 1};
 bool is_function(Call& c, ViInt32 f, ViInt32 last = KE2400_VAL_TIME);
 
 // ---- texts ------------------------------------------------------------------------------------

@@ -138,10 +138,10 @@ double value_of(const State& st, const Reading& r, ViInt32 function) {
     double x = values[function];
     if (function != num(st, KE2400_ATTR_MEASUREMENT_FUNCTION)) return x;
     if (num(st, KE2400_ATTR_REL_ENABLED)) x -= num(st, KE2400_ATTR_REL_OFFSET);
-    if (extra(st, "math enable", 0)) {
-        int op = (int)extra(st, "math operation", 0);
-        double target = extra(st, "math percent target", 1);
-        if (op == 0) x = extra(st, "math m", 1) * x + extra(st, "math b", 0);
+    if (extra(st, math_enable)) {
+        int op = (int)extra(st, math_operation);
+        double target = extra(st, math_percent_target);
+        if (op == 0) x = extra(st, math_m) * x + extra(st, math_b);
         else if (op == 1 && target != 0) x = (x - target) / target * 100;
     }
     return x;
@@ -224,7 +224,7 @@ ViStatus body_KE2400_FetchStatistics(Call& c, ViSession vi, ViInt32 statistic, V
     if (statistic < 0 || statistic > KE2400_VAL_STAT_PKPK) c.fail(KE2400_ERROR_INVALID_VALUE, "statistic " + std::to_string(statistic));
     else if (rs.empty()) c.fail(KE2400_ERROR_NO_DATA, "the reading buffer is empty");
     if (c.null(value, "value") || c.status() < 0) return c.done();
-    ViInt32 f = (ViInt32)extra(st, "statistics function", num(st, KE2400_ATTR_MEASUREMENT_FUNCTION));
+    ViInt32 f = (ViInt32)extra(st, statistics_function.what, num(st, KE2400_ATTR_MEASUREMENT_FUNCTION));
     double sum = 0, sq = 0, lo = HUGE_VAL, hi = -HUGE_VAL;
     for (const Reading& r : rs) {
         double x = value_of(st, r, f);
@@ -244,7 +244,7 @@ ViStatus body_KE2400_IsOverRange(Call& c, ViSession vi, ViReal64 value, ViBoolea
 ViStatus body_KE2400_Spoll(Call& c, ViSession vi, ViUInt16* stb) {
     State& st = c.st();
     int bits = (st.last.empty() ? 0 : 1) | (sim::error_count(driver) ? 4 : 0) | (st.reply.empty() ? 0 : 16);
-    if (extra(st, "srq enable", 0) && (bits & (int)num(st, KE2400_ATTR_SRQ_ENABLE_MASK))) bits |= 64;
+    if (extra(st, srq_enable) && (bits & (int)num(st, KE2400_ATTR_SRQ_ENABLE_MASK))) bits |= 64;
     put_out(stb, bits);
     return c.done();
 }
@@ -273,7 +273,7 @@ ViStatus body_KE2400_FetchTestStatus(Call& c, ViSession vi, ViInt32 limit, ViInt
     const Reading& r = st.last[0];
     std::string k = "limit " + std::to_string(limit);
     ViInt32 result = KE2400_VAL_LIMIT_PASS;
-    if (limit == 1 && extra(st, "compliance test enable", 0)) result = r.compliance != (extra(st, "compliance fail mode", 0) != 0);
+    if (limit == 1 && extra(st, compliance_test_enable)) result = r.compliance != (extra(st, compliance_fail_mode) != 0);
     if (limit > 1 && extra(st, (k + " enable").c_str(), 0)) {
         double x = value_of(st, r, (ViInt32)num(st, KE2400_ATTR_MEASUREMENT_FUNCTION));
         if (x < extra(st, (k + " lower").c_str(), -HUGE_VAL)) result = KE2400_VAL_LIMIT_FAIL_LOW;

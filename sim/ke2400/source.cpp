@@ -17,7 +17,20 @@ ViInt32 step_count(double start, double stop, double step) {
     return n >= std::numeric_limits<ViInt32>::max() ? std::numeric_limits<ViInt32>::max() : (ViInt32)n;
 }
 
+constexpr Extra sweep_spacing{driver, "sweep spacing", 0, 0, 1}, sweep_ranging{driver, "sweep ranging", 0, 0, 2};
+constexpr Extra ramp_points{driver, "ramp points", 0, 1, 2500}, list_count{driver, "list count", 0, 1, 100};
+constexpr Extra enable_output{driver, "enable", 0, 0, 1}, control_action{driver, "action (0 output off, 1 output on)", 0, 0, 1};
+// Levels of a sweep or list: within the source function's limit.
+constexpr Extra sweep_start{driver, "sweep start", 0}, sweep_stop{driver, "sweep stop", 0}, list_value{driver, "list value", 0};
+
 double level_limit(ViInt32 function) { return function == KE2400_VAL_VOLTAGE ? 210 : 1.05; }
+
+// A level setting as the source function bounds it.
+sim::Setting<double> level_of(Extra& s, ViInt32 function) {
+    sim::Setting<double> t = s;
+    t.hi = level_limit(function), t.lo = -t.hi;
+    return t;
+}
 
 // Source function, level and compliance of the other quantity.
 bool source(Call& c, ViInt32 function, ViInt32 mode, double compliance) {
@@ -44,9 +57,8 @@ bool sense_range(Call& c, ViInt32 function, double r) {
 
 bool sweep(Call& c, ViInt32 function, ViInt32 spacing, ViInt32 direction, double start, double stop, double step,
            ViInt32 points) {
-    double lim = level_limit(function);
-    if (!put(c, "sweep spacing", spacing, 0, 1) || !put(c, "sweep start", start, -lim, lim) ||
-        !put(c, "sweep stop", stop, -lim, lim))
+    if (!put(c, sweep_spacing, spacing) || !put(c, level_of(sweep_start, function), start) ||
+        !put(c, level_of(sweep_stop, function), stop))
         return false;
     if (spacing == 0) {
         points = step_count(start, stop, step);
@@ -60,10 +72,10 @@ bool sweep(Call& c, ViInt32 function, ViInt32 spacing, ViInt32 direction, double
 }
 
 bool list(Call& c, ViInt32 function, ViInt32 count, const ViReal64* values) {
-    if (!put(c, "list count", count, 1, 100) || c.null(values, "the list")) return false;
-    double lim = level_limit(function);
+    if (!put(c, list_count, count) || c.null(values, "the list")) return false;
+    sim::Setting<double> value = level_of(list_value, function);
     for (ViInt32 k = 0; k < count; ++k)
-        if (!put(c, "list value", values[k], -lim, lim)) return false;
+        if (!put(c, value, values[k])) return false;
     c.st().cfg.list.assign(values, values + count);
     return true;
 }
@@ -92,7 +104,7 @@ ViStatus body_KE2400_Configure_DC_VI(Call& c, ViSession vi, ViReal64 voltage, Vi
 ViStatus body_KE2400_Configure_Sweep_IV(Call& c, ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
                                         ViReal64 start, ViReal64 stop, ViReal64 step, ViInt32 points, ViReal64 vcomp,
                                         ViReal64 delay) {
-    put(c, "sweep ranging", ranging, 0, 2) && source(c, KE2400_VAL_CURRENT, KE2400_VAL_MODE_SWEEP, vcomp) &&
+    put(c, sweep_ranging, ranging) && source(c, KE2400_VAL_CURRENT, KE2400_VAL_MODE_SWEEP, vcomp) &&
         sweep(c, KE2400_VAL_CURRENT, spacing, direction, start, stop, step, points) && SET(SOURCE_DELAY, delay);
     return c.done();
 }
@@ -100,7 +112,7 @@ ViStatus body_KE2400_Configure_Sweep_IV(Call& c, ViSession vi, ViInt32 spacing, 
 ViStatus body_KE2400_Configure_Sweep_VI(Call& c, ViSession vi, ViInt32 spacing, ViInt32 direction, ViInt32 ranging,
                                         ViReal64 start, ViReal64 stop, ViReal64 step, ViReal64 icomp, ViInt32 points,
                                         ViReal64 nplc, ViReal64 delay) {
-    put(c, "sweep ranging", ranging, 0, 2) && source(c, KE2400_VAL_VOLTAGE, KE2400_VAL_MODE_SWEEP, icomp) &&
+    put(c, sweep_ranging, ranging) && source(c, KE2400_VAL_VOLTAGE, KE2400_VAL_MODE_SWEEP, icomp) &&
         sweep(c, KE2400_VAL_VOLTAGE, spacing, direction, start, stop, step, points) && timing(c, nplc, delay);
     return c.done();
 }
@@ -139,7 +151,7 @@ ViStatus body_KE2400_ConfigureSourceRamp(Call& c, ViSession vi, ViInt32 function
                                          ViReal64 comp, ViInt32 direction) {
     // A ramp is given by its points: the step follows from them.
     double step = points > 1 ? (stop - start) / (points - 1) : 1;
-    source(c, function, KE2400_VAL_MODE_SWEEP, comp) && put(c, "ramp points", points, 1, 2500) &&
+    source(c, function, KE2400_VAL_MODE_SWEEP, comp) && put(c, ramp_points, points) &&
         sweep(c, function, spacing, direction, start, stop, step, points) && SET(SOURCE_DELAY, delay) &&
         SET(SOURCE_AUTO_RANGE, autorange);
     return c.done();
@@ -159,12 +171,12 @@ ViStatus body_KE2400_ConfigureSourceInterlock(Call& c, ViSession vi, ViBoolean e
 }
 
 ViStatus body_KE2400_EnableSource(Call& c, ViSession vi, ViInt32 enable, ViInt32 off_mode) {
-    put(c, "enable", enable, 0, 1) && SET(OUTPUT_OFF_MODE, off_mode) && SET(OUTPUT_ENABLED, enable);
+    put(c, enable_output, enable) && SET(OUTPUT_OFF_MODE, off_mode) && SET(OUTPUT_ENABLED, enable);
     return c.done();
 }
 
 ViStatus body_KE2400_ControlSource(Call& c, ViSession vi, ViInt32 action) {
-    put(c, "action (0 output off, 1 output on)", action, 0, 1) && SET(OUTPUT_ENABLED, action);
+    put(c, control_action, action) && SET(OUTPUT_ENABLED, action);
     return c.done();
 }
 

@@ -98,6 +98,8 @@ double extra(const State& st, const char* key, double def) {
     return it == st.cfg.extra.end() ? def : it->second;
 }
 
+double extra(const State& st, Extra& s) { return extra(st, s.what, s.def); }
+
 void reset_settings(State& st) {
     Settings fresh;
     for (auto& kv : st.cfg.num)
