@@ -32,7 +32,7 @@ constexpr double dark_current_a = 2.1e-9;
 constexpr double pulse_energy_j = 12.5e-6, pulse_rate_hz = 1000.0;
 constexpr double pi = 3.14159265358979323846;
 
-std::string k(const char* what) { return sim::key("PM", 0, what); }
+std::string key_of(const char* what) { return sim::key("PM", 0, what); }
 
 // Germanium photodiode responsivity (A/W), interpolated from a short table.
 constexpr double responsivity(double nm) {
@@ -84,9 +84,9 @@ void reset_settings() {
     for (Real* s : reals) (*s)() = s->def;
     for (Int* s : ints) (*s)() = s->def;
     pd_resp() = responsivity(wavelength());
-    sim::integer(k("dark_state")) = 0;
-    sim::real(k("dark_offset")) = 0;
-    sim::text(k("pending")) = "";
+    sim::integer(key_of("dark_state")) = 0;
+    sim::real(key_of("dark_offset")) = 0;
+    sim::text(key_of("pending")) = "";
 }
 
 // Setters and queries of the range-checked settings.
@@ -126,7 +126,7 @@ double incident_w() {
 // Power as the meter computes it (W): photocurrent over the responsivity set,
 // less the dark offset once adjusted, corrected by the attenuation setting.
 double power_w() {
-    double current = incident_w() * responsivity(source_nm) + dark_current_a - sim::real(k("dark_offset"));
+    double current = incident_w() * responsivity(source_nm) + dark_current_a - sim::real(key_of("dark_offset"));
     double p = current / pd_resp() * std::pow(10.0, attenuation() / 10);
     p *= 1 + 1e-3 / std::sqrt((double)avg()) * sim::noise();
     if (!auto_range() && p > 1.1 * power_range()) p = 1.1 * power_range();
@@ -172,7 +172,7 @@ long long& reg(int i) { return sim::integer(sim::key("PMREG", i, "value"), 0); }
 ViInt16 read_reg(int i) {
     if (i == 0) return (ViInt16)((sim::error_count(driver) ? 0x04 : 0) | (reg(1) & reg(2) ? 0x20 : 0) |
                                  (reg(5) & reg(6) ? 0x80 : 0));
-    if (i == 4) return sim::integer(k("dark_state")) ? 0x0002 : 0;
+    if (i == 4) return sim::integer(key_of("dark_state")) ? 0x0002 : 0;
     ViInt16 v = (ViInt16)reg(i);
     if (i == 1 || i == 5 || i == 8) reg(i) = 0;  // event registers clear on read
     return v;
@@ -205,7 +205,7 @@ ViStatus raw_command(ViSession s, std::string cmd) {
     std::string head = cmd.substr(0, cmd.find(' '));
     for (char& ch : head) ch = (char)std::toupper((unsigned char)ch);
     std::string arg = cmd.size() > head.size() ? cmd.substr(head.size() + 1) : "";
-    std::string& answer = sim::text(k("pending"));
+    std::string& answer = sim::text(key_of("pending"));
     if (head == "*IDN?") answer = sim::instrument(s)->idn;
     else if (head == "*RST") reset_settings();
     else if (head == "*CLS") while (sim::error_count(driver)) sim::pop_error(driver);
@@ -357,26 +357,26 @@ REAL_SETTING(setPeakThreshold, getPeakThreshold, "peak_threshold")
 REAL_SETTING(setAccelTau, getAccelTau, "accel_tau")
 
 ViStatus body_PM100D_startDarkAdjust(Call& c, ViSession s) {
-    sim::integer(k("dark_state")) = 1;
-    sim::integer(k("dark_polls")) = 3;  // finishes after a few state queries
+    sim::integer(key_of("dark_state")) = 1;
+    sim::integer(key_of("dark_polls")) = 3;  // finishes after a few state queries
     return c.done();
 }
 ViStatus body_PM100D_cancelDarkAdjust(Call& c, ViSession s) {
-    sim::integer(k("dark_state")) = 0;
+    sim::integer(key_of("dark_state")) = 0;
     return c.done();
 }
 ViStatus body_PM100D_getDarkAdjustState(Call& c, ViSession s, ViInt16* state) {
-    long long& st = sim::integer(k("dark_state"));
-    if (st && --sim::integer(k("dark_polls")) <= 0) {
+    long long& st = sim::integer(key_of("dark_state"));
+    if (st && --sim::integer(key_of("dark_polls")) <= 0) {
         st = 0;
-        sim::real(k("dark_offset")) = dark_current_a * (1 + 0.01 * sim::noise());
+        sim::real(key_of("dark_offset")) = dark_current_a * (1 + 0.01 * sim::noise());
         reg(5) |= 0x0002;  // operation event: dark adjustment done
     }
     if (state) *state = (ViInt16)st;
     return c.done();
 }
 ViStatus body_PM100D_getDarkOffset(Call& c, ViSession s, ViReal64* offset) {
-    if (offset) *offset = sim::real(k("dark_offset"));
+    if (offset) *offset = sim::real(key_of("dark_offset"));
     return c.done();
 }
 
@@ -520,7 +520,7 @@ ViStatus body_PM100D_writeRaw(Call& c, ViSession s, ViString command) {
 // Reads up to `size` bytes of the pending answer, like a bus read: no zero
 // byte is added. Nothing pending: time-out.
 ViStatus body_PM100D_readRaw(Call& c, ViSession s, ViChar buffer[], ViUInt32 size, ViUInt32* count) {
-    std::string& pending = sim::text(k("pending"));
+    std::string& pending = sim::text(key_of("pending"));
     if (!buffer) {
         c.status(err_param2);
         return c.done();

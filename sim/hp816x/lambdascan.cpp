@@ -28,15 +28,15 @@ const int sweep_speed_count = sizeof sweep_speeds / sizeof sweep_speeds[0];
 struct Scan {
     const char* family;
     long long unit;
-    long long& i(const char* w, long long d = 0) const { return sim::integer(sim::key(family, unit, w), d); }
-    double& r(const char* w, double d = 0) const { return sim::real(sim::key(family, unit, w), d); }
-    long long& points() const { return i("points"); }  // 0 until prepared
-    long long& channels() const { return i("channels"); }
-    double& start() const { return r("start", 1520e-9); }
-    double& stop() const { return r("stop", 1580e-9); }
-    double& step() const { return r("step", 1e-12); }
-    double& power_dbm() const { return r("power", 0.0); }
-    long long& power_unit() const { return i("unit"); }
+    long long& integer(const char* w, long long d = 0) const { return sim::integer(sim::key(family, unit, w), d); }
+    double& real(const char* w, double d = 0) const { return sim::real(sim::key(family, unit, w), d); }
+    long long& points() const { return integer("points"); }  // 0 until prepared
+    long long& channels() const { return integer("channels"); }
+    double& start() const { return real("start", 1520e-9); }
+    double& stop() const { return real("stop", 1580e-9); }
+    double& step() const { return real("step", 1e-12); }
+    double& power_dbm() const { return real("power", 0.0); }
+    long long& power_unit() const { return integer("unit"); }
 };
 Scan single(ViSession s) { return {"LS", (long long)s}; }
 Scan multi() { return {"MFS", 0}; }
@@ -76,9 +76,9 @@ ViStatus prepare(const Scan& sc, ViInt32 unit, ViReal64 power, ViInt32 output, V
     sc.step() = step;
     sc.power_unit() = unit;
     sc.power_dbm() = unit == 1 ? watt_to_dbm(power) : power;
-    sc.i("output") = output;
-    sc.i("scans") = scans;
-    sc.i("seed") = (long long)((sim::noise() + 1) * 4503599627370496.0);
+    sc.integer("output") = output;
+    sc.integer("scans") = scans;
+    sc.integer("seed") = (long long)((sim::noise() + 1) * 4503599627370496.0);
     laser_power_dbm() = sc.power_dbm();
     laser_output() = 1;
     put(points, sc.points());
@@ -113,7 +113,7 @@ void fill(const Scan& sc, double* wl, double** power, int first, int count, bool
     const double half = dip_fwhm / 2, ln10_10 = std::log(10.0) / 10, lin_noise = noise_db * ln10_10;
     const double limit_w = dbm_to_watt(limit_dbm);
     Noise gen[8];
-    for (int k = 0; k < count; ++k) gen[k] = Noise(sc.i("seed"), first + k);
+    for (int k = 0; k < count; ++k) gen[k] = Noise(sc.integer("seed"), first + k);
     for (long long i = 0; i < n; ++i) {
         const double w = start + (double)i * step;
         if (wl) wl[i] = w;
@@ -177,7 +177,7 @@ ViStatus calibrate(int slot, int ch, ViUInt32 n, const ViReal64* wl, const ViRea
 extern "C" {
 
 ViStatus body_hp816x_set_LambdaScan_wavelength(Call& c, ViSession s, ViReal64 wl) {
-    single(s).r("pwmWavelength") = wl;
+    single(s).real("pwmWavelength") = wl;
     return c.done();
 }
 
