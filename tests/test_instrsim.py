@@ -191,6 +191,14 @@ class ForeignSessions(SimTestCase):
             self.assertEqual(run_with(imp, CLOSE[driver] % sessions[driver]), 0, driver)
         self.assertEqual(sim.session_count(), 0)
 
+    def test_error_texts_and_the_error_queue_take_any_session(self):
+        import _smeter as sm, _powerprobe as pp, _polshaper as ps
+        text = 'The given session or object reference is invalid'
+        for unknown in (0, 0x7777, self.sessions()['vi']):
+            for error_message in (pb.error_message, sm.error_message, pp.errorMessage, ps.error_message):
+                self.assertEqual(error_message(unknown, sim.INV_OBJECT), text, (error_message, unknown))
+            self.assertEqual((sm.ClearError(unknown), sm.ClearErrorInfo(unknown)), (0, 0), unknown)
+
     def test_the_source_meter_reports_a_foreign_session_as_a_closed_one(self):
         import _smeter as sm
         sessions = self.sessions()

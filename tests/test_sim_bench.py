@@ -64,6 +64,10 @@ class Slots(SimTestCase):
                          [(False, False), (False, False), (True, False)])
         fn['params'][0]['slot'] = 'Switch'
         self.assertRaises(drivertable.TableError, drivertable._slots, fn, None)
+        self.assertEqual(drivertable._param('f', 'ViSession BIND_ANY_SESSION vi')['any_session'], True)
+        self.assertEqual(drivertable._param('f', 'ViChar name[] BIND_IN_TEXT')['role'], 'in_text')
+        for misplaced in ('ViInt32 *count BIND_ANY_SESSION', 'ViString BIND_ANY_SESSION name'):
+            self.assertRaises(drivertable.TableError, drivertable._param, 'f', misplaced)
         self.assertEqual(pb.WaitForOPC(self.s, 99, 0), PARAMETER2)   # marked by hand: any module
         self.assertEqual(pb.WaitForOPC(self.s, 6, 0), 0)
 
