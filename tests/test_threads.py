@@ -435,7 +435,9 @@ class InstrumentTime(SimTestCase):
             took, pause = self.heartbeat(call)
             sim.delay(fn, 0)
             self.assertGreaterEqual(took, 0.6, fn)
-            self.assertLess(pause, 0.05, '%s: the heartbeat stalled %.3f s' % (fn, pause))
+            # A call that kept the interpreter would stall the heartbeat for all of its
+            # 0.6 s; a virtual machine alone may pause a thread for up to about 0.1 s.
+            self.assertLess(pause, 0.3, '%s: the heartbeat stalled %.3f s' % (fn, pause))
         self.assertEqual(sim.gil_held_calls(), [])
 
     def run_together(self, *calls):
