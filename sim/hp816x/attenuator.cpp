@@ -53,9 +53,8 @@ Int measured{"ATT", "measured", 0};
 Int table_size{"ATT", "tbl.n", 0};  // entries of the wavelength offset table
 
 // The attenuation as displayed: the filter's range and default shifted by the offset.
-sim::Setting<double> displayed_att(ViInt32 slot) {
+sim::Setting<double> displayed_att(double ofs) {
     sim::Setting<double> a = internal_att;
-    double ofs = att_offset(slot);
     a.lo += ofs, a.hi += ofs, a.def += ofs;
     return a;
 }
@@ -155,11 +154,12 @@ double measure(ViInt32 slot) {
 extern "C" {
 
 ViStatus body_hp816x_set_ATT_attenuation(Call& c, ViSession s, ViInt32 slot, ViInt32 sel, ViReal64 a, ViUInt16 wait) {
-    sim::Setting<double> shown = displayed_att(slot);
+    const double ofs = att_offset(slot);
+    const sim::Setting<double> shown = displayed_att(ofs);
     double v = 0;
     if (!selected(sel, a, shown, v)) c.status(param(3));
     else if (shown.check(c, v, 4)) {
-        internal_att(slot) = v - att_offset(slot);
+        internal_att(slot) = v - ofs;
         abs_mode(slot) = 0;  // an attenuation setting leaves power mode
     }
     return c.done();
@@ -167,11 +167,12 @@ ViStatus body_hp816x_set_ATT_attenuation(Call& c, ViSession s, ViInt32 slot, ViI
 
 ViStatus body_hp816x_get_ATT_attenuation_Q(Call& c, ViSession s, ViInt32 slot, ViReal64* mn, ViReal64* mx,
                                            ViReal64* def, ViReal64* cur) {
-    sim::Setting<double> shown = displayed_att(slot);
+    const double ofs = att_offset(slot);
+    const sim::Setting<double> shown = displayed_att(ofs);
     put(mn, shown.lo);
     put(mx, shown.hi);
     put(def, shown.def);
-    put(cur, filter_att(slot) + att_offset(slot));
+    put(cur, filter_att(slot) + ofs);
     return c.done();
 }
 
