@@ -462,25 +462,24 @@ ViStatus body_hp8169_getTheta_Q(Call& c, ViSession s, ViReal64* th) {
     return c.done();
 }
 
-#define POSITION(Set, Get, name)                                                          \
-    ViStatus body_hp8169_##Set(Call& c, ViSession s, ViInt32 sel, ViReal64 pos) {          \
-        double v = 0;                                                                     \
-        Real& t = sim::named(settings, name);                                        \
-        if (pick(c, sel, pos, t, v)) {                                                    \
-            c.take(std::fabs(v - t(unit_of(s))) / speed(unit_of(s)));                     \
-            t(unit_of(s)) = v;                                                            \
-            oper_event(unit_of(s)) |= 1;                                                  \
-        }                                                                                 \
-        return c.done();                                                                  \
-    }                                                                                     \
-    ViStatus body_hp8169_##Get(Call& c, ViSession s, ViReal64* pos) {                      \
-        if (pos) *pos = sim::named(settings, name)(unit_of(s));                      \
-        return c.done();                                                                  \
+#define POSITION(Set, Get, setting)                                               \
+    ViStatus body_hp8169_##Set(Call& c, ViSession s, ViInt32 sel, ViReal64 pos) { \
+        double v = 0;                                                             \
+        if (pick(c, sel, pos, setting, v)) {                                      \
+            c.take(std::fabs(v - setting(unit_of(s))) / speed(unit_of(s)));       \
+            setting(unit_of(s)) = v;                                              \
+            oper_event(unit_of(s)) |= 1;                                          \
+        }                                                                         \
+        return c.done();                                                          \
+    }                                                                             \
+    ViStatus body_hp8169_##Get(Call& c, ViSession s, ViReal64* pos) {             \
+        if (pos) *pos = setting(unit_of(s));                                      \
+        return c.done();                                                          \
     }
 
-POSITION(setPolPos, getPolPos_Q, "polarizer")
-POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, "half")
-POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, "quarter")
+POSITION(setPolPos, getPolPos_Q, polarizer)
+POSITION(setLambdaHalfPos, getLambdaHalfPos_Q, half)
+POSITION(setLambdaQuartPos, getLambdaQuartPos_Q, quarter)
 
 ViStatus body_hp8169_setPolSpeed(Call& c, ViSession s, ViUInt16 speed) {
     set(c, ::speed, s, speed);

@@ -253,14 +253,14 @@ const char* status_text(ViStatus st) {
 }  // namespace
 
 // Setter and query of a range-checked integer setting, values of type T.
-#define INT_SETTING(T, Set, Get, name)                                      \
-    ViStatus body_PM100D_##Set(Call& c, ViSession s, T v) {                 \
-        set(c, sim::named(ints, name), v);                                  \
-        return c.done();                                                    \
-    }                                                                       \
-    ViStatus body_PM100D_##Get(Call& c, ViSession s, T* v) {                \
-        c.status(get(sim::named(ints, name), v));                           \
-        return c.done();                                                    \
+#define INT_SETTING(T, Set, Get, setting)                    \
+    ViStatus body_PM100D_##Set(Call& c, ViSession s, T v) {  \
+        set(c, setting, v);                                  \
+        return c.done();                                     \
+    }                                                        \
+    ViStatus body_PM100D_##Get(Call& c, ViSession s, T* v) { \
+        c.status(get(setting, v));                           \
+        return c.done();                                     \
     }
 
 extern "C" {
@@ -299,7 +299,7 @@ ViStatus body_PM100D_getTime(Call& c, ViSession s, ViInt16* year, ViInt16* month
     return c.done();
 }
 
-INT_SETTING(ViInt16, setLineFrequency, getLineFrequency, "line_freq")
+INT_SETTING(ViInt16, setLineFrequency, getLineFrequency, line_freq)
 
 ViStatus body_PM100D_writeRegister(Call& c, ViSession s, ViInt16 r, ViInt16 value) {
     if (r < 0 || r > 9 || !reg_writable[r]) c.status(err_param2);
@@ -335,26 +335,26 @@ ViStatus body_PM100D_getCalibrationMsg(Call& c, ViSession s, ViChar msg[]) {
 }
 
 // ---- measurement configuration -------------------------------------------------
-INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, "avg")
+INT_SETTING(ViInt16, setAvgCnt, getAvgCnt, avg)
 
-#define REAL_SETTING(Set, Get, name)                                                    \
-    ViStatus body_PM100D_##Set(Call& c, ViSession s, ViReal64 v) {                     \
-        set(c, sim::named(reals, name), v);                                             \
-        return c.done();                                                                \
-    }                                                                                   \
-    ViStatus body_PM100D_##Get(Call& c, ViSession s, ViInt16 attr, ViReal64* v) {      \
-        c.status(get(sim::named(reals, name), attr, v));                                \
-        return c.done();                                                                \
+#define REAL_SETTING(Set, Get, setting)                                           \
+    ViStatus body_PM100D_##Set(Call& c, ViSession s, ViReal64 v) {                \
+        set(c, setting, v);                                                       \
+        return c.done();                                                          \
+    }                                                                             \
+    ViStatus body_PM100D_##Get(Call& c, ViSession s, ViInt16 attr, ViReal64* v) { \
+        c.status(get(setting, attr, v));                                          \
+        return c.done();                                                          \
     }
 
-REAL_SETTING(setAttenuation, getAttenuation, "attenuation")
-REAL_SETTING(setBeamDia, getBeamDia, "beamdia")
-REAL_SETTING(setThermopileResponsivity, getThermopileResponsivity, "tp_resp")
-REAL_SETTING(setPyrosensorResponsivity, getPyrosensorResponsivity, "pyro_resp")
-REAL_SETTING(setEnergyRange, getEnergyRange, "energy_range")
-REAL_SETTING(setEnergyRef, getEnergyRef, "energy_ref")
-REAL_SETTING(setPeakThreshold, getPeakThreshold, "peak_threshold")
-REAL_SETTING(setAccelTau, getAccelTau, "accel_tau")
+REAL_SETTING(setAttenuation, getAttenuation, attenuation)
+REAL_SETTING(setBeamDia, getBeamDia, beam_diameter)
+REAL_SETTING(setThermopileResponsivity, getThermopileResponsivity, tp_resp)
+REAL_SETTING(setPyrosensorResponsivity, getPyrosensorResponsivity, pyro_resp)
+REAL_SETTING(setEnergyRange, getEnergyRange, energy_range)
+REAL_SETTING(setEnergyRef, getEnergyRef, energy_ref)
+REAL_SETTING(setPeakThreshold, getPeakThreshold, peak_threshold)
+REAL_SETTING(setAccelTau, getAccelTau, accel_tau)
 
 ViStatus body_PM100D_startDarkAdjust(Call& c, ViSession s) {
     sim::integer(key_of("dark_state")) = 1;
@@ -397,12 +397,12 @@ ViStatus body_PM100D_getPhotodiodeResponsivity(Call& c, ViSession s, ViInt16 att
     return c.done();
 }
 
-INT_SETTING(ViUInt16, setEnergyRefState, getEnergyRefState, "energy_ref_state")
-INT_SETTING(ViUInt16, setPowerAutoRange, getPowerAutorange, "auto_range")
-INT_SETTING(ViUInt16, setPowerRefState, getPowerRefState, "power_ref_state")
-INT_SETTING(ViUInt16, setInputFilterState, getInputFilterState, "filter")
-INT_SETTING(ViUInt16, setAccelState, getAccelState, "accel_state")
-INT_SETTING(ViUInt16, setAccelMode, getAccelMode, "accel_mode")
+INT_SETTING(ViUInt16, setEnergyRefState, getEnergyRefState, energy_ref_state)
+INT_SETTING(ViUInt16, setPowerAutoRange, getPowerAutorange, auto_range)
+INT_SETTING(ViUInt16, setPowerRefState, getPowerRefState, power_ref_state)
+INT_SETTING(ViUInt16, setInputFilterState, getInputFilterState, filter)
+INT_SETTING(ViUInt16, setAccelState, getAccelState, accel_state)
+INT_SETTING(ViUInt16, setAccelMode, getAccelMode, accel_mode)
 
 ViStatus body_PM100D_getFreqRange(Call& c, ViSession s, ViReal64* lower, ViReal64* upper) {
     if (lower) *lower = 0.0;
@@ -427,8 +427,8 @@ ViStatus body_PM100D_setPowerRef(Call& c, ViSession s, ViReal64 w) {
     return c.done();
 }
 
-INT_SETTING(ViInt16, setPowerUnit, getPowerUnit, "unit")
-INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, "adapter")
+INT_SETTING(ViInt16, setPowerUnit, getPowerUnit, unit)
+INT_SETTING(ViInt16, setInputAdapterType, getInputAdapterType, adapter)
 
 // ---- measurements ----------------------------------------------------------------
 ViStatus body_PM100D_measPower(Call& c, ViSession s, ViReal64* v) {

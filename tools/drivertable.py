@@ -211,9 +211,12 @@ def _params_cpp(fn, outputs_known):
     return items
 
 
+def _declared(params):
+    return ['%s%s%s' % (p['ctype'], '' if p['ctype'].endswith('*') else ' ', p['name']) for p in params]
+
+
 def _signature(fn, prefix=''):
-    return '%s _VI_FUNC %s%s(%s)' % (fn['returns'], prefix, fn['name'], ', '.join(
-        '%s%s%s' % (p['ctype'], '' if p['ctype'].endswith('*') else ' ', p['name']) for p in fn['params']))
+    return '%s _VI_FUNC %s%s(%s)' % (fn['returns'], prefix, fn['name'], ', '.join(_declared(fn['params'])))
 
 
 def _args(fn):
@@ -290,8 +293,8 @@ def _call_type(fn, ns):
 
 
 def _body(fn, ns):
-    return '%s body_%s(%s)' % (fn['returns'], fn['name'], ', '.join(['%s&' % _call_type(fn, ns)] + [
-        '%s%s%s' % (p['ctype'], '' if p['ctype'].endswith('*') else ' ', p['name']) for p in fn['params']]))
+    params = ['%s&' % _call_type(fn, ns)] + _declared(fn['params'])
+    return '%s body_%s(%s)' % (fn['returns'], fn['name'], ', '.join(params))
 
 
 def _journaled(p):
@@ -398,7 +401,8 @@ def main(argv):
         write(os.path.join(outdir, driver + '_calls.hpp'), calls_hpp(driver, header, fns))
         write(os.path.join(outdir, driver + '_bodies.h'), bodies_h(driver, header, fns))
         write(os.path.join(outdir, driver + '_exports.cpp'), exports_cpp(driver, header, fns))
-        write(os.path.join(outdir, driver + '_exports.def'), 'EXPORTS\n' + ''.join('    %s\n' % fn['name'] for fn in fns))
+        names = ''.join('    %s\n' % fn['name'] for fn in fns)
+        write(os.path.join(outdir, driver + '_exports.def'), 'EXPORTS\n' + names)
         indexes = indexes_h(driver, header, fns)
         if indexes:
             write(os.path.join(outdir, driver + '_indexes.h'), indexes)

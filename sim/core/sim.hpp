@@ -338,13 +338,6 @@ private:
     static long long& find(std::string_view k, long long d) { return integer(k, d); }
 };
 
-// The setting of a table by its name, at compile time: an unknown name does not compile.
-template <class T, size_t N> consteval const Setting<T>& named(const Setting<T>* const (&table)[N], std::string_view what) {
-    for (const Setting<T>* s : table)
-        if (what == s->what) return *s;
-    throw "no such setting";
-}
-
 // Deterministic pseudo-random noise in [-1, 1): the same sequence after every reset.
 SIM_CORE_API double noise();
 

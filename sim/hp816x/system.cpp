@@ -162,17 +162,17 @@ ViStatus body_hp816x_revision_Q(Call& c, ViSession s, ViChar drv[], ViChar fw[])
 }
 
 // Settings that round-trip through the value store.
-#define SETTER(fn, T, key)                           \
-    ViStatus body_##fn(Call& c, ViSession s, T v) {  \
-        static sim::Var<long long> stored(key, 0);   \
-        *stored = v;                                 \
-        return c.done();                             \
+#define SETTER(fn, T, key)                          \
+    ViStatus body_##fn(Call& c, ViSession s, T v) { \
+        static sim::Var<long long> stored(key, 0);  \
+        *stored = v;                                \
+        return c.done();                            \
     }
-#define GETTER(fn, T, key, def)                          \
-    ViStatus body_##fn(Call& c, ViSession s, T* v) {     \
-        static sim::Var<long long> stored(key, def);     \
-        *v = (T)*stored;                                 \
-        return c.done();                                 \
+#define GETTER(fn, T, key, def)                      \
+    ViStatus body_##fn(Call& c, ViSession s, T* v) { \
+        static sim::Var<long long> stored(key, def); \
+        *v = (T)*stored;                             \
+        return c.done();                             \
     }
 
 // The session's timeout (ms), which bounds each of its calls (sim::set_timeout).
